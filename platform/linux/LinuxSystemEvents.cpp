@@ -1,0 +1,87 @@
+#include "platform/linux/LinuxSystemEvents.h"
+
+#include <QDBusConnection>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tl {
+
+namespace {
+// Signal handlers may only write to a descriptor; the event loop reads the other end.
+int g_signalPipe[2] = {-1, -1};
+
+void onUnixSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+} // namespace
+
+LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
+    : SystemEventSource(parent)
+{
+    QDBusConnection system = QDBusConnection::systemBus();
+    if (system.isConnected()) {
+        m_bLogind = system.connect("org.freedesktop.login1", "/org/freedesktop/login1",
+                                   "org.freedesktop.login1.Manager", "PrepareForSleep", this,
+                                   SLOT(onPrepareForSleep(bool)));
+    }
+    if (!m_bLogind)
+        qDebug() << "LinuxSystemEvents: logind is not reachable; suspend and resume are not seen";
+
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
+            watchScreen(screen);
+            emit displayChanged();
+        });
+        connect(app, &QGuiApplication::screenRemoved, this, [this](QScreen *) { emit displayChanged(); });
+        for (QScreen *screen : QGuiApplication::screens())
+            watchScreen(screen);
+        connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { emit sessionEnding(); },
+                Qt::DirectConnection);
+    }
+
+    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        struct sigaction sa = {};
+        sa.sa_handler = onUnixSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+    }
+    if (g_signalPipe[0] >= 0) {
+        m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+        connect(m_signalNotifier, &QSocketNotifier::activated, this, &LinuxSystemEvents::onSignalPipe);
+    }
+}
+
+LinuxSystemEvents::~LinuxSystemEvents() = default;
+
+void LinuxSystemEvents::watchScreen(QScreen *screen)
+{
+    connect(screen, &QScreen::geometryChanged, this, [this](const QRect &) { emit displayChanged(); });
+}
+
+void LinuxSystemEvents::onPrepareForSleep(bool start)
+{
+    if (start)
+        emit suspending();
+    else
+        emit resumed();
+}
+
+void LinuxSystemEvents::onSignalPipe()
+{
+    char byte = 0;
+    [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+    emit sessionEnding();
+}
+
+} // namespace tl
