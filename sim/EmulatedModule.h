@@ -1,0 +1,238 @@
+#pragma once
+
+#include "device/codec/Image.h"
+#include "device/codec/Packet.h"
+#include "device/codec/Records.h"
+#include "sim/FaultPlan.h"
+#include "sim/ImageSource.h"
+#include "sim/ModuleVariant.h"
+#include "sim/PenScript.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tl::sim {
+
+constexpr uint8_t kEpOut = 0x03;      // host -> module packets (bulk)
+constexpr uint8_t kEpIn = 0x83;       // answers, events, tracking
+constexpr uint8_t kEpFrames = 0x84;   // alignment frames
+
+// A packet as it arrived from the host.
+struct ReceivedPacket
+{
+    int64_t timeMs = 0;          // tl::Clock::nowMs() at arrival
+    int32_t code = 0;            // raw fields, whatever they hold
+    int32_t length = 0;
+    codec::PacketBuffer bytes{};  // the 512 bytes (zero beyond what was written)
+};
+
+// What the module has done so far (since it was built).
+struct ModuleStats
+{
+    int packetsReceived = 0;     // from the host
+    int packetsSent = 0;         // read by the host
+    int naks = 0;                // RES_NAK answers
+    int ignored = 0;             // commands not carried out (silent, Ignore rule)
+    int malformedCommands = 0;   // packets from the host the module could not use
+    int piecesLost = 0;          // by the random loss
+    int packetsDropped = 0;      // by Drop rules
+    int packetsDuplicated = 0;
+    int packetsCorrupted = 0;
+    int packetsMalformed = 0;    // Truncate, SetLength, SetIndex, Mutate
+    int groupsServed = 0;        // CMD_AC_SENDIMG answered with pieces
+    int partialResends = 0;      // CMD_AC_SENDIMG_PART answered
+    int piecesResent = 0;
+    int framesServed = 0;
+    int reportsSent = 0;         // DAT_TC_DUAL_MODE generated
+    int maskUploads = 0;         // complete CMD_SET_MASK uploads stored
+    int calibrationUploads = 0;
+    int queueOverflows = 0;      // answers dropped because the host did not read
+};
+
+// One emulated camera/touch module. It sees only packets: the bus hands it what
+// the host writes to endpoint 0x03 and takes what the host reads from 0x83 and
+// 0x84. All of it is thread-safe; the host's receive threads read while its GUI
+// thread writes.
+//
+// Answers are queued per endpoint with a due time on tl::Clock, so slow answers,
+// capture times and report cycles follow time compression. Tracking reports are
+// made as the host reads: one DAT_TC_DUAL_MODE per report period while tracking
+// is on in transfer mode 2.
+class EmulatedModule
+{
+public:
+    explicit EmulatedModule(ModuleVariant variant);
+    ~EmulatedModule();
+    EmulatedModule(const EmulatedModule &) = delete;
+    EmulatedModule &operator=(const EmulatedModule &) = delete;
+
+    const ModuleVariant &variant() const { return m_variant; }
+    const std::string &serial() const { return m_variant.serial; }
+
+    // ---- what the test supplies ----
+    // Default: a TestPatternSource.
+    void setImageSource(std::shared_ptr<ImageSource> source);
+    void setPenScript(PenScript script);
+    void setManualTouch(ManualTouch touch);
+    // Replaces the fault plan (rule counters and the loss generator start afresh).
+    void setFaults(FaultPlan plan);
+    FaultPlan faults() const;
+    // Queues raw bytes (any length up to 512) on an IN endpoint, as if the module
+    // had sent them: malformed and random packets for robustness tests.
+    void injectPacket(uint8_t endpoint, const std::vector<uint8_t> &bytes, int delayMs = 0);
+
+    // ---- plugging ----
+    bool plugged() const;
+    // Pulls the module off its bus (no effect when it is not plugged).
+    void unplug();
+
+    // ---- what a test can observe ----
+    std::vector<ReceivedPacket> received() const;
+    std::vector<ReceivedPacket> received(int32_t code) const;
+    int receivedCount(int32_t code) const;
+    // Waits (at most timeoutMs of driver time) until `count` packets of `code` have
+    // arrived in all. True when they have.
+    bool waitForReceived(int32_t code, int count, int timeoutMs) const;
+    void clearReceived();
+    ModuleStats stats() const;
+    // Packets queued on an endpoint and not yet read.
+    int pending(uint8_t endpoint) const;
+
+    codec::EepromRecord eeprom() const;
+    std::vector<uint8_t> mask() const;
+    std::map<uint16_t, uint8_t> registers() const;
+    std::vector<codec::RegisterWrite> registerLog() const;
+    std::optional<codec::CalibParamBlock> lastCalibration() const;
+    std::optional<codec::FixCoordRatio> fixCoord() const;
+    // The image the module serves for a kind (captured on the matching *_START, or
+    // on the first request of that kind), as it goes on the wire.
+    std::vector<uint8_t> servedImage(int kind) const;
+    bool tracking() const;
+    int transferMode() const;
+    int fingerTouchMode() const;
+    bool imageReverse() const;
+    bool manualMode() const;
+    int openHandles() const;
+    bool interfaceClaimed(int iface) const;
+
+private:
+    friend class EmulatedBus;
+    friend class EmulatedHandle;
+
+    struct Outgoing
+    {
+        int64_t dueMs = 0;
+        std::vector<uint8_t> bytes;
+        bool unplugOnRead = false;
+    };
+
+    using DetachHook = std::function<void(EmulatedModule *)>;
+
+    // Called by the bus.
+    void attach(DetachHook onDetach);
+    void detachFromBus();          // the bus goes away: no hook, module unplugged
+    uint64_t generation() const;
+    bool alive(uint64_t generation) const;
+    int openError() const;
+    int openHandle(uint64_t generation, uint64_t *handleId);
+    bool gone(uint64_t generation) const;
+    int touchConfig(uint64_t generation) const;
+    void closeHandle(uint64_t handleId);
+    int claim(uint64_t generation, uint64_t handleId, int iface);
+    int release(uint64_t generation, uint64_t handleId, int iface);
+    int stringDescriptor(uint64_t generation, uint8_t index, std::string &out, int maxLen) const;
+    int write(uint64_t generation, uint8_t endpoint, const uint8_t *data, int len, int *transferred,
+              int timeoutMs);
+    int read(uint64_t generation, uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs);
+
+    // Everything below runs with m_mutex held.
+    bool detachLocked();            // true when it was plugged
+    void powerOnLocked();
+    std::deque<Outgoing> &queue(uint8_t endpoint);
+    void handlePacket(const codec::PacketBuffer &buf, int bytes, bool *unplugBefore, bool *unplugAfter);
+    void carryOut(const codec::PacketView &p);
+    // An answer, due after the turnaround (plus `delayMs`); faults apply here.
+    void send(uint8_t endpoint, const codec::PacketBuffer &pkt, int delayMs, int kind = -1, int index = -1);
+    void enqueue(uint8_t endpoint, const codec::PacketBuffer &pkt, int64_t dueMs, int kind = -1, int index = -1);
+    void sendNak(int32_t code);
+    void sendAck(int32_t code);
+    void serveGroup(int kind, int group);
+    void servePart(const codec::AcSendImgPart &req);
+    void serveFrame();
+    void receiveMaskFragment(const codec::PacketBuffer &buf);
+    void captureLocked(int kind);
+    const std::vector<uint8_t> &imageFor(int kind);
+    void maybeReportLocked(int64_t nowMs);
+    bool reportingLocked() const;
+    int answerDelayLocked() const;
+
+    ModuleVariant m_variant;
+
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_cv;
+
+    // Bus attachment.
+    bool m_plugged = false;
+    uint64_t m_generation = 0;
+    DetachHook m_onDetach;
+    uint64_t m_nextHandleId = 1;
+    int m_openHandles = 0;
+    std::array<uint64_t, 4> m_claimOwner{{0, 0, 0, 0}};
+
+    // Non-volatile memory.
+    codec::EepromRecord m_eeprom;
+    std::vector<uint8_t> m_mask;
+
+    // Volatile state (reset at every plug-in).
+    bool m_tracking = false;
+    int m_transferMode = 0;
+    int m_fingerMode = 0;
+    bool m_imageReverse = false;
+    bool m_manualMode = false;
+    uint8_t m_exposure = 0;
+    int32_t m_acArgument = 0;
+    std::map<int, std::vector<uint8_t>> m_captures;
+    uint64_t m_frameNumber = 0;
+    uint64_t m_reportCycle = 0;
+    int64_t m_nextReportMs = 0;
+    std::vector<uint8_t> m_maskUpload;
+    std::vector<bool> m_maskPartsIn;
+    std::array<CameraPoint, 25> m_mcPoints{};
+    std::map<uint16_t, uint8_t> m_registers;
+    std::vector<codec::RegisterWrite> m_registerLog;
+    std::optional<codec::CalibParamBlock> m_lastCalib;
+    std::optional<codec::FixCoordRatio> m_fixCoord;
+    std::deque<Outgoing> m_in;       // endpoint 0x83
+    std::deque<Outgoing> m_frames;   // endpoint 0x84
+    int m_extraDelayMs = 0;          // Delay rule of the command being carried out
+
+    // Sources.
+    std::shared_ptr<ImageSource> m_imageSource;
+    PenScript m_penScript;
+    ManualTouch m_manualTouch;
+
+    // Faults.
+    FaultPlan m_faults;
+    std::vector<int> m_packetRuleHits;
+    std::vector<int> m_commandRuleHits;
+    std::mt19937_64 m_lossRng;
+    int m_sentSincePlan = 0;
+    int m_receivedSincePlan = 0;
+
+    // Observation.
+    std::deque<ReceivedPacket> m_received;
+    std::map<int32_t, int> m_receivedCounts;
+    ModuleStats m_stats;
+};
+
+} // namespace tl::sim
