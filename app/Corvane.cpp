@@ -1,0 +1,408 @@
+#include "app/Corvane.h"
+
+#include "app/CorvaneTray.h"
+#include "device/CamDevCtrl.h"
+#include "input/NqUtils.h"
+#include "platform/Clock.h"
+#include "platform/SystemEvents.h"
+#include "settings/ConfigFileRW.h"
+#include "settings/LanguageTable.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDebug>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QThread>
+
+namespace {
+// A module interface: the vendor and product of the camera module, and one of
+// the two interfaces the driver claims.
+bool isModuleInterface(const QString &name)
+{
+    return name.contains("VID_16D0", Qt::CaseInsensitive) && name.contains("PID_0F8C", Qt::CaseInsensitive)
+        && (name.contains("MI_02", Qt::CaseInsensitive) || name.contains("MI_03", Qt::CaseInsensitive));
+}
+} // namespace
+
+Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flags)
+    : QDialog(parent, flags)
+    , m_events(platform.events)
+{
+    buildForm();
+
+    QList<QRect> displays;
+    NqUtils::getWindowRectAll(displays);
+    m_settings = new ConfigFileRW(displays);
+    m_language = new LanguageTable();
+    m_language->loadLanguageData(m_settings->getLanguageId());
+
+    m_control = new nqmaincontrol(m_settings, m_language, platform.usb, this, this);
+    connect(m_control, &nqmaincontrol::updateAlignImage, this, &Corvane::updateAlignImage);
+    connect(m_control, &nqmaincontrol::sigReceiveMask, this, &Corvane::slotReceiveMask);
+    connect(m_control, &nqmaincontrol::TrayHide, this, &Corvane::TrayHide);
+    connect(m_control, &nqmaincontrol::TrayUpdateConnect, this, &Corvane::TrayUpdateConnect);
+    connect(m_control, &nqmaincontrol::HideDialogs, this, &Corvane::HideDialogs);
+    connect(m_control, &nqmaincontrol::callClose, this, &Corvane::callClose);
+    connect(m_control, &nqmaincontrol::resultKeySendToPJStart, this, &Corvane::resultKeySendToPJStart);
+
+    m_tray = new CorvaneTray(this, m_settings, m_language);
+    const QList<void (Corvane::*)()> handlers = {
+        &Corvane::StartWizardMenu, &Corvane::StartAlignmentDisplay, &Corvane::StartACalibration,
+        &Corvane::StartMCalibration, &Corvane::StartPenMode, &Corvane::StartLaserMode,
+        &Corvane::StartScrivo, &Corvane::StartSIPF, &Corvane::StartAbout, &Corvane::callClose,
+    };
+    for (int i = 0; i < handlers.size(); ++i)
+        connect(m_tray->action(i), &QAction::triggered, this, handlers[i]);
+    connect(m_tray, &QSystemTrayIcon::activated, this, &Corvane::slotTrayActivated);
+
+    if (m_events) {
+        connect(m_events, &tl::SystemEventSource::deviceInterfaceArrived, this,
+                [this](const QString &name) { handleDeviceInterface(name, true); });
+        connect(m_events, &tl::SystemEventSource::deviceInterfaceRemoved, this,
+                [this](const QString &name) { handleDeviceInterface(name, false); });
+        connect(m_events, &tl::SystemEventSource::suspending, this, &Corvane::handleSuspend);
+        connect(m_events, &tl::SystemEventSource::resumed, this, &Corvane::handleResume);
+        connect(m_events, &tl::SystemEventSource::displayChanged, this, &Corvane::handleDisplayChange);
+        connect(m_events, &tl::SystemEventSource::sessionEnding, this, &Corvane::handleSessionEnd);
+    }
+    qDebug() << "Corvane::Corvane()" << QThread::currentThreadId();
+}
+
+Corvane::~Corvane()
+{
+    releaseOwned();
+    delete m_language;
+    m_language = nullptr;
+    delete m_settings;
+    m_settings = nullptr;
+}
+
+void Corvane::buildForm()
+{
+    if (objectName().isEmpty())
+        setObjectName("Corvane");
+    resize(300, 350);
+    m_splitter = new QSplitter(Qt::Vertical, this);
+    m_splitter->setObjectName("splitter");
+    m_splitter->setGeometry(90, 70, 121, 191);
+    m_splitter->setHandleWidth(15);
+    const char *names[] = {"configButton", "alignmentButton", "aCalibButton", "mCalibButton"};
+    const char *texts[] = {"Configuration", "Alignment", "Auto Calibration", "Manual Calibration"};
+    for (int i = 0; i < 4; ++i) {
+        m_buttons[i] = new QPushButton(m_splitter);
+        m_buttons[i]->setObjectName(names[i]);
+        m_buttons[i]->setText(QCoreApplication::translate("Corvane", texts[i]));
+        m_splitter->addWidget(m_buttons[i]);
+    }
+    setWindowTitle(QString());
+    QMetaObject::connectSlotsByName(this);
+}
+
+void Corvane::initialStart()
+{
+    qDebug() << "Corvane::initialStart() - 1";
+    m_control->systemStateChange(esysCONNECTION_START, -1);
+    m_tray->updateConnect(m_control->allDevicesIdentified(), true, m_control->deviceDisplayName());
+    m_settings->saveDeviceCount();
+    if (m_control->wizardPending()) {
+        m_settings->setCheckCeiling(false);
+        m_settings->setStartProgram(false);
+        StartWizardMenu();
+    }
+    showMinimized();
+    hide();
+}
+
+// ---- system events ----------------------------------------------------------
+
+void Corvane::handleDeviceInterface(const QString &name, bool arrival)
+{
+    qDebug() << "Corvane::nativeEvent(): WM_DEVICECHANGE"
+             << (arrival ? "DBT_DEVICEARRIVAL" : "DBT_DEVICEREMOVECOMPLETE") << name;
+    if (!isModuleInterface(name) || !m_control)
+        return;
+    const int stored = m_settings->getNumOfCamDevice();
+    const int present = m_control->GetNumberOfCameraDevices();
+    qDebug() << "Corvane::nativeEvent(): device count =" << stored << present;
+    if (stored == present)
+        return;
+    HideDialogs();
+    m_tray->hide();
+    m_control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
+    connectionReport();
+}
+
+void Corvane::handleSuspend()
+{
+    qDebug() << "Corvane::nativeEvent(): WM_POWERBROADCAST: PBT_APMSUSPEND";
+    if (!m_control)
+        return;
+    m_tray->hide();
+    m_control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
+    m_tray->updateConnect(m_control->allDevicesIdentified(), false, "");
+}
+
+void Corvane::handleResume()
+{
+    qDebug() << "Corvane::nativeEvent(): WM_POWERBROADCAST: PBT_APMRESUMEAUTOMATIC";
+    if (!m_control)
+        return;
+    m_tray->hide();
+    m_control->systemStateChange(esysCHANGE_WAKE_UP, -1);
+    connectionReport();
+}
+
+void Corvane::handleDisplayChange()
+{
+    qDebug() << "Corvane::nativeEvent(): WM_DISPLAYCHANGE";
+    if (m_control)
+        m_control->systemStateChange(esysDISPLAY_CHANGE, -1);
+}
+
+void Corvane::handleSessionEnd()
+{
+    qDebug() << "Corvane::nativeEvent(): WM_ENDSESSION:" << 1 << 0;
+    close();
+    qDebug() << "WM_ENDSESSION: after callClose()";
+    tl::Clock::sleepMs(1000);
+}
+
+void Corvane::handleRunningApp(quintptr wParam, qintptr lParam)
+{
+    qDebug() << "Corvane::nativeEvent(): WM_RUNNING_APP:" << wParam << lParam;
+    if (m_control)
+        m_control->setHandleEventData(wParam, lParam != 0);
+}
+
+void Corvane::handleIntelApp(quintptr wParam, qintptr lParam)
+{
+    qDebug() << "Corvane::nativeEvent(): WM_INTEL_APP:" << wParam << lParam;
+    if (m_control)
+        m_control->setHandleEventData(0, lParam != 0);
+}
+
+void Corvane::connectionReport()
+{
+    if (m_control->allDevicesIdentified()) {
+        m_tray->updateConnect(true, true, m_control->deviceDisplayName());
+        if (m_control->wizardPending()) {
+            m_settings->setCheckCeiling(false);
+            StartWizardMenu();
+        }
+        return;
+    }
+    m_settings->saveDeviceCount();
+    m_control->StopDevice();
+    HideDialogs();
+    m_tray->hide();
+    m_tray->updateConnect(false, true, m_control->deviceDisplayName());
+}
+
+// ---- tray and dialog slots --------------------------------------------------
+
+QString Corvane::versionText(const char *separator) const
+{
+    const int count = m_settings->getNumOfCamDevice();
+    if (count == 1)
+        return m_settings->getDeviceFwVersion(0);
+    if (count == 2)
+        return m_settings->getDeviceFwVersion(0) + separator + m_settings->getDeviceFwVersion(1);
+    return QString();
+}
+
+void Corvane::StartWizardMenu()
+{
+    m_control->NotifyWait(false);
+    m_control->closeMessage();
+    // The configuration wizard is not part of this build yet: its version text
+    // is formed so that the log shows what it would be handed.
+    qDebug() << "Corvane::StartWizardMenu():" << m_control->wizardPending() << m_settings->getNumOfCamDevice()
+             << versionText(" \n") << m_control->modelTypeIfIdentified();
+}
+
+void Corvane::StartAlignmentDisplay()
+{
+    m_control->closeMessage();
+    m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+}
+
+void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
+{
+    if (changeDevice != 0) {
+        m_settings->swapDevices();
+        m_control->swapAndReopen();
+    }
+    m_control->resumeAfterAlignment();
+    qDebug() << "bMask :" << bMask;
+}
+
+void Corvane::StartACalibration()
+{
+    qDebug() << "Corvane::StartACalibration()";
+}
+
+void Corvane::StartMCalibration()
+{
+    qDebug() << "Corvane::StartMCalibration()";
+}
+
+void Corvane::refreshTrayAfterModeSwitch()
+{
+    m_tray->hide();
+    m_tray->refreshModeMarks();
+    m_tray->updateConnect(m_control->allDevicesIdentified(), false, "");
+    m_tray->show();
+}
+
+void Corvane::StartPenMode()
+{
+    if (m_settings->getPenTouchMode() == 1) {
+        m_control->setPenTouchMode(0);
+        refreshTrayAfterModeSwitch();
+    } else {
+        m_tray->refreshModeMarks();
+    }
+}
+
+void Corvane::StartLaserMode()
+{
+    if (m_settings->getPenTouchMode() == 0) {
+        m_control->setPenTouchMode(1);
+        refreshTrayAfterModeSwitch();
+    } else {
+        m_tray->refreshModeMarks();
+    }
+}
+
+void Corvane::updateAlignImage(QImage, int)
+{
+}
+
+void Corvane::StartSIPF()
+{
+}
+
+void Corvane::StartScrivo()
+{
+}
+
+void Corvane::StartAbout()
+{
+    qDebug() << "Corvane::StartAbout():" << versionText("   ") << m_language->trayText(8);
+}
+
+void Corvane::updateConfigFirm()
+{
+    if (m_settings->getNumOfCamDevice() > 0)
+        m_control->FirmwareSave_Param();
+}
+
+void Corvane::updateConfigFile()
+{
+    // This build creates no start-up shortcut for Start_Program.
+    m_settings->saveConfig();
+}
+
+void Corvane::handleEventData(TargetWindow target, bool bIntel)
+{
+    m_control->setHandleEventData(target, bIntel);
+}
+
+void Corvane::slotTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
+        return;
+    m_tray->menu()->activateWindow();
+    m_tray->menu()->popup(QCursor::pos());
+}
+
+void Corvane::startEnginnerMode(int)
+{
+}
+
+void Corvane::engModeCamUpDate(int, int, bool)
+{
+}
+
+void Corvane::engModeCamParamSend(int, QString, QString)
+{
+}
+
+void Corvane::callClose()
+{
+    close();
+}
+
+void Corvane::resultKeySendToPJStart(bool)
+{
+}
+
+void Corvane::resultKeySendToPJExecute()
+{
+}
+
+void Corvane::keyActionReception(uint)
+{
+}
+
+void Corvane::shortcutReSensingPressed()
+{
+}
+
+void Corvane::TrayHide()
+{
+    m_tray->hide();
+}
+
+void Corvane::TrayUpdateConnect(bool bConnect, bool bMessage, QString sDeviceName)
+{
+    m_tray->updateConnect(bConnect, bMessage, sDeviceName);
+}
+
+void Corvane::HideDialogs()
+{
+}
+
+void Corvane::slotReceiveMask(unsigned char *, int len)
+{
+    qDebug() << "Corvane::slotReceiveMask():" << len;
+}
+
+// ---- close handling ---------------------------------------------------------
+
+void Corvane::releaseOwned()
+{
+    if (m_control) {
+        m_control->StopDevice();
+        const int count = m_settings->getNumOfCamDevice();
+        for (int i = 0; i < count && i < 2; ++i)
+            m_control->device()->Close(i);
+        m_control->disconnect(this);
+        delete m_control;
+        m_control = nullptr;
+    }
+    if (m_tray) {
+        for (int i = 0; i < CorvaneTray::ActionCount; ++i)
+            m_tray->action(i)->disconnect(this);
+        m_tray->hide();
+        delete m_tray;
+        m_tray = nullptr;
+    }
+}
+
+void Corvane::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (m_bClosed)
+        return;
+    m_bClosed = true;
+    releaseOwned();
+    m_settings->setNumOfCamDevice(0);
+    m_settings->saveDeviceCount();
+    tl::Clock::sleepMs(100);
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+#include "control/nqmaincontrol.h"
+
+#include <QDialog>
+#include <QSystemTrayIcon>
+
+class ConfigFileRW;
+class CorvaneTray;
+class LanguageTable;
+class QCloseEvent;
+class QPushButton;
+class QSplitter;
+
+namespace tl {
+class SystemEventSource;
+class UsbAccess;
+}
+
+// The hidden main window. It owns the top-level objects, turns system events
+// into state changes of the controller and tray actions into controller calls.
+// It is never shown.
+class Corvane : public QDialog
+{
+    Q_OBJECT
+public:
+    // The platform the window runs on: where system events and USB devices come
+    // from. The entry point passes the Linux sources, tests pass fakes.
+    struct Platform
+    {
+        tl::SystemEventSource *events = nullptr;
+        tl::UsbAccess *usb = nullptr;
+    };
+
+    explicit Corvane(const Platform &platform, QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~Corvane() override;
+
+    void initialStart();
+
+    nqmaincontrol *control() const { return m_control; }
+    ConfigFileRW *settings() const { return m_settings; }
+    LanguageTable *language() const { return m_language; }
+    CorvaneTray *tray() const { return m_tray; }
+
+    // Device interface arrival or removal, as the system event source reports it.
+    void handleDeviceInterface(const QString &name, bool arrival);
+    void handleSuspend();
+    void handleResume();
+    void handleDisplayChange();
+    void handleSessionEnd();
+    // A companion application announced itself (window message 2024 / 2025).
+    void handleRunningApp(quintptr wParam, qintptr lParam);
+    void handleIntelApp(quintptr wParam, qintptr lParam);
+
+signals:
+    void changeDeviceEnd();
+
+public slots:
+    void StartWizardMenu();
+    void StartAlignmentDisplay();
+    void StopAlignmentDisplay(int changeDevice, bool bMask);
+    void StartACalibration();
+    void StartMCalibration();
+    void StartPenMode();
+    void StartLaserMode();
+    void updateAlignImage(QImage image, int nDevNum);
+    void StartSIPF();
+    void StartScrivo();
+    void StartAbout();
+    void updateConfigFirm();
+    void updateConfigFile();
+    void handleEventData(TargetWindow target, bool bIntel);
+    void slotTrayActivated(QSystemTrayIcon::ActivationReason reason);
+    void startEnginnerMode(int nDevNum);
+    void engModeCamUpDate(int nDevNum, int mode, bool bModeChange);
+    void engModeCamParamSend(int nDevNum, QString strAddr, QString strValue);
+    void callClose();
+    void resultKeySendToPJStart(bool bWait);
+    void resultKeySendToPJExecute();
+    void keyActionReception(uint nKeyActionNo);
+    void shortcutReSensingPressed();
+    void TrayHide();
+    void TrayUpdateConnect(bool bConnect, bool bMessage, QString sDeviceName);
+    void HideDialogs();
+    void slotReceiveMask(unsigned char *mask, int len);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildForm();
+    void connectionReport();
+    void refreshTrayAfterModeSwitch();
+    QString versionText(const char *separator) const;
+    void releaseOwned();
+
+    // The vestigial designer form: never visible.
+    QSplitter *m_splitter = nullptr;
+    QPushButton *m_buttons[4] = {};
+
+    nqmaincontrol *m_control = nullptr;
+    ConfigFileRW *m_settings = nullptr;
+    LanguageTable *m_language = nullptr;
+    CorvaneTray *m_tray = nullptr;
+    tl::SystemEventSource *m_events = nullptr;
+    bool m_bClosed = false;
+};

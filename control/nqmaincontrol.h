@@ -1,0 +1,138 @@
+#pragma once
+
+#include "control/SystemStates.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <QVector>
+
+class ConfigFileRW;
+class LanguageTable;
+class QMessageBox;
+class WaitDlg;
+class QWidget;
+
+namespace tl {
+class CamDevCtrl;
+class UsbAccess;
+}
+
+// Display rectangle of one counted module, rebuilt by GetMonitorInf.
+struct DisplayInfo
+{
+    int nDevNum = 0;
+    QRect sDisplayRect;
+};
+
+// Window handle of the injection target (a companion application's window).
+using TargetWindow = quintptr;
+
+// The one object that decides what the camera modules are doing: the system,
+// calibration and acquisition state machines. GUI thread only; the device layer
+// reaches it through queued signals.
+class nqmaincontrol : public QObject
+{
+    Q_OBJECT
+public:
+    nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
+                  QWidget *mainWindow, QObject *parent = nullptr);
+    ~nqmaincontrol() override;
+
+    static nqmaincontrol *instance();
+
+    void systemStateChange(int eState, int nDevNum);
+    void systemStateCalbrationChange(int nDevNum, int eCalState);
+    void StopDevice();
+    void NotifyWait(bool show);
+    void setHandleEventData(TargetWindow target, bool intel);
+    void GetMonitorInf();
+    void setPenTouchMode(int mode);
+    void swapAndReopen();
+    void resumeAfterAlignment();
+    void uploadMask(unsigned char *mask, int length);
+    void closeMessage();
+    int showMessage(const QString &text);
+
+    bool allDevicesIdentified() const;
+    QString deviceDisplayName() const;
+    bool calibrationReady(int mode) const;
+    bool connectionStatus() const { return m_bConnectionStatus; }
+    int threadState() const { return m_threadState; }
+    int systemState() const { return m_systemState; }
+    int calState() const { return m_calState; }
+    bool wizardPending() const { return m_bWizardPending; }
+    void setWizardPending(bool pending) { m_bWizardPending = pending; }
+    int modelTypeIfIdentified() const;
+    int modelType(int nDevNum) const;
+    int modelSubType(int nDevNum) const;
+    int fwParam() const { return m_nFwParam; }
+    bool intelMode() const { return m_bIntelMode; }
+    TargetWindow targetWindow() const { return m_targetWindow; }
+    const QVector<DisplayInfo> &displayInfo() const { return m_psDisplayInfo; }
+    tl::CamDevCtrl *device() const { return m_device; }
+    WaitDlg *waitDialog() const { return m_waitDlg; }
+    int GetNumberOfCameraDevices();
+
+signals:
+    void callSaveFirmwareParam();
+    void TrayHide();
+    void TrayUpdateConnect(bool bConnect, bool bMessage, QString sDeviceName);
+    void HideDialogs();
+    void callClose();
+    void resultKeySendToPJStart(bool bWait);
+    void updateAlignImage(QImage sImage, int nDevNum);
+    void callAutoCalibrationStop(int nDevNum);
+    void callChangeNextThreadState(int nDevNum, int eNextState);
+    void sigReceiveMask(unsigned char *mask, int len);
+
+public slots:
+    void slotCamParamSend(int addr, int value);
+    void slotCamParamSendWait(unsigned short gain, unsigned int expo, int nDevNum);
+    void calDlgWorkingDone(int devNum);
+    void threadStateChange(int nDevNum, int eNextState);
+    void FirmwareSave_Param();
+    void slotSetFWVersion(QString sVersion, int nDevNum);
+    void slotNewFrameReceived(unsigned char *buf, int size, int nDevNum);
+    void slotReceiveMask(unsigned char *mask, int len);
+    void slotRequestMask(int idx);
+    void OnTimer();
+
+private:
+    bool initDeviceCheck();
+    // Returns false when nothing changed (device change with an unchanged count).
+    bool suspendDeviceCheck(int eState);
+    void openDeviceSet(int n);
+    void connectTail();
+    void copySerialsToRecords();
+    void stopReceiveThreads();
+
+    ConfigFileRW *m_psDataMgr = nullptr;
+    LanguageTable *m_language = nullptr;
+    QWidget *m_mainWindow = nullptr;
+    tl::CamDevCtrl *m_device = nullptr;
+    QMessageBox *m_messageBox = nullptr;
+    int m_systemState = 0;
+    int m_calState = 0;
+    int m_threadState = 0;
+    bool m_bCancelRequested = false;
+    TargetWindow m_targetWindow = 0;
+    bool m_bConnectionStatus = false;
+    int m_modelType[2] = {0, 0};
+    int m_modelSubType[2] = {0, 0};
+    int m_nFwParam = 10;
+    QImage m_calibImages[4];
+    QDateTime m_captureTimer;
+    int m_captureKind = 0;
+    int m_calResult[2] = {0, 0};
+    bool m_bDispatchEnabled = true;
+    bool m_bWizardPending = false;
+    bool m_bIntelMode = false;
+    bool m_bTouchInjection = true;
+    QVector<DisplayInfo> m_psDisplayInfo;
+    WaitDlg *m_waitDlg = nullptr;
+    QRect m_rcMergedSensor;
+    QByteArray m_alignRgb;
+};

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Docks the driver's icon in a real tray host under Xvfb, opens its menu and takes
+# a screenshot. Usage: tools/screenshots/tray-menu.sh [LanguageID] [output.png]
+# Prints "menu entries: N" read from the driver's log and exits non-zero when the
+# icon did not dock.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+lang=${1:-11}
+out=${2:-docs/tray-menu-de.png}
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+
+export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run
+mkdir -p "$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+printf '[Configuration]\r\nLanguageID=%s\r\n' "$lang" > "$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver/config.ini"
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp &
+export DISPLAY=$display
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
+       --transparent false --tint 0x303030 &
+sleep 1
+QT_QPA_PLATFORM=xcb build/bin/tesselink-driver >"$work/driver.log" 2>&1 &
+driver=$!
+for _ in $(seq 100); do grep -q "Corvane::initialStart() - 1" "$work/driver.log" && break; sleep 0.1; done
+sleep 2
+if grep -q "no system tray host" "$work/driver.log"; then
+  echo "tray: not docked"; exit 1
+fi
+echo "tray: docked"
+# The tray icon sits inside trayer's window at the bottom right; a click opens the menu.
+icon=$(xdotool search --class trayer | head -n 1)
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 1
+sleep 1.5
+mkdir -p "$(dirname "$out")"
+import -window root "$out"
+echo "screenshot: $out"
+kill "$driver" 2>/dev/null || true
+wait "$driver" 2>/dev/null || true
