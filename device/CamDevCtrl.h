@@ -1,0 +1,218 @@
+#pragma once
+
+#include <QFutureWatcher>
+#include <QMutex>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "device/UsbAccess.h"
+#include "device/codec/Image.h"
+#include "device/codec/Packet.h"
+#include "device/codec/Records.h"
+
+class ConfigFileRW;
+
+namespace tl {
+
+class TrackingSink;
+
+// The device communication layer: packet protocol, discovery and connection,
+// receive loops and dispatch, device records, image and mask transfer for at most
+// two camera/touch modules (index nDevNum 0 = left, 1 = right).
+//
+// Threads: every public operation runs on the controller's thread, except what
+// the receive loops do on their pool threads (dispatch, frame requests, register
+// writes, resend requests). Each module's writes and response waits are
+// serialised by that module's send mutex.
+class CamDevCtrl : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kMaxDevices = 2;
+    static constexpr uint16_t kVendorId = 0x16D0;
+    static constexpr uint16_t kProductId = 0x0F8C;
+    static constexpr uint8_t kEpOut = 0x03;
+    static constexpr uint8_t kEpIn = 0x83;        // answers and events
+    static constexpr uint8_t kEpFrames = 0x84;    // alignment frame stream
+    static constexpr int kResponsePackets = 60;   // packets a response wait looks at
+    static constexpr int kSerialBytes = 256;
+
+    // `settings` is read for module 0's firmware version text (mask support);
+    // `usb` is the bus (libusb or emulated) and must outlive this object.
+    CamDevCtrl(ConfigFileRW *settings, UsbAccess *usb, QObject *parent = nullptr);
+    ~CamDevCtrl() override;
+
+    // ---- Discovery and connection ---------------------------------------------
+    int GetNumberOfCameraDevices();
+    int UpdateCameraInfo();
+    bool openDevices();
+    bool Close(int nDevNum);
+    // Swaps the two module slots (calibrated flag, handle, serial) so that module
+    // indices follow the saved serial order. The handle table is refilled by the
+    // next openDevices().
+    void exchangeDeviceSlots();
+    // Serial text of a slot (a 256-byte NUL-padded buffer), or null outside
+    // 0 .. m_nNumDevice - 1.
+    const char *serialNumber(int nDevNum) const;
+    bool isCalibrated(int nDevNum) const;
+    int numDevices() const { return m_nNumDevice.load(); }
+    bool hasHandle(int nDevNum) const;
+
+    // ---- Packet protocol ------------------------------------------------------
+    bool SendCommand(const void *payload, int cmd, int len, int nDevNum, bool wait);
+    int ResponseCommand(int cmd, int nDevNum);
+
+    // ---- Receive loops ---------------------------------------------------------
+    bool StartRecvThread(int bDisplay, int reverseImage);
+    bool StopRecvThread();
+    void CreateRecvPacketThread();
+    void DeleteThread();
+    bool frameStreamStopped() const { return m_bFrameStopped.load(); }
+    bool displayMode() const { return m_bDisplay.load(); }
+    // True while a receive loop of the module has not ended.
+    bool isReceiving(int nDevNum) const;
+    // Waits until every receive loop has ended (the stop flag must be set first,
+    // or the loops run on). Used before a handle is closed.
+    void waitForReceiveLoops();
+    // Tracking payloads go here (may be null: tracking packets are then dropped).
+    // Set it while the loops are stopped.
+    void setTrackingSink(TrackingSink *sink) { m_trackingSink.store(sink); }
+    void setMcPointCounts(int value, int mode);
+    static int mcPointCount(int which);              // 0: the larger (20), 1: the smaller (16)
+    static const int32_t *mcPatternEndValue();       // last RES_MC_PATTERN_END value
+    static const uint8_t *mcInputPoints();           // last DAT_MC_INPUT_POINT payload (200 bytes)
+
+    // ---- Device records --------------------------------------------------------
+    void send_set_calib_parameter(const double *tp, int ceiling, int rear, int windowWidth, int windowHeight,
+                                  int lensType, int imageReverse, bool tweak, int tweakCount,
+                                  const float *tweakPairs, bool sensorSetting, int valueA, int valueB,
+                                  int nDevNum, int fwMinor);
+    void send_ac_black_start(int lensType, int nDevNum, int fwMinor);
+    void addGainRegisters(uint16_t gain, int nDevNum);
+    void sendIicWrite(uint16_t address, uint8_t value, int nDevNum);
+    bool requestEeprom(int nDevNum);
+    // Register writes queued for the module's next frame end.
+    std::vector<codec::RegisterWrite> pendingRegisterWrites(int nDevNum) const;
+
+    // ---- Image and mask transfer ------------------------------------------------
+    void requestFrame(int nDevNum);
+    void sendAcImageRequest(uint8_t kind, int group, int nDevNum);
+    void request_get_mask(int part);
+    void sendSetMask(const unsigned char *mask, int len);
+    // Copies every whole 512-byte image packet of `buf` to its place in `dest`.
+    int PacketToImage16HID(const uint8_t *buf, uint8_t *dest, size_t destSize, int bytesRead);
+    const uint8_t *frameBuffer(int nDevNum) const;
+    int maskReceivedLength() const { return m_maskReceived; }
+    const uint8_t *maskBuffer() const { return m_maskBuf.data(); }
+
+    // Auto-calibration transfer statistics (since the last group-0 request).
+    struct AcStats
+    {
+        int group = 0;
+        int resendRequests = 0;   // CMD_AC_SENDIMG_PART sent
+        int resendRounds = 0;     // times a group's missing runs were computed non-empty
+        int missingPieces = 0;    // pieces found missing, summed over rounds
+        int refused = 0;          // pieces refused by a bounds check
+    };
+    AcStats acStats() const;
+
+signals:
+    void sigSetFWVersion(QString sVersion, int nDevNum);
+    void sigSetFWOption(uchar ceiling, uchar rear, uchar finger);
+    void sigNewFrame(unsigned char *buf, int size, int nDevNum);
+    void sigACNewFrame(unsigned char *buf, int size, int nDevNum);
+    void sigACNextStep(int nDevNum);
+    void sigMCDone();
+    void sigMCNextStep(int *buf, int len, int nDevNum);
+    void sigCalibReadyEnd(int nDevNum);
+    void sigReceiveMask(unsigned char *mask, int len);
+    void sigRequestMask(int idx);
+
+private:
+    struct DeviceSlot
+    {
+        bool calibrated = false;
+        std::unique_ptr<UsbAccess::Handle> handle;
+        char serial[kSerialBytes] = {};
+    };
+
+    // Packet I/O
+    int hid_SendPacket(UsbAccess::Handle *h, const codec::PacketBuffer &buf);
+    bool sendFragmented(int cmd, const uint8_t *payload, int len, int nDevNum);
+    void tracePacket(int nDevNum, const codec::PacketView &p) const;
+    void tracePacket(int nDevNum, const codec::PacketBuffer &buf) const;
+    bool validIndex(int nDevNum) const { return nDevNum >= 0 && nDevNum < kMaxDevices; }
+    UsbAccess::Handle *tableHandle(int nDevNum) const;
+    void closeSlot(int i, bool sendHandBack, int waitMs);
+    bool versionExchange(int nDevNum);
+
+    // Response-wait handlers
+    void handleResponsePacket(const codec::PacketView &p, int bytesRead, int nDevNum, const codec::PacketBuffer &buf,
+                              int *maskResult);
+    void onVersion(const codec::PacketView &p, int nDevNum);
+    void onOption(const codec::PacketView &p, int bytesRead);
+    void onEeprom(const codec::PacketView &p, int nDevNum);
+    int onMask(const codec::PacketView &p);
+
+    // Receive loop
+    void RecvPacketProc(int nDevNum, bool bDisplay);
+    void dispatch(const codec::PacketView &p, int bytesRead, int nDevNum, const codec::PacketBuffer &buf);
+    void drainFrames(UsbAccess::Handle *h, uint8_t ep, int nDevNum);
+
+    // Image receivers
+    void ReceiveImgProcHID(const codec::PacketView &p, int bytesRead, int nDevNum, const codec::PacketBuffer &buf);
+    void ReceiveACProcHID(const codec::PacketView &p, int bytesRead, int nDevNum, const codec::PacketBuffer &buf);
+    void flushRegisterWrites(int nDevNum);
+    void requestRun(int nDevNum);
+
+    ConfigFileRW *m_psDataMgr;
+    UsbAccess *m_usb;
+    std::atomic<int> m_nNumDevice{0};
+    std::array<DeviceSlot, kMaxDevices> m_slots;
+    std::array<std::atomic<UsbAccess::Handle *>, kMaxDevices> m_table{};
+
+    // Receive control
+    std::atomic<bool> m_bRecvStop{false};
+    std::atomic<bool> m_bFrameStopped{true};
+    std::atomic<bool> m_bDisplay{false};
+    std::array<QFutureWatcher<void>, kMaxDevices> m_watchers;
+    std::array<std::atomic<qint64>, kMaxDevices> m_frameTimer{};
+    std::atomic<TrackingSink *> m_trackingSink{nullptr};
+    int m_mcValue = 0;
+
+    // Frame stream
+    std::array<std::vector<uint8_t>, kMaxDevices> m_frameBuf;
+    std::atomic<int> m_frameSize{0};
+    std::array<std::atomic<bool>, kMaxDevices> m_frameComplete{};
+
+    // Register write queues
+    mutable std::array<QMutex, kMaxDevices> m_regMutex;
+    std::array<std::vector<codec::RegisterWrite>, kMaxDevices> m_regList;
+    std::array<bool, kMaxDevices> m_regPending{};
+
+    // Auto-calibration image (always into module 0's buffer)
+    enum class AcExpect { None, GroupEnd, PartEnd };
+    mutable QMutex m_acMutex;
+    uint8_t m_acKind = 0;
+    int m_acGroup = 0;
+    std::vector<bool> m_acReceived;
+    std::vector<codec::PieceRun> m_acRuns;
+    int m_acRunIndex = 0;
+    int m_acSize = 0;             // 0: none remembered
+    AcExpect m_acExpect = AcExpect::None;
+    AcStats m_acStats;
+
+    // Mask download
+    std::vector<uint8_t> m_maskBuf;
+    std::array<bool, codec::kMaskParts> m_maskPartSeen{};
+    int m_maskReceived = 0;
+};
+
+} // namespace tl

@@ -1,0 +1,302 @@
+// CamDevCtrl: the receive loops (one pool task per module) and packet dispatch.
+#include "device/CamDevCtrl.h"
+
+#include "device/CamDevShared.h"
+#include "device/TrackingSink.h"
+#include "device/codec/Commands.h"
+#include "device/codec/Trace.h"
+#include "platform/Clock.h"
+
+#include <QDebug>
+#include <QThread>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <libusb.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tl {
+
+using namespace codec;
+
+namespace {
+// Manual calibration values, process-wide: the calibration display and model
+// read the counts, the signals carry pointers to the stored values.
+std::atomic<int> s_mcCount[2] = {{0}, {0}};
+// RES_MC_PATTERN_END is one int32; room for a full DAT_MC_INPUT_POINT payload
+// keeps a receiver that trusts the signalled length (at most 200) inside it.
+int32_t s_mcPatternEnd[kMcPointBytes / 4] = {};
+int32_t s_mcInputPoints[kMcPointBytes / 4] = {};
+std::atomic<bool> s_firstTracking[CamDevCtrl::kMaxDevices] = {{false}, {false}};
+
+// A frame is 480 pieces and an end; a drain that sees more than two frames' worth
+// is being fed by a module that does not stop, and gives up.
+constexpr int kDrainPacketLimit = 2 * 481;
+} // namespace
+
+void CamDevCtrl::setMcPointCounts(int value, int mode)
+{
+    m_mcValue = value;
+    const bool on = mode >= 1 && mode <= 4;
+    s_mcCount[0] = on ? 20 : 0;
+    s_mcCount[1] = on ? 16 : 0;
+}
+
+int CamDevCtrl::mcPointCount(int which)
+{
+    return s_mcCount[which == 1 ? 1 : 0].load();
+}
+
+const int32_t *CamDevCtrl::mcPatternEndValue()
+{
+    return s_mcPatternEnd;
+}
+
+const uint8_t *CamDevCtrl::mcInputPoints()
+{
+    return reinterpret_cast<const uint8_t *>(s_mcInputPoints);
+}
+
+bool CamDevCtrl::isReceiving(int nDevNum) const
+{
+    return validIndex(nDevNum) && m_watchers[nDevNum].isRunning();
+}
+
+void CamDevCtrl::waitForReceiveLoops()
+{
+    for (auto &w : m_watchers)
+        w.waitForFinished();
+}
+
+bool CamDevCtrl::StartRecvThread(int bDisplay, int reverseImage)
+{
+    qDebug() << "CamDevCtrl::StartRecvThread(): bDisplay =" << bDisplay << "reverseImage =" << reverseImage;
+    m_bFrameStopped = false;
+    m_bDisplay = bDisplay != 0;
+    Clock::sleepMs(500);
+    CreateRecvPacketThread();
+    if (bDisplay) {
+        for (int i = 0; i < std::min(m_nNumDevice.load(), int(kMaxDevices)); ++i) {
+            const int32_t reverse = reverseImage;
+            SendCommand(&reverse, CMD_SET_IMAGE_REVERSE, 4, i, false);
+            Clock::sleepMs(200);
+            SendCommand(nullptr, CMD_SENDFRM_MONO, 0, i, false);
+            m_frameTimer[i] = Clock::nowMs();
+        }
+    }
+    return true;
+}
+
+bool CamDevCtrl::StopRecvThread()
+{
+    qDebug() << "CamDevCtrl::StopRecvThread()";
+    m_bFrameStopped = true;
+    DeleteThread();
+    if (!m_bDisplay.load()) {
+        for (int i = 0; i < std::min(m_nNumDevice.load(), int(kMaxDevices)); ++i) {
+            SendCommand(nullptr, CMD_STOP_TRACKING, 0, i, true);
+            Clock::sleepMs(200);
+        }
+        Clock::sleepMs(500);
+    }
+    return true;
+}
+
+void CamDevCtrl::CreateRecvPacketThread()
+{
+    // Never two loops for one module: a loop that outlived DeleteThread's 1.5 s
+    // (a read in progress, a drain) is stopped and waited for before the flag is
+    // cleared, or it would run on beside its successor.
+    if (isReceiving(0) || isReceiving(1)) {
+        qDebug() << "CreateRecvPacketThread: waiting for the previous loops to end";
+        m_bRecvStop = true;
+        waitForReceiveLoops();
+    }
+    m_bRecvStop = false;
+    QThreadPool *pool = QThreadPool::globalInstance();
+    qDebug() << "CreateRecvPacketThread:" << pool->activeThreadCount() << pool->maxThreadCount();
+    const int loops = m_nNumDevice.load() > 1 ? 2 : 1;
+    // Each loop holds a pool thread for as long as it runs; a pool sized to the
+    // cores could leave a loop queued behind other work, and its module unread.
+    if (pool->maxThreadCount() < pool->activeThreadCount() + loops)
+        pool->setMaxThreadCount(pool->activeThreadCount() + loops);
+    const bool display = m_bDisplay.load();
+    m_watchers[0].setFuture(QtConcurrent::run(pool, [this, display] { RecvPacketProc(0, display); }));
+    if (m_nNumDevice.load() > 1)
+        m_watchers[1].setFuture(QtConcurrent::run(pool, [this, display] { RecvPacketProc(1, display); }));
+    qDebug() << "CreateRecvPacketThread:" << pool->activeThreadCount() << pool->maxThreadCount();
+}
+
+void CamDevCtrl::DeleteThread()
+{
+    m_bRecvStop = true;
+    int steps = 0;
+    while (steps < 15) {
+        Clock::sleepMs(100);
+        ++steps;
+        if (!isReceiving(0) && !isReceiving(1))
+            break;
+    }
+    QThreadPool *pool = QThreadPool::globalInstance();
+    qDebug() << "DeleteThread:" << steps;
+    qDebug() << "DeleteThread:" << pool->activeThreadCount() << pool->maxThreadCount();
+}
+
+void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
+{
+    const uint8_t ep = static_cast<uint8_t>(kEpIn + (bDisplay ? 1 : 0));
+    UsbAccess::Handle *h = tableHandle(nDevNum);
+    if (!h) {
+        qDebug() << "RecvPacketProc: no handle for nDevNum =" << nDevNum;
+        return;
+    }
+    h->touchConfigDescriptor();
+    qDebug().noquote() << QString::asprintf("RecvPacketProc: nDevNum = %d, dEpAddress = 0x%02X", nDevNum, ep);
+    m_frameTimer[nDevNum] = -1;
+    PacketBuffer buf;
+    qDebug() << "RecvPacketProc Start ======================>" << nDevNum << QThread::currentThreadId();
+
+    bool gone = false;
+    while (!m_bRecvStop.load()) {
+        buf.fill(0);
+        int transferred = 0;
+        const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, Clock::wallMs(1000));
+        if (rc == 0) {
+            PacketView p;
+            const PacketError err = parsePacket(buf, transferred, p);
+            if (err != PacketError::None) {
+                qDebug() << "RecvPacketProc: refused packet" << Qt::hex << p.code << Qt::dec << "len" << p.rawLength
+                         << "read" << transferred << "-" << packetErrorText(err) << "nDevNum =" << nDevNum;
+                continue;
+            }
+            dispatch(p, transferred, nDevNum, buf);
+            continue;
+        }
+        if (rc == LIBUSB_ERROR_NO_DEVICE || h->gone()) {
+            // An unplugged module fails every read at once; reading on would spin.
+            qDebug() << "RecvPacketProc: device gone, nDevNum =" << nDevNum;
+            gone = true;
+            break;
+        }
+        const qint64 timer = m_frameTimer[nDevNum].load();
+        if (bDisplay && timer != -1) {
+            const qint64 now = Clock::nowMs();
+            qDebug() << "RecvPacketProc:" << nDevNum << timer << timer + 2000 << now;
+            if (now - timer >= 2000) {
+                qDebug() << "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~Resend SendFrame:" << nDevNum;
+                SendCommand(nullptr, CMD_SENDFRM_MONO, 0, nDevNum, false);
+                m_frameTimer[nDevNum] = Clock::nowMs();
+            }
+        }
+        // A read that fails at once for another reason would also spin.
+        if (rc != LIBUSB_ERROR_TIMEOUT)
+            Clock::sleepMs(10);
+    }
+
+    if (bDisplay && !gone)
+        drainFrames(h, ep, nDevNum);
+    qDebug() << "<============================RecvPacketProc End" << nDevNum << QThread::currentThreadId();
+}
+
+void CamDevCtrl::drainFrames(UsbAccess::Handle *h, uint8_t ep, int nDevNum)
+{
+    // The module finishes the frame it is sending; read it away so that the next
+    // reader of the endpoint starts at a packet boundary of a fresh exchange.
+    PacketBuffer buf;
+    int timeouts = 0;
+    for (int packets = 0; packets < kDrainPacketLimit; ++packets) {
+        buf.fill(0);
+        int transferred = 0;
+        const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, Clock::wallMs(500));
+        if (rc != 0) {
+            qDebug() << "nTimeoutCount =" << timeouts << nDevNum;
+            if (++timeouts >= 2 || rc == LIBUSB_ERROR_NO_DEVICE || h->gone())
+                return;
+            continue;
+        }
+        PacketView p;
+        if (parsePacket(buf, transferred, p) != PacketError::None)
+            continue;
+        if (p.code == DAT_IMG) {
+            timeouts = 0;
+        } else if (p.code == DAT_IMGEND) {
+            qDebug() << "DAT_IMGEND:" << nDevNum;
+            return;
+        }
+    }
+    qDebug() << "RecvPacketProc: drain limit reached, nDevNum =" << nDevNum;
+}
+
+void CamDevCtrl::dispatch(const PacketView &p, int bytesRead, int nDevNum, const PacketBuffer &buf)
+{
+    switch (p.code) {
+    case DAT_IMG:
+    case DAT_IMGEND:
+        ReceiveImgProcHID(p, bytesRead, nDevNum, buf);
+        break;
+    case RES_AC_BLACK_END:
+    case RES_AC_WHITE_END:
+    case RES_AC_PATTERN_END:
+        emit sigACNextStep(nDevNum);
+        tracePacket(nDevNum, p);
+        break;
+    case DAT_AC_IMAGE:
+    case DAT_AC_IMGEND:
+    case DAT_AC_IMAGE_PART:
+    case DAT_AC_IMAGE_PART_END:
+        ReceiveACProcHID(p, bytesRead, nDevNum, buf);
+        break;
+    case RES_MC_PATTERN_DONE:
+        tracePacket(nDevNum, p);
+        emit sigMCDone();
+        break;
+    case RES_MC_PATTERN_END: {
+        tracePacket(nDevNum, p);
+        const int copy = std::min<int>(p.length, kMcPointBytes);
+        std::memset(s_mcPatternEnd, 0, sizeof s_mcPatternEnd);
+        std::memcpy(s_mcPatternEnd, p.payload, static_cast<size_t>(std::max(copy, 4)));
+        emit sigMCNextStep(s_mcPatternEnd, copy, nDevNum);
+        break;
+    }
+    case RES_DEBUG:
+        if (p.length == 24)
+            qDebug().noquote() << QString::asprintf("RES_DEBUG : %f, %f, size[%d]", payloadF64(p, 0),
+                                                    payloadF64(p, 8), payloadI32(p, 16));
+        break;
+    case DAT_TC_DUAL_MODE: {
+        if (!s_firstTracking[nDevNum].exchange(true))
+            qDebug() << "CamDevCtrl: nDevNum =" << nDevNum << "thread id =" << QThread::currentThreadId();
+        if (trackingRecordCount(p.length) < 0) {
+            qDebug() << "CamDevCtrl: DAT_TC_DUAL_MODE refused, length" << p.length << "is not a multiple of"
+                     << kTrackingRecordSize << "nDevNum =" << nDevNum;
+            break;
+        }
+        if (TrackingSink *sink = m_trackingSink.load())
+            sink->trackingPacket(p.payload, p.length, nDevNum);
+        break;
+    }
+    case RES_AC_READY_END:
+        tracePacket(nDevNum, p);
+        emit sigCalibReadyEnd(nDevNum);
+        break;
+    case DAT_MC_INPUT_POINT:
+        tracePacket(nDevNum, p);
+        if (p.length == kMcPointBytes) {
+            qDebug() << "--------";
+            const int n = std::min(std::max(mcPointCount(0), mcPointCount(1)), kMcPoints);
+            for (int i = 0; i < n; ++i)
+                qDebug().noquote() << QString::asprintf("%d: %.2f, %.2f", i, double(payloadF32(p, 8 * i)),
+                                                        double(payloadF32(p, 8 * i + 4)));
+            std::memcpy(s_mcInputPoints, p.payload, kMcPointBytes);
+            emit sigMCNextStep(s_mcInputPoints, kMcPointBytes, nDevNum);
+        }
+        break;
+    default:
+        tracePacket(nDevNum, p);
+        break;
+    }
+}
+
+} // namespace tl

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+
+namespace tl {
+
+// Receives the DAT_TC_DUAL_MODE payloads of the receive loops. Called on the
+// module's receive thread, synchronously, for every tracking packet whose length
+// is a whole number of 6-byte records (length 0 included: "nothing seen" still
+// counts as the module's report of the cycle). The payload pointer is valid only
+// during the call. The tracking path takes its own lock.
+class TrackingSink
+{
+public:
+    virtual ~TrackingSink() = default;
+    virtual void trackingPacket(const uint8_t *payload, int length, int nDevNum) = 0;
+};
+
+} // namespace tl
