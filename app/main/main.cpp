@@ -44,6 +44,7 @@ int main(int argc, char *argv[])
     window->setWindowTitle(QString::fromUtf8(tl::kBrand.productDisplayName));
 
     if (!app.tryLock()) {
+        qDebug() << "SingleApplication: another instance runs:" << window->language()->messageText(1);
         QMessageBox::critical(nullptr, QString::fromUtf8(tl::kBrand.productDisplayName),
                               window->language()->messageText(1), QMessageBox::Ok);
         return 1;

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the real driver binary under Xvfb with a private home and checks:
+#  - started with no module, it logs the connection start and stays up;
+#  - a second start shows one critical box titled "Tesselink Driver" and exits 1;
+#  - after kill -9 of the first, the next start succeeds;
+#  - SIGTERM ends it through the close handling: exit code 0, [Device] Count=0.
+set -u
+driver=$1
+work=$(mktemp -d)
+fail() { echo "FAIL: $*"; for f in "$work"/*.log; do echo "== $f"; tail -n 30 "$f"; done; exit 1; }
+cleanup() { kill $(jobs -p) 2>/dev/null; rm -rf "$work"; }
+trap cleanup EXIT
+
+export XDG_CONFIG_HOME=$work/config XDG_RUNTIME_DIR=$work/run HOME=$work
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+display=:$((200 + RANDOM % 300))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+export DISPLAY=$display QT_QPA_PLATFORM=xcb
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb did not start"
+
+wait_log() { # file text seconds
+  for _ in $(seq $(($3 * 10))); do grep -qF -- "$2" "$1" && return 0; sleep 0.1; done
+  return 1
+}
+
+"$driver" >"$work/first.log" 2>&1 &
+first=$!
+wait_log "$work/first.log" "InitDeviceCheck(): m_bConnectionStatus = false" 30 || fail "first start did not check devices"
+grep -qF "nqmaincontrol::systemStateChange(): esysCONNECTION_START -1" "$work/first.log" || fail "no connection start line"
+grep -qF "InitDeviceCheck(): device count = 0" "$work/first.log" || fail "no device count line"
+wait_log "$work/first.log" "NotifyWait: false" 5 || fail "wait cover not hidden"
+sleep 1
+kill -0 $first 2>/dev/null || fail "first instance did not stay up"
+
+"$driver" >"$work/second.log" 2>&1 &
+second=$!
+box=""
+for _ in $(seq 100); do
+  box=$(xdotool search --sync --onlyvisible --name "^Tesselink Driver$" 2>/dev/null | head -n 1) && [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "no refusal box"
+boxes=$(xdotool search --onlyvisible --name "^Tesselink Driver$" | wc -l)
+[ "$boxes" -eq 1 ] || fail "expected one box, saw $boxes"
+grep -qF "Tesselink is already run." "$work/second.log" || fail "refusal text is not M2"
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key --window "$box" Return
+wait $second; code=$?
+[ $code -eq 1 ] || fail "second instance exit code $code"
+kill -0 $first 2>/dev/null || fail "first instance disturbed"
+
+kill -9 $first; wait $first 2>/dev/null
+"$driver" >"$work/third.log" 2>&1 &
+third=$!
+wait_log "$work/third.log" "InitDeviceCheck(): m_bConnectionStatus = false" 30 || fail "start after kill -9 refused"
+sleep 1
+kill -TERM $third
+wait $third; code=$?
+[ $code -eq 0 ] || fail "SIGTERM exit code $code"
+ini="$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver/config.ini"
+grep -A3 '^\[Device\]' "$ini" | grep -q '^Count=0' || fail "config.ini has no [Device] Count=0: $(cat "$ini")"
+echo "PASS"
