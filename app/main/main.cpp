@@ -1,7 +1,6 @@
 #include "app/Corvane.h"
 #include "app/SingleApplication.h"
 #include "device/LibusbAccess.h"
-#include "device/UsbHotplugSource.h"
 #include "platform/Clock.h"
 #include "platform/linux/LinuxSystemEvents.h"
 #include "resources/Resources.h"
@@ -30,11 +29,6 @@ int main(int argc, char *argv[])
     tl::LibusbAccess usb;
     Corvane::Platform platform{&systemEvents, &usb};
     auto window = std::make_unique<Corvane>(platform, nullptr, Qt::WindowFlags());
-    tl::UsbHotplugSource hotplug(&usb);
-    QObject::connect(&hotplug, &tl::SystemEventSource::deviceInterfaceArrived, &systemEvents,
-                     &tl::SystemEventSource::deviceInterfaceArrived);
-    QObject::connect(&hotplug, &tl::SystemEventSource::deviceInterfaceRemoved, &systemEvents,
-                     &tl::SystemEventSource::deviceInterfaceRemoved);
 
     app.setWindowIcon(QIcon(":/Corvane/icon"));
     auto splashPicture = std::make_unique<QPixmap>(":/Corvane/splash");

@@ -44,7 +44,7 @@ done
 boxes=$(xdotool search --onlyvisible --name "^Tesselink Driver$" | wc -l)
 [ "$boxes" -eq 1 ] || fail "expected one box, saw $boxes"
 grep -qF "Tesselink is already run." "$work/second.log" || fail "refusal text is not M2"
-xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key --window "$box" Return
+xdotool windowactivate --sync "$box" key Return 2>/dev/null || xdotool key --window "$box" Return 2>/dev/null
 wait $second; code=$?
 [ $code -eq 1 ] || fail "second instance exit code $code"
 kill -0 $first 2>/dev/null || fail "first instance disturbed"
