@@ -22,7 +22,7 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
        --transparent false --tint 0x303030 &
 sleep 1
-QT_QPA_PLATFORM=xcb build/bin/tesselink-driver >"$work/driver.log" 2>&1 &
+QT_QPA_PLATFORM=xcb ${DRIVER:-build/bin/tesselink-driver} >"$work/driver.log" 2>&1 &
 driver=$!
 for _ in $(seq 100); do grep -q "Corvane::initialStart() - 1" "$work/driver.log" && break; sleep 0.1; done
 sleep 2
@@ -30,10 +30,11 @@ if grep -q "no system tray host" "$work/driver.log"; then
   echo "tray: not docked"; exit 1
 fi
 echo "tray: docked"
-# The tray icon sits inside trayer's window at the bottom right; a click opens the menu.
-icon=$(xdotool search --class trayer | head -n 1)
-eval "$(xdotool getwindowgeometry --shell "$icon")"
-xdotool mousemove $((X + WIDTH - 16)) $((Y + HEIGHT / 2)) click 1
+# The icon is docked at the right end of trayer's panel (bottom right of the
+# screen); a right click opens its context menu.
+sleep 10   # let the start-up balloon (10 s) go away
+read -r sw sh < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
+xdotool mousemove $((sw - 12)) $((sh - 16)) click 3
 sleep 1.5
 mkdir -p "$(dirname "$out")"
 import -window root "$out"
