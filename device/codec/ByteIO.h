@@ -50,9 +50,12 @@ public:
     int32_t i32() { return static_cast<int32_t>(u32()); }
     uint64_t u64()
     {
-        const uint64_t lo = u32();
-        const uint64_t hi = u32();
-        return lo | (hi << 32);
+        uint8_t b[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+        take(b, 8);
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i)
+            v = (v << 8) | b[i];
+        return v;
     }
     float f32()
     {
