@@ -1,0 +1,42 @@
+#include "input/ContactSlots.h"
+
+#include "input/NqUtils.h"
+
+#include <cmath>
+
+namespace tl::input {
+
+int sensorDistance(int x0, int y0, int x1, int y1)
+{
+    const double dx = double(x1) - double(x0);
+    const double dy = double(y1) - double(y0);
+    return static_cast<int>(std::sqrt(dx * dx + dy * dy));
+}
+
+QPoint DisplayMap::toScreen(int x, int y) const
+{
+    int k = 0;
+    if (x >= kSensorWidth) {
+        k = 1;
+        x -= kSensorWidth;
+    }
+    const QRect &r = rect[k];
+    // Rounded by adding 0.5 and truncating, in double precision.
+    const int sx = r.left() + static_cast<int>(double(r.width()) * x / kSensorWidth + 0.5);
+    const int sy = r.top() + static_cast<int>(double(r.height()) * y / kSensorHeight + 0.5);
+    return QPoint(sx, sy);
+}
+
+DisplayMap selectDisplayRects(int numModules, int monitorSetting)
+{
+    DisplayMap map;
+    if (numModules == 1) {
+        NqUtils::getMonitorRect(map.rect[0], monitorSetting);
+        map.rect[1] = QRect();
+    } else {
+        NqUtils::getWindowRect(map.rect);
+    }
+    return map;
+}
+
+} // namespace tl::input

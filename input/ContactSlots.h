@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QRect>
+
+namespace tl::input {
+
+// Sensor space of one module, in the units the module reports after its own
+// calibration. Module 1 sits to the right of module 0: its x is moved by 4800.
+constexpr int kSensorWidth = 4800;
+constexpr int kSensorHeight = 3000;
+
+constexpr int kContactSlots = 10;
+// A cycle keeps at most nine points: the table has ten entries, but the count
+// stops at nine.
+constexpr int kPointTableSize = 10;
+constexpr int kMaxPointsPerCycle = 9;
+
+// One contact slot, filled by the tracking path and consumed by the injector.
+struct ContactSlot
+{
+    int id = -1;       // injection index, -1 when the slot has none (injector)
+    int prevX = 0;     // previous position (injector)
+    int prevY = 0;
+    int counter = 0;   // report counter (injector)
+    int x = 0;         // current position, sensor units
+    int y = 0;
+    // 0 = no contact, 1 = contact present, 2 = contact present after another
+    // contact left this slot in the same cycle.
+    int action = 0;
+};
+
+// Euclidean distance between two sensor positions, truncated to an integer,
+// without overflow for any pair of 16-bit positions.
+int sensorDistance(int x0, int y0, int x1, int y1);
+
+struct ContactSlotTable
+{
+    ContactSlot slot[kContactSlots];
+};
+
+// The desktop rectangles the two modules' sensor halves map to: rectangle 0 for
+// sensor x below 4800, rectangle 1 for x of 4800 and above.
+struct DisplayMap
+{
+    QRect rect[2];
+
+    // Sensor position -> desktop pixel.
+    QPoint toScreen(int x, int y) const;
+};
+
+// Rectangle choice for a module count and the monitor setting: one module
+// uses the monitor of that index (left-to-right, falling back to the primary),
+// any other count the two leftmost monitors.
+DisplayMap selectDisplayRects(int numModules, int monitorSetting);
+
+} // namespace tl::input

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "input/ContactSlots.h"
+#include "input/TouchInjector.h"
+#include "input/TrackingPath.h"
+#include "platform/CompanionLink.h"
+#include "platform/InjectionBackend.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace tl::input {
+
+// The process-wide tracking mutex: it guards the point table, the reported
+// flags, the contact slots and the injector.
+std::mutex &trackingMutex();
+
+// The input injection object the controller owns: the tracking path, the
+// injector and the backend they inject into. Every operation takes the
+// tracking mutex, so the controller's thread and the receive threads can call
+// any of them at any time.
+class InputInjection
+{
+public:
+    // `link` may be null (no companion window); it must outlive this object.
+    explicit InputInjection(std::unique_ptr<InjectionBackend> backend, CompanionLink *link = nullptr);
+    // Brings every contact up before the backend goes away.
+    ~InputInjection();
+
+    InputInjection(const InputInjection &) = delete;
+    InputInjection &operator=(const InputInjection &) = delete;
+
+    // The system's backend (touch device, pointer, XTest or none), chosen once.
+    // `userMessage` receives a text for the user when no injection is possible.
+    static std::unique_ptr<InputInjection> createForPlatform(CompanionLink *link = nullptr,
+                                                             QString *userMessage = nullptr);
+
+    // ---- Controller's thread -------------------------------------------------
+
+    // Smoothing mode (1 smoothed, 2 raw), smoothing parameter t, history mode.
+    // A companion registering with a flag: configure(flag + 1, 0.8, 1).
+    void configure(int smoothingMode, double t, int historyMode);
+
+    // The companion window injected input is meant for (0 = none). Checked for
+    // visibility at every cycle.
+    void setTargetWindow(WindowHandle window);
+
+    // The size absolute mouse units are normalised to.
+    void setScreenSize(int width, int height);
+
+    // The display layout: the two desktop rectangles of the sensor halves and
+    // the number of connected modules (1 or 2).
+    void setDisplayLayout(const QRect &rect0, const QRect &rect1, int numModules);
+    // The same, with the rectangles chosen from the monitors for the module
+    // count and the monitor setting.
+    void selectDisplayLayout(int numModules, int monitorSetting);
+    // Only the number of connected modules; takes effect for the cycle rule at
+    // once and for the sensor rectangle at the next reset.
+    void setNumModules(int numModules);
+
+    // Tracking reset for one module index (called for 0 and 1 when tracking
+    // starts).
+    void resetTracking(int nDevNum);
+
+    // Every contact that is down comes up (tracking stops, unplug, suspend).
+    void releaseAllContacts();
+
+    bool touchInjectionAvailable() const;
+    InjectionBackend::Kind backendKind() const;
+    QString backendName() const;
+
+    // ---- Receive threads ----------------------------------------------------
+
+    // One DAT_TC_DUAL_MODE payload of module nDevNum. Runs the cycle (merge,
+    // match, inject) when it completes one; packets with a bad length are
+    // dropped. Never allocates.
+    void trackingEntry(const uint8_t *payload, int length, int nDevNum);
+
+    // ---- Tests ---------------------------------------------------------------
+    // Copies taken under the lock.
+    ContactSlotTable contacts() const;
+    DisplayMap displayMap() const;
+    QRect mergedSensor() const;
+    int touchState(int i) const;
+
+private:
+    std::unique_ptr<InjectionBackend> m_backend;
+    NullCompanionLink m_nullLink;
+    TrackingPath m_tracking;
+    TouchInjector m_injector;
+    WindowHandle m_targetWindow = 0;
+};
+
+} // namespace tl::input

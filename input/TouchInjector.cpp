@@ -1,0 +1,539 @@
+#include "input/TouchInjector.h"
+
+#include "input/NqUtils.h"
+
+namespace tl::input {
+
+namespace {
+
+bool inMask(unsigned mask, int i)
+{
+    return (mask >> i) & 1u;
+}
+
+// Sensor positions are packed as (x << 16) | (y & 0xFFFF); both halves are
+// signed 16-bit values.
+QPoint unpack(quint32 packed)
+{
+    return QPoint(static_cast<qint16>(packed >> 16), static_cast<qint16>(packed & 0xFFFFu));
+}
+
+// Distances of the mouse path, in sensor units.
+constexpr int kDoubleTapDistance = 20;
+constexpr int kDoubleTapReports = 25;
+constexpr int kHoldDistance = 10;
+constexpr int kHoldFirstReport = 3;
+constexpr int kHoldLastReport = 64;
+constexpr int kHoldCheck = 60;
+constexpr int kMovedAfter = 3;
+
+} // namespace
+
+TouchInjector::TouchInjector(InjectionBackend *backend, CompanionLink *link)
+    : m_backend(backend), m_link(link), m_windowCheck(link)
+{
+    QRect primary;
+    NqUtils::getMonitorRect(primary, -1);
+    m_nScreenWidth = primary.width();
+    m_nScreenHeight = primary.height();
+    for (int i = 0; i < kContactSlots; ++i) {
+        m_records[i].pointerId = i;
+        m_records[i].flags = kTouchFlagsHover;
+        m_touchState[i] = TouchUp;
+    }
+    NqUtils::getWindowRect(m_map.rect);
+}
+
+void TouchInjector::configure(int smoothingMode, double t, int historyMode)
+{
+    m_nSmoothingMode = smoothingMode;
+    m_dT = t;
+    m_nHistoryMode = historyMode;
+}
+
+void TouchInjector::setScreenSize(int width, int height)
+{
+    m_nScreenWidth = width;
+    m_nScreenHeight = height;
+}
+
+bool TouchInjector::touchPath() const
+{
+    return m_backend && m_backend->kind() == InjectionBackend::Kind::Touch;
+}
+
+void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controllerTarget, int factor)
+{
+    Q_UNUSED(factor);
+    ContactSlot *cs = table.slot;
+
+    // 1. The companion window decides between smoothing and raw positions; a
+    //    companion that is not on screen gets the default smoothing.
+    const bool visible = controllerTarget && m_link && m_link->isVisible(controllerTarget);
+    if (visible)
+        m_target = controllerTarget;
+    m_bTargetShown = visible && !m_link->isMinimised(controllerTarget);
+    if (!m_bTargetShown)
+        configure(Smoothed, 0.8, 1);
+
+    // 2. Injection indices. A contact keeps its index for its whole life; a new
+    //    contact takes the lowest free one; an empty slot borrows the highest
+    //    free one for this cycle only, so that every index maps to one slot.
+    bool taken[kContactSlots] = {};
+    for (int s = 0; s < kContactSlots; ++s) {
+        const int id = cs[s].id;
+        if (id >= 0 && id < kContactSlots && !taken[id])
+            taken[id] = true;
+        else
+            cs[s].id = -1;
+    }
+    for (int s = 0; s < kContactSlots; ++s) {
+        if (cs[s].id >= 0)
+            continue;
+        if (cs[s].action != 0) {
+            for (int i = 0; i < kContactSlots; ++i)
+                if (!taken[i]) { cs[s].id = i; taken[i] = true; break; }
+        } else {
+            for (int i = kContactSlots - 1; i >= 0; --i)
+                if (!taken[i]) { cs[s].id = i; taken[i] = true; break; }
+        }
+    }
+    ContactSlot *at[kContactSlots] = {};
+    for (int s = 0; s < kContactSlots; ++s)
+        at[cs[s].id] = &cs[s];
+    for (int s = 0; s < kContactSlots; ++s) {
+        if (cs[s].action == 0) {
+            cs[s].id = -1;
+            cs[s].counter = 0;
+        }
+    }
+
+    if (touchPath()) {
+        // 3. Touch path.
+        unsigned present = 0;
+        unsigned lift = 0;
+        QPoint positions[kContactSlots];
+        for (int i = 0; i < kContactSlots; ++i) {
+            ContactSlot &s = *at[i];
+            positions[i] = QPoint(s.x, s.y);
+            if (s.action == 1) {
+                present |= 1u << i;
+            } else if (s.action == 2) {
+                present |= 1u << i;
+                lift |= 1u << i;
+            } else {
+                s.counter = 0;
+            }
+        }
+        if (!present && !lift) {
+            bool anyDown = false;
+            for (int i = 0; i < kContactSlots; ++i)
+                anyDown = anyDown || m_touchState[i] != TouchUp;
+            if (anyDown) {
+                touchReleaseAll();
+                if (smoothing())
+                    touchReleaseAll();
+            }
+            return;
+        }
+        if (lift) {
+            touchLift(lift);
+            if (smoothing())
+                touchLift(lift);
+        }
+        // A new contact that got the index of one still lifting (smoothing
+        // lifts over two cycles) must not continue that contact's stroke:
+        // finish the lift first, the new contact goes down in the update.
+        unsigned stale = 0;
+        for (int i = 0; i < kContactSlots; ++i)
+            if (inMask(present & ~lift, i) && m_touchState[i] == TouchLifting)
+                stale |= 1u << i;
+        if (stale)
+            touchLift(stale);
+        if (present)
+            touchUpdate(positions, present);
+        return;
+    }
+
+    // 4. Mouse path: the first two reports of a contact are held back, the
+    //    third presses at the held-back position and moves on.
+    bool pressedNow[kContactSlots] = {};
+    bool presentNow[kContactSlots] = {};
+    for (int i = 0; i < kContactSlots; ++i) {
+        ContactSlot &s = *at[i];
+        if (s.action == 0) {
+            s.counter = 0;
+        } else if (s.action == 2) {
+            s.prevX = s.x;
+            s.prevY = s.y;
+            s.counter = 1;
+        } else if (s.counter < 2) {
+            s.prevX = s.x;
+            s.prevY = s.y;
+            ++s.counter;
+        } else if (s.counter == 2) {
+            s.counter = 3;
+            pressedNow[i] = true;
+            presentNow[i] = true;
+        } else {
+            presentNow[i] = true;
+        }
+    }
+    for (int i = 0; i < kContactSlots; ++i) {
+        const ContactSlot &s = *at[i];
+        if (pressedNow[i])
+            mouseContactUpdate(i, s.prevX, s.prevY);
+        if (presentNow[i])
+            mouseContactUpdate(i, s.x, s.y);
+        else
+            mouseContactUp(i);
+    }
+}
+
+void TouchInjector::releaseAll()
+{
+    if (touchPath()) {
+        // Smoothing lifts in two steps (in contact -> lifting -> up); the
+        // third round is only a guard and never injects.
+        for (int round = 0; round < 3; ++round) {
+            bool anyDown = false;
+            for (int i = 0; i < kContactSlots; ++i)
+                anyDown = anyDown || m_touchState[i] != TouchUp;
+            if (!anyDown)
+                break;
+            touchReleaseAll();
+        }
+        return;
+    }
+    for (int i = 0; i < kContactSlots; ++i)
+        mouseContactUp(i);
+}
+
+void TouchInjector::injectRecords(unsigned mask)
+{
+    if (!m_backend)
+        return;
+    if (mask == 1u && !m_bTenContacts) {
+        m_backend->injectTouch(m_records, 1);
+    } else {
+        m_backend->injectTouch(m_records, kContactSlots);
+        m_bTenContacts = true;
+    }
+}
+
+void TouchInjector::touchUpdate(const QPoint positions[kContactSlots], unsigned mask)
+{
+    for (int i = 0; i < kContactSlots; ++i) {
+        TouchRecord &r = m_records[i];
+        int &state = m_touchState[i];
+        if (inMask(mask, i)) {
+            m_lastRaw[i] = positions[i];
+            QPoint p = positions[i];
+            if (smoothing()) {
+                m_smoother[i].addSample(p.x(), p.y(), m_nHistoryMode);
+                const BezierSmoother::Pos e = m_smoother[i].evaluate(m_dT);
+                p = QPoint(e.x, e.y);
+            }
+            m_lastPos[i] = p;
+            const QPoint s = m_map.toScreen(p.x(), p.y());
+            r.x = s.x();
+            r.y = s.y();
+            if (state == TouchUp) {
+                r.flags = kTouchFlagsDown;
+                state = TouchInContact;
+            } else {
+                r.flags = kTouchFlagsMove;
+            }
+        } else if (!smoothing()) {
+            const QPoint s = m_map.toScreen(m_lastPos[i].x(), m_lastPos[i].y());
+            r.x = s.x();
+            r.y = s.y();
+            if (state != TouchUp) {
+                r.flags = kTouchFlagsUp;
+                state = TouchUp;
+                m_smoother[i].clear();
+            } else {
+                r.flags = kTouchFlagsHover;
+            }
+        } else {
+            const QPoint s = m_map.toScreen(m_lastRaw[i].x(), m_lastRaw[i].y());
+            r.x = s.x();
+            r.y = s.y();
+            if (state == TouchInContact) {
+                r.flags = kTouchFlagsMove;
+                state = TouchLifting;
+            } else if (state == TouchLifting) {
+                r.flags = kTouchFlagsUp;
+                state = TouchUp;
+                m_smoother[i].clear();
+            } else {
+                r.flags = kTouchFlagsHover;
+            }
+        }
+    }
+    injectRecords(mask);
+}
+
+void TouchInjector::touchLift(unsigned mask)
+{
+    for (int i = 0; i < kContactSlots; ++i) {
+        TouchRecord &r = m_records[i];
+        int &state = m_touchState[i];
+        QPoint s = m_map.toScreen(m_lastPos[i].x(), m_lastPos[i].y());
+        if (inMask(mask, i)) {
+            if (!smoothing()) {
+                if (state != TouchUp) {
+                    r.flags = kTouchFlagsUp;
+                    state = TouchUp;
+                    m_smoother[i].clear();
+                } else {
+                    r.flags = kTouchFlagsHover;
+                }
+            } else {
+                s = m_map.toScreen(m_lastRaw[i].x(), m_lastRaw[i].y());
+                if (state == TouchInContact) {
+                    r.flags = kTouchFlagsMove;
+                    state = TouchLifting;
+                } else if (state == TouchLifting) {
+                    r.flags = kTouchFlagsUp;
+                    state = TouchUp;
+                    m_smoother[i].clear();
+                } else {
+                    r.flags = kTouchFlagsHover;
+                }
+            }
+        } else if (state == TouchUp) {
+            r.flags = kTouchFlagsHover;
+        } else {
+            r.flags = kTouchFlagsMove;
+        }
+        r.x = s.x();
+        r.y = s.y();
+    }
+    injectRecords(mask);
+}
+
+void TouchInjector::touchReleaseAll()
+{
+    unsigned changed = 0;
+    for (int i = 0; i < kContactSlots; ++i) {
+        TouchRecord &r = m_records[i];
+        int &state = m_touchState[i];
+        if (!smoothing()) {
+            const QPoint s = m_map.toScreen(m_lastPos[i].x(), m_lastPos[i].y());
+            r.x = s.x();
+            r.y = s.y();
+            r.flags = kTouchFlagsUp;
+            if (state != TouchUp) {
+                state = TouchUp;
+                changed |= 1u << i;
+            }
+        } else {
+            const QPoint s = m_map.toScreen(m_lastRaw[i].x(), m_lastRaw[i].y());
+            r.x = s.x();
+            r.y = s.y();
+            if (state == TouchInContact) {
+                r.flags = kTouchFlagsMove;
+                state = TouchLifting;
+                changed |= 1u << i;
+            } else {
+                r.flags = kTouchFlagsUp;
+                if (state == TouchLifting) {
+                    state = TouchUp;
+                    changed |= 1u << i;
+                }
+            }
+        }
+    }
+    if (m_backend) {
+        if (changed == 1u && !m_bTenContacts) {
+            m_backend->injectTouch(m_records, 1);
+        } else {
+            m_backend->injectTouch(m_records, kContactSlots);
+            m_bTenContacts = false;
+        }
+    }
+    for (int i = 0; i < kContactSlots; ++i) {
+        m_lastPos[i] = QPoint();
+        m_lastRaw[i] = QPoint();
+        m_smoother[i].clear();
+    }
+}
+
+void TouchInjector::post(int i, const QPoint &sensor, int code)
+{
+    postContactMessage(contactMessage(i), pack(sensor.x(), sensor.y()), code);
+}
+
+void TouchInjector::post(int i, quint32 packed, int code)
+{
+    postContactMessage(contactMessage(i), packed, code);
+}
+
+void TouchInjector::mouseContactUpdate(int i, int x, int y)
+{
+    if (i < 0 || i >= kContactSlots)
+        return;
+    MouseContact &c = m_mouse[i];
+
+    c.raw = pack(x, y);
+    if (smoothing()) {
+        m_smoother[i].addSample(x, y, m_nHistoryMode);
+        const BezierSmoother::Pos e = m_smoother[i].evaluate(m_dT);
+        x = e.x;
+        y = e.y;
+    }
+    const QPoint pos(x, y);
+    c.current = pos;
+
+    ++c.reportCount;
+    if (c.reportCount == 1 && c.state != MouseRightClick) {
+        ++c.pressCount;
+        if (c.pressCount == 2 && sensorDistance(c.press.x(), c.press.y(), x, y) < kDoubleTapDistance && !c.moved &&
+            !m_bTargetShown) {
+            // Second tap near the first: one click at the first press point.
+            if (i == 0)
+                sendMouse(x, y, MouseDoubleTap);
+            else
+                post(i, pos, MouseDoubleTap);
+            c.state = MouseDoubleTap;
+            c.pressCount = 0;
+            c.doubleTapWait = 0;
+            c.buttonDown = true;
+            c.doubleTapPending = false;
+        } else {
+            if (i == 0)
+                sendMouse(x, y, MousePress);
+            post(i, pos, MousePress);
+            c.state = MousePress;
+            c.buttonDown = true;
+            c.doubleTapPending = true;
+            if (c.pressCount == 1) {
+                c.press = pos;
+                c.moveCheck = pos;
+                // A new tap sequence: a drag of an earlier sequence must not
+                // keep double taps from working for good.
+                c.moved = false;
+                c.moveCount = 0;
+            }
+            c.pressRef = pos;
+        }
+    }
+
+    if (c.state == MousePress && c.pressCount == 1) {
+        if (pos != c.moveCheck) {
+            ++c.moveCount;
+            c.moveCheck = pos;
+        }
+        if (c.moveCount > kMovedAfter)
+            c.moved = true;
+    }
+
+    // Press and hold: a still contact from its third to its 64th report turns
+    // into a right click, unless the window under the cursor opted out.
+    if (sensorDistance(c.pressRef.x(), c.pressRef.y(), x, y) < kHoldDistance && c.reportCount >= kHoldFirstReport &&
+        c.reportCount <= kHoldLastReport) {
+        if (c.hold == kHoldCheck)
+            m_windowCheck.check();
+        if (c.hold > kHoldCheck && c.state != MouseRightClick && !m_windowCheck.pressAndHoldDisabled()) {
+            if (i == 0) {
+                sendMouse(x, y, MouseRelease);
+                post(i, pos, MouseRelease);
+                sendMouse(x, y, MouseRightClick);
+            } else {
+                post(i, pos, MouseRelease);
+            }
+            post(i, pos, MouseRightClick);
+            c.hold = 0;
+            c.reportCount = 0;
+            c.pressCount = 0;
+            c.doubleTapWait = 0;
+            c.doubleTapPending = false;
+            c.state = MouseRightClick;
+        }
+        ++c.hold;
+    } else {
+        c.hold = 0;
+    }
+
+    if (i == 0)
+        sendMouse(x, y, MouseMoveCode);
+    post(i, c.raw, MouseMoveCode);
+}
+
+void TouchInjector::mouseContactUp(int i)
+{
+    if (i < 0 || i >= kContactSlots)
+        return;
+    MouseContact &c = m_mouse[i];
+    c.moveCount = 0;
+    c.reportCount = 0;
+    c.hold = 0;
+    m_smoother[i].clear();
+    if (c.buttonDown) {
+        if (!smoothing()) {
+            if (i == 0)
+                sendMouse(c.current.x(), c.current.y(), MouseRelease);
+            post(i, c.current, MouseRelease);
+        } else {
+            const QPoint raw = unpack(c.raw);
+            if (i == 0) {
+                sendMouse(raw.x(), raw.y(), MouseMoveCode);
+                sendMouse(raw.x(), raw.y(), MouseRelease);
+            }
+            post(i, c.raw, MouseMoveCode);
+            post(i, c.raw, MouseRelease);
+        }
+        c.buttonDown = false;
+    }
+    if (c.doubleTapPending) {
+        ++c.doubleTapWait;
+        if (c.doubleTapWait > kDoubleTapReports) {
+            c.pressCount = 0;
+            c.doubleTapPending = false;
+            c.doubleTapWait = 0;
+        }
+    }
+    if (c.state == MouseRightClick)
+        c.pressRef = QPoint(0, 0);
+    c.state = MouseRelease;
+}
+
+void TouchInjector::sendMouse(int x, int y, int code)
+{
+    quint32 flags = 0;
+    switch (code) {
+    case MouseMoveCode: flags = MouseAbsolute | MouseMove; break;
+    case MouseRightClick: flags = MouseAbsolute | MouseRightDown | MouseRightUp | MouseMove; break;
+    case MousePress: flags = MouseAbsolute | MouseLeftDown | MouseMove; break;
+    case MouseRelease: flags = MouseAbsolute | MouseLeftUp; break;
+    case MouseDoubleTap: flags = MouseAbsolute | MouseLeftDown | MouseLeftUp | MouseMove; break;
+    default: return;
+    }
+    // A screen size of zero (no monitor known yet) has no absolute units.
+    if (m_nScreenWidth <= 0 || m_nScreenHeight <= 0 || !m_backend)
+        return;
+    const QPoint s = m_map.toScreen(x, y);
+    int dx = static_cast<int>(float(s.x()) / float(m_nScreenWidth) * 65535.0f);
+    int dy = static_cast<int>(float(s.y()) / float(m_nScreenHeight) * 65535.0f);
+    if (code == MousePress)
+        m_lastPressPoint = QPoint(dx, dy);
+    if (code == MouseDoubleTap) {
+        dx = m_lastPressPoint.x();
+        dy = m_lastPressPoint.y();
+    }
+    m_backend->sendMouse(dx, dy, flags);
+}
+
+void TouchInjector::postContactMessage(quint32 message, quint32 packedPosition, int code)
+{
+    // Nobody to tell before a companion window was ever shown.
+    if (!m_link || !m_target)
+        return;
+    const QPoint sensor = unpack(packedPosition);
+    const QPoint s = m_map.toScreen(sensor.x(), sensor.y());
+    const quint32 first = (quint32(s.x()) << 16) | (quint32(s.y()) & 0xFFFFu);
+    m_link->postMessage(m_target, message, first, code);
+}
+
+} // namespace tl::input

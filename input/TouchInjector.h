@@ -1,0 +1,133 @@
+#pragma once
+
+#include "input/BezierSmoother.h"
+#include "input/ContactSlots.h"
+#include "input/MousePointWindowCheck.h"
+#include "platform/CompanionLink.h"
+#include "platform/InjectionBackend.h"
+
+#include <QPoint>
+
+namespace tl::input {
+
+// Turns the ten contact slots into desktop input once per tracking cycle: real
+// touch contacts when the backend is a touch device, otherwise the mouse driven
+// by the first contact plus one contact message per contact for a companion
+// window. The logic is platform-free; the backend and the companion link do the
+// talking to the system.
+//
+// Not thread-safe by itself: every call happens under the tracking mutex.
+// Nothing here allocates.
+class TouchInjector
+{
+public:
+    // Touch states per injection index.
+    enum TouchState { TouchInContact = 100, TouchLifting = 102, TouchUp = 103 };
+    // Mouse codes, also the second parameter of a contact message.
+    enum MouseCode { MouseMoveCode = 10, MouseRightClick = 30, MousePress = 50, MouseRelease = 60, MouseDoubleTap = 70 };
+    enum SmoothingMode { Smoothed = 1, Raw = 2 };
+
+    // Contact message of index 0, and the base of indices 1 to 9.
+    static constexpr quint32 kContactMessage0 = 0x47E;
+    static constexpr quint32 kContactMessageBase = 0x472;
+
+    TouchInjector(InjectionBackend *backend, CompanionLink *link);
+
+    // (1, 0.8, 1) smooths, (2, 0.8, 1) passes raw positions.
+    void configure(int smoothingMode, double t, int historyMode);
+    int smoothingMode() const { return m_nSmoothingMode; }
+    double smoothingT() const { return m_dT; }
+
+    // Absolute mouse units are normalised to this size.
+    void setScreenSize(int width, int height);
+    void setDisplayMap(const DisplayMap &map) { m_map = map; }
+    const DisplayMap &displayMap() const { return m_map; }
+
+    void setTargetWindow(WindowHandle window) { m_target = window; }
+    void setTargetWindowShown(bool shown) { m_bTargetShown = shown; }
+    WindowHandle targetWindow() const { return m_target; }
+    bool targetWindowShown() const { return m_bTargetShown; }
+
+    // The touch path runs when the backend injects touch contacts.
+    bool touchPath() const;
+
+    // One cycle after the tracking path has filled the slots. `controllerTarget`
+    // is the window the controller was given (0 = none). `factor` is the
+    // module-count argument of the cycle, always 2, and has no effect.
+    void injectCycle(ContactSlotTable &slots, WindowHandle controllerTarget, int factor = 2);
+
+    // Brings every contact up: on the touch path until no index is in contact
+    // or lifting (smoothing lifts in two steps), on the mouse path a release of
+    // each of the ten contacts.
+    void releaseAll();
+
+    // Touch path.
+    void touchUpdate(const QPoint positions[kContactSlots], unsigned mask);
+    void touchLift(unsigned mask);
+    void touchReleaseAll();
+
+    // Mouse path (sensor units).
+    void mouseContactUpdate(int i, int x, int y);
+    void mouseContactUp(int i);
+    void sendMouse(int x, int y, int code);
+    void postContactMessage(quint32 message, quint32 packedPosition, int code);
+
+    static quint32 contactMessage(int i) { return i == 0 ? kContactMessage0 : kContactMessageBase + quint32(i); }
+    static quint32 pack(int x, int y) { return (quint32(x) << 16) | (quint32(y) & 0xFFFFu); }
+
+    // State for tests and diagnostics.
+    int touchState(int i) const { return m_touchState[i]; }
+    bool tenContactFlag() const { return m_bTenContacts; }
+    int mouseState(int i) const { return m_mouse[i].state; }
+    bool mouseButtonDown(int i) const { return m_mouse[i].buttonDown; }
+
+private:
+    struct MouseContact
+    {
+        QPoint press;        // where the first tap of a tap sequence pressed
+        QPoint pressRef;     // press-and-hold reference
+        quint32 raw = 0;     // last raw input, packed
+        QPoint current;      // current (filtered) position
+        QPoint moveCheck;    // last position seen by the movement check
+        bool buttonDown = false;
+        bool doubleTapPending = false;
+        bool moved = false;
+        int reportCount = 0;
+        int doubleTapWait = 0;
+        int hold = 0;
+        int pressCount = 0;
+        int moveCount = 0;
+        int state = MouseRelease;
+    };
+
+    bool smoothing() const { return m_nSmoothingMode != Raw; }
+    void injectRecords(unsigned mask);
+    void post(int i, const QPoint &sensor, int code);
+    void post(int i, quint32 packed, int code);
+
+    InjectionBackend *m_backend;
+    CompanionLink *m_link;
+
+    double m_dT = 0.8;
+    int m_nSmoothingMode = Smoothed;
+    int m_nHistoryMode = 1;
+    int m_nScreenWidth = 0;
+    int m_nScreenHeight = 0;
+    bool m_bTargetShown = false;
+    MousePointWindowCheck m_windowCheck;
+    WindowHandle m_target = 0;
+
+    MouseContact m_mouse[kContactSlots];
+    QPoint m_lastPressPoint;  // absolute mouse units of the last code 50
+    BezierSmoother m_smoother[kContactSlots];
+
+    TouchRecord m_records[kContactSlots];
+    int m_touchState[kContactSlots];
+    QPoint m_lastPos[kContactSlots];  // last filtered position (sensor units)
+    QPoint m_lastRaw[kContactSlots];  // last raw position (sensor units)
+    bool m_bTenContacts = false;
+
+    DisplayMap m_map;
+};
+
+} // namespace tl::input

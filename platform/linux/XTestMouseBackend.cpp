@@ -1,0 +1,64 @@
+#include "platform/linux/XTestMouseBackend.h"
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+
+namespace tl {
+
+std::unique_ptr<XTestMouseBackend> XTestMouseBackend::create(QString *error)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        if (error)
+            *error = QStringLiteral("no X display");
+        return nullptr;
+    }
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+        if (error)
+            *error = QStringLiteral("the X server has no XTest extension");
+        XCloseDisplay(display);
+        return nullptr;
+    }
+    return std::unique_ptr<XTestMouseBackend>(new XTestMouseBackend(display));
+}
+
+XTestMouseBackend::XTestMouseBackend(Display *display) : m_display(display)
+{
+    const int screen = DefaultScreen(display);
+    m_width = DisplayWidth(display, screen);
+    m_height = DisplayHeight(display, screen);
+}
+
+XTestMouseBackend::~XTestMouseBackend()
+{
+    XCloseDisplay(m_display);
+}
+
+int XTestMouseBackend::toPixel(int abs, int size)
+{
+    if (size <= 1)
+        return 0;
+    const long long a = std::clamp(abs, 0, 65535);
+    return static_cast<int>(a * (size - 1) / 65535);
+}
+
+bool XTestMouseBackend::sendMouse(int absX, int absY, quint32 flags)
+{
+    if (flags & MouseMove)
+        XTestFakeMotionEvent(m_display, -1, toPixel(absX, m_width), toPixel(absY, m_height), CurrentTime);
+    if (flags & MouseLeftDown)
+        XTestFakeButtonEvent(m_display, 1, True, CurrentTime);
+    if (flags & MouseLeftUp)
+        XTestFakeButtonEvent(m_display, 1, False, CurrentTime);
+    if (flags & MouseRightDown)
+        XTestFakeButtonEvent(m_display, 3, True, CurrentTime);
+    if (flags & MouseRightUp)
+        XTestFakeButtonEvent(m_display, 3, False, CurrentTime);
+    XFlush(m_display);
+    return true;
+}
+
+} // namespace tl
