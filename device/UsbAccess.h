@@ -1,5 +1,10 @@
 #pragma once
 
+// NOTE for backend authors (device helper): every `timeoutMs` below is WALL-clock
+// milliseconds, as libusb takes it. Callers convert their protocol time-outs with
+// tl::Clock::wallMs() before the call (see platform/Clock.h); a backend must not
+// convert again, or compressed time would shorten the time-out twice.
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -35,9 +40,11 @@ public:
         virtual int releaseInterface(int iface) = 0;
         // Fetches and frees configuration descriptor 0; 0 on success.
         virtual int touchConfigDescriptor() = 0;
-        // Bulk OUT transfer. `transferred` receives the bytes written.
+        // Bulk OUT transfer. `transferred` receives the bytes written. `timeoutMs`
+        // is wall time (already converted by the caller).
         virtual int bulkWrite(uint8_t endpoint, const uint8_t *data, int len, int *transferred, int timeoutMs) = 0;
-        // Interrupt IN transfer. `transferred` receives the bytes read.
+        // Interrupt IN transfer. `transferred` receives the bytes read. `timeoutMs`
+        // is wall time (already converted by the caller).
         virtual int interruptRead(uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs) = 0;
         // True once the device behind the handle has gone (unplugged).
         virtual bool gone() const = 0;
