@@ -138,4 +138,10 @@ int InputInjection::touchState(int i) const
     return i >= 0 && i < kContactSlots ? m_injector.touchState(i) : TouchInjector::TouchUp;
 }
 
+int InputInjection::smoothingMode() const
+{
+    Lock lock(trackingMutex());
+    return m_injector.smoothingMode();
+}
+
 } // namespace tl::input

@@ -84,6 +84,7 @@ public:
     DisplayMap displayMap() const;
     QRect mergedSensor() const;
     int touchState(int i) const;
+    int smoothingMode() const;
 
 private:
     std::unique_ptr<InjectionBackend> m_backend;

@@ -142,6 +142,14 @@ void TrackingPath::decodeRecord(int rawX, int rawY, int weight, int module)
     m_points[m_nPoints++] = Point{x, y, w, module};
 }
 
+int TrackingPath::weightedMean(int a, int wa, int b, int wb)
+{
+    const int64_t sw = int64_t(wa) + wb;
+    if (sw == 0)
+        return static_cast<int>((int64_t(a) + b) / 2);
+    return static_cast<int>((int64_t(a) * wa + int64_t(b) * wb) / sw);
+}
+
 void TrackingPath::mergeModules()
 {
     for (int i = 0; i < m_nPoints; ++i) {
@@ -176,16 +184,9 @@ void TrackingPath::mergeModules()
                 stay = a.module == 1 ? &a : &b;
                 gone = a.module == 1 ? &b : &a;
             } else {
-                // Weighted by the spot magnitude. Two weights that cancel (a
-                // module may send anything) fall back to the plain mean.
-                const int64_t sw = int64_t(a.weight) + b.weight;
-                if (sw != 0) {
-                    a.x = static_cast<int>((int64_t(a.x) * a.weight + int64_t(b.x) * b.weight) / sw);
-                    a.y = static_cast<int>((int64_t(a.y) * a.weight + int64_t(b.y) * b.weight) / sw);
-                } else {
-                    a.x = static_cast<int>((int64_t(a.x) + b.x) / 2);
-                    a.y = static_cast<int>((int64_t(a.y) + b.y) / 2);
-                }
+                // Weighted by the spot magnitude.
+                a.x = weightedMean(a.x, a.weight, b.x, b.weight);
+                a.y = weightedMean(a.y, a.weight, b.y, b.weight);
                 stay = &a;
                 gone = &b;
             }

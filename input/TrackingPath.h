@@ -69,6 +69,10 @@ public:
     void mergeModules();
     void matchSlots();
 
+    // Mean of a and b weighted by wa and wb (integer division). Weights that
+    // sum to zero (a module may send anything) give the plain mean.
+    static int weightedMean(int a, int wa, int b, int wb);
+
 private:
     bool insideSensor(int x, int y) const;
 
