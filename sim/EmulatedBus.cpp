@@ -41,10 +41,18 @@ private:
     uint64_t m_id;
 };
 
-EmulatedBus::EmulatedBus() = default;
+EmulatedBus::EmulatedBus() : m_link(std::make_shared<Link>())
+{
+    m_link->bus = this;
+}
 
 EmulatedBus::~EmulatedBus()
 {
+    {
+        // Waits for a hook that is running right now.
+        std::lock_guard<std::recursive_mutex> lk(m_link->mutex);
+        m_link->bus = nullptr;
+    }
     std::vector<Entry> entries;
     {
         std::lock_guard<std::mutex> lk(m_mutex);
@@ -90,7 +98,14 @@ void EmulatedBus::insert(const std::shared_ptr<EmulatedModule> &module, int posi
     {
         std::lock_guard<std::mutex> lk(m_mutex);
         Entry e{module, m_nextDeviceId++};
-        module->attach([this](EmulatedModule *m) { onDetached(m); });
+        std::weak_ptr<Link> link = m_link;
+        module->attach([link](EmulatedModule *m) {
+            if (const auto l = link.lock()) {
+                std::lock_guard<std::recursive_mutex> guard(l->mutex);
+                if (l->bus)
+                    l->bus->onDetached(m);
+            }
+        });
         if (position < 0 || position >= static_cast<int>(m_entries.size()))
             m_entries.push_back(e);
         else

@@ -16,7 +16,8 @@ namespace tl::sim {
 
 // A device came or went. Listeners are called on whatever thread caused it (a
 // test's thread, or a host thread whose transfer ran into an unplug fault), with
-// no lock of the bus or the module held.
+// no lock of the bus or the module held; they may call the bus but must not
+// destroy it.
 struct HotplugEvent
 {
     bool arrived = false;
@@ -78,10 +79,19 @@ private:
         uint64_t generation = 0;
     };
 
+    // What a module's unplug hook holds on to: the bus, or null once the bus is
+    // gone. A hook that fires while the bus is being destroyed finds it null.
+    struct Link
+    {
+        std::recursive_mutex mutex;   // a listener may unplug another module
+        EmulatedBus *bus = nullptr;
+    };
+
     void insert(const std::shared_ptr<EmulatedModule> &module, int position);
     void onDetached(EmulatedModule *module);
     void notify(const HotplugEvent &event);
 
+    std::shared_ptr<Link> m_link;
     mutable std::mutex m_mutex;
     bool m_available = true;
     std::vector<Entry> m_entries;
