@@ -90,7 +90,7 @@ int CamDevCtrl::hid_SendPacket(UsbAccess::Handle *h, const PacketBuffer &buf)
     // write; the result is not used.
     h->touchConfigDescriptor();
     int transferred = 0;
-    h->bulkWrite(kEpOut, buf.data(), kPacketSize, &transferred, Clock::wallMs(1000));
+    h->bulkWrite(kEpOut, buf.data(), kPacketSize, &transferred, 1000);
     return transferred > 0 ? transferred : 0;
 }
 
@@ -201,7 +201,7 @@ int CamDevCtrl::ResponseCommand(int cmd, int nDevNum)
     for (int i = 0; i < kResponsePackets; ++i) {
         buf.fill(0);
         int transferred = 0;
-        const int rc = h->interruptRead(kEpIn, buf.data(), kPacketSize, &transferred, Clock::wallMs(1000));
+        const int rc = h->interruptRead(kEpIn, buf.data(), kPacketSize, &transferred, 1000);
         if (rc != 0) {
             qDebug() << "ResponseCommand:" << rc << nDevNum << Qt::hex << cmd;
             return rc;

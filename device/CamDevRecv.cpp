@@ -162,7 +162,7 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
     while (!m_bRecvStop.load()) {
         buf.fill(0);
         int transferred = 0;
-        const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, Clock::wallMs(1000));
+        const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, 1000);
         if (rc == 0) {
             PacketView p;
             const PacketError err = parsePacket(buf, transferred, p);
@@ -209,7 +209,7 @@ void CamDevCtrl::drainFrames(UsbAccess::Handle *h, uint8_t ep, int nDevNum)
     for (int packets = 0; packets < kDrainPacketLimit; ++packets) {
         buf.fill(0);
         int transferred = 0;
-        const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, Clock::wallMs(500));
+        const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, 500);
         if (rc != 0) {
             qDebug() << "nTimeoutCount =" << timeouts << nDevNum;
             if (++timeouts >= 2 || rc == LIBUSB_ERROR_NO_DEVICE || h->gone())

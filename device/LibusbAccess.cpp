@@ -1,5 +1,7 @@
 #include "device/LibusbAccess.h"
 
+#include "platform/Clock.h"
+
 #include <QDebug>
 
 #include <libusb.h>
@@ -11,6 +13,12 @@
 namespace tl {
 
 namespace {
+
+// Transfer time-outs arrive in driver time; libusb waits in wall time.
+unsigned wallTimeout(int driverMs)
+{
+    return static_cast<unsigned>(Clock::wallMs(driverMs));
+}
 
 class LibusbHandle : public UsbAccess::Handle
 {
@@ -69,7 +77,7 @@ public:
     {
         int n = 0;
         const int rc = libusb_bulk_transfer(m_h, endpoint, const_cast<unsigned char *>(data), len, &n,
-                                            static_cast<unsigned>(timeoutMs));
+                                            wallTimeout(timeoutMs));
         note(rc);
         if (transferred)
             *transferred = n;
@@ -83,9 +91,9 @@ public:
         // endpoint may be either, so the transfer follows the descriptor.
         const auto it = m_types.find(endpoint);
         const bool bulk = it != m_types.end() && it->second == LIBUSB_TRANSFER_TYPE_BULK;
-        const int rc = bulk ? libusb_bulk_transfer(m_h, endpoint, data, len, &n, static_cast<unsigned>(timeoutMs))
-                            : libusb_interrupt_transfer(m_h, endpoint, data, len, &n,
-                                                        static_cast<unsigned>(timeoutMs));
+        const unsigned wall = wallTimeout(timeoutMs);
+        const int rc = bulk ? libusb_bulk_transfer(m_h, endpoint, data, len, &n, wall)
+                            : libusb_interrupt_transfer(m_h, endpoint, data, len, &n, wall);
         note(rc);
         if (transferred)
             *transferred = n;

@@ -1,9 +1,9 @@
 #pragma once
 
-// NOTE for backend authors (device helper): every `timeoutMs` below is WALL-clock
-// milliseconds, as libusb takes it. Callers convert their protocol time-outs with
-// tl::Clock::wallMs() before the call (see platform/Clock.h); a backend must not
-// convert again, or compressed time would shorten the time-out twice.
+// NOTE (device helper): every `timeoutMs` below is DRIVER time, the protocol's own
+// value (1000, 500). The backend converts it with tl::Clock::wallMs() at the
+// blocking call itself (libusb, a condition wait); callers never convert, so
+// compressed time shortens a time-out exactly once.
 
 #include <cstdint>
 #include <memory>
@@ -41,10 +41,10 @@ public:
         // Fetches and frees configuration descriptor 0; 0 on success.
         virtual int touchConfigDescriptor() = 0;
         // Bulk OUT transfer. `transferred` receives the bytes written. `timeoutMs`
-        // is wall time (already converted by the caller).
+        // is driver time (the backend converts it).
         virtual int bulkWrite(uint8_t endpoint, const uint8_t *data, int len, int *transferred, int timeoutMs) = 0;
         // Interrupt IN transfer. `transferred` receives the bytes read. `timeoutMs`
-        // is wall time (already converted by the caller).
+        // is driver time (the backend converts it).
         virtual int interruptRead(uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs) = 0;
         // True once the device behind the handle has gone (unplugged).
         virtual bool gone() const = 0;

@@ -1,0 +1,13 @@
+#include "Fixture.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    tl::test::installLogCapture();
+    return RUN_ALL_TESTS();
+}
