@@ -57,7 +57,7 @@ void fitEntry(bool bAuto, double *tpOut)
         return;
     }
     const bool selected = fitWideModel(bAuto, valid, cam, win, tpOut);
-    ws.calib_success = selected && ws.ac_sse < kMaxSsePerPoint * valid;
+    ws.calib_success = selected && isCalibAccepted(ws.ac_sse, valid);
 }
 
 } // namespace
@@ -73,6 +73,10 @@ bool calcProjection(const cv::Point2f *markerCenters, const WideCalibration &len
             continue;
         const cv::Point2f &p = markerCenters[j];
         if (p.x == 0.f && p.y == 0.f)
+            continue;
+        // A broken detection can leave NaN or infinity; such a centre is as
+        // good as missing and would poison the whole normal matrix.
+        if (!std::isfinite(p.x) || !std::isfinite(p.y))
             continue;
         const cv::Point2d uv = lensModel.radialCorrection(cv::Point2d(p.x, p.y));
         calib.addPoint(static_cast<float>(uv.x), static_cast<float>(uv.y),
@@ -189,6 +193,11 @@ bool fitWideModel(bool bAuto, int n, const cv::Point2d *cam, const cv::Point2d *
     ws.ac_sse = sses[minMode];
     ws.ac_loop = loops[minMode];
     return true;
+}
+
+bool isCalibAccepted(double sse, int points)
+{
+    return sse < kMaxSsePerPoint * points;
 }
 
 void AC_CallCalcCalibParameter(double *tpOut)

@@ -13,7 +13,7 @@ namespace tl {
 
 // Homography from the markers found in the camera image: for every marker
 // slot (6, 7, 8, 11, 12, 13, 16, 17, 18) below ac_point_count whose centre is
-// not (0, 0), the centre is radially corrected by `lensModel` and paired with
+// not (0, 0) and finite, the centre is radially corrected by `lensModel` and paired with
 // win_coordi of the slot in `calib`. With 4 or more pairs the homography is
 // solved, normalised to h8 = 1, stored in the workspace (and `calib`) and true
 // is returned. Fewer pairs, or a homography that cannot be normalised (h8 zero
@@ -34,6 +34,10 @@ int collectValidPoints(const cv::Point2f *camTable, int n, cv::Point2d *camOut, 
 // ac_loop and ac_sse and returns true; returns false, leaving tpOut as it was,
 // when no mode ends with a finite sse below the largest double.
 bool fitWideModel(bool bAuto, int n, const cv::Point2d *cam, const cv::Point2d *win, double *tpOut);
+
+// The acceptance rule of a fit: a mean squared error below 64 window pixels²
+// per point. A NaN sse is never accepted.
+bool isCalibAccepted(double sse, int points);
 
 // Auto calibration fit over ac_pattern_center_twk: needs at least
 // ac_point_count - 8 valid points, two of them side points. Sets tpOut (the

@@ -5,6 +5,7 @@ LogCapture *g_active = nullptr;
 }
 
 LogCapture::LogCapture()
+    : m_outer(g_active)
 {
     g_active = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
@@ -13,7 +14,7 @@ LogCapture::LogCapture()
 LogCapture::~LogCapture()
 {
     qInstallMessageHandler(m_previous);
-    g_active = nullptr;
+    g_active = m_outer;
 }
 
 QStringList LogCapture::startingWith(const QString &prefix) const

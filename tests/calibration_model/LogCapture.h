@@ -23,6 +23,7 @@ public:
 
 private:
     static void handler(QtMsgType, const QMessageLogContext &, const QString &msg);
+    LogCapture *m_outer;
     QtMessageHandler m_previous;
     QStringList m_lines;
 };

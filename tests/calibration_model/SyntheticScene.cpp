@@ -19,7 +19,7 @@ double patternMargin(int width, int height)
     return R + width * 20.0 / 1280;
 }
 
-SyntheticScene makeScene(int width, int height, int lens, int fwParam)
+SyntheticScene makeScene(int width, int height, int lens, int fwParam, bool halfTurn)
 {
     SyntheticScene s;
     s.width = width;
@@ -56,6 +56,10 @@ SyntheticScene makeScene(int width, int height, int lens, int fwParam)
     win[1] = { float(width), 0.f };
     win[2] = { float(width), float(height) };
     win[3] = { 0.f, float(height) };
+    if (halfTurn) {
+        std::swap(win[0], win[2]);
+        std::swap(win[1], win[3]);
+    }
     const cv::Mat H = cv::getPerspectiveTransform(uv, win);
     const double h22 = H.at<double>(2, 2);
     t[0] = H.at<double>(0, 0) / h22;
@@ -112,8 +116,10 @@ std::vector<cv::Point2f> SyntheticScene::cameraPoints(const std::vector<cv::Poin
 
 RecoveryError measureAgainstTruth(const SyntheticScene &scene, const double *fitted, int stepPx)
 {
+    const double d = patternMargin(scene.width, scene.height);
     RecoveryError err;
-    double sum = 0.0;
+    double sum = 0.0, sumInside = 0.0, sumBorder = 0.0;
+    int inside = 0, border = 0;
     auto sample = [&](double X, double Y) {
         const cv::Point2d cam = scene.toCamera({ X, Y });
         const tl::ModelPoint w = tl::cameraToWindow(fitted, cam.x, cam.y);
@@ -125,6 +131,14 @@ RecoveryError measureAgainstTruth(const SyntheticScene &scene, const double *fit
         sum += e2;
         err.max = std::max(err.max, std::sqrt(e2));
         ++err.samples;
+        if (X >= d && X <= scene.width - 1 - d && Y >= d && Y <= scene.height - 1 - d) {
+            sumInside += e2;
+            ++inside;
+        } else {
+            sumBorder += e2;
+            ++border;
+            err.maxBorder = std::max(err.maxBorder, std::sqrt(e2));
+        }
     };
     for (int y = 0;; y += stepPx) {
         const double Y = std::min(y, scene.height - 1);
@@ -138,5 +152,73 @@ RecoveryError measureAgainstTruth(const SyntheticScene &scene, const double *fit
             break;
     }
     err.rms = std::sqrt(sum / err.samples);
+    err.rmsInside = inside ? std::sqrt(sumInside / inside) : 0.0;
+    err.rmsBorder = border ? std::sqrt(sumBorder / border) : 0.0;
     return err;
+}
+
+double modelSse(const double *tp, const std::vector<cv::Point2d> &cam, const std::vector<cv::Point2d> &win)
+{
+    double s = 0;
+    for (size_t i = 0; i < cam.size(); ++i) {
+        const tl::ModelPoint w = tl::cameraToWindow(tp, cam[i].x, cam[i].y);
+        s += (w.x - win[i].x) * (w.x - win[i].x) + (w.y - win[i].y) * (w.y - win[i].y);
+    }
+    return s;
+}
+
+std::array<double, tl::kCalibParamCount> referenceLeastSquares(
+    const std::vector<std::array<double, tl::kCalibParamCount>> &starts, const std::vector<cv::Point2d> &cam,
+    const std::vector<cv::Point2d> &win)
+{
+    constexpr int P = tl::kCalibParamCount;
+    const int n = int(cam.size());
+    std::array<double, P> best = starts.front();
+    double bestSse = std::numeric_limits<double>::infinity();
+    for (std::array<double, P> tp : starts) {
+        double sse = modelSse(tp.data(), cam, win);
+        for (int it = 0; it < 100; ++it) {
+            cv::Mat J(2 * n, P, CV_64F), r(2 * n, 1, CV_64F);
+            for (int i = 0; i < n; ++i) {
+                const tl::ModelPoint w = tl::cameraToWindow(tp.data(), cam[i].x, cam[i].y);
+                r.at<double>(2 * i) = win[i].x - w.x;
+                r.at<double>(2 * i + 1) = win[i].y - w.y;
+                for (int p = 0; p < P; ++p) {
+                    std::array<double, P> t2 = tp;
+                    const double h = std::max(1e-30, std::fabs(tp[p]) * 1e-6);
+                    t2[p] = tp[p] + h;
+                    const tl::ModelPoint a = tl::cameraToWindow(t2.data(), cam[i].x, cam[i].y);
+                    t2[p] = tp[p] - h;
+                    const tl::ModelPoint b = tl::cameraToWindow(t2.data(), cam[i].x, cam[i].y);
+                    J.at<double>(2 * i, p) = (a.x - b.x) / (2 * h);
+                    J.at<double>(2 * i + 1, p) = (a.y - b.y) / (2 * h);
+                }
+            }
+            double scale[P];
+            for (int p = 0; p < P; ++p) {
+                scale[p] = cv::norm(J.col(p));
+                if (scale[p] == 0)
+                    scale[p] = 1;
+                J.col(p) /= scale[p];
+            }
+            cv::Mat delta;
+            cv::solve(J, r, delta, cv::DECOMP_SVD);
+            std::array<double, P> next = tp;
+            for (int p = 0; p < P; ++p)
+                next[p] += delta.at<double>(p) / scale[p];
+            const double nextSse = modelSse(next.data(), cam, win);
+            if (!(nextSse < sse))
+                break;
+            const bool settled = sse - nextSse <= 1e-12 * sse;
+            tp = next;
+            sse = nextSse;
+            if (settled)
+                break;
+        }
+        if (sse < bestSse) {
+            bestSse = sse;
+            best = tp;
+        }
+    }
+    return best;
 }
