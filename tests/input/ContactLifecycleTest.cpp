@@ -1,0 +1,274 @@
+// Invariants over the event stream a uinput touch device would receive: every
+// tracking id that goes down comes up (also when tracking stops, a module goes
+// silent or the system suspends), ids are unique across both modules, and one
+// injection call is one SYN_REPORT frame. The same for the button of the mouse
+// path.
+#include "input/InputInjection.h"
+#include "platform/fake/RecordingCompanionLink.h"
+#include "platform/linux/UinputMouseBackend.h"
+#include "platform/linux/UinputTouchBackend.h"
+
+#include "InputTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <set>
+
+using tl::input::InputInjection;
+using tltest::Event;
+using tltest::Rec;
+
+namespace {
+
+// Counts the injection calls on their way to the real backend.
+class CountingBackend : public tl::InjectionBackend
+{
+public:
+    explicit CountingBackend(std::unique_ptr<tl::InjectionBackend> inner, int *touchCalls, int *mouseCalls)
+        : m_inner(std::move(inner)), m_touch(touchCalls), m_mouse(mouseCalls)
+    {
+    }
+    Kind kind() const override { return m_inner->kind(); }
+    QString name() const override { return m_inner->name(); }
+    bool injectTouch(const tl::TouchRecord *r, int n) override
+    {
+        ++*m_touch;
+        return m_inner->injectTouch(r, n);
+    }
+    bool sendMouse(int x, int y, quint32 f) override
+    {
+        ++*m_mouse;
+        return m_inner->sendMouse(x, y, f);
+    }
+
+private:
+    std::unique_ptr<tl::InjectionBackend> m_inner;
+    int *m_touch;
+    int *m_mouse;
+};
+
+// Replays a protocol-B stream the way the kernel's slot state would see it.
+struct TouchStreamCheck
+{
+    std::map<int, int> idOfSlot;  // slot -> tracking id down there
+    std::set<int> idsSeen;
+    int slot = 0;
+    int downs = 0;
+    int ups = 0;
+    bool btnTouch = false;
+    std::vector<std::string> faults;
+
+    void feed(const std::vector<Event> &events)
+    {
+        for (const Event &e : events) {
+            if (e.type == EV_ABS && e.code == ABS_MT_SLOT) {
+                slot = e.value;
+                if (slot < 0 || slot > 9)
+                    faults.push_back("slot out of range");
+            } else if (e.type == EV_ABS && e.code == ABS_MT_TRACKING_ID) {
+                if (e.value >= 0) {
+                    if (idOfSlot.count(slot))
+                        faults.push_back("new id on a slot still down");
+                    if (!idsSeen.insert(e.value).second)
+                        faults.push_back("tracking id reused");
+                    idOfSlot[slot] = e.value;
+                    ++downs;
+                } else {
+                    if (!idOfSlot.erase(slot))
+                        faults.push_back("up of a slot that is not down");
+                    ++ups;
+                }
+            } else if (e.type == EV_KEY && e.code == BTN_TOUCH) {
+                btnTouch = e.value != 0;
+            }
+        }
+    }
+};
+
+class Lifecycle : public ::testing::TestWithParam<bool /* raw */>
+{
+protected:
+    void make(int modules)
+    {
+        auto touch = std::make_unique<tl::UinputTouchBackend>(std::make_unique<tltest::RecordingSink>(&events),
+                                                              tl::TouchDeviceGeometry{QRect(0, 0, 3840, 1080), 4});
+        inj = std::make_unique<InputInjection>(
+            std::make_unique<CountingBackend>(std::move(touch), &touchCalls, &mouseCalls), &link);
+        inj->setDisplayLayout(QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080), modules);
+        inj->resetTracking(0);
+        inj->resetTracking(1);
+        if (GetParam()) {
+            link.addWindow(0x99, true);
+            inj->setTargetWindow(0x99);
+            inj->configure(2, 0.8, 1);
+        }
+    }
+
+    void report(int module, const std::vector<Rec> &recs)
+    {
+        const auto bytes = tltest::payload(recs);
+        inj->trackingEntry(bytes.data(), int(bytes.size()), module);
+    }
+
+    // Random fingers for `cycles` report cycles of both modules: fingers come,
+    // move (sometimes jumping), cross the seam and go.
+    void play(std::mt19937 &rng, int cycles, int modules)
+    {
+        struct Finger { int x, y; };
+        std::vector<Finger> fingers;
+        std::uniform_int_distribution<int> pct(0, 99);
+        std::uniform_int_distribution<int> step(-60, 60);
+        const int width = 4800 * modules;
+        for (int c = 0; c < cycles; ++c) {
+            if (pct(rng) < 8 && fingers.size() < 11)
+                fingers.push_back({std::uniform_int_distribution<int>(0, width - 1)(rng),
+                                   std::uniform_int_distribution<int>(0, 2999)(rng)});
+            if (pct(rng) < 6 && !fingers.empty())
+                fingers.erase(fingers.begin() + std::uniform_int_distribution<size_t>(0, fingers.size() - 1)(rng));
+            for (Finger &f : fingers) {
+                if (pct(rng) < 3) {
+                    f.x = std::uniform_int_distribution<int>(0, width - 1)(rng);  // a jump
+                } else {
+                    f.x = std::clamp(f.x + step(rng), -40, width + 39);
+                    f.y = std::clamp(f.y + step(rng), -40, 3039);
+                }
+            }
+            std::vector<Rec> side[2];
+            for (const Finger &f : fingers) {
+                // Near the seam both modules see the finger.
+                if (f.x < 4800 + 150)
+                    side[0].push_back({f.x, f.y, 50});
+                if (modules == 2 && f.x >= 4800 - 150)
+                    side[1].push_back({f.x - 4800, f.y + 3, 40});
+            }
+            report(0, side[0]);
+            if (modules == 2)
+                report(1, side[1]);
+        }
+    }
+
+    void expectAllUp()
+    {
+        TouchStreamCheck check;
+        check.feed(events);
+        EXPECT_TRUE(check.faults.empty()) << check.faults.front();
+        EXPECT_TRUE(check.idOfSlot.empty()) << check.idOfSlot.size() << " contacts still down";
+        EXPECT_EQ(check.downs, check.ups);
+        EXPECT_FALSE(check.btnTouch);
+        EXPECT_GT(check.downs, 0);
+        EXPECT_EQ(tltest::countSyn(events), touchCalls);
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(inj->touchState(i), tl::input::TouchInjector::TouchUp);
+    }
+
+    tl::RecordingCompanionLink link;
+    std::vector<Event> events;
+    int touchCalls = 0;
+    int mouseCalls = 0;
+    std::unique_ptr<InputInjection> inj;
+};
+
+} // namespace
+
+TEST_P(Lifecycle, EveryContactComesUpWhenTheFingersLeave)
+{
+    for (int modules : {1, 2}) {
+        SCOPED_TRACE(modules);
+        events.clear();
+        touchCalls = 0;
+        make(modules);
+        std::mt19937 rng(1234 + modules);
+        play(rng, 3000, modules);
+        report(0, {});
+        if (modules == 2)
+            report(1, {});
+        expectAllUp();
+    }
+}
+
+TEST_P(Lifecycle, StopReleasesWhatIsDown)
+{
+    make(2);
+    std::mt19937 rng(99);
+    play(rng, 400, 2);
+    report(0, {{1000, 1000}, {2000, 1000}});
+    report(1, {{1000, 1000}});
+    // Tracking stops (stop, unplug, suspend all go through the controller's
+    // StopDevice).
+    inj->releaseAllContacts();
+    expectAllUp();
+}
+
+TEST_P(Lifecycle, ASilentModuleHoldsTheCycleAndStopStillReleases)
+{
+    make(2);
+    report(0, {{1000, 1000}});
+    report(1, {{1000, 1000}});
+    // Module 1 is unplugged: module 0 keeps reporting, nothing is injected.
+    const int before = touchCalls;
+    for (int k = 0; k < 20; ++k)
+        report(0, {});
+    EXPECT_EQ(touchCalls, before);
+    inj->releaseAllContacts();
+    expectAllUp();
+}
+
+TEST_P(Lifecycle, DestroyingTheInjectionReleasesWhatIsDown)
+{
+    make(1);
+    report(0, {{1000, 1000}, {3000, 2000}});
+    inj.reset();
+    TouchStreamCheck check;
+    check.feed(events);
+    EXPECT_TRUE(check.idOfSlot.empty());
+    EXPECT_FALSE(check.btnTouch);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Lifecycle, ::testing::Values(false, true),
+                         [](const auto &info) { return info.param ? "raw" : "smoothed"; });
+
+TEST(MouseLifecycle, EveryLeftPressIsReleased)
+{
+    for (bool stop : {false, true}) {
+        SCOPED_TRACE(stop);
+        std::vector<Event> events;
+        tl::RecordingCompanionLink link;
+        InputInjection inj(
+            std::make_unique<tl::UinputMouseBackend>(std::make_unique<tltest::RecordingSink>(&events)), &link);
+        inj.setDisplayLayout(QRect(0, 0, 1920, 1080), QRect(), 1);
+        inj.setScreenSize(1920, 1080);
+        inj.resetTracking(0);
+        std::mt19937 rng(7);
+        std::uniform_int_distribution<int> pct(0, 99);
+        bool down = false;
+        int x = 2000, y = 1500;
+        for (int c = 0; c < 3000; ++c) {
+            if (pct(rng) < 5)
+                down = !down;
+            x = std::clamp(x + std::uniform_int_distribution<int>(-3, 3)(rng), 0, 4799);
+            const auto bytes = down ? tltest::payload({{x, y}}) : tltest::payload({});
+            inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
+        }
+        if (stop) {
+            const auto bytes = tltest::payload({{x, y}});
+            for (int k = 0; k < 4; ++k)
+                inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
+            inj.releaseAllContacts();
+        } else {
+            const auto bytes = tltest::payload({});
+            inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
+        }
+        int presses = 0;
+        bool left = false;
+        for (const Event &e : events) {
+            if (e.type == EV_KEY && e.code == BTN_LEFT) {
+                presses += e.value == 1;
+                left = e.value != 0;
+            }
+        }
+        EXPECT_GT(presses, 5);
+        EXPECT_FALSE(left);
+    }
+}
