@@ -32,6 +32,11 @@ using HotplugListener = std::function<void(const HotplugEvent &)>;
 // demo. Devices are listed in plug order; a module plugged in again comes back
 // as a new device (handles to its old instance stay dead) with its EEPROM and
 // mask kept and everything else reset.
+//
+// Transfers: `timeoutMs` is driver time, waited as tl::Clock::wallMs(timeoutMs);
+// 0 waits without limit (as libusb); a negative time-out on interruptRead polls
+// (LIBUSB_ERROR_TIMEOUT at once when nothing is due), for callers such as an
+// ioctl handler that must not block. Return codes are libusb's.
 class EmulatedBus : public UsbAccess
 {
 public:

@@ -349,9 +349,11 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
     if (len < 0 || (len > 0 && !data))
         return LIBUSB_ERROR_INVALID_PARAM;
 
-    // libusb: a time-out of 0 waits without limit.
-    const bool unlimited = timeoutMs <= 0;
-    const Clk::time_point deadline = unlimited ? Clk::time_point::max() : wallDeadline(timeoutMs);
+    // libusb: a time-out of 0 waits without limit. A negative one (not libusb's)
+    // only looks whether a packet is due, for callers that poll.
+    const bool unlimited = timeoutMs == 0;
+    const bool poll = timeoutMs < 0;
+    const Clk::time_point deadline = unlimited || poll ? Clk::time_point::max() : wallDeadline(timeoutMs);
     std::deque<Outgoing> &q = queue(endpoint);
     for (;;) {
         if (!alive(generation))
@@ -390,7 +392,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
                 return rc;
             }
         }
-        if (!unlimited && Clk::now() >= deadline)
+        if (poll || (!unlimited && Clk::now() >= deadline))
             return LIBUSB_ERROR_TIMEOUT;
 
         Clk::time_point wake = deadline;

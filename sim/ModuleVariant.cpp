@@ -2,6 +2,8 @@
 
 #include "sim/ModuleMemory.h"
 
+#include <cstdio>
+
 namespace tl::sim {
 
 ModuleVariant ModuleVariant::blank(const std::string &serial, uint8_t fwMinor)
@@ -29,6 +31,17 @@ ModuleVariant ModuleVariant::foreign(uint16_t vendorId, uint16_t productId, cons
     v.serial = serial;
     v.serialIndex = serial.empty() ? 0 : 3;
     return v;
+}
+
+std::vector<ModuleVariant> moduleSeries(int count, bool calibrated, uint8_t fwMinor)
+{
+    std::vector<ModuleVariant> out;
+    for (int i = 1; i <= count; ++i) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "TLM%07d", i);
+        out.push_back(calibrated ? ModuleVariant::calibrated(serial, fwMinor) : ModuleVariant::blank(serial, fwMinor));
+    }
+    return out;
 }
 
 codec::EepromRecord sampleCalibration(int windowWidth, int windowHeight, uint8_t lens, uint8_t ceiling,

@@ -66,6 +66,10 @@ struct ModuleVariant
     static ModuleVariant foreign(uint16_t vendorId, uint16_t productId, const std::string &serial = "");
 };
 
+// `count` modules with the serials "TLM0000001", "TLM0000002", ..., all blank or
+// all calibrated: the usual bus of the demo and of contract tests.
+std::vector<ModuleVariant> moduleSeries(int count, bool calibrated, uint8_t fwMinor = 15);
+
 // A plausible stored calibration: a record as the module writes it after an upload,
 // with near-identity coefficients and the mounting of `v`.
 codec::EepromRecord sampleCalibration(int windowWidth, int windowHeight, uint8_t lens, uint8_t ceiling,

@@ -112,6 +112,15 @@ TEST_F(BusTest, EndpointsAndBufferSizesBehaveLikeLibusb)
     EXPECT_EQ(transferred, 16);
     EXPECT_EQ(small[0], 0x04);  // DAT_VERSION, low byte
 
+    // A negative time-out polls: a time-out at once with nothing due, the packet
+    // once it is.
+    uint8_t buf[512];
+    EXPECT_EQ(host.handle().interruptRead(0x83, buf, 512, &transferred, -1), LIBUSB_ERROR_TIMEOUT);
+    ASSERT_EQ(host.send(CMD_SENDVERSION), 512);
+    Clock::sleepMs(50);
+    EXPECT_EQ(host.handle().interruptRead(0x83, buf, 512, &transferred, -1), 0);
+    EXPECT_EQ(buf[0], 0x04);  // DAT_VERSION
+
     // Nothing queued: the read runs into its time-out, measured on the driver clock.
     const qint64 t0 = Clock::nowMs();
     const Rx rx = host.read(0x83, 300);
