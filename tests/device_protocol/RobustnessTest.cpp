@@ -158,8 +158,9 @@ TEST(LibusbBackend, NoUsbfsMeansNoModules)
     // empty bus. Either way that is zero modules, not a failure of the driver.
     clearLog();
     LibusbAccess usb;
-    if (!usb.ok())
+    if (!usb.ok()) {
         EXPECT_EQ(logCount("libusb_init failed"), 1);
+    }
     ConfigFileRW settings;
     CamDevCtrl dev(&settings, &usb);
     EXPECT_EQ(dev.GetNumberOfCameraDevices(), 0);
