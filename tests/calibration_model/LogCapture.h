@@ -5,7 +5,8 @@
 #include <QtGlobal>
 
 // Collects the debug log of the code under test instead of printing it (a fit
-// writes tens of thousands of lines). One capture at a time.
+// writes tens of thousands of lines). Captures nest: an inner one collects
+// until it ends, then the outer one collects again.
 class LogCapture
 {
 public:
