@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/TrackingSink.h"
 #include "input/ContactSlots.h"
 #include "input/TouchInjector.h"
 #include "input/TrackingPath.h"
@@ -20,14 +21,15 @@ std::mutex &trackingMutex();
 // The input injection object the controller owns: the tracking path, the
 // injector and the backend they inject into. Every operation takes the
 // tracking mutex, so the controller's thread and the receive threads can call
-// any of them at any time.
-class InputInjection
+// any of them at any time. It is the device layer's tracking sink:
+// CamDevCtrl::setTrackingSink(inputInjection).
+class InputInjection : public TrackingSink
 {
 public:
     // `link` may be null (no companion window); it must outlive this object.
     explicit InputInjection(std::unique_ptr<InjectionBackend> backend, CompanionLink *link = nullptr);
     // Brings every contact up before the backend goes away.
-    ~InputInjection();
+    ~InputInjection() override;
 
     InputInjection(const InputInjection &) = delete;
     InputInjection &operator=(const InputInjection &) = delete;
@@ -77,6 +79,11 @@ public:
     // match, inject) when it completes one; packets with a bad length are
     // dropped. Never allocates.
     void trackingEntry(const uint8_t *payload, int length, int nDevNum);
+    // The same, as the receive loops call it.
+    void trackingPacket(const uint8_t *payload, int length, int nDevNum) override
+    {
+        trackingEntry(payload, length, nDevNum);
+    }
 
     // ---- Tests ---------------------------------------------------------------
     // Copies taken under the lock.

@@ -220,6 +220,14 @@ void TrackingPath::matchSlots()
     for (int p = 0; p < m_nPoints; ++p)
         inside[p] = insideSensor(m_points[p].x, m_points[p].y);
 
+    // Distances of every slot's last position to every point, once: the
+    // pairing below scans this table instead of measuring again each round.
+    int dist[kContactSlots][kPointTableSize];
+    for (int s = 0; s < kContactSlots; ++s)
+        for (int p = 0; p < m_nPoints; ++p)
+            dist[s][p] = inside[p] ? sensorDistance(m_lastX[s], m_lastY[s], m_points[p].x, m_points[p].y)
+                                   : kSameContactDistance;
+
     // Nearest pair first, until no slot is closer than the contact distance to
     // any free point.
     for (;;) {
@@ -230,11 +238,10 @@ void TrackingPath::matchSlots()
             if (matched[s])
                 continue;
             for (int p = 0; p < m_nPoints; ++p) {
-                if (used[p] || !inside[p])
+                if (used[p])
                     continue;
-                const int d = sensorDistance(m_lastX[s], m_lastY[s], m_points[p].x, m_points[p].y);
-                if (d < bestDist) {
-                    bestDist = d;
+                if (dist[s][p] < bestDist) {
+                    bestDist = dist[s][p];
                     bestSlot = s;
                     bestPoint = p;
                 }
