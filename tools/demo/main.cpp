@@ -1,0 +1,88 @@
+// tesselink-demo: the whole driver (main window, controller, device layer) on
+// emulated modules, headless or in a window. It prints "name: value" lines and
+// a last line "result: ok" or "result: fail <reason>".
+#include "DemoOptions.h"
+#include "Scenarios.h"
+
+#include "app/Corvane.h"
+#include "platform/Clock.h"
+#include "platform/Screens.h"
+#include "platform/fake/FakeSystemEvents.h"
+#include "resources/Resources.h"
+#include "sim/EmulatedBus.h"
+#include "sim/ModuleVariant.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+bool g_verbose = false;
+
+void demoLog(QtMsgType type, const QMessageLogContext &, const QString &msg)
+{
+    if (g_verbose || type >= QtCriticalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    bool window = false;
+    for (int i = 1; i < argc; ++i)
+        window = window || std::strcmp(argv[i], "--window") == 0;
+    if (!window)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The demo keeps its settings apart from a real installation's.
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    tl::initResources();
+    QTextStream out(stdout);
+
+    DemoOptions opt;
+    QString error;
+    if (!DemoOptions::parse(app.arguments(), opt, error)) {
+        out << DemoOptions::usage() << "result: fail " << error << "\n";
+        return 2;
+    }
+    if (opt.scenario != "connect" && opt.scenario != "transfer") {
+        out << DemoOptions::usage() << "result: fail unknown scenario " << opt.scenario << "\n";
+        return 2;
+    }
+    g_verbose = opt.verbose;
+    qInstallMessageHandler(demoLog);
+    tl::Clock::setCompression(opt.speed);
+
+    // An emulated desktop: one 1920 x 1080 display per module, side by side.
+    QList<tl::MonitorInfo> monitors;
+    for (int i = 0; i < std::max(1, std::min(opt.modules, 2)); ++i)
+        monitors.append({QRect(1920 * i, 0, 1920, 1080), 96.0});
+    if (!opt.window)
+        tl::ScreenSource::setOverride(monitors);
+
+    tl::sim::EmulatedBus bus;
+    bus.plugAll(tl::sim::moduleSeries(opt.modules, opt.calibrated));
+    tl::FakeSystemEvents events;
+
+    out << "scenario: " << opt.scenario << "\n";
+    out << "time.compression: " << opt.speed << "\n";
+    QString failure;
+    {
+        Corvane driver(Corvane::Platform{&events, &bus});
+        driver.initialStart();
+        app.processEvents();
+        failure = runConnect(opt, driver, bus, out);
+        if (failure.isEmpty() && opt.scenario == "transfer")
+            failure = runTransfer(opt, driver, bus, out);
+        driver.close();
+    }
+    out << "result: " << (failure.isEmpty() ? QString("ok") : "fail " + failure) << "\n";
+    out.flush();
+    return failure.isEmpty() ? 0 : 1;
+}
