@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <cmath>
+#include <mutex>
 
 namespace tl {
 
@@ -18,6 +19,18 @@ QElapsedTimer &monotonic()
     }();
     return timer;
 }
+
+// Driver time is continuous across changes of the compression factor: it
+// advances from the driver time reached at the change, at the new rate. A clock
+// that jumped back would stall every due time taken before the change.
+std::mutex g_baseLock;
+double g_baseWallMs = 0.0;
+double g_baseDriverMs = 0.0;
+
+double wallNowMs()
+{
+    return monotonic().nsecsElapsed() / 1e6;
+}
 } // namespace
 
 void Clock::sleepMs(int ms)
@@ -30,7 +43,8 @@ void Clock::sleepMs(int ms)
 
 qint64 Clock::nowMs()
 {
-    return static_cast<qint64>(monotonic().nsecsElapsed() / 1e6 * s_factor.load());
+    std::lock_guard<std::mutex> lock(g_baseLock);
+    return static_cast<qint64>(g_baseDriverMs + (wallNowMs() - g_baseWallMs) * s_factor.load());
 }
 
 int Clock::wallMs(int ms)
@@ -42,6 +56,10 @@ int Clock::wallMs(int ms)
 
 void Clock::setCompression(double factor)
 {
+    std::lock_guard<std::mutex> lock(g_baseLock);
+    const double wall = wallNowMs();
+    g_baseDriverMs += (wall - g_baseWallMs) * s_factor.load();
+    g_baseWallMs = wall;
     s_factor.store(factor > 0 ? factor : 1.0);
 }
 
