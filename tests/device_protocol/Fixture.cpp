@@ -149,7 +149,8 @@ void DeviceTest::inject(const std::shared_ptr<sim::EmulatedModule> &m, int32_t c
 {
     codec::PacketBuffer b = codec::makePacket(code);
     const int n = std::min<int>(static_cast<int>(payload.size()), codec::kMaxPayload);
-    std::memcpy(b.data() + 8, payload.data(), static_cast<size_t>(n));
+    if (n > 0)
+        std::memcpy(b.data() + 8, payload.data(), static_cast<size_t>(n));
     const int32_t len = lengthField >= 0 ? lengthField : static_cast<int32_t>(payload.size());
     std::memcpy(b.data() + 4, &len, 4);
     m->injectPacket(ep, std::vector<uint8_t>(b.begin(), b.end()));
