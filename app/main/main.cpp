@@ -1,6 +1,7 @@
 #include "app/Corvane.h"
 #include "app/SingleApplication.h"
 #include "device/LibusbAccess.h"
+#include "device/UsbHotplugSource.h"
 #include "platform/Clock.h"
 #include "platform/linux/LinuxSystemEvents.h"
 #include "resources/Resources.h"
@@ -29,6 +30,13 @@ int main(int argc, char *argv[])
     tl::LibusbAccess usb;
     Corvane::Platform platform{&systemEvents, &usb};
     auto window = std::make_unique<Corvane>(platform, nullptr, Qt::WindowFlags());
+    // Module arrival and removal reach the main window through the same source
+    // as the other system events.
+    tl::UsbHotplugSource hotplug(&usb);
+    QObject::connect(&hotplug, &tl::SystemEventSource::deviceInterfaceArrived, &systemEvents,
+                     &tl::SystemEventSource::deviceInterfaceArrived);
+    QObject::connect(&hotplug, &tl::SystemEventSource::deviceInterfaceRemoved, &systemEvents,
+                     &tl::SystemEventSource::deviceInterfaceRemoved);
 
     app.setWindowIcon(QIcon(":/Corvane/icon"));
     auto splashPicture = std::make_unique<QPixmap>(":/Corvane/splash");
