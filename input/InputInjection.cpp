@@ -30,10 +30,43 @@ InputInjection::~InputInjection()
 
 std::unique_ptr<InputInjection> InputInjection::createForPlatform(CompanionLink *link, QString *userMessage)
 {
-    InjectionChoice choice = createInjectionBackend(defaultInjectionSetup());
+    const InjectionSetup setup = defaultInjectionSetup();
+    InjectionChoice choice = createInjectionBackend(setup);
     if (userMessage)
         *userMessage = choice.userMessage;
-    return std::make_unique<InputInjection>(std::move(choice.backend), link);
+    auto injection = std::make_unique<InputInjection>(std::move(choice.backend), link);
+    injection->m_bPlatformBackend = true;
+    injection->m_platformDesktop = setup.desktop;
+    return injection;
+}
+
+bool InputInjection::desktopChanged(QString *userMessage)
+{
+    if (!m_bPlatformBackend)
+        return false;
+    const InjectionSetup setup = defaultInjectionSetup();
+    if (setup.desktop == m_platformDesktop)
+        return false;
+    qDebug() << "InputInjection::desktopChanged():" << m_platformDesktop << "->" << setup.desktop;
+    {
+        // The old device goes away with nothing down on it.
+        Lock lock(trackingMutex());
+        m_injector.releaseAll();
+    }
+    InjectionChoice choice = createInjectionBackend(setup);
+    if (userMessage)
+        *userMessage = choice.userMessage;
+    replaceBackend(std::move(choice.backend));
+    m_platformDesktop = setup.desktop;
+    return true;
+}
+
+void InputInjection::replaceBackend(std::unique_ptr<InjectionBackend> backend)
+{
+    Lock lock(trackingMutex());
+    m_injector.releaseAll();
+    m_injector.setBackend(backend.get());
+    m_backend = std::move(backend);
 }
 
 void InputInjection::configure(int smoothingMode, double t, int historyMode)
@@ -92,16 +125,19 @@ void InputInjection::releaseAllContacts()
 
 bool InputInjection::touchInjectionAvailable() const
 {
+    Lock lock(trackingMutex());
     return m_injector.touchPath();
 }
 
 InjectionBackend::Kind InputInjection::backendKind() const
 {
+    Lock lock(trackingMutex());
     return m_backend->kind();
 }
 
 QString InputInjection::backendName() const
 {
+    Lock lock(trackingMutex());
     return m_backend->name();
 }
 

@@ -39,6 +39,12 @@ public:
     static std::unique_ptr<InputInjection> createForPlatform(CompanionLink *link = nullptr,
                                                              QString *userMessage = nullptr);
 
+    // After a display change. A touch device's axes cover the desktop it was
+    // made for; when the monitors' bounding box changed, what is down comes up
+    // and the platform backend is chosen and created anew. No effect on an
+    // object made with a given backend. True when the backend was replaced.
+    bool desktopChanged(QString *userMessage = nullptr);
+
     // ---- Controller's thread -------------------------------------------------
 
     // Smoothing mode (1 smoothed, 2 raw), smoothing parameter t, history mode.
@@ -94,7 +100,11 @@ public:
     int smoothingMode() const;
 
 private:
+    void replaceBackend(std::unique_ptr<InjectionBackend> backend);
+
     std::unique_ptr<InjectionBackend> m_backend;
+    bool m_bPlatformBackend = false;
+    QRect m_platformDesktop;
     NullCompanionLink m_nullLink;
     TrackingPath m_tracking;
     TouchInjector m_injector;

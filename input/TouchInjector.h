@@ -50,6 +50,8 @@ public:
 
     // The touch path runs when the backend injects touch contacts.
     bool touchPath() const;
+    // A new backend (after releaseAll() on the old one).
+    void setBackend(InjectionBackend *backend) { m_backend = backend; }
 
     // One cycle after the tracking path has filled the slots. `controllerTarget`
     // is the window the controller was given (0 = none). `factor` is the

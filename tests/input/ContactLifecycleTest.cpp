@@ -15,6 +15,8 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
+#include <atomic>
 
 using tl::input::InputInjection;
 using tltest::Event;
@@ -271,4 +273,48 @@ TEST(MouseLifecycle, EveryLeftPressIsReleased)
         EXPECT_GT(presses, 5);
         EXPECT_FALSE(left);
     }
+}
+
+// Two receive threads and the controller's thread at once: the tracking mutex
+// keeps the slots whole, and stop still brings every contact up.
+TEST(ConcurrentTracking, TwoReceiveThreadsAndTheController)
+{
+    std::vector<Event> events;
+    tl::RecordingCompanionLink link;
+    InputInjection inj(std::make_unique<tl::UinputTouchBackend>(std::make_unique<tltest::RecordingSink>(&events),
+                                                                tl::TouchDeviceGeometry{QRect(0, 0, 3840, 1080), 4}),
+                       &link);
+    inj.setDisplayLayout(QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080), 2);
+    inj.resetTracking(0);
+    inj.resetTracking(1);
+    std::atomic<bool> stop{false};
+    auto receive = [&](int module) {
+        for (int k = 0; k < 3000; ++k) {
+            const int x = 1000 + (k % 50) * 10;
+            const auto bytes = (k / 200) % 2 ? tltest::payload({}) : tltest::payload({{x, 1500}, {x, 2500}});
+            inj.trackingEntry(bytes.data(), int(bytes.size()), module);
+        }
+    };
+    std::thread controller([&] {
+        while (!stop) {
+            inj.configure(2, 0.8, 1);
+            inj.setTargetWindow(0);
+            inj.setScreenSize(1920, 1080);
+            std::this_thread::yield();
+        }
+    });
+    std::thread r0(receive, 0);
+    std::thread r1(receive, 1);
+    r0.join();
+    r1.join();
+    stop = true;
+    controller.join();
+    inj.releaseAllContacts();
+
+    TouchStreamCheck check;
+    check.feed(events);
+    EXPECT_TRUE(check.faults.empty()) << check.faults.front();
+    EXPECT_TRUE(check.idOfSlot.empty());
+    EXPECT_GT(check.downs, 0);
+    EXPECT_FALSE(check.btnTouch);
 }

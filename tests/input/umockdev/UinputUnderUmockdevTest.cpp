@@ -4,6 +4,7 @@
 // writes. Runs under umockdev-wrapper (the preload library); skipped without.
 #include "input/InputInjection.h"
 #include "platform/InjectionFactory.h"
+#include "platform/Screens.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
 
@@ -29,8 +30,8 @@ struct UinputState
     std::set<int> evbits, keybits, absbits, propbits;
     std::map<int, input_absinfo> abs;
     uinput_setup setup{};
-    bool created = false;
-    bool destroyed = false;
+    int created = 0;
+    int destroyed = 0;
     std::vector<input_event> events;
     std::vector<unsigned long> unknown;
 };
@@ -85,9 +86,9 @@ gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data
         const unsigned int version = 5;
         std::memcpy(d->data, &version, sizeof version);
     } else if (request == UI_DEV_CREATE) {
-        st->created = true;
+        ++st->created;
     } else if (request == UI_DEV_DESTROY) {
-        st->destroyed = true;
+        ++st->destroyed;
     } else if (_IOC_TYPE(request) == UINPUT_IOCTL_BASE && _IOC_NR(request) == _IOC_NR(UI_GET_SYSNAME(0)) &&
                _IOC_SIZE(request) >= 8) {
         // The name under /sys/devices/virtual/input/ of the new device.
@@ -310,4 +311,39 @@ TEST_F(EmulatedUinput, PointerDeviceSetUpAndClick)
     const std::vector<Ev> expected = {{EV_ABS, ABS_X, 32767},  {EV_ABS, ABS_Y, 100},  {EV_KEY, BTN_LEFT, 1},
                                       {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_LEFT, 0}, {EV_SYN, SYN_REPORT, 0}};
     EXPECT_EQ(plain(takeEvents()), expected);
+}
+
+TEST_F(EmulatedUinput, ADisplayChangeRebuildsTheTouchDeviceForTheNewDesktop)
+{
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96.0}});
+    QString message;
+    auto inj = tl::input::InputInjection::createForPlatform(nullptr, &message);
+    ASSERT_TRUE(inj->touchInjectionAvailable());
+    EXPECT_TRUE(message.isEmpty());
+    inj->setDisplayLayout(QRect(0, 0, 1920, 1080), QRect(), 1);
+    inj->resetTracking(0);
+    const uint8_t rec[6] = {0xE8, 0x03, 0xDC, 0x05, 100, 0};  // x 1000, y 1500
+    inj->trackingEntry(rec, 6, 0);
+
+    // Same desktop: nothing to do.
+    EXPECT_FALSE(inj->desktopChanged());
+
+    // A second monitor to the right: the contact comes up on the old device,
+    // which goes; the new one spans both monitors.
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96.0}, {QRect(1920, 0, 1920, 1080), 96.0}});
+    EXPECT_TRUE(inj->desktopChanged());
+    EXPECT_TRUE(inj->touchInjectionAvailable());
+    int downs = 0, ups = 0;
+    for (const input_event &e : takeEvents())
+        if (e.type == EV_ABS && e.code == ABS_MT_TRACKING_ID)
+            (e.value >= 0 ? downs : ups) += 1;
+    EXPECT_EQ(downs, 1);
+    EXPECT_EQ(ups, 1);
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        EXPECT_EQ(state.created, 2);
+        EXPECT_EQ(state.destroyed, 1);
+        EXPECT_EQ(state.abs[ABS_MT_POSITION_X].maximum, 3839);
+    }
+    tl::ScreenSource::clearOverride();
 }
