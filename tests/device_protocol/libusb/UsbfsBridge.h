@@ -1,0 +1,76 @@
+#pragma once
+
+#include "device/UsbAccess.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
+typedef struct _UMockdevIoctlData UMockdevIoctlData;
+
+namespace tl::test {
+
+// One USB device of a umockdev testbed whose usbfs ioctls are answered from a
+// device of another UsbAccess (the emulated bus): interface claims go to its
+// handle, bulk OUT URBs become its writes, interrupt IN URBs are filled from its
+// reads when libusb reaps them, control URBs answer the string descriptors.
+class UsbfsBridge
+{
+public:
+    // Adds the device (bus 1, address `address`) with the module's descriptors to
+    // the testbed and attaches the ioctl handler to its node.
+    UsbfsBridge(UMockdevTestbed *testbed, int address, std::unique_ptr<UsbAccess::Handle> device,
+                uint8_t serialIndex);
+    ~UsbfsBridge();
+    UsbfsBridge(const UsbfsBridge &) = delete;
+    UsbfsBridge &operator=(const UsbfsBridge &) = delete;
+
+    // The testbed (umockdev's headers do not mix with Qt's keywords, so tests
+    // reach it through here).
+    static UMockdevTestbed *newTestbed();
+    static void freeTestbed(UMockdevTestbed *testbed);
+
+    bool attached() const { return m_attached; }
+    std::string devnode() const { return m_devnode; }
+    int urbsSubmitted() const;
+
+    // The ioctl handler (called on umockdev's handler thread).
+    bool handle(UMockdevIoctlClient *client);
+
+private:
+    struct Urb
+    {
+        UMockdevIoctlData *urb = nullptr;     // the client's struct usbdevfs_urb
+        UMockdevIoctlData *buffer = nullptr;  // its data buffer
+        uint8_t type = 0;
+        uint8_t endpoint = 0;
+        int length = 0;
+        bool done = false;
+        int status = 0;
+        int actual = 0;
+    };
+
+    void submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    void reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    void discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    void control(Urb &u);
+    void poll(Urb &u);
+
+    UMockdevTestbed *m_testbed;
+    UMockdevIoctlBase *m_handler = nullptr;
+    std::unique_ptr<UsbAccess::Handle> m_device;
+    uint8_t m_serialIndex;
+    std::string m_devnode;
+    std::string m_sysPath;
+    bool m_attached = false;
+    mutable std::mutex m_mutex;
+    std::deque<Urb> m_urbs;   // submitted, in order; reaped when done
+    int m_submitted = 0;
+};
+
+} // namespace tl::test
