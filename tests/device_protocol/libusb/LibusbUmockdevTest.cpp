@@ -114,6 +114,84 @@ TEST(LibusbUnderUmockdev, DiscoveryClaimExchangeAndTracking)
     Clock::setCompression(1);
 }
 
+TEST(LibusbUnderUmockdev, ImagesMaskFramesAndUnplug)
+{
+    if (!underWrapper())
+        GTEST_SKIP() << "needs umockdev-wrapper (ctest runs it so)";
+    Clock::setCompression(5);
+
+    sim::EmulatedBus modules;
+    sim::ModuleVariant variant = sim::ModuleVariant::calibrated("UMOCK-0002", 14);
+    variant.mask.assign(kMaskSize, 0);
+    for (int i = 0; i < kMaskSize; ++i)
+        variant.mask[static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7);
+    auto module = modules.plug(variant);
+    modules.listDevices();
+    UMockdevTestbed *testbed = UsbfsBridge::newTestbed();
+    {
+        UsbfsBridge bridge(testbed, 3, modules.open(0), module->variant().serialIndex);
+        ASSERT_TRUE(bridge.attached());
+        LibusbAccess usb;
+        ConfigFileRW settings;
+        std::vector<uint8_t> image, mask, frame;
+        {
+            CamDevCtrl dev(&settings, &usb);
+            QObject::connect(&dev, &CamDevCtrl::sigSetFWVersion, &dev,
+                             [&](QString v, int n) { settings.setDeviceFwVersion(n, v); }, Qt::DirectConnection);
+            QObject::connect(&dev, &CamDevCtrl::sigReceiveMask, &dev,
+                             [&](unsigned char *b, int len) { mask.assign(b, b + len); }, Qt::DirectConnection);
+            std::mutex m;
+            QObject::connect(&dev, &CamDevCtrl::sigACNewFrame, &dev, [&](unsigned char *b, int size, int) {
+                std::lock_guard<std::mutex> lock(m);
+                image.assign(b, b + size);
+            }, Qt::DirectConnection);
+            QObject::connect(&dev, &CamDevCtrl::sigNewFrame, &dev, [&](unsigned char *b, int size, int) {
+                std::lock_guard<std::mutex> lock(m);
+                if (frame.empty())
+                    frame.assign(b, b + size);
+            }, Qt::DirectConnection);
+            ASSERT_EQ(dev.UpdateCameraInfo(), 1);
+            // Firmware x.14 with one module: the mask download runs at the start.
+            ASSERT_TRUE(dev.openDevices());
+            EXPECT_EQ(mask, variant.mask);
+
+            std::vector<uint8_t> upload(kMaskSize, 0x5A);
+            dev.sendSetMask(upload.data(), kMaskSize);
+            EXPECT_EQ(module->mask(), upload);
+
+            sim::FaultPlan loss;
+            loss.pieceLoss = 0.05;
+            loss.seed = 3;
+            module->setFaults(loss);
+            dev.StartRecvThread(0, 0);
+            dev.sendAcImageRequest(kImageWhite, 0, 0);
+            EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return !image.empty(); }, 60000));
+            dev.StopRecvThread();
+            {
+                std::lock_guard<std::mutex> lock(m);
+                EXPECT_EQ(image, module->servedImage(kImageWhite));
+            }
+            EXPECT_GT(dev.acStats().resendRequests, 0);
+
+            module->setFaults({});
+            dev.StartRecvThread(1, 0);   // frames on endpoint 0x84
+            EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return !frame.empty(); }, 20000));
+            {
+                std::lock_guard<std::mutex> lock(m);
+                EXPECT_EQ(frame.size(), size_t(kFrameBytes));
+            }
+            // Pulled out while the loop reads: the read fails with "no device" and the loop ends.
+            dev.requestFrame(0);
+            module->unplug();
+            EXPECT_TRUE(waitFor([&] { return !dev.isReceiving(0); }, 10000));
+            dev.StopRecvThread();
+            EXPECT_TRUE(dev.Close(0));
+        }
+    }
+    UsbfsBridge::freeTestbed(testbed);
+    Clock::setCompression(1);
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
