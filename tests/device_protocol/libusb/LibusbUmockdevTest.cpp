@@ -5,6 +5,7 @@
 #include "device/CamDevCtrl.h"
 #include "device/LibusbAccess.h"
 #include "device/TrackingSink.h"
+#include "device/UsbHotplugSource.h"
 #include "device/codec/Commands.h"
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
@@ -190,6 +191,50 @@ TEST(LibusbUnderUmockdev, ImagesMaskFramesAndUnplug)
     }
     UsbfsBridge::freeTestbed(testbed);
     Clock::setCompression(1);
+}
+
+TEST(LibusbUnderUmockdev, HotplugReportsEachInterfaceOnce)
+{
+    if (!underWrapper())
+        GTEST_SKIP() << "needs umockdev-wrapper (ctest runs it so)";
+    sim::EmulatedBus modules;
+    modules.plug(sim::ModuleVariant::calibrated("HP-1"));
+    modules.plug(sim::ModuleVariant::calibrated("HP-2"));
+    modules.listDevices();
+    UMockdevTestbed *testbed = UsbfsBridge::newTestbed();
+    {
+        // One module present from the start: enumeration records it without a signal.
+        UsbfsBridge first(testbed, 4, modules.open(0), 3);
+        LibusbAccess usb;
+        std::mutex m;
+        QStringList arrived, removed;
+        UsbHotplugSource source(&usb);
+        if (!source.active())
+            GTEST_SKIP() << "libusb has no hotplug here";
+        QObject::connect(&source, &SystemEventSource::deviceInterfaceArrived, &source, [&](const QString &n) {
+            std::lock_guard<std::mutex> lock(m);
+            arrived << n;
+        }, Qt::DirectConnection);
+        QObject::connect(&source, &SystemEventSource::deviceInterfaceRemoved, &source, [&](const QString &n) {
+            std::lock_guard<std::mutex> lock(m);
+            removed << n;
+        }, Qt::DirectConnection);
+
+        auto second = std::make_unique<UsbfsBridge>(testbed, 5, modules.open(1), 3);
+        second->uevent("add");
+        EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return arrived.size() >= 2; }, 5000));
+        second->uevent("remove");
+        EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return removed.size() >= 2; }, 5000));
+        QThread::msleep(300);
+        std::lock_guard<std::mutex> lock(m);
+        ASSERT_EQ(arrived.size(), 2);
+        EXPECT_TRUE(arrived[0].contains("VID_16D0&PID_0F8C&MI_02"));
+        EXPECT_TRUE(arrived[1].contains("VID_16D0&PID_0F8C&MI_03"));
+        ASSERT_EQ(removed.size(), 2);
+        EXPECT_TRUE(removed[0].contains("MI_02"));
+        EXPECT_TRUE(removed[1].contains("MI_03"));
+    }
+    UsbfsBridge::freeTestbed(testbed);
 }
 
 int main(int argc, char **argv)

@@ -114,6 +114,11 @@ void UsbfsBridge::freeTestbed(UMockdevTestbed *testbed)
         g_object_unref(testbed);
 }
 
+void UsbfsBridge::uevent(const char *action)
+{
+    umockdev_testbed_uevent(m_testbed, m_sysPath.c_str(), action);
+}
+
 int UsbfsBridge::urbsSubmitted() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -35,6 +35,9 @@ public:
     static UMockdevTestbed *newTestbed();
     static void freeTestbed(UMockdevTestbed *testbed);
 
+    // Sends a uevent ("add", "remove") for the device, as the kernel would.
+    void uevent(const char *action);
+
     bool attached() const { return m_attached; }
     std::string devnode() const { return m_devnode; }
     int urbsSubmitted() const;
