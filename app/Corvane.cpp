@@ -2,9 +2,11 @@
 
 #include "app/CorvaneTray.h"
 #include "device/CamDevCtrl.h"
+#include "input/InputInjection.h"
 #include "input/NqUtils.h"
 #include "platform/Clock.h"
 #include "platform/SystemEvents.h"
+#include "settings/BrandProfile.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 
@@ -40,7 +42,8 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     m_language = new LanguageTable();
     m_language->loadLanguageData(m_settings->getLanguageId());
 
-    m_control = new nqmaincontrol(m_settings, m_language, platform.usb, this, this);
+    m_control = new nqmaincontrol(m_settings, m_language, platform.usb, this, this,
+                                  platform.makeInjection ? platform.makeInjection() : nullptr);
     connect(m_control, &nqmaincontrol::updateAlignImage, this, &Corvane::updateAlignImage);
     connect(m_control, &nqmaincontrol::sigReceiveMask, this, &Corvane::slotReceiveMask);
     connect(m_control, &nqmaincontrol::TrayHide, this, &Corvane::TrayHide);
@@ -108,6 +111,11 @@ void Corvane::initialStart()
     m_control->systemStateChange(esysCONNECTION_START, -1);
     m_tray->updateConnect(m_control->allDevicesIdentified(), true, m_control->deviceDisplayName());
     m_settings->saveDeviceCount();
+    // Without any way to inject input the board cannot move the desktop: say how
+    // to enable it, once.
+    if (!m_control->injectionMessage().isEmpty())
+        m_tray->showMessage(QString::fromUtf8(tl::kBrand.productDisplayName), m_control->injectionMessage(),
+                            QSystemTrayIcon::Warning, 10000);
     if (m_control->wizardPending()) {
         m_settings->setCheckCeiling(false);
         m_settings->setStartProgram(false);
@@ -297,8 +305,10 @@ void Corvane::StartAbout()
 
 void Corvane::updateConfigFirm()
 {
-    if (m_settings->getNumOfCamDevice() > 0)
+    if (m_settings->getNumOfCamDevice() > 0) {
         m_control->FirmwareSave_Param();
+        m_control->configureInjectorLayout();
+    }
 }
 
 void Corvane::updateConfigFile()

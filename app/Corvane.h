@@ -5,6 +5,9 @@
 #include <QDialog>
 #include <QSystemTrayIcon>
 
+#include <functional>
+#include <memory>
+
 class ConfigFileRW;
 class CorvaneTray;
 class LanguageTable;
@@ -30,6 +33,8 @@ public:
     {
         tl::SystemEventSource *events = nullptr;
         tl::UsbAccess *usb = nullptr;
+        // Makes the input injection object; empty: the platform's own.
+        std::function<std::unique_ptr<tl::input::InputInjection>()> makeInjection;
     };
 
     explicit Corvane(const Platform &platform, QWidget *parent = nullptr, Qt::WindowFlags flags = {});

@@ -3,6 +3,7 @@
 #include "calibration/WaitDlg.h"
 #include "device/CamDevCtrl.h"
 #include "device/codec/Commands.h"
+#include "input/InputInjection.h"
 #include "input/NqUtils.h"
 #include "platform/Clock.h"
 #include "settings/BrandProfile.h"
@@ -51,13 +52,18 @@ nqmaincontrol *nqmaincontrol::instance()
 }
 
 nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
-                             QWidget *mainWindow, QObject *parent)
+                             QWidget *mainWindow, QObject *parent,
+                             std::unique_ptr<tl::input::InputInjection> injection)
     : QObject(parent)
+    , m_injection(std::move(injection))
     , m_psDataMgr(settings)
     , m_language(language)
     , m_mainWindow(mainWindow)
 {
+    if (!m_injection)
+        m_injection = tl::input::InputInjection::createForPlatform(nullptr, &m_sInjectionMessage);
     m_device = new CamDevCtrl(settings, usb);
+    m_device->setTrackingSink(m_injection.get());
     connect(m_device, &CamDevCtrl::sigSetFWVersion, this, &nqmaincontrol::slotSetFWVersion);
     connect(m_device, &CamDevCtrl::sigNewFrame, this, &nqmaincontrol::slotNewFrameReceived);
     connect(m_device, &CamDevCtrl::sigReceiveMask, this, &nqmaincontrol::slotReceiveMask);
@@ -75,9 +81,10 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     m_bConnectionStatus = false;
     m_waitDlg = new WaitDlg();
     m_rcMergedSensor = QRect(0, 0, 9600, 3000);
-    // Touch injection is this platform's multi-touch device; the injector decides
-    // once it has tried to create it.
-    m_bTouchInjection = true;
+    m_injection->resetTracking(0);
+    m_injection->resetTracking(1);
+    // This platform's touch injection is the multi-touch device, when it could be made.
+    m_bTouchInjection = m_injection->touchInjectionAvailable();
     m_modelType[0] = m_modelType[1] = 0;
     m_modelSubType[0] = m_modelSubType[1] = 0;
     m_nFwParam = 10;
@@ -105,6 +112,8 @@ nqmaincontrol::~nqmaincontrol()
     m_waitDlg = nullptr;
     m_psDisplayInfo.clear();
     disconnect(this, nullptr, nullptr, nullptr);
+    // The receive loops ended with the device layer; what is down comes up now.
+    m_injection.reset();
     if (g_instance == this)
         g_instance = nullptr;
 }
@@ -157,6 +166,9 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
             break;
         const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         GetMonitorInf();
+        m_injection->desktopChanged(&m_sInjectionMessage);
+        m_bTouchInjection = m_injection->touchInjectionAvailable();
+        configureInjectorLayout();
         const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         if (after.right() == before.right() && after.bottom() == before.bottom())
             break;
@@ -322,11 +334,18 @@ void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
     qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
     m_calState = eCalState;
     switch (eCalState) {
-    case ecsIDLE_CALIBRATION:
+    case ecsIDLE_CALIBRATION: {
         NotifyWait(true);
         stopReceiveThreads();
+        QList<QRect> monitors;
+        NqUtils::getWindowRectAll(monitors);
+        QRect screen = monitors.size() == 1 ? monitors[0] : QRect();
+        if (monitors.size() != 1 && !m_psDisplayInfo.isEmpty())
+            screen = m_psDisplayInfo[0].sDisplayRect;
+        m_injection->setScreenSize(screen.width(), screen.height());
         emit callChangeNextThreadState(nDevNum, etaTRACKING);
         break;
+    }
     case ecsMANUAL_CAL_CAPTURE_POINT_IMAGE:
         stopReceiveThreads();
         emit callChangeNextThreadState(nDevNum, etaMANUAL_CALIBRATION);
@@ -381,6 +400,8 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     }
     case etaTRACKING: {
         qDebug() << "etaTRACKING";
+        if (m_modelType[0] != 0)
+            configureInjectorLayout();
         const int count = m_psDataMgr->getNumOfCamDevice();
         for (int i = 0; i < count && i < 2; ++i) {
             const qint32 finger = m_psDataMgr->getPenTouchMode() == 1 ? 1 : 0;
@@ -392,6 +413,8 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
             m_device->SendCommand(nullptr, CMD_START_TRACKING, 0, i, false);
             tl::Clock::sleepMs(200);
         }
+        m_injection->resetTracking(0);
+        m_injection->resetTracking(1);
         m_threadState = etaTRACKING;
         m_device->StartRecvThread(0, reverse);
         NotifyWait(false);
@@ -407,6 +430,8 @@ void nqmaincontrol::StopDevice()
     qDebug() << "nqmaincontrol::StopDevice() - 1";
     m_device->StopRecvThread();
     qDebug() << "nqmaincontrol::StopDevice() - 2";
+    if (m_threadState == etaTRACKING)
+        m_injection->releaseAllContacts();
     m_threadState = etaNULL;
     qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
              << m_psDataMgr->getNumOfCamDevice();
@@ -555,8 +580,16 @@ void nqmaincontrol::setHandleEventData(TargetWindow target, bool intel)
 {
     qDebug() << "setHandleEventData:" << target << intel;
     m_bIntelMode = intel;
-    if (target != 0)
+    if (target != 0) {
         m_targetWindow = target;
+        m_injection->setTargetWindow(target);
+    }
+    m_injection->configure(intel ? 2 : 1, 0.8, 1);
+}
+
+void nqmaincontrol::configureInjectorLayout()
+{
+    m_injection->selectDisplayLayout(m_psDataMgr->getNumOfCamDevice(), m_psDataMgr->getMonitor());
 }
 
 void nqmaincontrol::GetMonitorInf()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/SystemStates.h"
+#include "input/InputInjection.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -8,6 +9,8 @@
 #include <QRect>
 #include <QString>
 #include <QVector>
+
+#include <memory>
 
 class ConfigFileRW;
 class LanguageTable;
@@ -37,8 +40,11 @@ class nqmaincontrol : public QObject
 {
     Q_OBJECT
 public:
+    // `injection` is the input injection object the controller owns; null picks
+    // the platform's (touch device, pointer, XTest or none).
     nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
-                  QWidget *mainWindow, QObject *parent = nullptr);
+                  QWidget *mainWindow, QObject *parent = nullptr,
+                  std::unique_ptr<tl::input::InputInjection> injection = nullptr);
     ~nqmaincontrol() override;
 
     static nqmaincontrol *instance();
@@ -74,6 +80,13 @@ public:
     const QVector<DisplayInfo> &displayInfo() const { return m_psDisplayInfo; }
     tl::CamDevCtrl *device() const { return m_device; }
     WaitDlg *waitDialog() const { return m_waitDlg; }
+    tl::input::InputInjection *injection() const { return m_injection.get(); }
+    // What the user should be told when no input can be injected; empty when it can.
+    QString injectionMessage() const { return m_sInjectionMessage; }
+    bool touchInjection() const { return m_bTouchInjection; }
+    // The display rectangles and module count of the tracking path, from the
+    // current monitors and settings.
+    void configureInjectorLayout();
     int GetNumberOfCameraDevices();
 
 signals:
@@ -109,6 +122,8 @@ private:
     void copySerialsToRecords();
     void stopReceiveThreads();
 
+    std::unique_ptr<tl::input::InputInjection> m_injection;
+    QString m_sInjectionMessage;
     ConfigFileRW *m_psDataMgr = nullptr;
     LanguageTable *m_language = nullptr;
     QWidget *m_mainWindow = nullptr;
