@@ -73,6 +73,12 @@ TrackingPath::Result TrackingPath::addReport(const uint8_t *payload, int length,
     if (length > 0 && !payload)
         return Result::Dropped;
 
+    // A module that reports again before the other module's report closed the
+    // cycle replaces its own earlier points: keeping both would put two
+    // positions of one pen into the cycle and make a phantom contact. Module
+    // report clocks are not synchronised, so this happens in normal use.
+    if (m_reported[nDevNum])
+        dropPointsOf(nDevNum);
     m_reported[nDevNum] = true;
     codec::ByteReader reader(payload, static_cast<size_t>(length));
     for (int n = length / kRecordSize; n > 0; --n) {
@@ -102,6 +108,15 @@ TrackingPath::Result TrackingPath::addReport(const uint8_t *payload, int length,
         matchSlots();
     }
     return Result::CycleDone;
+}
+
+void TrackingPath::dropPointsOf(int module)
+{
+    int kept = 0;
+    for (int i = 0; i < m_nPoints; ++i)
+        if (m_points[i].module != module)
+            m_points[kept++] = m_points[i];
+    m_nPoints = kept;
 }
 
 void TrackingPath::endCycle()

@@ -74,6 +74,8 @@ public:
     static int weightedMean(int a, int wa, int b, int wb);
 
 private:
+    // Removes the points a module reported earlier in the current cycle.
+    void dropPointsOf(int module);
     bool insideSensor(int x, int y) const;
 
     Point m_points[kPointTableSize];

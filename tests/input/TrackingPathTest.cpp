@@ -144,10 +144,16 @@ TEST(TrackingCycle, WaitsForEveryConnectedModule)
 
     TrackingPath two = makePath(2);
     EXPECT_EQ(feed(two, 0, {{1000, 1000}}), Result::Collecting);
-    // Module 0 again: still waiting for module 1, the points add up.
-    EXPECT_EQ(feed(two, 0, {{2000, 1000}}), Result::Collecting);
-    EXPECT_EQ(feed(two, 1, {}), Result::CycleDone);
+    // Module 0 again before module 1 closed the cycle: its newer report replaces
+    // the older one (one pen, one contact), and the cycle still waits for module 1.
+    EXPECT_EQ(feed(two, 0, {{1100, 1000}, {3000, 2000}}), Result::Collecting);
+    EXPECT_EQ(two.pointCount(), 2);
+    EXPECT_EQ(feed(two, 0, {{1150, 1000}}), Result::Collecting);
+    EXPECT_EQ(two.pointCount(), 1);
+    EXPECT_EQ(feed(two, 1, {{200, 500}}), Result::CycleDone);
     EXPECT_EQ(activeSlots(two), 2);
+    EXPECT_EQ(two.point(0).x, 1150);
+    EXPECT_EQ(two.point(1).x, 5000);
     two.endCycle();
     EXPECT_EQ(two.pointCount(), 0);
     // Module 1 alone never completes a cycle.

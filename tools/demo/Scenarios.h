@@ -7,6 +7,9 @@
 
 class Corvane;
 
+namespace tl {
+class RecordingBackend;
+}
 namespace tl::sim {
 class EmulatedBus;
 }
@@ -15,3 +18,7 @@ class EmulatedBus;
 // or the reason it failed.
 QString runConnect(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
 QString runTransfer(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
+// A pen stroke across the whole board and a two-finger spread, first with raw
+// positions, then smoothed; injected contacts are checked against the strokes.
+QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
+                 tl::RecordingBackend &backend, QTextStream &out);

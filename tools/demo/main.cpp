@@ -7,7 +7,9 @@
 #include "app/Corvane.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "input/InputInjection.h"
 #include "platform/fake/FakeSystemEvents.h"
+#include "platform/fake/RecordingBackend.h"
 #include "resources/Resources.h"
 #include "sim/EmulatedBus.h"
 #include "sim/ModuleVariant.h"
@@ -51,7 +53,7 @@ int main(int argc, char *argv[])
         out << DemoOptions::usage() << "result: fail " << error << "\n";
         return 2;
     }
-    if (opt.scenario != "connect" && opt.scenario != "transfer") {
+    if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track") {
         out << DemoOptions::usage() << "result: fail unknown scenario " << opt.scenario << "\n";
         return 2;
     }
@@ -74,12 +76,25 @@ int main(int argc, char *argv[])
     out << "time.compression: " << opt.speed << "\n";
     QString failure;
     {
-        Corvane driver(Corvane::Platform{&events, &bus});
+        // Headless runs inject into a recording backend; in a window, into the desktop.
+        tl::RecordingBackend *recorder = nullptr;
+        Corvane::Platform platform{&events, &bus, {}};
+        if (!opt.window) {
+            platform.makeInjection = [&recorder] {
+                auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
+                recorder = backend.get();
+                return std::make_unique<tl::input::InputInjection>(std::move(backend));
+            };
+        }
+        Corvane driver(platform);
         driver.initialStart();
         app.processEvents();
         failure = runConnect(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "transfer")
             failure = runTransfer(opt, driver, bus, out);
+        if (failure.isEmpty() && opt.scenario == "track")
+            failure = recorder ? runTrack(opt, driver, bus, *recorder, out)
+                               : QString("the track scenario reports from a headless run only");
         driver.close();
     }
     out << "result: " << (failure.isEmpty() ? QString("ok") : "fail " + failure) << "\n";
