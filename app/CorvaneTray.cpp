@@ -52,6 +52,12 @@ CorvaneTray::CorvaneTray(QWidget *mainWindow, ConfigFileRW *settings, LanguageTa
     m_menu->addAction(m_actions[ActExit]);
     m_menu->setDefaultAction(m_actions[ActConfiguration]);
     setContextMenu(m_menu);
+    connect(m_menu, &QMenu::aboutToShow, this, [this] {
+        int entries = 0;
+        for (const QAction *a : m_menu->actions())
+            entries += a->isSeparator() ? 0 : 1;
+        qDebug() << "CorvaneTray: menu opened with" << entries << "entries";
+    });
 
     setIcon(QIcon(":/Corvane/icon"));
     m_actions[ActCompanion]->setEnabled(QFileInfo::exists(companionExecutable()));

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Docks the driver's icon in a real tray host under Xvfb, opens its menu and takes
 # a screenshot. Usage: tools/screenshots/tray-menu.sh [LanguageID] [output.png]
-# Prints "menu entries: N" read from the driver's log and exits non-zero when the
-# icon did not dock.
+# Exits non-zero unless the icon docked and its menu opened with the eight entries
+# of this build (read from the driver's log).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 lang=${1:-11}
 out=${2:-docs/tray-menu-de.png}
+driver=${3:-build/bin/tesselink-driver}
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
@@ -22,8 +23,8 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
        --transparent false --tint 0x303030 &
 sleep 1
-QT_QPA_PLATFORM=xcb ${DRIVER:-build/bin/tesselink-driver} >"$work/driver.log" 2>&1 &
-driver=$!
+QT_QPA_PLATFORM=xcb "$driver" >"$work/driver.log" 2>&1 &
+pid=$!
 for _ in $(seq 100); do grep -q "Corvane::initialStart() - 1" "$work/driver.log" && break; sleep 0.1; done
 sleep 2
 if grep -q "no system tray host" "$work/driver.log"; then
@@ -39,5 +40,8 @@ sleep 1.5
 mkdir -p "$(dirname "$out")"
 import -window root "$out"
 echo "screenshot: $out"
-kill "$driver" 2>/dev/null || true
-wait "$driver" 2>/dev/null || true
+opened=$(grep -o "menu opened with [0-9]* entries" "$work/driver.log" | tail -n 1)
+echo "menu: ${opened:-not opened}"
+[ "$opened" = "menu opened with 8 entries" ] || exit 1
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
