@@ -351,24 +351,9 @@ int CamDevCtrl::UpdateCameraInfo()
 
 bool CamDevCtrl::versionExchange(int nDevNum)
 {
-    for (int attempt = 0; attempt < 3 && tableHandle(nDevNum); ++attempt) {
-        PacketBuffer buf;
-        buildPacket(CMD_SENDVERSION, nullptr, 0, buf);
-        QMutexLocker lock(&sendMutex(nDevNum));
-        UsbAccess::Handle *h = tableHandle(nDevNum);
-        if (!h)
-            break;
-        tracePacket(nDevNum, buf);
-        const int first = hid_SendPacket(h, buf);
-        if (first < 1) {
-            qDebug() << "hid_SendPacket error" << nDevNum << first;
-            Clock::sleepMs(100);
-            if (hid_SendPacket(h, buf) < 1)
-                qDebug() << "again hid_SendPacket error" << nDevNum << first;
-        }
-        if (ResponseCommand(CMD_SENDVERSION, nDevNum) == 0)
+    for (int attempt = 0; attempt < 3 && tableHandle(nDevNum); ++attempt)
+        if (SendCommand(nullptr, CMD_SENDVERSION, 0, nDevNum, true))
             return true;
-    }
     return false;
 }
 
