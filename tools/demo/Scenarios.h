@@ -19,6 +19,7 @@ class EmulatedBus;
 QString runConnect(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
 QString runTransfer(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
 // A pen stroke across the whole board and a two-finger spread, first with raw
-// positions, then smoothed; injected contacts are checked against the strokes.
+// positions (the companion registered with its flag set), then smoothed; injected contacts are checked against the strokes.
+// `companion` is the window of a companion application that is on screen.
 QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
-                 tl::RecordingBackend &backend, QTextStream &out);
+                 tl::RecordingBackend &backend, quintptr companion, QTextStream &out);

@@ -10,6 +10,7 @@
 #include "input/InputInjection.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/fake/RecordingBackend.h"
+#include "platform/fake/RecordingCompanionLink.h"
 #include "resources/Resources.h"
 #include "sim/EmulatedBus.h"
 #include "sim/ModuleVariant.h"
@@ -23,6 +24,7 @@
 
 namespace {
 bool g_verbose = false;
+constexpr tl::WindowHandle kCompanionWindow = 0x4242;
 
 void demoLog(QtMsgType type, const QMessageLogContext &, const QString &msg)
 {
@@ -77,13 +79,17 @@ int main(int argc, char *argv[])
     QString failure;
     {
         // Headless runs inject into a recording backend; in a window, into the desktop.
+        // A companion drawing application's window is on screen: it chooses raw
+        // or smoothed positions when it registers.
         tl::RecordingBackend *recorder = nullptr;
+        tl::RecordingCompanionLink companion;
+        companion.addWindow(kCompanionWindow);
         Corvane::Platform platform{&events, &bus, {}};
         if (!opt.window) {
-            platform.makeInjection = [&recorder] {
+            platform.makeInjection = [&recorder, &companion] {
                 auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
                 recorder = backend.get();
-                return std::make_unique<tl::input::InputInjection>(std::move(backend));
+                return std::make_unique<tl::input::InputInjection>(std::move(backend), &companion);
             };
         }
         Corvane driver(platform);
@@ -93,7 +99,7 @@ int main(int argc, char *argv[])
         if (failure.isEmpty() && opt.scenario == "transfer")
             failure = runTransfer(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "track")
-            failure = recorder ? runTrack(opt, driver, bus, *recorder, out)
+            failure = recorder ? runTrack(opt, driver, bus, *recorder, kCompanionWindow, out)
                                : QString("the track scenario reports from a headless run only");
         driver.close();
     }
