@@ -1,0 +1,128 @@
+#include "control/nqmaincontrol.h"
+#include "device/CamDevCtrl.h"
+#include "input/InputInjection.h"
+#include "platform/Clock.h"
+#include "platform/Screens.h"
+#include "platform/fake/RecordingBackend.h"
+#include "settings/ConfigFileRW.h"
+#include "settings/LanguageTable.h"
+#include "sim/EmulatedBus.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+using tl::sim::EmulatedBus;
+using tl::sim::ModuleVariant;
+
+namespace {
+
+// A pen held on the board while tracking: whatever ends tracking (suspend,
+// unplug, a mode switch), every contact that went down comes up.
+class ContactReleaseTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        tl::Clock::setCompression(20);
+        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
+        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        language.loadLanguageData(7, QLocale(QLocale::English));
+    }
+    void TearDown() override
+    {
+        if (control) {
+            control->StopDevice();
+            for (int i = 0; i < settings->getNumOfCamDevice() && i < 2; ++i)
+                control->device()->Close(i);
+        }
+        control.reset();
+        tl::ScreenSource::clearOverride();
+        tl::Clock::setCompression(1);
+    }
+
+    void startTracking(int modules)
+    {
+        for (int m = 0; m < modules; ++m) {
+            auto module = bus.plug(ModuleVariant::calibrated("TLM-" + std::to_string(m)));
+            // Module 0 sees a pen that never lifts; module 1 sees nothing.
+            if (m == 0)
+                module->setPenScript([](uint64_t) { return std::vector<tl::sim::TrackPoint>{{2400, 1500, 100}}; });
+        }
+        settings = std::make_unique<ConfigFileRW>();
+        auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
+        recorder = backend.get();
+        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
+                                                  std::make_unique<tl::input::InputInjection>(std::move(backend)));
+        control->systemStateChange(esysCONNECTION_START, -1);
+        ASSERT_EQ(control->threadState(), etaTRACKING);
+        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
+    }
+
+    // Contacts down now, from the recorded injections: +1 at a down, -1 at an up.
+    int downNow()
+    {
+        std::lock_guard<std::mutex> lock(tl::input::trackingMutex());
+        std::map<int, bool> down;
+        for (const auto &call : recorder->calls())
+            for (const tl::TouchRecord &r : call.records) {
+                if (r.flags & tl::TouchDown)
+                    down[r.pointerId] = true;
+                if (r.flags & tl::TouchUp)
+                    down[r.pointerId] = false;
+            }
+        int n = 0;
+        for (const auto &entry : down)
+            n += entry.second;
+        return n;
+    }
+
+    template <typename Pred>
+    static bool waitFor(Pred done)
+    {
+        for (int i = 0; i < 300 && !done(); ++i) {
+            QCoreApplication::processEvents();
+            tl::Clock::sleepMs(20);
+        }
+        return done();
+    }
+
+    EmulatedBus bus;
+    QWidget window;
+    LanguageTable language;
+    std::unique_ptr<ConfigFileRW> settings;
+    std::unique_ptr<nqmaincontrol> control;
+    tl::RecordingBackend *recorder = nullptr;
+};
+
+TEST_F(ContactReleaseTest, SuspendLiftsTheHeldPen)
+{
+    startTracking(1);
+    control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
+    EXPECT_EQ(downNow(), 0);
+}
+
+TEST_F(ContactReleaseTest, UnplugLiftsTheHeldPen)
+{
+    startTracking(2);
+    bus.unplug(bus.devices().front());
+    // The device removal reaches the controller as a changed module count.
+    control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
+    EXPECT_EQ(downNow(), 0);
+    EXPECT_EQ(settings->getNumOfCamDevice(), 1);
+}
+
+TEST_F(ContactReleaseTest, ModeSwitchLiftsThenTracksAgain)
+{
+    startTracking(1);
+    control->setPenTouchMode(1);
+    EXPECT_EQ(control->threadState(), etaTRACKING);
+    // The pen is still there: it comes down again as a new contact.
+    EXPECT_TRUE(waitFor([this] { return downNow() == 1; }));
+}
+
+} // namespace
