@@ -285,14 +285,7 @@ int CamDevCtrl::UpdateCameraInfo()
     for (int i = 0; i < kMaxDevices; ++i) {
         QMutexLocker lock(&sendMutex(i));
         DeviceSlot &s = m_slots[i];
-        if (s.handle) {
-            s.handle->releaseInterface(2);
-            s.handle->releaseInterface(3);
-            // The table may still point at this handle; clear it before the close.
-            if (m_table[i].load() == s.handle.get())
-                m_table[i].store(nullptr);
-            s.handle.reset();
-        }
+        releaseSlotHandle(i);
         // A slot's record belongs to the module that held it; a new open reads it again.
         s.calibrated = false;
         std::memset(s.serial, 0, sizeof s.serial);
@@ -321,20 +314,18 @@ int CamDevCtrl::UpdateCameraInfo()
             qDebug() << "CamDevCtrl::UpdateCameraInfo(): nDevNum =" << opened << "serial =" << slot.serial;
 
             Clock::sleepMs(200);
-            int rc = h->claimInterface(2);
-            qDebug().noquote() << QString::asprintf("libusb_claim_interface(2) = %d", rc);
-            if (rc != 0) {
-                qDebug().noquote() << QString::asprintf("libusb_claim_interface(2) FAIL!! %d: %s: %s", rc,
-                                                        m_usb->errorName(rc), m_usb->errorText(rc));
-                h.reset();
-                std::memset(slot.serial, 0, sizeof slot.serial);
-                continue;
+            bool claimed = true;
+            for (int iface : {2, 3}) {
+                const int rc = h->claimInterface(iface);
+                qDebug().noquote() << QString::asprintf("libusb_claim_interface(%d) = %d", iface, rc);
+                if (rc != 0) {
+                    qDebug().noquote() << QString::asprintf("libusb_claim_interface(%d) FAIL!! %d: %s: %s", iface,
+                                                            rc, m_usb->errorName(rc), m_usb->errorText(rc));
+                    claimed = false;
+                    break;
+                }
             }
-            rc = h->claimInterface(3);
-            qDebug().noquote() << QString::asprintf("libusb_claim_interface(3) = %d", rc);
-            if (rc != 0) {
-                qDebug().noquote() << QString::asprintf("libusb_claim_interface(3) FAIL!! %d: %s: %s", rc,
-                                                        m_usb->errorName(rc), m_usb->errorText(rc));
+            if (!claimed) {
                 h.reset();
                 std::memset(slot.serial, 0, sizeof slot.serial);
                 continue;
@@ -404,15 +395,21 @@ void CamDevCtrl::closeSlot(int i, bool sendHandBack, int waitMs)
         Clock::sleepMs(waitMs);
     }
     QMutexLocker lock(&sendMutex(i));
-    DeviceSlot &s = m_slots[i];
-    if (s.handle) {
-        s.handle->releaseInterface(2);
-        s.handle->releaseInterface(3);
-        if (m_table[i].load() == s.handle.get())
-            m_table[i].store(nullptr);
-        s.handle.reset();
-    }
+    releaseSlotHandle(i);
     m_table[i].store(nullptr);
+}
+
+void CamDevCtrl::releaseSlotHandle(int i)
+{
+    DeviceSlot &s = m_slots[i];
+    if (!s.handle)
+        return;
+    s.handle->releaseInterface(2);
+    s.handle->releaseInterface(3);
+    // The table may still point at this handle; clear it before the close.
+    if (m_table[i].load() == s.handle.get())
+        m_table[i].store(nullptr);
+    s.handle.reset();
 }
 
 bool CamDevCtrl::Close(int nDevNum)

@@ -151,6 +151,8 @@ private:
     bool validIndex(int nDevNum) const { return nDevNum >= 0 && nDevNum < kMaxDevices; }
     UsbAccess::Handle *tableHandle(int nDevNum) const;
     void closeSlot(int i, bool sendHandBack, int waitMs);
+    // Releases both interfaces and closes slot i's handle; the caller holds the slot's send mutex.
+    void releaseSlotHandle(int i);
     bool versionExchange(int nDevNum);
 
     // Response-wait handlers
