@@ -126,10 +126,7 @@ void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controller
             }
         }
         if (!present && !lift) {
-            bool anyDown = false;
-            for (int i = 0; i < kContactSlots; ++i)
-                anyDown = anyDown || m_touchState[i] != TouchUp;
-            if (anyDown) {
+            if (anyTouchDown()) {
                 touchReleaseAll();
                 if (smoothing())
                     touchReleaseAll();
@@ -196,10 +193,7 @@ void TouchInjector::releaseAll()
         // Smoothing lifts in two steps (in contact -> lifting -> up); the
         // third round is only a guard and never injects.
         for (int round = 0; round < 3; ++round) {
-            bool anyDown = false;
-            for (int i = 0; i < kContactSlots; ++i)
-                anyDown = anyDown || m_touchState[i] != TouchUp;
-            if (!anyDown)
+            if (!anyTouchDown())
                 break;
             touchReleaseAll();
         }
@@ -207,6 +201,14 @@ void TouchInjector::releaseAll()
     }
     for (int i = 0; i < kContactSlots; ++i)
         mouseContactUp(i);
+}
+
+bool TouchInjector::anyTouchDown() const
+{
+    for (int i = 0; i < kContactSlots; ++i)
+        if (m_touchState[i] != TouchUp)
+            return true;
+    return false;
 }
 
 void TouchInjector::injectRecords(unsigned mask)
@@ -244,71 +246,47 @@ void TouchInjector::touchUpdate(const QPoint positions[kContactSlots], unsigned 
             } else {
                 r.flags = kTouchFlagsMove;
             }
-        } else if (!smoothing()) {
-            const QPoint s = m_map.toScreen(m_lastPos[i].x(), m_lastPos[i].y());
-            r.x = s.x();
-            r.y = s.y();
-            if (state != TouchUp) {
-                r.flags = kTouchFlagsUp;
-                state = TouchUp;
-                m_smoother[i].clear();
-            } else {
-                r.flags = kTouchFlagsHover;
-            }
         } else {
-            const QPoint s = m_map.toScreen(m_lastRaw[i].x(), m_lastRaw[i].y());
-            r.x = s.x();
-            r.y = s.y();
-            if (state == TouchInContact) {
-                r.flags = kTouchFlagsMove;
-                state = TouchLifting;
-            } else if (state == TouchLifting) {
-                r.flags = kTouchFlagsUp;
-                state = TouchUp;
-                m_smoother[i].clear();
-            } else {
-                r.flags = kTouchFlagsHover;
-            }
+            liftStep(i);
         }
     }
     injectRecords(mask);
 }
 
+void TouchInjector::liftStep(int i)
+{
+    TouchRecord &r = m_records[i];
+    int &state = m_touchState[i];
+    // Without smoothing a contact goes up at once where it was last injected;
+    // with smoothing it lifts over two cycles at its last raw position.
+    const QPoint &last = smoothing() ? m_lastRaw[i] : m_lastPos[i];
+    const QPoint s = m_map.toScreen(last.x(), last.y());
+    r.x = s.x();
+    r.y = s.y();
+    if (state == TouchInContact && smoothing()) {
+        r.flags = kTouchFlagsMove;
+        state = TouchLifting;
+    } else if (state != TouchUp) {
+        r.flags = kTouchFlagsUp;
+        state = TouchUp;
+        m_smoother[i].clear();
+    } else {
+        r.flags = kTouchFlagsHover;
+    }
+}
+
 void TouchInjector::touchLift(unsigned mask)
 {
     for (int i = 0; i < kContactSlots; ++i) {
-        TouchRecord &r = m_records[i];
-        int &state = m_touchState[i];
-        QPoint s = m_map.toScreen(m_lastPos[i].x(), m_lastPos[i].y());
         if (inMask(mask, i)) {
-            if (!smoothing()) {
-                if (state != TouchUp) {
-                    r.flags = kTouchFlagsUp;
-                    state = TouchUp;
-                    m_smoother[i].clear();
-                } else {
-                    r.flags = kTouchFlagsHover;
-                }
-            } else {
-                s = m_map.toScreen(m_lastRaw[i].x(), m_lastRaw[i].y());
-                if (state == TouchInContact) {
-                    r.flags = kTouchFlagsMove;
-                    state = TouchLifting;
-                } else if (state == TouchLifting) {
-                    r.flags = kTouchFlagsUp;
-                    state = TouchUp;
-                    m_smoother[i].clear();
-                } else {
-                    r.flags = kTouchFlagsHover;
-                }
-            }
-        } else if (state == TouchUp) {
-            r.flags = kTouchFlagsHover;
-        } else {
-            r.flags = kTouchFlagsMove;
+            liftStep(i);
+            continue;
         }
+        TouchRecord &r = m_records[i];
+        const QPoint s = m_map.toScreen(m_lastPos[i].x(), m_lastPos[i].y());
         r.x = s.x();
         r.y = s.y();
+        r.flags = m_touchState[i] == TouchUp ? kTouchFlagsHover : kTouchFlagsMove;
     }
     injectRecords(mask);
 }

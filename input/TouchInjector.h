@@ -103,6 +103,9 @@ private:
     };
 
     bool smoothing() const { return m_nSmoothingMode != Raw; }
+    bool anyTouchDown() const;
+    // One lift step of touch index i: fills its record and advances its state.
+    void liftStep(int i);
     void injectRecords(unsigned mask);
     void post(int i, const QPoint &sensor, int code);
     void post(int i, quint32 packed, int code);
