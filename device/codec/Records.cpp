@@ -266,6 +266,22 @@ QString sensorOptionLine(const SensorSetting &s)
 }
 
 namespace {
+void appendCoefficients(QStringList &lines, const std::array<double, kCalibCoefficients> &tp)
+{
+    for (int i = 0; i < kCalibCoefficients; ++i)
+        lines << QString::asprintf("m_tp[%2d] = %e;", i, tp[static_cast<size_t>(i)]);
+}
+
+void appendTweakPoints(QStringList &lines, int acTweakNum, const std::array<TweakPoint, kTweakPoints> &tweak)
+{
+    lines << QString::asprintf("ac_tweak_num = %d", acTweakNum);
+    // The count may come from a module: never list more than the record holds.
+    const int pairs = std::clamp(acTweakNum, 0, kTweakPoints);
+    for (int i = 0; i < pairs; ++i)
+        lines << QString::asprintf("[%2d] %f %f", i, double(tweak[static_cast<size_t>(i)].x),
+                                   double(tweak[static_cast<size_t>(i)].y));
+}
+
 void appendEepromSetting(QStringList &lines, const SensorSetting &s)
 {
     lines << QString::asprintf("num_reg = %d, (%04X, %02X), (%04X, %02X)", s.numReg, s.reg[0], s.val[0],
@@ -291,17 +307,11 @@ QStringList eepromTraceLines(const EepromRecord &e)
     l << QStringLiteral("sizeof(tEEPROM) = %1").arg(kEepromSize);
     l << QStringLiteral("EEPROM:");
     l << QString::asprintf("length = %d, version = %d", e.length, e.version);
-    for (int i = 0; i < kCalibCoefficients; ++i)
-        l << QString::asprintf("m_tp[%2d] = %e;", i, e.tp[static_cast<size_t>(i)]);
+    appendCoefficients(l, e.tp);
     l << QString::asprintf("window_width = %d, window_height = %d", e.windowWidth, e.windowHeight);
     l << QString::asprintf("Ceiling = %d, Rear = %d, modeFT = %d, lens = %d, imageReverse = %d", e.ceiling, e.rear,
                            e.modeFT, e.lens, e.imageReverse);
-    l << QString::asprintf("ac_tweak_num = %d", e.acTweakNum);
-    // The count comes from the module: never list more than the record holds.
-    const int pairs = std::clamp(e.acTweakNum, 0, kTweakPoints);
-    for (int i = 0; i < pairs; ++i)
-        l << QString::asprintf("[%2d] %f %f", i, double(e.tweak[static_cast<size_t>(i)].x),
-                               double(e.tweak[static_cast<size_t>(i)].y));
+    appendTweakPoints(l, e.acTweakNum, e.tweak);
     l << QString::asprintf("window_width = %d, window_height = %d", e.windowWidth2, e.windowHeight2);
     l << QString::asprintf("Ceiling = %d, Rear = %d, lens = %d, imageReverse = %d", e.ceiling2, e.rear2, e.lens2,
                            e.imageReverse2);
@@ -395,16 +405,11 @@ QStringList calibParamTraceLines(const CalibParamBlock &b)
 {
     QStringList l;
     l << QStringLiteral("send_set_calib_parameter:");
-    for (int i = 0; i < kCalibCoefficients; ++i)
-        l << QString::asprintf("m_tp[%2d] = %e;", i, b.tp[static_cast<size_t>(i)]);
+    appendCoefficients(l, b.tp);
     l << QString::asprintf("window_width = %d, window_height = %d", b.windowWidth, b.windowHeight);
     l << QString::asprintf("Ceiling = %d, Rear = %d, lens = %d, imageReverse = %d", b.ceiling, b.rear, b.lensType,
                            b.imageReverse);
-    l << QString::asprintf("ac_tweak_num = %d", b.acTweakNum);
-    const int pairs = std::clamp(b.acTweakNum, 0, kTweakPoints);
-    for (int i = 0; i < pairs; ++i)
-        l << QString::asprintf("[%2d] %f %f", i, double(b.tweak[static_cast<size_t>(i)].x),
-                               double(b.tweak[static_cast<size_t>(i)].y));
+    appendTweakPoints(l, b.acTweakNum, b.tweak);
     appendUploadSetting(l, "pt_setting:", b.ptSetting);
     appendUploadSetting(l, "ft_setting:", b.ftSetting);
     return l;
