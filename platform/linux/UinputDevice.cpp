@@ -15,6 +15,19 @@ void EvdevDeleter::operator()(libevdev *dev) const
     libevdev_free(dev);
 }
 
+EvdevDescription newDriverDevice(const char *name)
+{
+    EvdevDescription dev(libevdev_new());
+    if (!dev)
+        return dev;
+    libevdev_set_name(dev.get(), name);
+    libevdev_set_id_bustype(dev.get(), 0x06 /* BUS_VIRTUAL */);
+    libevdev_set_id_vendor(dev.get(), 0x16D0);
+    libevdev_set_id_product(dev.get(), 0x0F8C);
+    libevdev_set_id_version(dev.get(), 1);
+    return dev;
+}
+
 std::unique_ptr<UinputDevice> UinputDevice::create(EvdevDescription description, const QString &uinputPath,
                                                    QString *error)
 {

@@ -25,6 +25,11 @@ struct EvdevDeleter
 // and properties, before (and without) any kernel device.
 using EvdevDescription = std::unique_ptr<libevdev, EvdevDeleter>;
 
+// A new description with the driver's identity: the given name on the virtual
+// bus, under the modules' vendor and product id. Null when libevdev cannot
+// allocate one.
+EvdevDescription newDriverDevice(const char *name);
+
 // A kernel input device created through uinput from a description. Creation
 // fails cleanly (null, with the reason) when the uinput node is missing, not
 // accessible or not a uinput device.

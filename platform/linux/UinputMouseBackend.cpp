@@ -8,14 +8,9 @@ namespace tl {
 
 EvdevDescription UinputMouseBackend::describe()
 {
-    EvdevDescription dev(libevdev_new());
+    EvdevDescription dev = newDriverDevice("Tesselink Driver pointer");
     if (!dev)
         return dev;
-    libevdev_set_name(dev.get(), "Tesselink Driver pointer");
-    libevdev_set_id_bustype(dev.get(), 0x06 /* BUS_VIRTUAL */);
-    libevdev_set_id_vendor(dev.get(), 0x16D0);
-    libevdev_set_id_product(dev.get(), 0x0F8C);
-    libevdev_set_id_version(dev.get(), 1);
     libevdev_enable_event_type(dev.get(), EV_SYN);
     libevdev_enable_event_type(dev.get(), EV_KEY);
     libevdev_enable_event_code(dev.get(), EV_KEY, BTN_LEFT, nullptr);

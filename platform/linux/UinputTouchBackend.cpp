@@ -16,14 +16,9 @@ constexpr int kMaxTrackingId = 65535;
 
 EvdevDescription UinputTouchBackend::describe(const TouchDeviceGeometry &geometry)
 {
-    EvdevDescription dev(libevdev_new());
+    EvdevDescription dev = newDriverDevice("Tesselink Driver touch");
     if (!dev)
         return dev;
-    libevdev_set_name(dev.get(), "Tesselink Driver touch");
-    libevdev_set_id_bustype(dev.get(), 0x06 /* BUS_VIRTUAL */);
-    libevdev_set_id_vendor(dev.get(), 0x16D0);
-    libevdev_set_id_product(dev.get(), 0x0F8C);
-    libevdev_set_id_version(dev.get(), 1);
     libevdev_enable_property(dev.get(), INPUT_PROP_DIRECT);
 
     libevdev_enable_event_type(dev.get(), EV_SYN);
