@@ -1,3 +1,5 @@
+#include "ControllerFixture.h"
+
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
 #include "input/InputInjection.h"
@@ -23,27 +25,10 @@ namespace {
 
 // A pen held on the board while tracking: whatever ends tracking (suspend,
 // unplug, a mode switch), every contact that went down comes up.
-class ContactReleaseTest : public ::testing::Test
+class ContactReleaseTest : public ControllerFixture
 {
 protected:
-    void SetUp() override
-    {
-        tl::Clock::setCompression(20);
-        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
-        language.loadLanguageData(7, QLocale(QLocale::English));
-    }
-    void TearDown() override
-    {
-        if (control) {
-            control->StopDevice();
-            for (int i = 0; i < settings->getNumOfCamDevice() && i < 2; ++i)
-                control->device()->Close(i);
-        }
-        control.reset();
-        tl::ScreenSource::clearOverride();
-        tl::Clock::setCompression(1);
-    }
+    ContactReleaseTest() : ControllerFixture(20) {}
 
     void startTracking(int modules)
     {
@@ -91,11 +76,6 @@ protected:
         return done();
     }
 
-    EmulatedBus bus;
-    QWidget window;
-    LanguageTable language;
-    std::unique_ptr<ConfigFileRW> settings;
-    std::unique_ptr<nqmaincontrol> control;
     tl::RecordingBackend *recorder = nullptr;
 };
 

@@ -1,3 +1,4 @@
+#include "ControllerFixture.h"
 #include "LogCapture.h"
 
 #include "calibration/WaitDlg.h"
@@ -22,32 +23,9 @@ using tl::sim::ModuleVariant;
 
 namespace {
 
-// The controller against emulated modules: real protocol code, real receive
-// loops, time compressed (every wait keeps its value).
-class ControllerTest : public ::testing::Test
+class ControllerTest : public ControllerFixture
 {
 protected:
-    void SetUp() override
-    {
-        tl::Clock::setCompression(40);
-        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
-        language.loadLanguageData(7, QLocale(QLocale::English));
-    }
-
-    void TearDown() override
-    {
-        if (control) {
-            control->StopDevice();
-            for (int i = 0; i < settings->getNumOfCamDevice() && i < 2; ++i)
-                control->device()->Close(i);
-        }
-        control.reset();
-        settings.reset();
-        tl::ScreenSource::clearOverride();
-        tl::Clock::setCompression(1);
-    }
-
     void start()
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080)});
@@ -55,20 +33,6 @@ protected:
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }
-
-    static void settle()
-    {
-        for (int i = 0; i < 20; ++i) {
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-    }
-
-    EmulatedBus bus;
-    QWidget window;
-    LanguageTable language;
-    std::unique_ptr<ConfigFileRW> settings;
-    std::unique_ptr<nqmaincontrol> control;
 };
 
 TEST_F(ControllerTest, NoModuleEndsDisconnectedWithoutTraffic)
