@@ -194,6 +194,24 @@ std::array<uint8_t, 3> blackStartPayload(int lensType, int fwMinor)
 
 // ---- tEEPROM -------------------------------------------------------------------
 
+namespace {
+// The two records share these pieces, each at its own offset.
+void readTweakPoints(ByteReader &r, std::array<TweakPoint, kTweakPoints> &tweak)
+{
+    for (TweakPoint &p : tweak) {
+        p.x = r.f32();
+        p.y = r.f32();
+    }
+}
+
+SensorSetting readSensorSetting(ByteReader &r)
+{
+    uint8_t ss[kSensorSettingSize];
+    r.bytes(ss, sizeof ss);
+    return decodeSensorSetting(ss);
+}
+} // namespace
+
 std::optional<EepromRecord> decodeEeprom(const uint8_t *payload, int length)
 {
     if (!payload || length < kEepromSize)
@@ -211,10 +229,7 @@ std::optional<EepromRecord> decodeEeprom(const uint8_t *payload, int length)
     e.modeFT = r.u8();
     e.lens = r.u8();
     e.acTweakNum = r.i32();
-    for (TweakPoint &p : e.tweak) {
-        p.x = r.f32();
-        p.y = r.f32();
-    }
+    readTweakPoints(r, e.tweak);
     e.windowWidth2 = r.i16();
     e.windowHeight2 = r.i16();
     e.ceiling2 = r.u8();
@@ -223,12 +238,9 @@ std::optional<EepromRecord> decodeEeprom(const uint8_t *payload, int length)
     e.lens2 = r.u8();
     e.imageReverse = r.u8();
     e.imageReverse2 = r.u8();
-    uint8_t ss[kSensorSettingSize];
-    r.bytes(ss, sizeof ss);
-    e.ptSetting = decodeSensorSetting(ss);
+    e.ptSetting = readSensorSetting(r);
     e.ftPresent = r.u8();
-    r.bytes(ss, sizeof ss);
-    e.ftSetting = decodeSensorSetting(ss);
+    e.ftSetting = readSensorSetting(r);
     e.fixCoordMode = r.u8();
     r.skip(6);
     e.fixCoordRatio = r.f64();
@@ -364,15 +376,9 @@ std::optional<CalibParamBlock> decodeCalibParam(const uint8_t *payload, int leng
     b.lensType = r.u8();
     b.imageReverse = r.u8();
     b.acTweakNum = r.i32();
-    for (TweakPoint &p : b.tweak) {
-        p.x = r.f32();
-        p.y = r.f32();
-    }
-    uint8_t ss[kSensorSettingSize];
-    r.bytes(ss, sizeof ss);
-    b.ptSetting = decodeSensorSetting(ss);
-    r.bytes(ss, sizeof ss);
-    b.ftSetting = decodeSensorSetting(ss);
+    readTweakPoints(r, b.tweak);
+    b.ptSetting = readSensorSetting(r);
+    b.ftSetting = readSensorSetting(r);
     if (!r.ok())
         return std::nullopt;
     return b;
