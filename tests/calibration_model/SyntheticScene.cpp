@@ -1,5 +1,8 @@
 #include "SyntheticScene.h"
 
+#include "calibration/Calibration.h"
+#include "calibration/CalibWorkspace.h"
+#include "calibration/CalibrationFit.h"
 #include "calibration/WideCalibration.h"
 
 #include <opencv2/imgproc.hpp>
@@ -8,6 +11,24 @@
 #include <stdexcept>
 #include <algorithm>
 #include <limits>
+
+bool prepareAutoRun(const SyntheticScene &scene, int ceiling, double sigma, unsigned seed,
+                    std::vector<cv::Point2f> &cam)
+{
+    tl::resetCalibWorkspace();
+    tl::setCalibPointCounts(scene.lens);
+    tl::setCalibInformation(scene.patternPoints.data(), 20, ceiling, 0, scene.width, scene.height, scene.lens,
+                            scene.fwParam, 0);
+    std::mt19937 rng(seed);
+    cam = scene.cameraPoints(scene.patternPoints, sigma, rng);
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+    for (int i = 0; i < 20; ++i)
+        ws.ac_pattern_center_org[i] = ws.ac_pattern_center_twk[i] = cam[i];
+    tl::WideCalibration lensModel;
+    lensModel.setPredefinedLens(ws.lens, ws.fwParam);
+    tl::Calibration calib;
+    return tl::calcProjection(ws.ac_pattern_center_org, lensModel, calib);
+}
 
 double patternMargin(int width, int height)
 {

@@ -40,6 +40,15 @@ struct SyntheticScene
 // for): window (0, 0) lies at the camera image's bottom right.
 SyntheticScene makeScene(int width, int height, int lens, int fwParam = 15, bool halfTurn = false);
 
+// Sets the calibration workspace up for an auto run on the scene, as the flow
+// leaves it before the fit: a fresh workspace with the calibration information
+// of the 20 pattern points (ceiling flag as given), their camera centres with
+// Gaussian noise of `sigma` camera pixels (drawn from a generator seeded with
+// `seed`) stored as found and as tweaked, and the markers' homography through
+// the lens preset. `cam` receives the centres; false when no homography was found.
+bool prepareAutoRun(const SyntheticScene &scene, int ceiling, double sigma, unsigned seed,
+                    std::vector<cv::Point2f> &cam);
+
 // Margin of the outer calibration points from the window edge.
 double patternMargin(int width, int height);
 

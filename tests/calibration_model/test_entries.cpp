@@ -27,20 +27,8 @@ protected:
     void SetUp() override
     {
         scene = makeScene(1280, 800, 1);
-        resetCalibWorkspace();
-        setCalibPointCounts(scene.lens);
         LogCapture quiet;
-        setCalibInformation(scene.patternPoints.data(), 20, 0, 0, scene.width, scene.height, scene.lens,
-                            scene.fwParam, 0);
-        std::mt19937 rng(1);
-        cam = scene.cameraPoints(scene.patternPoints, 0.0, rng);
-        CalibWorkspace &ws = calibWorkspace();
-        for (int i = 0; i < 20; ++i)
-            ws.ac_pattern_center_org[i] = ws.ac_pattern_center_twk[i] = cam[i];
-        WideCalibration lensModel;
-        lensModel.setPredefinedLens(ws.lens, ws.fwParam);
-        Calibration calib;
-        ASSERT_TRUE(calcProjection(ws.ac_pattern_center_org, lensModel, calib));
+        ASSERT_TRUE(prepareAutoRun(scene, 0, 0.0, 1, cam));
     }
 
     void keepOnly(const std::set<int> &keep)
@@ -148,18 +136,8 @@ TEST_F(AutoRunTest, ViewTurnedHalfWayIsStillRecovered)
     // Upside down (a ceiling mount whose image is not turned) the answer lies
     // far from the identity start values; the fit must still find it.
     scene = makeScene(1920, 1080, 2, 15, true);
-    resetCalibWorkspace();
-    setCalibPointCounts(scene.lens);
-    setCalibInformation(scene.patternPoints.data(), 20, 1, 0, scene.width, scene.height, scene.lens, 15, 0);
-    std::mt19937 rng(3);
-    cam = scene.cameraPoints(scene.patternPoints, 0.2, rng);
-    CalibWorkspace &ws = calibWorkspace();
-    for (int i = 0; i < 20; ++i)
-        ws.ac_pattern_center_org[i] = ws.ac_pattern_center_twk[i] = cam[i];
-    WideCalibration lensModel;
-    lensModel.setPredefinedLens(ws.lens, ws.fwParam);
-    Calibration calib;
-    ASSERT_TRUE(calcProjection(ws.ac_pattern_center_org, lensModel, calib));
+    ASSERT_TRUE(prepareAutoRun(scene, 1, 0.2, 3, cam));
+    const CalibWorkspace &ws = calibWorkspace();
     log.clear();
     runAuto();
     EXPECT_TRUE(ws.calib_success);

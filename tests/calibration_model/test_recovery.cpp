@@ -64,19 +64,9 @@ void fillRun(FitRun &r, const SyntheticScene &scene, const double *tp, const std
 FitRun runAuto(const SyntheticScene &scene, double sigma, unsigned seed, bool withReference)
 {
     LogCapture log;
-    resetCalibWorkspace();
-    setCalibPointCounts(scene.lens);
-    setCalibInformation(scene.patternPoints.data(), 20, 0, 0, scene.width, scene.height, scene.lens,
-                        scene.fwParam, 0);
-    std::mt19937 rng(seed);
-    const std::vector<cv::Point2f> cam = scene.cameraPoints(scene.patternPoints, sigma, rng);
-    CalibWorkspace &ws = calibWorkspace();
-    for (int i = 0; i < 20; ++i)
-        ws.ac_pattern_center_org[i] = ws.ac_pattern_center_twk[i] = cam[i];
-    WideCalibration lensModel;
-    lensModel.setPredefinedLens(ws.lens, ws.fwParam);
-    Calibration calib;
-    EXPECT_TRUE(calcProjection(ws.ac_pattern_center_org, lensModel, calib));
+    std::vector<cv::Point2f> cam;
+    EXPECT_TRUE(prepareAutoRun(scene, 0, sigma, seed, cam));
+    const CalibWorkspace &ws = calibWorkspace();
     double tp[13] = {};
     AC_CallCalcCalibParameter(tp);
     FitRun r;
