@@ -82,8 +82,7 @@ bool CamDevCtrl::StartRecvThread(int bDisplay, int reverseImage)
             const int32_t reverse = reverseImage;
             SendCommand(&reverse, CMD_SET_IMAGE_REVERSE, 4, i, false);
             Clock::sleepMs(200);
-            SendCommand(nullptr, CMD_SENDFRM_MONO, 0, i, false);
-            m_frameTimer[i] = Clock::nowMs();
+            requestFrame(i);
         }
     }
     return true;
@@ -186,8 +185,7 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
             qDebug() << "RecvPacketProc:" << nDevNum << timer << timer + 2000 << now;
             if (now - timer >= 2000) {
                 qDebug() << "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~Resend SendFrame:" << nDevNum;
-                SendCommand(nullptr, CMD_SENDFRM_MONO, 0, nDevNum, false);
-                m_frameTimer[nDevNum] = Clock::nowMs();
+                requestFrame(nDevNum);
             }
         }
         // A read that fails at once for another reason would also spin.
