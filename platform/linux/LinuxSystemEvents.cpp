@@ -1,6 +1,8 @@
 #include "platform/linux/LinuxSystemEvents.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QScreen>
@@ -33,7 +35,9 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
                                    "org.freedesktop.login1.Manager", "PrepareForSleep", this,
                                    SLOT(onPrepareForSleep(bool)));
     }
-    if (!m_bLogind)
+    if (m_bLogind)
+        takeSleepDelay();
+    else
         qDebug() << "LinuxSystemEvents: logind is not reachable; suspend and resume are not seen";
 
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -62,7 +66,36 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
     }
 }
 
-LinuxSystemEvents::~LinuxSystemEvents() = default;
+LinuxSystemEvents::~LinuxSystemEvents()
+{
+    releaseSleepDelay();
+}
+
+void LinuxSystemEvents::takeSleepDelay()
+{
+    if (m_sleepDelayFd >= 0)
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.login1", "/org/freedesktop/login1",
+                                                       "org.freedesktop.login1.Manager", "Inhibit");
+    call << QString("sleep") << QString("Tesselink Driver") << QString("Stopping the camera modules")
+         << QString("delay");
+    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, 2000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        qDebug() << "LinuxSystemEvents: no sleep delay from logind:" << reply.errorMessage();
+        return;
+    }
+    const auto fd = reply.arguments().first().value<QDBusUnixFileDescriptor>();
+    // The message owns its descriptor; keep a duplicate for as long as the delay holds.
+    m_sleepDelayFd = fd.isValid() ? ::fcntl(fd.fileDescriptor(), F_DUPFD_CLOEXEC, 0) : -1;
+}
+
+void LinuxSystemEvents::releaseSleepDelay()
+{
+    if (m_sleepDelayFd >= 0) {
+        ::close(m_sleepDelayFd);
+        m_sleepDelayFd = -1;
+    }
+}
 
 void LinuxSystemEvents::watchScreen(QScreen *screen)
 {
@@ -71,10 +104,15 @@ void LinuxSystemEvents::watchScreen(QScreen *screen)
 
 void LinuxSystemEvents::onPrepareForSleep(bool start)
 {
-    if (start)
+    if (start) {
+        // Receivers on this thread have stopped the modules when the signal
+        // returns; only then may the machine go to sleep.
         emit suspending();
-    else
+        releaseSleepDelay();
+    } else {
+        takeSleepDelay();
         emit resumed();
+    }
 }
 
 void LinuxSystemEvents::onSignalPipe()

@@ -28,8 +28,13 @@ private slots:
 
 private:
     void watchScreen(QScreen *screen);
+    // Asks logind to hold the suspend until the modules are stopped (a "delay"
+    // inhibitor); released as soon as the suspend has been handled.
+    void takeSleepDelay();
+    void releaseSleepDelay();
 
     bool m_bLogind = false;
+    int m_sleepDelayFd = -1;
     QSocketNotifier *m_signalNotifier = nullptr;
 };
 
