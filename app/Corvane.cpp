@@ -235,7 +235,10 @@ void Corvane::StartWizardMenu()
 void Corvane::StartAlignmentDisplay()
 {
     m_control->closeMessage();
-    m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    // Switching the modules to frame streaming needs the view that shows the
+    // frames and ends the stream; without it the board would stop tracking with
+    // no way back from the menu. The modules keep tracking until the view exists.
+    qDebug() << "Corvane::StartAlignmentDisplay(): no alignment view in this build";
 }
 
 void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
