@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxSystemEvents.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDebug>
@@ -8,6 +9,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -21,8 +23,11 @@ int g_signalPipe[2] = {-1, -1};
 
 void onUnixSignal(int)
 {
+    // write() may set errno under the feet of the interrupted code.
+    const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+    errno = savedErrno;
 }
 } // namespace
 
@@ -30,14 +35,16 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
     : SystemEventSource(parent)
 {
     QDBusConnection system = QDBusConnection::systemBus();
-    if (system.isConnected()) {
-        m_bLogind = system.connect("org.freedesktop.login1", "/org/freedesktop/login1",
-                                   "org.freedesktop.login1.Manager", "PrepareForSleep", this,
-                                   SLOT(onPrepareForSleep(bool)));
-    }
-    if (m_bLogind)
+    if (system.isConnected()
+        && system.connect("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                          "PrepareForSleep", this, SLOT(onPrepareForSleep(bool)))) {
+        // A match rule is accepted whether or not anyone owns the name, so the
+        // subscription alone says nothing about logind. The Inhibit call starts
+        // logind if the bus can activate it; only a name owner afterwards counts.
         takeSleepDelay();
-    else
+        m_bLogind = system.interface()->isServiceRegistered("org.freedesktop.login1");
+    }
+    if (!m_bLogind)
         qDebug() << "LinuxSystemEvents: logind is not reachable; suspend and resume are not seen";
 
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
@@ -52,7 +59,11 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
                 Qt::DirectConnection);
     }
 
-    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+    // Non-blocking at both ends: the handler must never stall in write(), and a
+    // wake-up that another reader of the pipe has already consumed must not stall
+    // the event loop in read().
+    if (g_signalPipe[0] < 0
+        && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalPipe) == 0) {
         struct sigaction sa = {};
         sa.sa_handler = onUnixSignal;
         sigemptyset(&sa.sa_mask);
@@ -117,9 +128,10 @@ void LinuxSystemEvents::onPrepareForSleep(bool start)
 
 void LinuxSystemEvents::onSignalPipe()
 {
+    // One byte per signal; the notifier fires again while bytes remain.
     char byte = 0;
-    [[maybe_unused]] ssize_t n = ::read(g_signalPipe[0], &byte, 1);
-    emit sessionEnding();
+    if (::read(g_signalPipe[0], &byte, 1) == 1)
+        emit sessionEnding();
 }
 
 } // namespace tl

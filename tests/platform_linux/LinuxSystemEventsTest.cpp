@@ -1,0 +1,234 @@
+#include "FakeLogind.h"
+#include "TestBus.h"
+#include "platform/linux/LinuxSystemEvents.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <memory>
+
+using tl::LinuxSystemEvents;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+// Polls the event loop until the condition holds or the time-out passes.
+template <typename Condition>
+bool waitFor(Condition condition, int timeoutMs = kWaitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+// Ends the program when the test thread hangs in a system call, where no
+// time-out of the event loop can reach it.
+class Watchdog
+{
+public:
+    Watchdog(int timeoutMs, const char *what)
+        : m_thread([this, timeoutMs, what] {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            if (!m_done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_finished; })) {
+                std::fprintf(stderr, "watchdog: %s\n", what);
+                std::abort();
+            }
+        })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finished = true;
+        }
+        m_done.notify_one();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_done;
+    bool m_finished = false;
+    std::thread m_thread;
+};
+
+class LogindTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(logind.start(testbus::address())); }
+
+    FakeLogind logind;
+};
+
+} // namespace
+
+TEST_F(LogindTest, ConnectsAndTakesADelayInhibitorForSleep)
+{
+    LinuxSystemEvents events;
+    EXPECT_TRUE(events.sleepSignalsAvailable());
+    ASSERT_EQ(logind.manager().inhibitorCount(), 1);
+    const FakeLogindManager::Inhibitor inhibitor = logind.manager().inhibitor(0);
+    EXPECT_EQ(inhibitor.what, "sleep");
+    EXPECT_EQ(inhibitor.mode, "delay");
+    EXPECT_FALSE(inhibitor.who.isEmpty());
+    EXPECT_FALSE(inhibitor.why.isEmpty());
+    EXPECT_FALSE(logind.inhibitorReleased(0));
+}
+
+TEST_F(LogindTest, SuspendReleasesTheInhibitorOnlyAfterTheReceiversHaveRun)
+{
+    LinuxSystemEvents events;
+    ASSERT_EQ(logind.manager().inhibitorCount(), 1);
+
+    int calls = 0;
+    bool heldDuringSlot = false;
+    QObject::connect(&events, &LinuxSystemEvents::suspending, [&] {
+        ++calls;
+        heldDuringSlot = !logind.inhibitorReleased(0);
+    });
+    QSignalSpy resumed(&events, &LinuxSystemEvents::resumed);
+
+    ASSERT_TRUE(logind.sendPrepareForSleep(true));
+    ASSERT_TRUE(waitFor([&] { return calls > 0; }));
+    EXPECT_TRUE(heldDuringSlot);
+    EXPECT_TRUE(waitFor([&] { return logind.inhibitorReleased(0); }));
+    EXPECT_EQ(logind.manager().inhibitorCount(), 1);
+
+    ASSERT_TRUE(logind.sendPrepareForSleep(false));
+    ASSERT_TRUE(resumed.count() > 0 || resumed.wait(kWaitMs));
+    EXPECT_EQ(resumed.count(), 1);
+    // One PrepareForSleep(true) gave exactly one suspending(); the resume did not add one.
+    EXPECT_EQ(calls, 1);
+    ASSERT_EQ(logind.manager().inhibitorCount(), 2);
+    EXPECT_EQ(logind.manager().inhibitor(1).mode, "delay");
+    EXPECT_FALSE(logind.inhibitorReleased(1));
+}
+
+TEST_F(LogindTest, EveryCycleHoldsTheMachineAgain)
+{
+    LinuxSystemEvents events;
+    QSignalSpy suspending(&events, &LinuxSystemEvents::suspending);
+    QSignalSpy resumed(&events, &LinuxSystemEvents::resumed);
+
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        SCOPED_TRACE(cycle);
+        ASSERT_TRUE(logind.sendPrepareForSleep(true));
+        ASSERT_TRUE(waitFor([&] { return suspending.count() == cycle + 1; }));
+        EXPECT_TRUE(waitFor([&] { return logind.inhibitorReleased(cycle); }));
+        ASSERT_TRUE(logind.sendPrepareForSleep(false));
+        ASSERT_TRUE(waitFor([&] { return resumed.count() == cycle + 1; }));
+        ASSERT_EQ(logind.manager().inhibitorCount(), cycle + 2);
+        EXPECT_FALSE(logind.inhibitorReleased(cycle + 1));
+    }
+    EXPECT_EQ(suspending.count(), 3);
+}
+
+TEST_F(LogindTest, DestroyingTheSourceReleasesItsInhibitor)
+{
+    auto events = std::make_unique<LinuxSystemEvents>();
+    ASSERT_EQ(logind.manager().inhibitorCount(), 1);
+    EXPECT_FALSE(logind.inhibitorReleased(0));
+    events.reset();
+    EXPECT_TRUE(waitFor([&] { return logind.inhibitorReleased(0); }));
+}
+
+TEST_F(LogindTest, RefusedInhibitorStillDeliversSuspendAndResume)
+{
+    logind.manager().setRefuseInhibit(true);
+    LinuxSystemEvents events;
+    EXPECT_TRUE(events.sleepSignalsAvailable());
+    EXPECT_EQ(logind.manager().inhibitorCount(), 0);
+
+    QSignalSpy suspending(&events, &LinuxSystemEvents::suspending);
+    QSignalSpy resumed(&events, &LinuxSystemEvents::resumed);
+    ASSERT_TRUE(logind.sendPrepareForSleep(true));
+    ASSERT_TRUE(suspending.wait(kWaitMs));
+
+    // Allowed again by the time the machine wakes: the resume takes a new one.
+    logind.manager().setRefuseInhibit(false);
+    ASSERT_TRUE(logind.sendPrepareForSleep(false));
+    ASSERT_TRUE(resumed.wait(kWaitMs));
+    EXPECT_EQ(logind.manager().inhibitorCount(), 1);
+    EXPECT_FALSE(logind.inhibitorReleased(0));
+}
+
+TEST(NoLogind, ReportsSleepSignalsUnavailable)
+{
+    LinuxSystemEvents events;
+    EXPECT_FALSE(events.sleepSignalsAvailable());
+}
+
+TEST(NoLogind, LogindGoneBeforeTheSourceStarts)
+{
+    {
+        FakeLogind logind;
+        ASSERT_TRUE(logind.start(testbus::address()));
+    }
+    LinuxSystemEvents events;
+    EXPECT_FALSE(events.sleepSignalsAvailable());
+}
+
+TEST(UnixSignals, TermAndIntEndTheSessionOncePerSignal)
+{
+    LinuxSystemEvents events;
+    QSignalSpy ending(&events, &LinuxSystemEvents::sessionEnding);
+
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(ending.wait(kWaitMs));
+    EXPECT_EQ(ending.count(), 1);
+
+    ASSERT_EQ(::raise(SIGINT), 0);
+    ASSERT_TRUE(waitFor([&] { return ending.count() >= 2; }));
+    EXPECT_EQ(ending.count(), 2);
+}
+
+TEST(UnixSignals, ASourceCreatedLaterStillHearsSignals)
+{
+    // The handler and its pipe outlive the first source; the second must still be woken.
+    { LinuxSystemEvents first; }
+    LinuxSystemEvents second;
+    QSignalSpy ending(&second, &LinuxSystemEvents::sessionEnding);
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(ending.wait(kWaitMs));
+    EXPECT_EQ(ending.count(), 1);
+}
+
+TEST(UnixSignals, TwoSourcesAtOnceShareEachSignalWithoutStallingTheEventLoop)
+{
+    // Both sources watch the one pipe. A reader that finds the byte already taken
+    // would sit in read() for good, so a stall ends the test program instead.
+    Watchdog watchdog(30000, "the event loop stalled reading the signal pipe");
+    LinuxSystemEvents first;
+    LinuxSystemEvents second;
+    QSignalSpy endingFirst(&first, &LinuxSystemEvents::sessionEnding);
+    QSignalSpy endingSecond(&second, &LinuxSystemEvents::sessionEnding);
+    const auto total = [&] { return endingFirst.count() + endingSecond.count(); };
+
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(waitFor([&] { return total() >= 1; }));
+    bool timerRan = false;
+    QTimer::singleShot(0, [&] { timerRan = true; });
+    EXPECT_TRUE(waitFor([&] { return timerRan; }));
+
+    ASSERT_EQ(::raise(SIGINT), 0);
+    ASSERT_TRUE(waitFor([&] { return total() >= 2; }));
+    EXPECT_EQ(total(), 2);
+}
