@@ -280,7 +280,7 @@ void nqmaincontrol::openDeviceSet(int n)
         for (int i = 0; i < n; ++i) {
             m_psDataMgr->setDeviceSerial(i, m_device->serialNumber(i));
             m_psDataMgr->incNumOfCamDevice();
-            m_device->SendCommand(nullptr, CMD_GET_EEPROM, 0, i, true);
+            m_device->requestEeprom(i);
         }
     }
     const int count = m_psDataMgr->getNumOfCamDevice();

@@ -19,13 +19,15 @@ printf '[Configuration]\r\nLanguageID=%s\r\n' "$lang" > "$XDG_CONFIG_HOME/MERIDA
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp &
 export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
        --transparent false --tint 0x303030 &
+# The tray host must own the tray selection before the driver asks for it.
+for _ in $(seq 200); do xdotool search --class trayer >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 1
 QT_QPA_PLATFORM=xcb "$driver" >"$work/driver.log" 2>&1 &
 pid=$!
-for _ in $(seq 100); do grep -q "Corvane::initialStart() - 1" "$work/driver.log" && break; sleep 0.1; done
+for _ in $(seq 300); do grep -q "Corvane::initialStart() - 1" "$work/driver.log" && break; sleep 0.1; done
 sleep 2
 if grep -q "no system tray host" "$work/driver.log"; then
   echo "tray: not docked"; exit 1
@@ -35,7 +37,11 @@ echo "tray: docked"
 # screen); a right click opens its context menu.
 sleep 10   # let the start-up balloon (10 s) go away
 read -r sw sh < <(xdpyinfo | awk '/dimensions:/ {split($2, d, "x"); print d[1], d[2]}')
-xdotool mousemove $((sw - 12)) $((sh - 16)) click 3
+# A click that lands while the machine is busy may be lost: try a few times.
+for _ in 1 2 3; do
+  xdotool mousemove $((sw - 12)) $((sh - 16)) click 3
+  for _ in $(seq 30); do grep -q "menu opened with" "$work/driver.log" && break 2; sleep 0.1; done
+done
 sleep 1.5
 mkdir -p "$(dirname "$out")"
 import -window root "$out"
