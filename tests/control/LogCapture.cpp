@@ -1,30 +1,39 @@
 #include "LogCapture.h"
 
+#include <mutex>
+
+namespace {
+// Guards the active capture and its lines: receive threads log while a test's
+// capture may be ending. A standard mutex, so that thread checkers see it.
+std::mutex g_lock;
+} // namespace
+
 LogCapture *LogCapture::s_active = nullptr;
 
 LogCapture::LogCapture()
 {
+    std::lock_guard<std::mutex> lock(g_lock);
     s_active = this;
     m_previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
+    std::lock_guard<std::mutex> lock(g_lock);
     qInstallMessageHandler(m_previous);
     s_active = nullptr;
 }
 
 void LogCapture::handler(QtMsgType, const QMessageLogContext &, const QString &msg)
 {
-    if (!s_active)
-        return;
-    QMutexLocker lock(&s_active->m_lock);
-    s_active->m_lines.append(msg);
+    std::lock_guard<std::mutex> lock(g_lock);
+    if (s_active)
+        s_active->m_lines.append(msg);
 }
 
 QStringList LogCapture::lines() const
 {
-    QMutexLocker lock(&m_lock);
+    std::lock_guard<std::mutex> lock(g_lock);
     return m_lines;
 }
 

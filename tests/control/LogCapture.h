@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -22,6 +21,5 @@ private:
     static void handler(QtMsgType, const QMessageLogContext &, const QString &msg);
     static LogCapture *s_active;
     QtMessageHandler m_previous = nullptr;
-    mutable QMutex m_lock;
     QStringList m_lines;
 };
