@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -154,6 +155,12 @@ TEST_F(ControllerTest, SecondModuleArrivalRestoresSavedOrder)
     EXPECT_EQ(settings->getDeviceSerial(0), "LEFT");
     EXPECT_EQ(settings->getDeviceSerial(1), "RIGHT");
     EXPECT_STREQ(control->device()->serialNumber(0), "LEFT");
+    // param.ini was written again in the restored order (the installation keys
+    // appear only through that save).
+    QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+    EXPECT_EQ(param.value("Configuration/SerialNumber1").toString(), "LEFT");
+    EXPECT_EQ(param.value("Configuration/SerialNumber2").toString(), "RIGHT");
+    EXPECT_TRUE(param.contains("Configuration/LensSelect"));
     EXPECT_EQ(control->threadState(), etaTRACKING);
     ASSERT_EQ(control->displayInfo().size(), 2);
     EXPECT_EQ(control->displayInfo()[1].sDisplayRect.left(), 1920);
