@@ -11,7 +11,7 @@ packages=(
   libusb-1.0-0-dev libevdev-dev libxtst-dev libx11-dev libxcb-keysyms1-dev
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth trayer x11-utils imagemagick xdotool dbus-x11
+  xvfb xauth trayer x11-utils imagemagick xdotool dbus-daemon dbus-x11
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig
 )
 
