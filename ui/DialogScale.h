@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class LanguageTable;
+class QWidget;
+
+// Helpers the dialogs share: the pixel ratio their designer geometry is
+// multiplied by, and the language's font and writing direction.
+namespace DialogScale {
+
+// Logical dots per inch of the primary screen divided by 96 (1.0 without a
+// screen). The primary screen is the first monitor the screen source lists.
+double pixelRatio();
+
+// Rounds the way the dialogs round sizes: add 0.5 and truncate.
+int scaled(int value, double ratio);
+
+// Multiplies x, y, width and height of every named descendant widget of
+// `root` by `ratio`. Widgets managed by a layout are left to it.
+void scaleChildren(QWidget *root, double ratio);
+
+// Applies the language's dialog font (family only, in `pointSize`) to `w`.
+void applyLanguageFont(QWidget *w, const LanguageTable *language, int pointSize = 9);
+
+} // namespace DialogScale
