@@ -73,9 +73,9 @@ void AboutDlg::setTexts(const QString &title, const QString &firmwareText, int l
     // the general ones behind it draw the (Latin) texts of the box.
     const QString family = languageIndex == LanguageTable::kKoreanIndex ? QStringLiteral("Malgun Gothic")
                                                                          : QStringLiteral("Tahoma");
-    QFont f(family);
+    QFont f = DialogScale::dialogFont(nullptr, 9);
+    f.setFamily(family);
     f.setFamilies({family, QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans")});
-    f.setPointSize(9);
     setFont(f);
     // The product label keeps its own style sheet font.
     labelAppName->setStyleSheet("font: 87 16pt \"Arial Black\";");

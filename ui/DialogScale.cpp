@@ -3,7 +3,10 @@
 #include "platform/Screens.h"
 #include "settings/LanguageTable.h"
 
+#include <QFont>
 #include <QLayout>
+
+#include <algorithm>
 #include <QWidget>
 
 namespace DialogScale {
@@ -45,10 +48,21 @@ void scaleChildren(QWidget *root, double ratio)
     }
 }
 
+QFont dialogFont(const LanguageTable *language, int pointSize)
+{
+    QFont font = language ? language->dialogFont() : QFont();
+    // A whole number of pixels: at a fractional size the styles measure the
+    // texts of group titles and buttons a little narrower than they draw them,
+    // and the last letter is cut.
+    const QList<tl::MonitorInfo> monitors = tl::ScreenSource::monitors();
+    const double dpi = monitors.isEmpty() || monitors.first().logicalDpi <= 0.0 ? 96.0 : monitors.first().logicalDpi;
+    font.setPixelSize(std::max(1, static_cast<int>(pointSize * dpi / 72.0 + 0.5)));
+    return font;
+}
+
 void applyLanguageFont(QWidget *w, const LanguageTable *language, int pointSize)
 {
-    if (language)
-        w->setFont(language->dialogFont(pointSize));
+    w->setFont(dialogFont(language, pointSize));
 }
 
 } // namespace DialogScale

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QString>
 
 class LanguageTable;
@@ -20,7 +21,10 @@ int scaled(int value, double ratio);
 // `root` by `ratio`. Widgets managed by a layout are left to it.
 void scaleChildren(QWidget *root, double ratio);
 
-// Applies the language's dialog font (family only, in `pointSize`) to `w`.
+// The language's dialog font in `pointSize` points on the primary screen,
+// held as a whole number of pixels.
+QFont dialogFont(const LanguageTable *language, int pointSize = 9);
+// Gives `w` that font.
 void applyLanguageFont(QWidget *w, const LanguageTable *language, int pointSize = 9);
 
 } // namespace DialogScale

@@ -64,6 +64,10 @@ WizardDlg::WizardDlg(QWidget *parent, ConfigFileRW *settings, LanguageTable *lan
     DialogScale::applyLanguageFont(this, m_language);
     for (QTextEdit *box : {textEditInfo, textEditInfo1, textEditInfo2, textEditInfo3, textEditInfo4})
         box->setStyleSheet(kInfoStyle);
+    // Some styles size a group's title box to the measured text and then lose
+    // the last letter of a few titles; a little room at its end keeps them whole.
+    for (QGroupBox *group : findChildren<QGroupBox *>())
+        group->setStyleSheet("QGroupBox::title { padding-right: 4px; }");
     applyBrandVisibility();
     connectControls();
 }
@@ -72,12 +76,12 @@ WizardDlg::~WizardDlg() = default;
 
 void WizardDlg::buildForm()
 {
-    resize(580, 548);
-    labelBanner = make<QLabel>(this, "labelBanner", 11, 8, 558, 81);
+    resize(640, 474);
+    labelBanner = make<QLabel>(this, "labelBanner", 11, 8, 618, 90);
     labelBanner->setPixmap(QPixmap(":/Corvane/vis"));
     labelBanner->setScaledContents(true);
 
-    stackedWidget = make<QStackedWidget>(this, "stackedWidget", 11, 99, 558, 320);
+    stackedWidget = make<QStackedWidget>(this, "stackedWidget", 11, 106, 618, 316);
     page_1 = new QWidget;
     page_1->setObjectName("page");
     page_2 = new QWidget;
@@ -89,62 +93,62 @@ void WizardDlg::buildForm()
     stackedWidget->addWidget(page_3);
 
     // First page: two columns of groups.
-    groupLens = make<QGroupBox>(page_1, "groupLens", 0, 0, 272, 108);
-    radioTBLens = make<QRadioButton>(groupLens, "radioTBLens", 12, 24, 250, 22);
-    radioTALens = make<QRadioButton>(groupLens, "radioTALens", 12, 50, 250, 22);
-    radioTULens = make<QRadioButton>(groupLens, "radioTULens", 12, 76, 250, 22);
-    radioLens4 = make<QRadioButton>(groupLens, "radioLens4", 12, 76, 250, 22);
-    radioLens5 = make<QRadioButton>(groupLens, "radioLens5", 12, 76, 250, 22);
+    groupLens = make<QGroupBox>(page_1, "groupLens", 0, 0, 320, 108);
+    radioTBLens = make<QRadioButton>(groupLens, "radioTBLens", 12, 24, 298, 22);
+    radioTALens = make<QRadioButton>(groupLens, "radioTALens", 12, 50, 298, 22);
+    radioTULens = make<QRadioButton>(groupLens, "radioTULens", 12, 76, 298, 22);
+    radioLens4 = make<QRadioButton>(groupLens, "radioLens4", 12, 76, 298, 22);
+    radioLens5 = make<QRadioButton>(groupLens, "radioLens5", 12, 76, 298, 22);
 
-    groupPen = make<QGroupBox>(page_1, "groupPen", 0, 116, 272, 82);
-    radioNormal = make<QRadioButton>(groupPen, "radioNormal", 12, 24, 250, 22);
-    radioPlus = make<QRadioButton>(groupPen, "radioPlus", 12, 50, 250, 22);
+    groupPen = make<QGroupBox>(page_1, "groupPen", 0, 116, 320, 82);
+    radioNormal = make<QRadioButton>(groupPen, "radioNormal", 12, 24, 298, 22);
+    radioPlus = make<QRadioButton>(groupPen, "radioPlus", 12, 50, 298, 22);
 
-    groupBasic = make<QGroupBox>(page_1, "groupBasic", 0, 206, 272, 108);
-    checkAutoStart = make<QCheckBox>(groupBasic, "checkAutoStart", 12, 24, 250, 22);
-    checkCelling = make<QCheckBox>(groupBasic, "checkCelling", 12, 50, 250, 22);
-    checkRear = make<QCheckBox>(groupBasic, "checkRear", 12, 76, 250, 22);
+    groupBasic = make<QGroupBox>(page_1, "groupBasic", 0, 206, 320, 108);
+    checkAutoStart = make<QCheckBox>(groupBasic, "checkAutoStart", 12, 24, 298, 22);
+    checkCelling = make<QCheckBox>(groupBasic, "checkCelling", 12, 50, 298, 22);
+    checkRear = make<QCheckBox>(groupBasic, "checkRear", 12, 76, 298, 22);
 
-    groupLanguage = make<QGroupBox>(page_1, "groupLanguage", 284, 0, 274, 108);
-    labelUse = make<QLabel>(groupLanguage, "labelUse", 12, 26, 124, 22);
-    labelUseL = make<QLabel>(groupLanguage, "labelUseL", 140, 26, 122, 22);
+    groupLanguage = make<QGroupBox>(page_1, "groupLanguage", 332, 0, 286, 108);
+    labelUse = make<QLabel>(groupLanguage, "labelUse", 12, 26, 130, 22);
+    labelUseL = make<QLabel>(groupLanguage, "labelUseL", 146, 26, 128, 22);
     labelUseL->setEnabled(false);
-    labelSel = make<QLabel>(groupLanguage, "labelSel", 12, 66, 124, 22);
-    comboLanguage = make<QComboBox>(groupLanguage, "comboLanguage", 140, 63, 122, 28);
+    labelSel = make<QLabel>(groupLanguage, "labelSel", 12, 66, 130, 22);
+    comboLanguage = make<QComboBox>(groupLanguage, "comboLanguage", 146, 63, 128, 28);
 
-    groupMonitor = make<QGroupBox>(page_1, "groupMonitor", 284, 116, 274, 198);
-    widgetMonitorSel = make<MonitorSelWidget>(groupMonitor, "widgetMonitorSel", 12, 26, 250, 160);
+    groupMonitor = make<QGroupBox>(page_1, "groupMonitor", 332, 116, 286, 198);
+    widgetMonitorSel = make<MonitorSelWidget>(groupMonitor, "widgetMonitorSel", 12, 26, 262, 160);
 
     // The update area and the version labels belong to other brands' builds.
-    groupUpdate = make<QGroupBox>(page_1, "groupUpdate", 0, 230, 558, 84);
+    groupUpdate = make<QGroupBox>(page_1, "groupUpdate", 0, 230, 618, 84);
     radioDefaultServer = make<QRadioButton>(groupUpdate, "radioDefaultServer", 12, 24, 260, 22);
     radioOtherServer = make<QRadioButton>(groupUpdate, "radioOtherServer", 12, 50, 220, 22);
     comboServerList = make<QComboBox>(groupUpdate, "comboServerList", 284, 48, 170, 26);
     comboServerList->setEnabled(false);
     pushUpdate = make<QPushButton>(groupUpdate, "pushUpdate", 464, 46, 84, 28);
-    textEditInfo = make<QTextEdit>(page_1, "textEditInfo", 0, 230, 558, 60);
+    textEditInfo = make<QTextEdit>(page_1, "textEditInfo", 0, 230, 618, 60);
     textEditInfo->setEnabled(false);
-    labelHWVersion = make<QLabel>(page_1, "labelHWVersion", 0, 296, 272, 20);
-    labelSWVersion = make<QLabel>(page_1, "labelSWVersion", 284, 296, 272, 20);
+    labelHWVersion = make<QLabel>(page_1, "labelHWVersion", 0, 296, 320, 20);
+    labelSWVersion = make<QLabel>(page_1, "labelSWVersion", 332, 296, 286, 20);
 
     // Second page: the way to the alignment view.
-    groupAdjust = make<QGroupBox>(page_2, "groupAdjust", 0, 0, 558, 314);
-    labelInfo1 = make<QLabel>(groupAdjust, "labelInfo1", 16, 28, 526, 4);
-    textEditInfo1 = make<QTextEdit>(groupAdjust, "textEditInfo1", 16, 34, 526, 72);
-    labelInfo2 = make<QLabel>(groupAdjust, "labelInfo2", 16, 112, 526, 4);
-    textEditInfo2 = make<QTextEdit>(groupAdjust, "textEditInfo2", 16, 118, 526, 72);
-    pushView = make<QPushButton>(groupAdjust, "pushView", 159, 220, 240, 40);
+    groupAdjust = make<QGroupBox>(page_2, "groupAdjust", 0, 0, 618, 314);
+    labelInfo1 = make<QLabel>(groupAdjust, "labelInfo1", 16, 28, 586, 4);
+    textEditInfo1 = make<QTextEdit>(groupAdjust, "textEditInfo1", 16, 34, 586, 72);
+    labelInfo2 = make<QLabel>(groupAdjust, "labelInfo2", 16, 112, 586, 4);
+    textEditInfo2 = make<QTextEdit>(groupAdjust, "textEditInfo2", 16, 118, 586, 72);
+    pushView = make<QPushButton>(groupAdjust, "pushView", 189, 220, 240, 40);
 
     // Third page: the calibration methods.
-    groupCalib = make<QGroupBox>(page_3, "groupCalib", 0, 0, 558, 314);
-    labelInfo3 = make<QLabel>(groupCalib, "labelInfo3", 16, 30, 526, 40);
+    groupCalib = make<QGroupBox>(page_3, "groupCalib", 0, 0, 618, 314);
+    labelInfo3 = make<QLabel>(groupCalib, "labelInfo3", 16, 30, 586, 40);
     labelInfo3->setWordWrap(true);
     pushAutoCalib = make<QPushButton>(groupCalib, "pushAutoCalib", 16, 84, 140, 86);
-    textEditInfo3 = make<QTextEdit>(groupCalib, "textEditInfo3", 166, 84, 376, 86);
-    labelInfo4 = make<QLabel>(groupCalib, "labelInfo4", 16, 176, 526, 4);
+    textEditInfo3 = make<QTextEdit>(groupCalib, "textEditInfo3", 166, 84, 436, 86);
+    labelInfo4 = make<QLabel>(groupCalib, "labelInfo4", 16, 176, 586, 4);
     pushManualCalib = make<QPushButton>(groupCalib, "pushManualCalib", 16, 190, 140, 86);
-    textEditInfo4 = make<QTextEdit>(groupCalib, "textEditInfo4", 166, 190, 376, 86);
-    labelInfo5 = make<QLabel>(groupCalib, "labelInfo5", 16, 282, 526, 4);
+    textEditInfo4 = make<QTextEdit>(groupCalib, "textEditInfo4", 166, 190, 436, 86);
+    labelInfo5 = make<QLabel>(groupCalib, "labelInfo5", 16, 282, 586, 4);
 
     for (QTextEdit *box : {textEditInfo, textEditInfo1, textEditInfo2, textEditInfo3, textEditInfo4}) {
         box->setReadOnly(true);
@@ -155,9 +159,9 @@ void WizardDlg::buildForm()
         box->setFocusPolicy(Qt::NoFocus);
     }
 
-    pushPre = make<QPushButton>(this, "pushPre", 245, 506, 104, 30);
-    pushNext = make<QPushButton>(this, "pushNext", 355, 506, 104, 30);
-    pushCancel = make<QPushButton>(this, "pushCancel", 465, 506, 104, 30);
+    pushPre = make<QPushButton>(this, "pushPre", 305, 432, 104, 30);
+    pushNext = make<QPushButton>(this, "pushNext", 415, 432, 104, 30);
+    pushCancel = make<QPushButton>(this, "pushCancel", 525, 432, 104, 30);
     pushNext->setDefault(true);
     pushNext->setAutoDefault(true);
     pushPre->setAutoDefault(false);

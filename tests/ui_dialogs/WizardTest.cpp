@@ -6,6 +6,7 @@
 #include "ui/MonitorSelWidget.h"
 #include "ui/WizardDlg.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -415,6 +416,7 @@ TEST_F(WizardTest, ArabicMirrorsTheGroups)
         EXPECT_EQ(g->layoutDirection(), Qt::RightToLeft) << g->objectName().toStdString();
     // The buttons keep their order; the radio buttons sit at the group's right side.
     EXPECT_EQ(wizard->groupLens->width() - wizard->radioTBLens->geometry().right() - 1, 12);
+    EXPECT_EQ(wizard->radioTBLens->width(), 298);
     EXPECT_GT(wizard->labelUse->x(), wizard->comboLanguage->x());
     EXPECT_EQ(wizard->radioOtherServer->width(), wizard->radioDefaultServer->width());
     // A second opening does not mirror them back.
@@ -444,7 +446,60 @@ TEST_F(WizardTest, GeometryFollowsThePixelRatio)
     };
     EXPECT_EQ(wizard->pushNext->geometry(), times15(next));
     EXPECT_EQ(wizard->radioTULens->geometry(), times15(lens));
-    EXPECT_EQ(wizard->widgetMonitorSel->geometry(), QRect(18, 39, 375, 240));
+    EXPECT_EQ(wizard->widgetMonitorSel->geometry(), QRect(18, 39, 393, 240));
+}
+
+} // namespace
+
+namespace {
+
+// Every caption of the wizard fits its control in every language: a text that
+// the fixed geometry cuts is a defect the user sees.
+TEST_F(WizardTest, EveryTextFitsItsControlInEveryLanguage)
+{
+    tl::ScreenSource::setOverride(kTwoMonitors);
+    QStringList cut;
+    for (int id = 1; id <= LanguageTable::kLanguageCount; ++id) {
+        make(id, 1);
+        open();
+        for (int page = 0; page < 3; ++page) {
+            for (QWidget *w : wizard->findChildren<QWidget *>()) {
+                if (!w->isVisible() || w->objectName().isEmpty() || w->objectName().startsWith("qt_"))
+                    continue;
+                int need = 0;
+                if (auto *label = qobject_cast<QLabel *>(w)) {
+                    if (label->wordWrap() || label->text().isEmpty())
+                        continue;
+                    need = label->fontMetrics().horizontalAdvance(label->text());
+                } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+                    need = button->sizeHint().width();
+                } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
+                    need = group->fontMetrics().horizontalAdvance(group->title()) + 16;
+                } else if (auto *box = qobject_cast<QTextEdit *>(w)) {
+                    // The info boxes have no scroll bar: their text must fit in height.
+                    box->document()->setTextWidth(box->viewport()->width());
+                    const int tall = int(box->document()->size().height());
+                    if (tall > box->viewport()->height())
+                        cut << QString("%1/%2: %3 needs height %4 of %5")
+                                   .arg(LanguageTable::languageCode(id - 1), w->objectName())
+                                   .arg(page)
+                                   .arg(tall)
+                                   .arg(box->viewport()->height());
+                    continue;
+                } else {
+                    continue;
+                }
+                if (need > w->width())
+                    cut << QString("%1/%2: %3 needs %4 of %5")
+                               .arg(LanguageTable::languageCode(id - 1), w->objectName())
+                               .arg(page)
+                               .arg(need)
+                               .arg(w->width());
+            }
+            wizard->clickNext();
+        }
+    }
+    EXPECT_TRUE(cut.isEmpty()) << cut.join("\n").toStdString();
 }
 
 } // namespace
