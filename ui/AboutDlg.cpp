@@ -93,3 +93,9 @@ void AboutDlg::reject()
     if (isVisible())
         hide();
 }
+
+void AboutDlg::showEvent(QShowEvent *event)
+{
+    DialogScale::standAloneIfOwnerHidden(this);
+    QDialog::showEvent(event);
+}

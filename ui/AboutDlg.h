@@ -29,6 +29,9 @@ public slots:
     void clickOk();
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 public:
     QLabel *IconLabel = nullptr;
     QLabel *labelAppName = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <QWidget>
@@ -63,6 +64,13 @@ QFont dialogFont(const LanguageTable *language, int pointSize)
 void applyLanguageFont(QWidget *w, const LanguageTable *language, int pointSize)
 {
     w->setFont(dialogFont(language, pointSize));
+}
+
+void standAloneIfOwnerHidden(QWidget *dialog)
+{
+    const QWidget *owner = dialog->parentWidget();
+    if (owner && !owner->window()->isVisible() && dialog->windowHandle())
+        dialog->windowHandle()->setTransientParent(nullptr);
 }
 
 } // namespace DialogScale

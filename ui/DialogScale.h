@@ -27,4 +27,9 @@ QFont dialogFont(const LanguageTable *language, int pointSize = 9);
 // Gives `w` that font.
 void applyLanguageFont(QWidget *w, const LanguageTable *language, int pointSize = 9);
 
+// A dialog whose owner window is hidden (the driver's main window never
+// shows) stands on its own on the desktop: a window manager would otherwise
+// hide or minimise it together with that owner. Call it from showEvent.
+void standAloneIfOwnerHidden(QWidget *dialog);
+
 } // namespace DialogScale

@@ -182,3 +182,9 @@ void EngineerMode::clickOk()
 void EngineerMode::clickSaveTracking()
 {
 }
+
+void EngineerMode::showEvent(QShowEvent *event)
+{
+    DialogScale::standAloneIfOwnerHidden(this);
+    QDialog::showEvent(event);
+}

@@ -55,6 +55,9 @@ public slots:
     void clickDisp_Finger_Analysis();
     void clickSaveTracking();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 public:
     QPushButton *pushButton = nullptr;
     QGroupBox *groupBox_2 = nullptr;

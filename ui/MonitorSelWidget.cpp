@@ -70,7 +70,8 @@ void MonitorSelWidget::initialize(const LanguageTable *language, int selected)
         all = all.united(m);
     qDebug() << "MonitorSelWidget::initialize(): rectAll =" << all;
     m_nSelected = (selected >= 0 && selected < m_monitors.size()) ? selected : primaryIndex(m_monitors);
-    if (all.isEmpty()) {
+    // No monitor, or a widget too small to hold a map: nothing to draw or pick.
+    if (all.isEmpty() || width() <= 4 || height() <= 4) {
         m_dScale = 0.0;
         m_monitors.clear();
         update();

@@ -490,3 +490,9 @@ void WizardDlg::clickPre()
     if (current > 0)
         goToPage(current - 1);
 }
+
+void WizardDlg::showEvent(QShowEvent *event)
+{
+    DialogScale::standAloneIfOwnerHidden(this);
+    QDialog::showEvent(event);
+}

@@ -78,6 +78,7 @@ public slots:
     void reject() override;
 
 protected:
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

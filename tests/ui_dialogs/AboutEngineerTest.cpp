@@ -167,6 +167,11 @@ TEST_F(EngineerTest, SlidersAndPlacementAtTheModulesDisplayCorner)
     EXPECT_EQ(lone.geometry().right(), 1279 - 8);
     EXPECT_EQ(lone.geometry().bottom(), 799 - 8);
 
+    // No display at all: it opens where it is, without a crash.
+    tl::ScreenSource::setOverride({});
+    EngineerMode nowhere(nullptr, &settings, 0);
+    EXPECT_EQ(nowhere.pos(), QPoint(0, 0));
+
     const struct { QSlider *s; int max; int start; } rows[] = {
         {right.hSlideAlignmentViewGain, 255, 40}, {right.hSlideAutoCalibrationGain, 255, 31},
         {right.hSlideFingerModeGain, 255, 40},   {right.hSlideFingerThA, 100, 40},

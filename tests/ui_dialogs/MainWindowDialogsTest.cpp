@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QRadioButton>
 #include <QDir>
+#include <QWindow>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -123,6 +124,11 @@ TEST_F(MainWindowDialogsTest, ArrivalOfABlankModuleOpensTheWizard)
     EXPECT_TRUE(window->wizard()->isVisible());
     EXPECT_TRUE(window->wizard()->setupMode());
     EXPECT_FALSE(window->settings()->getCheckCeiling());
+    // It stands on its own on the desktop, not under the hidden (minimised,
+    // then withdrawn) main window, which would take it along.
+    ASSERT_NE(window->windowHandle(), nullptr);
+    ASSERT_NE(window->wizard()->windowHandle(), nullptr);
+    EXPECT_EQ(window->wizard()->windowHandle()->transientParent(), nullptr);
 
     // Removing it hides the wizard again.
     bus.unplug(bus.devices().front());

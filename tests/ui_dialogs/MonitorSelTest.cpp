@@ -155,6 +155,15 @@ TEST_F(MonitorSelTest, NoMonitorDrawsNothingAndIgnoresClicks)
     EXPECT_EQ(changed.size(), 0);
     EXPECT_EQ(w.borderWindow(), nullptr);
     EXPECT_TRUE(w.scaledRects().isEmpty());
+
+    // Monitors, but a widget with no room for a map.
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+    MonitorSelWidget tiny;
+    tiny.resize(3, 3);
+    tiny.initialize(&language, 1);
+    tiny.grab();
+    EXPECT_TRUE(tiny.scaledRects().isEmpty());
+    EXPECT_EQ(tiny.selected(), 1);
 }
 
 } // namespace
