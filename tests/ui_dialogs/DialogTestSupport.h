@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
+#include "tests/support/WaitFor.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -84,16 +85,4 @@ inline void spin(int ms)
     t.start(ms);
     while (t.isActive())
         QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-// Spins until `done` holds, at most `ms` of wall time; returns done().
-template <typename Pred>
-bool spinUntil(Pred done, int ms = 5000)
-{
-    QTimer t;
-    t.setSingleShot(true);
-    t.start(ms);
-    while (!done() && t.isActive())
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
 }

@@ -105,7 +105,7 @@ TEST_F(MainWindowDialogsTest, CancelInSetupModeClosesTheDriver)
     window->startEnginnerMode(0);
     QObject::connect(window->engineerDialog(), &QObject::destroyed, [&] { destroyed << "engineer"; });
     window->wizard()->pushCancel->click();
-    spinUntil([&] { return window->tray() == nullptr; }, 5000);
+    tl::test::waitFor([&] { return window->tray() == nullptr; }, 5000);
     EXPECT_TRUE(controlGoneFirst);
     EXPECT_EQ(destroyed, (QStringList{"wizard", "engineer", "tray"}));
     EXPECT_EQ(window->wizard(), nullptr);
