@@ -9,6 +9,7 @@
 #include "settings/BrandProfile.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
+#include "ui/AlignmentDlg.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -61,6 +62,15 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     for (int i = 0; i < handlers.size(); ++i)
         connect(m_tray->action(i), &QAction::triggered, this, handlers[i]);
     connect(m_tray, &QSystemTrayIcon::activated, this, &Corvane::slotTrayActivated);
+
+    m_psAlignDlg = new AlignmentDlg(this, m_settings, m_language);
+    connect(m_psAlignDlg, &AlignmentDlg::alignmentDisplayDone, this, &Corvane::StopAlignmentDisplay);
+    connect(m_psAlignDlg, &AlignmentDlg::startEnginnerMode, this, &Corvane::startEnginnerMode);
+    connect(m_psAlignDlg, &AlignmentDlg::sigCamParamSend, m_control, &nqmaincontrol::slotCamParamSend,
+            Qt::DirectConnection);
+    connect(m_psAlignDlg, &AlignmentDlg::sigCamParamSendWait, m_control, &nqmaincontrol::slotCamParamSendWait,
+            Qt::DirectConnection);
+    m_psAlignDlg->setBrightness(5);
 
     if (m_events) {
         connect(m_events, &tl::SystemEventSource::deviceInterfaceArrived, this,
@@ -235,10 +245,11 @@ void Corvane::StartWizardMenu()
 void Corvane::StartAlignmentDisplay()
 {
     m_control->closeMessage();
-    // Switching the modules to frame streaming needs the view that shows the
-    // frames and ends the stream; without it the board would stop tracking with
-    // no way back from the menu. The modules keep tracking until the view exists.
-    qDebug() << "Corvane::StartAlignmentDisplay(): no alignment view in this build";
+    m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    m_psAlignDlg->imageDisplay(true, 0);
+    m_psAlignDlg->show();
+    m_psAlignDlg->raise();
+    m_psAlignDlg->activateWindow();
 }
 
 void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
@@ -248,7 +259,12 @@ void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
         m_control->swapAndReopen();
     }
     m_control->resumeAfterAlignment();
+    m_psAlignDlg->imageDisplay(false, 0);
     qDebug() << "bMask :" << bMask;
+    if (bMask) {
+        qDebug() << "m_psAlignDlg->m_pMaskBufBit size :" << AlignmentDlg::kMaskBytes;
+        m_control->uploadMask(m_psAlignDlg->m_pMaskBufBit, AlignmentDlg::kMaskBytes);
+    }
 }
 
 void Corvane::StartACalibration()
@@ -289,8 +305,10 @@ void Corvane::StartLaserMode()
     }
 }
 
-void Corvane::updateAlignImage(QImage, int)
+void Corvane::updateAlignImage(QImage image, int nDevNum)
 {
+    if (m_psAlignDlg)
+        m_psAlignDlg->setImage(image, nDevNum);
 }
 
 void Corvane::StartSIPF()
@@ -378,11 +396,19 @@ void Corvane::TrayUpdateConnect(bool bConnect, bool bMessage, QString sDeviceNam
 
 void Corvane::HideDialogs()
 {
+    // A view closed from outside ends its display as well, so that a late frame
+    // finds it closed.
+    if (m_psAlignDlg && m_psAlignDlg->displaying())
+        m_psAlignDlg->imageDisplay(false, 0);
+    else if (m_psAlignDlg)
+        m_psAlignDlg->hide();
 }
 
-void Corvane::slotReceiveMask(unsigned char *, int len)
+void Corvane::slotReceiveMask(unsigned char *mask, int len)
 {
     qDebug() << "Corvane::slotReceiveMask():" << len;
+    if (m_psAlignDlg)
+        m_psAlignDlg->SetReceiveMask(mask, len);
 }
 
 // ---- close handling ---------------------------------------------------------
@@ -397,6 +423,11 @@ void Corvane::releaseOwned()
         m_control->disconnect(this);
         delete m_control;
         m_control = nullptr;
+    }
+    if (m_psAlignDlg) {
+        m_psAlignDlg->disconnect(this);
+        delete m_psAlignDlg;
+        m_psAlignDlg = nullptr;
     }
     if (m_tray) {
         for (int i = 0; i < CorvaneTray::ActionCount; ++i)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class AlignmentDlg;
 class ConfigFileRW;
 class CorvaneTray;
 class LanguageTable;
@@ -46,6 +47,7 @@ public:
     ConfigFileRW *settings() const { return m_settings; }
     LanguageTable *language() const { return m_language; }
     CorvaneTray *tray() const { return m_tray; }
+    AlignmentDlg *alignmentView() const { return m_psAlignDlg; }
 
     // Device interface arrival or removal, as the system event source reports it.
     void handleDeviceInterface(const QString &name, bool arrival);
@@ -107,6 +109,7 @@ private:
     ConfigFileRW *m_settings = nullptr;
     LanguageTable *m_language = nullptr;
     CorvaneTray *m_tray = nullptr;
+    AlignmentDlg *m_psAlignDlg = nullptr;
     tl::SystemEventSource *m_events = nullptr;
     bool m_bClosed = false;
 };
