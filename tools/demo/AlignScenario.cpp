@@ -105,8 +105,11 @@ QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &
     out << "align.gui_us_per_frame_max: " << (guiNs.empty() ? 0 : *std::max_element(guiNs.begin(), guiNs.end())) / 1000
         << "\n";
     out << "align.gui_turn_us_median: " << median(stallsUs) << "\n";
-    out << "align.gui_stall_ms_max: "
-        << (stallsUs.empty() ? 0 : *std::max_element(stallsUs.begin(), stallsUs.end())) / 1000 << "\n";
+    // The first turn shows the newly opened view (its first paint) and takes the
+    // frames that arrived while it opened; the others are the stream itself.
+    out << "align.gui_stall_ms_opening: " << (stallsUs.empty() ? 0 : stallsUs.front() / 1000) << "\n";
+    out << "align.gui_stall_ms_max_streaming: "
+        << (stallsUs.size() < 2 ? 0 : *std::max_element(stallsUs.begin() + 1, stallsUs.end()) / 1000) << "\n";
     if (!done())
         return "frames did not arrive within 120 s of driver time";
 
