@@ -213,6 +213,14 @@ TEST_F(AlignmentFlowTest, AFrameOfAnotherSizeEndsTheStream)
     EXPECT_EQ(shown(0), 3);
     EXPECT_EQ(images.size(), 3);
     EXPECT_EQ(control()->alignFrameStats().refused, 1);
+    // No buffer, a module index outside the two, a negative size: refused alike.
+    std::vector<unsigned char> whole(640 * 360, 1);
+    control()->slotNewFrameReceived(nullptr, 640 * 360, 0);
+    control()->slotNewFrameReceived(whole.data(), 640 * 360, 7);
+    control()->slotNewFrameReceived(whole.data(), -1, 0);
+    EXPECT_EQ(control()->alignFrameStats().refused, 4);
+    EXPECT_EQ(images.size(), 3);
+    EXPECT_EQ(module->receivedCount(CMD_SENDFRM_MONO), requests);
     view()->clickOK();
     EXPECT_EQ(control()->threadState(), etaTRACKING);
 }
@@ -327,6 +335,32 @@ TEST_F(AlignmentFlowTest, UnplugWhileTheMaskUploads)
     EXPECT_FALSE(control()->connectionStatus());
     EXPECT_EQ(control()->threadState(), etaNULL);
     EXPECT_FALSE(control()->waitDialog()->isVisible());
+}
+
+// A module that answers a later part in place of the one asked for: the chain
+// skips ahead, the record comes short, and the view takes exactly what came.
+TEST_F(AlignmentFlowTest, MaskPartOutOfOrderGivesAShortRecordAndNothingBeyond)
+{
+    ModuleVariant v = ModuleVariant::calibrated("TLM-ODD", 15);
+    v.mask.assign(AlignmentDlg::kMaskBytes, 0x5A);
+    auto module = bus.plug(v);
+    tl::sim::FaultPlan faults;
+    faults.packets.push_back({DAT_MASK, -1, 5, 0, 1, tl::sim::PacketFault::SetIndex, 9, {}});
+    module->setFaults(faults);
+    window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus});
+    QSignalSpy masks(window->control(), &nqmaincontrol::sigReceiveMask);
+    window->initialStart();
+    settle(10);
+    ASSERT_EQ(masks.size(), 1);
+    const int len = masks[0][1].toInt();
+    EXPECT_LT(len, AlignmentDlg::kMaskBytes);
+    EXPECT_GT(len, 0);
+    EXPECT_TRUE(view()->maskReceived());
+    const unsigned char *buf = view()->m_pMaskBufBit;
+    EXPECT_EQ(buf[0], 0x5A);
+    EXPECT_EQ(buf[len], 0);                               // untouched beyond the record
+    EXPECT_EQ(buf[AlignmentDlg::kBitmapBytes], 0);
+    EXPECT_EQ(control()->threadState(), etaTRACKING);
 }
 
 // Mask download on the GUI thread while the receive loop streams frames and
