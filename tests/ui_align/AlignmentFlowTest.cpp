@@ -28,6 +28,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -52,27 +53,29 @@ void dragTo(QWidget *w, QPoint p)
 
 const QString kRemoval = "USB\\VID_16D0&PID_0F8C&MI_02\\3-2";
 
-// Counts log lines that contain a text; the receive threads log too.
+// Counts log lines that contain one of a few texts; the receive threads log too.
 class LineCounter
 {
 public:
-    explicit LineCounter(const char *text)
+    explicit LineCounter(std::initializer_list<const char *> texts)
     {
-        s_text = text;
-        s_count = 0;
+        s_texts.assign(texts.begin(), texts.end());
+        for (auto &c : s_counts)
+            c = 0;
         m_previous = qInstallMessageHandler(&LineCounter::handler);
     }
     ~LineCounter() { qInstallMessageHandler(m_previous); }
-    int count() const { return s_count.load(); }
+    int count(size_t i) const { return s_counts[i].load(); }
 
 private:
     static void handler(QtMsgType, const QMessageLogContext &, const QString &msg)
     {
-        if (msg.contains(QLatin1String(s_text)))
-            ++s_count;
+        for (size_t i = 0; i < s_texts.size() && i < s_counts.size(); ++i)
+            if (msg.contains(QLatin1String(s_texts[i])))
+                ++s_counts[i];
     }
-    static inline const char *s_text = "";
-    static inline std::atomic<int> s_count{0};
+    static inline std::vector<const char *> s_texts;
+    static inline std::array<std::atomic<int>, 4> s_counts{};
     QtMessageHandler m_previous = nullptr;
 };
 
@@ -146,7 +149,7 @@ TEST_F(AlignmentFlowTest, TwoModulesStreamFramesOneRequestPerShownFrameThenTrack
     start();
     ASSERT_EQ(control()->threadState(), etaTRACKING);
 
-    LineCounter resends("Resend SendFrame");
+    LineCounter log({"Resend SendFrame", "NotifyWait: true", "NotifyWait: false"});
     QSignalSpy images(control(), &nqmaincontrol::updateAlignImage);
     window->tray()->action(CorvaneTray::ActAlignment)->trigger();
     EXPECT_EQ(control()->systemState(), esysUSER_ALIGNMENT_VIEW);
@@ -163,7 +166,11 @@ TEST_F(AlignmentFlowTest, TwoModulesStreamFramesOneRequestPerShownFrameThenTrack
     const QColor c = last.pixelColor(123, 45);
     EXPECT_TRUE(c.red() == c.green() && c.green() == c.blue());
 
+    const int waitsShown = log.count(1), waitsHidden = log.count(2);
     QTest::mouseClick(view()->findChild<QPushButton *>("pushButton1"), Qt::LeftButton);
+    // Back to tracking behind the wait dialog, which is gone once tracking runs.
+    EXPECT_EQ(log.count(1), waitsShown + 1);
+    EXPECT_GE(log.count(2), waitsHidden + 1);
     EXPECT_FALSE(view()->isVisible());
     EXPECT_FALSE(view()->displaying());
     EXPECT_EQ(control()->threadState(), etaTRACKING);
@@ -175,7 +182,7 @@ TEST_F(AlignmentFlowTest, TwoModulesStreamFramesOneRequestPerShownFrameThenTrack
         // a shown frame (or the receive loop's resend after two silent seconds).
         const int requests = modules[static_cast<size_t>(i)]->receivedCount(CMD_SENDFRM_MONO);
         EXPECT_GE(requests, shown(i)) << i;
-        EXPECT_LE(requests, shown(i) + 1 + resends.count()) << i;
+        EXPECT_LE(requests, shown(i) + 1 + log.count(0)) << i;
     }
     // Gain of the opening (level 5: 256) reached both modules at a frame end.
     for (const auto &m : modules)
@@ -334,6 +341,25 @@ TEST_F(AlignmentFlowTest, UnplugWhileTheMaskUploads)
     settle(10);
     EXPECT_FALSE(control()->connectionStatus());
     EXPECT_EQ(control()->threadState(), etaNULL);
+    EXPECT_FALSE(control()->waitDialog()->isVisible());
+}
+
+TEST_F(AlignmentFlowTest, ViewWithoutModulesOpensAndClosesQuietly)
+{
+    start();
+    window->StartAlignmentDisplay();
+    EXPECT_EQ(control()->threadState(), etaDISPLAY);
+    EXPECT_TRUE(view()->isVisible());
+    QSignalSpy done(view(), &AlignmentDlg::alignmentDisplayDone);
+    view()->clickPushB();
+    EXPECT_FALSE(view()->maskEditorOpen());
+    view()->clickOK();
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_FALSE(done[0][1].toBool());   // nothing to send a mask to
+    // Nothing to track: the receive loops are stopped and nothing else happens.
+    EXPECT_TRUE(control()->device()->frameStreamStopped());
+    EXPECT_FALSE(control()->device()->isReceiving(0));
+    EXPECT_FALSE(view()->displaying());
     EXPECT_FALSE(control()->waitDialog()->isVisible());
 }
 
