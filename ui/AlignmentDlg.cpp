@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLCDNumber>
 #include <QLabel>
@@ -44,6 +45,8 @@ AlignmentDlg::AlignmentDlg(QWidget *parent, ConfigFileRW *settings, LanguageTabl
     m_pMaskBufBit = m_maskBuf.data();
     if (m_language) {
         setFont(m_language->dialogFont());
+        if (m_language->isRightToLeft())
+            setLayoutDirection(Qt::RightToLeft);
         setWindowTitle(m_language->configText(1));
     }
     buildControls();
@@ -266,6 +269,18 @@ void AlignmentDlg::keyPressEvent(QKeyEvent *event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void AlignmentDlg::closeEvent(QCloseEvent *event)
+{
+    // Closed by the window system (a key of the desktop): the same as OK, or the
+    // modules would stream on behind a view that is gone.
+    if (m_bDisplaying && isVisible()) {
+        event->ignore();
+        clickOK();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 // ---- images ------------------------------------------------------------------------

@@ -187,6 +187,12 @@ TEST_F(AlignmentDlgTest, EditorClosedAtOkSwitchesTheMaskOff)
     // OK while the view is hidden does nothing.
     dlg->clickOK();
     EXPECT_EQ(done.size(), 1);
+    // Closed by the window system: the same as OK.
+    open(1);
+    dlg->close();
+    ASSERT_EQ(done.size(), 2);
+    EXPECT_TRUE(done[1][1].toBool());
+    EXPECT_FALSE(dlg->isVisible());
 }
 
 TEST_F(AlignmentDlgTest, ASingleClickMarksARoundDot)
