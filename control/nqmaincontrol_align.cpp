@@ -10,6 +10,7 @@ namespace {
 constexpr int kAlignWidth = 640;
 constexpr int kAlignHeight = 360;
 constexpr int kAlignFrameBytes = kAlignWidth * kAlignHeight;
+constexpr int kKeptFigures = 100000;
 } // namespace
 
 void nqmaincontrol::slotNewFrameReceived(unsigned char *buf, int size, int nDevNum)
@@ -34,6 +35,9 @@ void nqmaincontrol::slotNewFrameReceived(unsigned char *buf, int size, int nDevN
         rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey[i];
     emit updateAlignImage(QImage(rgb, kAlignWidth, kAlignHeight, kAlignWidth * 3, QImage::Format_RGB888), nDevNum);
     ++m_alignStats.shown[nDevNum];
+    // The view may stay open for hours: keep the latest figures only.
+    if (m_alignStats.guiNs.size() >= kKeptFigures)
+        m_alignStats.guiNs.remove(0, kKeptFigures / 2);
     m_alignStats.guiNs.append(timer.nsecsElapsed());
     if (!m_device->frameStreamStopped())
         m_device->requestFrame(nDevNum);
