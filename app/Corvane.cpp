@@ -8,6 +8,7 @@
 #include "settings/LanguageTable.h"
 #include "ui/AboutDlg.h"
 #include "ui/WizardDlg.h"
+#include "ui/AlignmentDlg.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -71,6 +72,14 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     // Queued: the close handling destroys the wizard, which must not happen
     // inside its own button's signal.
     connect(m_wizard, &WizardDlg::callClose, this, &Corvane::callClose, Qt::QueuedConnection);
+    m_psAlignDlg = new AlignmentDlg(this, m_settings, m_language);
+    connect(m_psAlignDlg, &AlignmentDlg::alignmentDisplayDone, this, &Corvane::StopAlignmentDisplay);
+    connect(m_psAlignDlg, &AlignmentDlg::startEnginnerMode, this, &Corvane::startEnginnerMode);
+    connect(m_psAlignDlg, &AlignmentDlg::sigCamParamSend, m_control, &nqmaincontrol::slotCamParamSend,
+            Qt::DirectConnection);
+    connect(m_psAlignDlg, &AlignmentDlg::sigCamParamSendWait, m_control, &nqmaincontrol::slotCamParamSendWait,
+            Qt::DirectConnection);
+    m_psAlignDlg->setBrightness(5);
 
     if (m_events) {
         connect(m_events, &tl::SystemEventSource::deviceInterfaceArrived, this,
@@ -249,10 +258,11 @@ void Corvane::StartWizardMenu()
 void Corvane::StartAlignmentDisplay()
 {
     m_control->closeMessage();
-    // Switching the modules to frame streaming needs the view that shows the
-    // frames and ends the stream; without it the board would stop tracking with
-    // no way back from the menu. The modules keep tracking until the view exists.
-    qDebug() << "Corvane::StartAlignmentDisplay(): no alignment view in this build";
+    m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    m_psAlignDlg->imageDisplay(true, 0);
+    m_psAlignDlg->show();
+    m_psAlignDlg->raise();
+    m_psAlignDlg->activateWindow();
 }
 
 void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
@@ -262,7 +272,12 @@ void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
         m_control->swapAndReopen();
     }
     m_control->resumeAfterAlignment();
+    m_psAlignDlg->imageDisplay(false, 0);
     qDebug() << "bMask :" << bMask;
+    if (bMask) {
+        qDebug() << "m_psAlignDlg->m_pMaskBufBit size :" << AlignmentDlg::kMaskBytes;
+        m_control->uploadMask(m_psAlignDlg->m_pMaskBufBit, AlignmentDlg::kMaskBytes);
+    }
 }
 
 void Corvane::StartACalibration()
@@ -303,8 +318,10 @@ void Corvane::StartLaserMode()
     }
 }
 
-void Corvane::updateAlignImage(QImage, int)
+void Corvane::updateAlignImage(QImage image, int nDevNum)
 {
+    if (m_psAlignDlg)
+        m_psAlignDlg->setImage(image, nDevNum);
 }
 
 void Corvane::StartSIPF()
@@ -413,11 +430,19 @@ void Corvane::HideDialogs()
         m_wizard->hide();
     if (m_engineerDlg)
         m_engineerDlg->hide();
+    // A view closed from outside ends its display as well, so that a late frame
+    // finds it closed.
+    if (m_psAlignDlg && m_psAlignDlg->displaying())
+        m_psAlignDlg->imageDisplay(false, 0);
+    else if (m_psAlignDlg)
+        m_psAlignDlg->hide();
 }
 
-void Corvane::slotReceiveMask(unsigned char *, int len)
+void Corvane::slotReceiveMask(unsigned char *mask, int len)
 {
     qDebug() << "Corvane::slotReceiveMask():" << len;
+    if (m_psAlignDlg)
+        m_psAlignDlg->SetReceiveMask(mask, len);
 }
 
 // ---- close handling ---------------------------------------------------------
@@ -435,6 +460,11 @@ void Corvane::releaseOwned()
         m_wizard->disconnect(this);
         delete m_wizard;
         m_wizard = nullptr;
+    }
+    if (m_psAlignDlg) {
+        m_psAlignDlg->disconnect(this);
+        delete m_psAlignDlg;
+        m_psAlignDlg = nullptr;
     }
     if (m_engineerDlg) {
         m_engineerDlg->disconnect(this);

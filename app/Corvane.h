@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class AlignmentDlg;
 class ConfigFileRW;
 class CorvaneTray;
 class LanguageTable;
@@ -50,6 +51,7 @@ public:
     CorvaneTray *tray() const { return m_tray; }
     WizardDlg *wizard() const { return m_wizard; }
     EngineerMode *engineerDialog() const { return m_engineerDlg; }
+    AlignmentDlg *alignmentView() const { return m_psAlignDlg; }
 
     // Device interface arrival or removal, as the system event source reports it.
     void handleDeviceInterface(const QString &name, bool arrival);
@@ -113,6 +115,7 @@ private:
     CorvaneTray *m_tray = nullptr;
     WizardDlg *m_wizard = nullptr;
     EngineerMode *m_engineerDlg = nullptr;
+    AlignmentDlg *m_psAlignDlg = nullptr;
     tl::SystemEventSource *m_events = nullptr;
     bool m_bClosed = false;
 };

@@ -14,7 +14,7 @@ bool takeValue(const QStringList &args, int &i, QString &value, QString &error)
 
 QString DemoOptions::usage()
 {
-    return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track]\n"
+    return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|align]\n"
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
            "                      [--dialogs] [--hold SECONDS]\n";
 }

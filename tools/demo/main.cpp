@@ -57,7 +57,8 @@ int main(int argc, char *argv[])
         out << DemoOptions::usage() << "result: fail " << error << "\n";
         return 2;
     }
-    if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track") {
+    if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track"
+        && opt.scenario != "align") {
         out << DemoOptions::usage() << "result: fail unknown scenario " << opt.scenario << "\n";
         return 2;
     }
@@ -102,6 +103,8 @@ int main(int argc, char *argv[])
             failure = runTransfer(opt, driver, bus, out);
         if (failure.isEmpty() && opt.dialogs)
             failure = runDialogs(opt, driver, out);
+        if (failure.isEmpty() && opt.scenario == "align")
+            failure = runAlign(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "track")
             failure = recorder ? runTrack(opt, driver, bus, *recorder, kCompanionWindow, out)
                                : QString("the track scenario reports from a headless run only");
