@@ -154,6 +154,41 @@ TEST(SyntheticCamera, LevelsOfBlackAndWhiteDisplays)
     EXPECT_NEAR(meanIn(frame, centre / 2, 5), expect, 2.0);
 }
 
+TEST(SyntheticCamera, PictureOfAnotherSizeIsScaledToTheDisplay)
+{
+    // A grab at half the display's size shows the same board: the same photograph
+    // up to the detail the smaller picture lacks.
+    CameraSetup s = setupFor(1, { false, false }, 2);
+    s.noise = 0;
+    SyntheticCamera cam(s);
+    auto board = [](int w, int h) {
+        QImage img = filled(w, h, Qt::white);
+        QPainter p(&img);
+        p.fillRect(QRectF(w * 0.25, h * 0.25, w * 0.25, h * 0.5), Qt::black);
+        return img;
+    };
+    const cv::Mat full = cam.capture(board(1920, 1080));
+    const cv::Mat half = cam.capture(board(960, 540));
+    cv::Mat diff;
+    cv::absdiff(full, half, diff);
+    EXPECT_LT(cv::mean(diff)[0], 1.0);
+    const cv::Point2d inside = cam.windowToCamera({ 700, 540 });   // in the black box
+    EXPECT_LT(meanIn(half, inside, 3), cam.expectedLevel(inside, 0.0) + 3);
+    // The person reads the mark of a half-size picture in the picture's own pixels.
+    QImage mark = filled(960, 540, Qt::black);
+    {
+        QPainter p(&mark);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(235, 40, 40));
+        p.drawEllipse(QPointF(300.5, 200.5), 5.0, 5.0);
+    }
+    const auto found = findTargetMark(mark);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_NEAR(found->x, 300, 0.05);
+    EXPECT_NEAR(found->y, 200, 0.05);
+}
+
 TEST(SyntheticCamera, NoiseFollowsTheSeed)
 {
     const QImage grey = filled(1920, 1080, QColor(128, 128, 128));
