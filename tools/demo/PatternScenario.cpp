@@ -251,7 +251,7 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     };
 
     int found = 0;
-    std::vector<double> camErr, winErr;
+    std::vector<double> camErr, winErr, dotErr, markerErr, markerDrawnErr;
     cv::Point2f exact[25] = {};
     for (int k = 0; k < 20; ++k) {
         const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
@@ -267,6 +267,15 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             const double ew = cv::norm(truthWin(cv::Point2d(f.x, f.y)) - cv::Point2d(drawn.x, drawn.y));
             camErr.push_back(ec);
             winErr.push_back(ew);
+            if (tl::isMarkerIndex(k)) {
+                // A marker's cells run from centre - 3m to centre + 3m - 1: its
+                // middle lies half a window pixel up and left of its point.
+                markerErr.push_back(ec);
+                markerDrawnErr.push_back(
+                    cv::norm(cv::Point2d(f.x, f.y) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5))));
+            } else {
+                dotErr.push_back(ec);
+            }
             line += QString(" found %1 %2 error_cam %3 error_win %4").arg(num(f.x, 2)).arg(num(f.y, 2))
                         .arg(num(ec)).arg(num(ew));
         } else {
@@ -280,6 +289,9 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     out << "pattern.error_cam.max: " << num(sc.max) << "\n";
     out << "pattern.error_win.rms: " << num(sw.rms) << "\n";
     out << "pattern.error_win.max: " << num(sw.max) << "\n";
+    out << "pattern.dot_error_cam.rms: " << num(stats(dotErr).rms) << "\n";
+    out << "pattern.marker_error_cam.rms: " << num(stats(markerErr).rms) << "\n";
+    out << "pattern.marker_error_cam_from_drawn_middle.rms: " << num(stats(markerDrawnErr).rms) << "\n";
     out << "pattern.normalize_ms: " << num(normMs, 2) << "\n";
     out << "pattern.find_ms: " << num(findMs, 1) << "\n";
     out << "pattern.find_clock: " << opt.findSpeed << "\n";
