@@ -24,6 +24,11 @@ QString runTransfer(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBu
 // The alignment view: live frames of every module with the frame path's figures;
 // with one module a mask stroke that is uploaded and compared with what the module stored.
 QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
+// Auto-calibration eyes: the calibration window on module 0's display, the
+// module's synthetic camera photographs black, white and the pattern on
+// command, the three images come over the bus, the pattern is found and
+// checked against the camera's ground truth.
+QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
 QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
                  tl::RecordingBackend &backend, quintptr companion, QTextStream &out);
 // The dialogs a user meets first, through the tray as a user reaches them:
