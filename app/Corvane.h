@@ -9,6 +9,7 @@
 #include <memory>
 
 class ConfigFileRW;
+class CorvaneCompanion;
 class CorvaneTray;
 class LanguageTable;
 class QCloseEvent;
@@ -46,6 +47,7 @@ public:
     ConfigFileRW *settings() const { return m_settings; }
     LanguageTable *language() const { return m_language; }
     CorvaneTray *tray() const { return m_tray; }
+    CorvaneCompanion *companion() const { return m_companion; }
 
     // Device interface arrival or removal, as the system event source reports it.
     void handleDeviceInterface(const QString &name, bool arrival);
@@ -108,5 +110,7 @@ private:
     LanguageTable *m_language = nullptr;
     CorvaneTray *m_tray = nullptr;
     tl::SystemEventSource *m_events = nullptr;
+    // Companion application, keyboard hook and hot key.
+    CorvaneCompanion *m_companion = nullptr;
     bool m_bClosed = false;
 };
