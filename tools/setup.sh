@@ -8,10 +8,11 @@ packages=(
   cmake g++ make pkg-config
   qtbase5-dev libqt5svg5-dev libqt5x11extras5-dev
   libopencv-dev libopencv-contrib-dev
-  libusb-1.0-0-dev libevdev-dev libxtst-dev libx11-dev libxcb-keysyms1-dev
+  libusb-1.0-0-dev libevdev-dev libxtst-dev libx11-dev libxcb1-dev libxcb-keysyms1-dev
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer x11-utils imagemagick xdotool dbus-daemon dbus-x11
+  dpkg-dev desktop-file-utils appstream lintian
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig
 )
 
