@@ -293,31 +293,66 @@ bool X11CompanionLink::isMinimised(WindowHandle window)
 {
     if (!m_conn || !window || window > 0xFFFFFFFFu)
         return false;
-    const Property state = readProperty(quint32(window), m_wmState, 8);
-    if (state.ok && state.bytes.size() >= 4) {
-        quint32 value = 0;
-        std::memcpy(&value, state.bytes.constData(), 4);
-        if (value == kIconicState)
-            return true;
+    // Both properties are asked for before either answer is awaited: one
+    // round trip to the server per tracking cycle instead of two.
+    const quint32 w = quint32(window);
+    const xcb_get_property_cookie_t icccm =
+        xcb_get_property(m_conn, 0, w, m_wmState, XCB_GET_PROPERTY_TYPE_ANY, 0, 2);
+    const xcb_get_property_cookie_t ewmh = xcb_get_property(m_conn, 0, w, m_netWmState, XCB_ATOM_ATOM, 0, 64);
+    bool minimised = false;
+    if (xcb_get_property_reply_t *r = xcb_get_property_reply(m_conn, icccm, nullptr)) {
+        if (r->format == 32 && xcb_get_property_value_length(r) >= 4)
+            minimised = static_cast<const quint32 *>(xcb_get_property_value(r))[0] == kIconicState;
+        std::free(r);
     }
-    const Property netState = readProperty(quint32(window), m_netWmState, 64 * 4);
-    for (int i = 0; netState.ok && i + 4 <= netState.bytes.size(); i += 4) {
-        quint32 atom = 0;
-        std::memcpy(&atom, netState.bytes.constData() + i, 4);
-        if (atom == m_stateHidden)
-            return true;
+    if (xcb_get_property_reply_t *r = xcb_get_property_reply(m_conn, ewmh, nullptr)) {
+        const auto *atoms = static_cast<const quint32 *>(xcb_get_property_value(r));
+        const int n = r->format == 32 ? xcb_get_property_value_length(r) / 4 : 0;
+        for (int i = 0; i < n; ++i)
+            minimised = minimised || atoms[i] == m_stateHidden;
+        std::free(r);
     }
-    return false;
+    return minimised;
 }
 
 bool X11CompanionLink::postMessage(WindowHandle window, quint32 message, quintptr first, qintptr second)
 {
-    if (window > 0xFFFFFFFFu)
+    if (!m_conn || !window || window > 0xFFFFFFFFu)
+        return false;
+    // Contact messages go out once per contact and cycle under the tracking
+    // mutex: they are sent without waiting for the server. An error for a
+    // window that went away comes back later as an event and is read here.
+    drainErrors();
+    if (quint32(window) == m_goneWindow.load())
         return false;
     const quint32 type = message == kRunningAppMessage ? m_runningApp
         : message == kIntelAppMessage                  ? m_intelApp
                                                        : m_contact;
-    return send(quint32(window), type, message, quint32(first), quint32(second));
+    xcb_client_message_event_t event;
+    std::memset(&event, 0, sizeof event);
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = quint32(window);
+    event.type = type;
+    event.data.data32[0] = message;
+    event.data.data32[1] = quint32(first);
+    event.data.data32[2] = quint32(second);
+    xcb_send_event(m_conn, 0, quint32(window), XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    return xcb_flush(m_conn) > 0;
+}
+
+void X11CompanionLink::drainErrors()
+{
+    // This connection selects no events: all that arrives are the errors of
+    // the unchecked sends.
+    while (xcb_generic_event_t *e = xcb_poll_for_event(m_conn)) {
+        if (e->response_type == 0) {
+            const auto *error = reinterpret_cast<const xcb_generic_error_t *>(e);
+            if (error->error_code == XCB_WINDOW)
+                m_goneWindow.store(error->resource_id);
+        }
+        std::free(e);
+    }
 }
 
 bool X11CompanionLink::hasWmState(quint32 window)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 struct xcb_connection_t;
@@ -27,8 +28,9 @@ enum CompanionMessage : quint32 {
 
 // The companion link on an X server, on a connection of its own (the injector
 // calls it from receive threads; the toolkit's connection stays the GUI
-// thread's). Every request that can meet a vanished window is a checked one, so
-// no error piles up unread on the connection.
+// thread's). Requests that can meet a vanished window are checked ones, except
+// the contact messages, whose errors are read back on the next send, so no
+// error piles up unread on the connection.
 class X11CompanionLink : public CompanionLink
 {
 public:
@@ -92,6 +94,7 @@ private:
     quint32 intern(const char *name);
     bool hasWmState(quint32 window);
     bool send(quint32 window, quint32 type, quint32 d0, quint32 d1, quint32 d2);
+    void drainErrors();
 
     xcb_connection_t *m_conn = nullptr;
     quint32 m_root = 0;
@@ -105,6 +108,8 @@ private:
     quint32 m_netWmState = 0;
     quint32 m_stateHidden = 0;
     quint32 m_wmState = 0;
+    // The last window an unchecked send found gone.
+    std::atomic<quint32> m_goneWindow{0};
 };
 
 } // namespace tl
