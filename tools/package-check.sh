@@ -50,7 +50,7 @@ done
 
 echo "== unpacked checks"
 dpkg-deb -x "$deb" "$work/x"
-for rule in packaging/*.rules; do
+for rule in packaging/*.rules build/packaging/*.rules; do
   cmp "$rule" "$work/x/usr/lib/udev/rules.d/$(basename "$rule")" || fail "$rule differs in the package"
 done
 echo "-- desktop-file-validate"

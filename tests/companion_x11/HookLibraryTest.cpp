@@ -1,4 +1,5 @@
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitFor.h"
 
 #include "app/Corvane.h"
 #include "platform/Screens.h"
@@ -46,7 +47,7 @@ TEST(HookLibraryTest, RunHookAtStartKillHookAtStop)
 
 TEST(HookLibraryTest, MissingLibraryOrRunHookMeansNoHook)
 {
-    LogCapture log;
+    tl::test::LogCapture log;
     tl::KeyboardHookLibrary hook;
     EXPECT_FALSE(hook.start(QStringLiteral("/nonexistent/libtesselink-keyhook.so"), 1));
     EXPECT_FALSE(hook.isLoaded());

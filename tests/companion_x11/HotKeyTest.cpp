@@ -1,4 +1,5 @@
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitFor.h"
 #include "XClient.h"
 
 #include "app/Corvane.h"
@@ -19,7 +20,7 @@
 #include <QX11Info>
 #include <gtest/gtest.h>
 
-using tltest::waitFor;
+using tl::test::waitFor;
 using tltest::XClient;
 
 namespace {
@@ -69,7 +70,7 @@ TEST(HotKeyTest, ReSensingKeyReachesTheMainWindowWhileTracking)
         backend = b.get();
         return std::make_unique<tl::input::InputInjection>(std::move(b));
     };
-    LogCapture log;
+    tl::test::LogCapture log;
     auto window = std::make_unique<Corvane>(platform);
     window->initialStart();
     ASSERT_EQ(window->control()->threadState(), etaTRACKING);
@@ -122,7 +123,7 @@ TEST(HotKeyTest, KeyHeldByAnotherClientIsLoggedNotFatal)
     xcb_grab_key(other.conn(), 1, other.root(), mods, f12, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     other.sync();
     {
-        LogCapture log;
+        tl::test::LogCapture log;
         auto key = grab("Ctrl+Alt+Shift+F12");
         EXPECT_TRUE(log.contains("is held by another client"));
         EXPECT_EQ(key->grabCount(), 3);

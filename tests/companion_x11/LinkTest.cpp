@@ -1,4 +1,5 @@
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitFor.h"
 #include "XClient.h"
 
 #include "input/InputInjection.h"
@@ -72,7 +73,7 @@ TEST_F(LinkTest, CompanionTitleNeedsItsTwoBlanks)
 
 TEST_F(LinkTest, HugeOrBrokenTitlesAreSkippedWithALogLine)
 {
-    LogCapture log;
+    tl::test::LogCapture log;
     QByteArray huge(64 * 1024, 'x');
     huge.prepend("Dialog6601");
     const auto big = x.createWindow(kQtWindow, huge);

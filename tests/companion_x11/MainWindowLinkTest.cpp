@@ -1,4 +1,5 @@
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitFor.h"
 #include "XClient.h"
 
 #include "app/Corvane.h"
@@ -16,7 +17,7 @@
 
 using tl::X11CompanionLink;
 using tltest::XClient;
-using tltest::waitFor;
+using tl::test::waitFor;
 
 namespace {
 
@@ -75,7 +76,7 @@ TEST_F(MainWindowLinkTest, CompanionRunningAtStartIsAnnouncedAndBecomesTheTarget
     const auto dialog = x.createWindow(kQtWindow, QByteArray("Dialog6601"));
     const auto canvas = x.createWindow(kCanvas, QByteArray("Board"));
     x.setClientList({dialog, canvas});
-    LogCapture log;
+    tl::test::LogCapture log;
     start();
     ASSERT_NE(window->companion()->link(), nullptr);
     EXPECT_EQ(control()->targetWindow(), canvas);
@@ -124,7 +125,7 @@ TEST_F(MainWindowLinkTest, UntrustworthyMessagesKeepThePreviousTarget)
     const auto pen = x.createWindow(kQtWindow, QByteArray("  Meridan-Pen"));
     x.send(driverWindow(), runningApp, 32, tl::kRunningAppMessage, pen, 0);
     ASSERT_TRUE(waitFor([&] { return control()->targetWindow() == pen; }));
-    LogCapture log;
+    tl::test::LogCapture log;
 
     // A window that is gone by the time the message is read.
     const auto gone = x.createWindow(kQtWindow, QByteArray("  Meridan-Pen"));
@@ -158,7 +159,7 @@ TEST_F(MainWindowLinkTest, UntrustworthyMessagesKeepThePreviousTarget)
 TEST_F(MainWindowLinkTest, NoCompanionToLaunchForThisBrand)
 {
     start();
-    LogCapture log;
+    tl::test::LogCapture log;
     window->StartScrivo();
     EXPECT_TRUE(log.contains("StartScrivo: no companion application to launch for this brand"));
     EXPECT_EQ(control()->targetWindow(), 0u);

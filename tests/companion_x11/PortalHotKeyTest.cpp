@@ -1,4 +1,5 @@
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitFor.h"
 #include "PrivateBus.h"
 #include "XClient.h"
 
@@ -15,7 +16,7 @@
 #include <gtest/gtest.h>
 
 using tl::PortalGlobalHotKey;
-using tltest::waitFor;
+using tl::test::waitFor;
 
 namespace {
 
@@ -184,7 +185,7 @@ TEST_F(PortalHotKeyTest, RefusedBindIsNotRegistered)
 
 TEST_F(PortalHotKeyTest, DesktopWithoutThePortalGivesNoKeyAndOneLine)
 {
-    LogCapture log;
+    tl::test::LogCapture log;
     auto key = PortalGlobalHotKey::create(QKeySequence("Ctrl+Alt+Shift+F12"), driverBus());
     EXPECT_EQ(key, nullptr);
     EXPECT_TRUE(log.contains("PortalGlobalHotKey: the desktop offers no"));

@@ -2,7 +2,6 @@
 
 #include "platform/Clock.h"
 
-#include <QCoreApplication>
 
 #include <cstdlib>
 #include <cstring>
@@ -124,18 +123,6 @@ std::vector<XClient::Message> XClient::messages(size_t count, int ms, const std:
     }
     drain();
     return m_messages;
-}
-
-bool waitFor(const std::function<bool()> &done, int ms)
-{
-    for (int waited = 0; waited < ms; waited += 10) {
-        QCoreApplication::processEvents();
-        if (done())
-            return true;
-        tl::Clock::sleepMs(10);
-    }
-    QCoreApplication::processEvents();
-    return done();
 }
 
 } // namespace tltest

@@ -60,7 +60,4 @@ private:
     std::vector<Message> m_messages;
 };
 
-// Runs the toolkit's event loop until `done` holds or about `ms` passed.
-bool waitFor(const std::function<bool()> &done, int ms = 3000);
-
 } // namespace tltest
