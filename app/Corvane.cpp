@@ -7,6 +7,9 @@
 #include "settings/BrandProfile.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
+#include "ui/AboutDlg.h"
+#include "ui/WizardDlg.h"
+#include "ui/AlignmentDlg.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -14,6 +17,7 @@
 #include <QCursor>
 #include <QDebug>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QThread>
@@ -62,6 +66,24 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     for (int i = 0; i < handlers.size(); ++i)
         connect(m_tray->action(i), &QAction::triggered, this, handlers[i]);
     connect(m_tray, &QSystemTrayIcon::activated, this, &Corvane::slotTrayActivated);
+
+    m_wizard = new WizardDlg(this, m_settings, m_language);
+    connect(m_wizard, &WizardDlg::workingDoneFirm, this, &Corvane::updateConfigFirm);
+    connect(m_wizard, &WizardDlg::workingDoneFile, this, &Corvane::updateConfigFile);
+    connect(m_wizard, &WizardDlg::reStartDisplay, this, &Corvane::StartAlignmentDisplay);
+    connect(m_wizard, &WizardDlg::reStartACalibration, this, &Corvane::StartACalibration);
+    connect(m_wizard, &WizardDlg::reStartMCalibration, this, &Corvane::StartMCalibration);
+    // Queued: the close handling destroys the wizard, which must not happen
+    // inside its own button's signal.
+    connect(m_wizard, &WizardDlg::callClose, this, &Corvane::callClose, Qt::QueuedConnection);
+    m_psAlignDlg = new AlignmentDlg(this, m_settings, m_language);
+    connect(m_psAlignDlg, &AlignmentDlg::alignmentDisplayDone, this, &Corvane::StopAlignmentDisplay);
+    connect(m_psAlignDlg, &AlignmentDlg::startEnginnerMode, this, &Corvane::startEnginnerMode);
+    connect(m_psAlignDlg, &AlignmentDlg::sigCamParamSend, m_control, &nqmaincontrol::slotCamParamSend,
+            Qt::DirectConnection);
+    connect(m_psAlignDlg, &AlignmentDlg::sigCamParamSendWait, m_control, &nqmaincontrol::slotCamParamSendWait,
+            Qt::DirectConnection);
+    m_psAlignDlg->setBrightness(5);
 
     if (m_events) {
         connect(m_events, &tl::SystemEventSource::deviceInterfaceArrived, this,
@@ -229,19 +251,24 @@ void Corvane::StartWizardMenu()
 {
     m_control->NotifyWait(false);
     m_control->closeMessage();
-    // The configuration wizard is not part of this build yet: its version text
-    // is formed so that the log shows what it would be handed.
-    qDebug() << "Corvane::StartWizardMenu():" << m_control->wizardPending() << m_settings->getNumOfCamDevice()
-             << versionText(" \n") << m_control->modelTypeIfIdentified();
+    qDebug() << "Corvane::StartWizardMenu():" << m_control->wizardPending() << m_settings->getNumOfCamDevice();
+    if (!m_wizard)
+        return;
+    m_wizard->initialize(m_control->wizardPending(), m_settings->getNumOfCamDevice(), versionText(" \n"),
+                         m_control->modelTypeIfIdentified());
+    m_wizard->show();
+    m_wizard->raise();
+    m_wizard->activateWindow();
 }
 
 void Corvane::StartAlignmentDisplay()
 {
     m_control->closeMessage();
-    // Switching the modules to frame streaming needs the view that shows the
-    // frames and ends the stream; without it the board would stop tracking with
-    // no way back from the menu. The modules keep tracking until the view exists.
-    qDebug() << "Corvane::StartAlignmentDisplay(): no alignment view in this build";
+    m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    m_psAlignDlg->imageDisplay(true, 0);
+    m_psAlignDlg->show();
+    m_psAlignDlg->raise();
+    m_psAlignDlg->activateWindow();
 }
 
 void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
@@ -251,7 +278,12 @@ void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
         m_control->swapAndReopen();
     }
     m_control->resumeAfterAlignment();
+    m_psAlignDlg->imageDisplay(false, 0);
     qDebug() << "bMask :" << bMask;
+    if (bMask) {
+        qDebug() << "m_psAlignDlg->m_pMaskBufBit size :" << AlignmentDlg::kMaskBytes;
+        m_control->uploadMask(m_psAlignDlg->m_pMaskBufBit, AlignmentDlg::kMaskBytes);
+    }
 }
 
 void Corvane::StartACalibration()
@@ -292,8 +324,10 @@ void Corvane::StartLaserMode()
     }
 }
 
-void Corvane::updateAlignImage(QImage, int)
+void Corvane::updateAlignImage(QImage image, int nDevNum)
 {
+    if (m_psAlignDlg)
+        m_psAlignDlg->setImage(image, nDevNum);
 }
 
 void Corvane::StartSIPF()
@@ -307,7 +341,15 @@ void Corvane::StartScrivo()
 
 void Corvane::StartAbout()
 {
-    qDebug() << "Corvane::StartAbout():" << versionText("   ") << m_language->trayText(8);
+    const QString firmware = AboutDlg::firmwareText(m_settings->getNumOfCamDevice(), m_settings->getDeviceFwVersion(0),
+                                                    m_settings->getDeviceFwVersion(1));
+    qDebug() << "Corvane::StartAbout():" << firmware;
+    // Built for each opening; the close handling may end the program (and
+    // destroy the box with the window) while it runs.
+    QPointer<AboutDlg> about = new AboutDlg(this);
+    about->setTexts(m_language->trayText(8), firmware, m_language->languageIndex());
+    about->exec();
+    delete about.data();
 }
 
 void Corvane::updateConfigFirm()
@@ -320,6 +362,8 @@ void Corvane::updateConfigFirm()
 
 void Corvane::updateConfigFile()
 {
+    if (m_wizard)
+        m_control->setWizardPending(m_wizard->setupMode());
     // This build creates no start-up shortcut for Start_Program.
     m_settings->saveConfig();
 }
@@ -337,11 +381,18 @@ void Corvane::slotTrayActivated(QSystemTrayIcon::ActivationReason reason)
     m_tray->menu()->popup(QCursor::pos());
 }
 
-void Corvane::startEnginnerMode(int)
+void Corvane::startEnginnerMode(int nDevNum)
 {
+    if (!m_engineerDlg) {
+        m_engineerDlg = new EngineerMode(this, m_settings, nDevNum);
+        connect(m_engineerDlg, &EngineerMode::engModeCamUpDate, this, &Corvane::engModeCamUpDate);
+        connect(m_engineerDlg, &EngineerMode::engModeCamParamSend, this, &Corvane::engModeCamParamSend);
+    }
+    m_engineerDlg->start();
+    m_engineerDlg->show();
 }
 
-void Corvane::engModeCamUpDate(int, int, bool)
+void Corvane::engModeCamUpDate(int, ALIGNMENT_VIEW_MODE, bool)
 {
 }
 
@@ -383,11 +434,23 @@ void Corvane::TrayUpdateConnect(bool bConnect, bool bMessage, QString sDeviceNam
 
 void Corvane::HideDialogs()
 {
+    if (m_wizard)
+        m_wizard->hide();
+    if (m_engineerDlg)
+        m_engineerDlg->hide();
+    // A view closed from outside ends its display as well, so that a late frame
+    // finds it closed.
+    if (m_psAlignDlg && m_psAlignDlg->displaying())
+        m_psAlignDlg->imageDisplay(false, 0);
+    else if (m_psAlignDlg)
+        m_psAlignDlg->hide();
 }
 
-void Corvane::slotReceiveMask(unsigned char *, int len)
+void Corvane::slotReceiveMask(unsigned char *mask, int len)
 {
     qDebug() << "Corvane::slotReceiveMask():" << len;
+    if (m_psAlignDlg)
+        m_psAlignDlg->SetReceiveMask(mask, len);
 }
 
 // ---- close handling ---------------------------------------------------------
@@ -402,6 +465,22 @@ void Corvane::releaseOwned()
         m_control->disconnect(this);
         delete m_control;
         m_control = nullptr;
+    }
+    if (m_wizard) {
+        m_wizard->disconnect(this);
+        delete m_wizard;
+        m_wizard = nullptr;
+    }
+    if (m_psAlignDlg) {
+        m_psAlignDlg->disconnect(this);
+        delete m_psAlignDlg;
+        m_psAlignDlg = nullptr;
+    }
+    if (m_engineerDlg) {
+        m_engineerDlg->disconnect(this);
+        m_engineerDlg->hide();
+        delete m_engineerDlg;
+        m_engineerDlg = nullptr;
     }
     if (m_tray) {
         for (int i = 0; i < CorvaneTray::ActionCount; ++i)

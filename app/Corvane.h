@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/nqmaincontrol.h"
+#include "ui/EngineerMode.h"
 
 #include <QDialog>
 #include <QSystemTrayIcon>
@@ -8,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+class AlignmentDlg;
 class ConfigFileRW;
 class CorvaneCompanion;
 class CorvaneTray;
@@ -15,6 +17,7 @@ class LanguageTable;
 class QCloseEvent;
 class QPushButton;
 class QSplitter;
+class WizardDlg;
 
 namespace tl {
 class SystemEventSource;
@@ -48,6 +51,9 @@ public:
     LanguageTable *language() const { return m_language; }
     CorvaneTray *tray() const { return m_tray; }
     CorvaneCompanion *companion() const { return m_companion; }
+    WizardDlg *wizard() const { return m_wizard; }
+    EngineerMode *engineerDialog() const { return m_engineerDlg; }
+    AlignmentDlg *alignmentView() const { return m_psAlignDlg; }
 
     // Device interface arrival or removal, as the system event source reports it.
     void handleDeviceInterface(const QString &name, bool arrival);
@@ -79,7 +85,7 @@ public slots:
     void handleEventData(TargetWindow target, bool bIntel);
     void slotTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void startEnginnerMode(int nDevNum);
-    void engModeCamUpDate(int nDevNum, int mode, bool bModeChange);
+    void engModeCamUpDate(int nDevNum, ALIGNMENT_VIEW_MODE eMode, bool bModeChange);
     void engModeCamParamSend(int nDevNum, QString strAddr, QString strValue);
     void callClose();
     void resultKeySendToPJStart(bool bWait);
@@ -109,6 +115,9 @@ private:
     ConfigFileRW *m_settings = nullptr;
     LanguageTable *m_language = nullptr;
     CorvaneTray *m_tray = nullptr;
+    WizardDlg *m_wizard = nullptr;
+    EngineerMode *m_engineerDlg = nullptr;
+    AlignmentDlg *m_psAlignDlg = nullptr;
     tl::SystemEventSource *m_events = nullptr;
     // Companion application, keyboard hook and hot key.
     CorvaneCompanion *m_companion = nullptr;

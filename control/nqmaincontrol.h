@@ -95,6 +95,18 @@ public:
     void configureInjectorLayout();
     int GetNumberOfCameraDevices();
 
+    // What the alignment frame path did since the last reset: frames shown per
+    // module, frames refused for their size, and the GUI thread's time for each
+    // shown frame (conversion and display), in nanoseconds.
+    struct AlignFrameStats
+    {
+        int shown[2] = {0, 0};
+        int refused = 0;
+        QVector<qint64> guiNs;
+    };
+    const AlignFrameStats &alignFrameStats() const { return m_alignStats; }
+    void resetAlignFrameStats() { m_alignStats = AlignFrameStats(); }
+
 signals:
     void callSaveFirmwareParam();
     void TrayHide();
@@ -159,4 +171,5 @@ private:
     WaitDlg *m_waitDlg = nullptr;
     QRect m_rcMergedSensor;
     QByteArray m_alignRgb;
+    AlignFrameStats m_alignStats;
 };

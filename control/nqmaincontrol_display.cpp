@@ -1,5 +1,5 @@
 // nqmaincontrol: display layout and module pairing, and the alignment view
-// (frames, camera gain, mask).
+// (camera gain, mask; its frame path is in nqmaincontrol_align.cpp).
 #include "control/nqmaincontrol.h"
 
 #include "device/CamDevCtrl.h"
@@ -55,22 +55,6 @@ void nqmaincontrol::swapAndReopen()
     m_device->openDevices();
     copySerialsToRecords();
     FirmwareSave_Param();
-}
-
-void nqmaincontrol::slotNewFrameReceived(unsigned char *buf, int size, int nDevNum)
-{
-    constexpr int kWidth = 640, kHeight = 360;
-    if (size != kWidth * kHeight || !buf)
-        return;
-    const QByteArray copy(reinterpret_cast<const char *>(buf), size);
-    if (m_alignRgb.isEmpty())
-        m_alignRgb.resize(kWidth * kHeight * 3);
-    uchar *rgb = reinterpret_cast<uchar *>(m_alignRgb.data());
-    for (int i = 0; i < size; ++i)
-        rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = static_cast<uchar>(copy[i]);
-    emit updateAlignImage(QImage(rgb, kWidth, kHeight, kWidth * 3, QImage::Format_RGB888), nDevNum);
-    if (!m_device->frameStreamStopped())
-        m_device->requestFrame(nDevNum);
 }
 
 void nqmaincontrol::slotCamParamSend(int addr, int value)

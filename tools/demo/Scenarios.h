@@ -21,5 +21,11 @@ QString runTransfer(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBu
 // A pen stroke across the whole board and a two-finger spread, first with raw
 // positions (the companion registered with its flag set), then smoothed; injected contacts are checked against the strokes.
 // `companion` is the window of a companion application that is on screen.
+// The alignment view: live frames of every module with the frame path's figures;
+// with one module a mask stroke that is uploaded and compared with what the module stored.
+QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
 QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
                  tl::RecordingBackend &backend, quintptr companion, QTextStream &out);
+// The dialogs a user meets first, through the tray as a user reaches them:
+// reports which dialog is visible after each step ("dialog.<step>: <name>").
+QString runDialogs(const DemoOptions &opt, Corvane &driver, QTextStream &out);

@@ -1,0 +1,441 @@
+// The alignment view and the mask editor on their own: settings in memory, no
+// device. Monitors are fixed by the screen override.
+#include "platform/Clock.h"
+#include "platform/Screens.h"
+#include "settings/ConfigFileRW.h"
+#include "settings/LanguageTable.h"
+#include "ui/AlignmentDlg.h"
+#include "ui/maskDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QMouseEvent>
+#include <QDir>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// QTest::mouseMove moves the cursor, which the offscreen platform does not turn
+// into events: the move of a held button goes to the widget directly.
+void dragTo(QWidget *w, QPoint p)
+{
+    QMouseEvent e(QEvent::MouseMove, p, w->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+using Bytes = std::vector<unsigned char>;
+
+class AlignmentDlgTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        tl::Clock::setCompression(100);
+        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
+        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        language.loadLanguageData(7, QLocale(QLocale::English));
+        settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080)});
+    }
+    void TearDown() override
+    {
+        dlg.reset();
+        settings.reset();
+        tl::ScreenSource::clearOverride();
+        tl::Clock::setCompression(1);
+    }
+
+    // Opens the view as the main window does.
+    void open(int modules, const QString &firmware = "40.15")
+    {
+        settings->setNumOfCamDevice(modules);
+        settings->setDeviceFwVersion(0, firmware);
+        if (!dlg)
+            dlg = std::make_unique<AlignmentDlg>(nullptr, settings.get(), &language);
+        dlg->imageDisplay(true, 0);
+        dlg->show();
+    }
+
+    template <typename T>
+    T *child(const char *name) const
+    {
+        T *w = dlg->findChild<T *>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    Bytes buffer() const { return Bytes(dlg->m_pMaskBufBit, dlg->m_pMaskBufBit + AlignmentDlg::kMaskBytes); }
+
+    static Bytes patternMask(unsigned char enable)
+    {
+        Bytes m(AlignmentDlg::kMaskBytes);
+        for (int i = 0; i < AlignmentDlg::kBitmapBytes; ++i)
+            m[static_cast<size_t>(i)] = static_cast<unsigned char>(i * 7 + 3);
+        m[AlignmentDlg::kBitmapBytes] = enable;
+        return m;
+    }
+
+    static bool bit(const Bytes &m, int x, int y)
+    {
+        return (m[static_cast<size_t>(y * 80 + x / 8)] >> (7 - x % 8)) & 1;
+    }
+
+    // The bitmap OK produces from the editor as it stands.
+    Bytes bitmapAtOk()
+    {
+        dlg->clickOK();
+        return buffer();
+    }
+
+    LanguageTable language;
+    std::unique_ptr<ConfigFileRW> settings;
+    std::unique_ptr<AlignmentDlg> dlg;
+};
+
+TEST_F(AlignmentDlgTest, ViewCoversTheMonitorsWithImagesCentredAndAFrame)
+{
+    open(2);
+    EXPECT_EQ(dlg->geometry(), QRect(0, 0, 3840, 1080));
+    EXPECT_EQ(child<QLabel>("label1")->geometry(), QRect(640, 360, 640, 360));
+    EXPECT_EQ(child<QLabel>("label2")->geometry(), QRect(1920 + 640, 360, 640, 360));
+    EXPECT_TRUE(child<QCheckBox>("checkChangeDevice1")->isVisible());
+    EXPECT_FALSE(child<QWidget>("cb_touch")->isVisible());
+    EXPECT_FALSE(child<QWidget>("frameMask")->isVisible());
+
+    // The 50-pixel black frame: a pen 50 wide on the rectangle inset by 50.
+    const QImage shot = dlg->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(50, 540), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(30, 540), QColor(Qt::black));
+    EXPECT_NE(shot.pixelColor(100, 540), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(1920 + 1870, 540), QColor(Qt::black));
+    EXPECT_NE(shot.pixelColor(1920 - 100, 540), QColor(Qt::black));
+    dlg->imageDisplay(false, 0);
+
+    // One module: the monitor of the Monitor setting, in window coordinates.
+    settings->setMonitor(1);
+    open(1);
+    EXPECT_EQ(dlg->geometry(), QRect(1920, 0, 1920, 1080));
+    EXPECT_EQ(dlg->monitorRect(0), QRect(0, 0, 1920, 1080));
+    EXPECT_TRUE(dlg->monitorRect(1).isEmpty());
+    EXPECT_EQ(child<QLabel>("label1")->geometry(), QRect(640, 360, 640, 360));
+    EXPECT_FALSE(child<QLabel>("label2")->isVisible());
+    EXPECT_FALSE(child<QCheckBox>("checkChangeDevice1")->isVisible());
+}
+
+TEST_F(AlignmentDlgTest, TwoModulesMaskButtonDoesNothingAndOkLeavesTheBuffer)
+{
+    const Bytes received = patternMask(1);
+    open(2);
+    dlg->SetReceiveMask(received.data(), static_cast<int>(received.size()));
+    QSignalSpy done(dlg.get(), &AlignmentDlg::alignmentDisplayDone);
+    QTest::mouseClick(child<QPushButton>("pushB"), Qt::LeftButton);
+    dlg->clickPushB();
+    EXPECT_FALSE(dlg->maskEditorOpen());
+    EXPECT_FALSE(dlg->maskEditor()->isVisible());
+    QTest::mouseClick(child<QPushButton>("pushButton2"), Qt::LeftButton);
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done[0][0].toInt(), 0);
+    EXPECT_FALSE(done[0][1].toBool());
+    EXPECT_EQ(buffer(), received);
+    EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(AlignmentDlgTest, MaskEditorNeedsFirmwareMinor14)
+{
+    open(1, "40.13");
+    dlg->clickPushB();
+    EXPECT_FALSE(dlg->maskEditorOpen());
+    EXPECT_FALSE(dlg->maskEditor()->isVisible());
+    dlg->imageDisplay(false, 0);
+
+    open(1, "40.14");
+    dlg->clickPushB();
+    EXPECT_TRUE(dlg->maskEditorOpen());
+    EXPECT_TRUE(dlg->maskEditor()->isVisible());
+    EXPECT_EQ(dlg->maskEditor()->geometry(), child<QLabel>("label1")->geometry());
+    EXPECT_TRUE(child<QWidget>("frameMask")->isVisible());
+    EXPECT_TRUE(child<QPushButton>("pushButtonDraw")->isChecked());
+    // A second press closes it again.
+    dlg->clickPushB();
+    EXPECT_FALSE(dlg->maskEditorOpen());
+    EXPECT_FALSE(dlg->maskEditor()->isVisible());
+    EXPECT_FALSE(child<QWidget>("frameMask")->isVisible());
+}
+
+TEST_F(AlignmentDlgTest, EditorClosedAtOkSwitchesTheMaskOff)
+{
+    const Bytes received = patternMask(1);
+    open(1);
+    dlg->SetReceiveMask(received.data(), static_cast<int>(received.size()));
+    QSignalSpy done(dlg.get(), &AlignmentDlg::alignmentDisplayDone);
+    QTest::keyClick(dlg.get(), Qt::Key_Escape);   // Escape acts as OK
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done[0][0].toInt(), 0);
+    EXPECT_TRUE(done[0][1].toBool());
+    const Bytes after = buffer();
+    EXPECT_EQ(after[AlignmentDlg::kBitmapBytes], 0);
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + AlignmentDlg::kBitmapBytes, received.begin()));
+    // OK while the view is hidden does nothing.
+    dlg->clickOK();
+    EXPECT_EQ(done.size(), 1);
+    // Closed by the window system: the same as OK.
+    open(1);
+    dlg->close();
+    ASSERT_EQ(done.size(), 2);
+    EXPECT_TRUE(done[1][1].toBool());
+    EXPECT_FALSE(dlg->isVisible());
+}
+
+TEST_F(AlignmentDlgTest, ASingleClickMarksARoundDot)
+{
+    open(1);
+    dlg->clickPushB();
+    QTest::mouseClick(dlg->maskEditor(), Qt::LeftButton, {}, QPoint(200, 150));
+    const Bytes m = bitmapAtOk();
+    EXPECT_EQ(m[AlignmentDlg::kBitmapBytes], 1);
+    int count = 0, minX = 640, maxX = -1, minY = 360, maxY = -1;
+    for (int y = 0; y < 360; ++y)
+        for (int x = 0; x < 640; ++x)
+            if (bit(m, x, y)) {
+                ++count;
+                minX = std::min(minX, x);
+                maxX = std::max(maxX, x);
+                minY = std::min(minY, y);
+                maxY = std::max(maxY, y);
+                // Every marked pixel lies within the pen's reach of the click.
+                EXPECT_LE(std::hypot(x + 0.5 - 200, y + 0.5 - 150.5), 11.5) << x << "," << y;
+            }
+    EXPECT_TRUE(bit(m, 200, 150));
+    const int width = maxX - minX + 1, height = maxY - minY + 1;
+    EXPECT_GE(width, 18);
+    EXPECT_LE(width, 22);
+    EXPECT_GE(height, 18);
+    EXPECT_LE(height, 23);
+    // Round, not square: a disc of diameter 20 covers about 314 pixels, a square 400.
+    EXPECT_GT(count, 250);
+    EXPECT_LT(count, 380);
+}
+
+TEST_F(AlignmentDlgTest, ErasedAndNeverPaintedPixelsReadZero)
+{
+    open(1);
+    // Even a base colour of pure red is never counted: it is all but transparent.
+    QPalette red = dlg->maskEditor()->palette();
+    red.setColor(QPalette::Base, QColor(255, 0, 0));
+    dlg->maskEditor()->setPalette(red);
+    dlg->clickPushB();
+    maskDlg *editor = dlg->maskEditor();
+    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(100, 100));
+    for (int x = 102; x <= 400; x += 2)
+        dragTo(editor, QPoint(x, 100));
+    QTest::mouseRelease(editor, Qt::LeftButton, {}, QPoint(400, 100));
+
+    QTest::mouseClick(child<QPushButton>("pushButtonEraser"), Qt::LeftButton);
+    EXPECT_EQ(editor->tool(), maskDlg::Tool::Erase);
+    EXPECT_TRUE(child<QPushButton>("pushButtonEraser")->isChecked());
+    EXPECT_FALSE(child<QPushButton>("pushButtonDraw")->isChecked());
+    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(250, 60));
+    for (int y = 62; y <= 140; y += 2)
+        dragTo(editor, QPoint(250, y));
+    QTest::mouseRelease(editor, Qt::LeftButton, {}, QPoint(250, 140));
+
+    const Bytes m = bitmapAtOk();
+    EXPECT_TRUE(bit(m, 150, 100));
+    EXPECT_TRUE(bit(m, 350, 100));
+    EXPECT_FALSE(bit(m, 250, 100));   // erased
+    EXPECT_FALSE(bit(m, 248, 95));
+    EXPECT_FALSE(bit(m, 500, 300));   // never painted
+    EXPECT_FALSE(bit(m, 0, 0));
+    EXPECT_FALSE(bit(m, 150, 130));
+}
+
+TEST_F(AlignmentDlgTest, BitLayoutBothWays)
+{
+    QImage image(640, 360, QImage::Format_ARGB32);
+    image.fill(QColor(255, 255, 255, 1));
+    image.setPixel(0, 0, 0xFFFF0000u);
+    image.setPixel(639, 359, 0xFFFF0000u);
+    image.setPixel(9, 1, 0xFEFF0000u);   // not opaque: not masked
+    Bytes m(AlignmentDlg::kMaskBytes, 0xAA);
+    AlignmentDlg::imageToBitmap(image, m.data());
+    EXPECT_EQ(m[0], 0x80);
+    EXPECT_EQ(m[28799], 0x01);
+    EXPECT_EQ(std::count(m.begin(), m.begin() + AlignmentDlg::kBitmapBytes, 0), AlignmentDlg::kBitmapBytes - 2);
+    EXPECT_EQ(m[AlignmentDlg::kBitmapBytes], 0xAA);   // the enable byte is not the bitmap's
+
+    // A received mask is painted back at the same pixels, and OK gives it back.
+    m[81] = 0x40;   // pixel (9, 1)
+    m[AlignmentDlg::kBitmapBytes] = 1;
+    open(1);
+    dlg->SetReceiveMask(m.data(), static_cast<int>(m.size()));
+    EXPECT_TRUE(dlg->maskReceived());
+    dlg->clickPushB();
+    const QImage shown = dlg->maskEditor()->maskImage();
+    EXPECT_EQ(shown.pixel(0, 0), 0xFFFF0000u);
+    EXPECT_EQ(shown.pixel(639, 359), 0xFFFF0000u);
+    EXPECT_EQ(shown.pixel(9, 1), 0xFFFF0000u);
+    EXPECT_NE(shown.pixel(1, 0), 0xFFFF0000u);
+    EXPECT_NE(shown.pixel(8, 1), 0xFFFF0000u);
+    EXPECT_EQ(bitmapAtOk(), m);
+}
+
+TEST_F(AlignmentDlgTest, ExchangeBoxShowsModuleZeroOnTheRight)
+{
+    open(2);
+    QImage frame(640, 360, QImage::Format_RGB888);
+    frame.fill(QColor(90, 90, 90));
+    QCheckBox *box1 = child<QCheckBox>("checkChangeDevice1");
+    QCheckBox *box2 = child<QCheckBox>("checkChangeDevice2");
+    dlg->setImage(frame, 0);
+    EXPECT_FALSE(child<QLabel>("label1")->pixmap(Qt::ReturnByValue).isNull());
+    QTest::mouseClick(box1, Qt::LeftButton);
+    EXPECT_TRUE(box1->isChecked());
+    EXPECT_TRUE(box2->isChecked());
+    EXPECT_TRUE(box1->isEnabled() && box2->isEnabled());
+    EXPECT_TRUE(child<QLabel>("label1")->pixmap(Qt::ReturnByValue).isNull());   // cleared
+    dlg->setImage(frame, 0);
+    EXPECT_TRUE(child<QLabel>("label1")->pixmap(Qt::ReturnByValue).isNull());
+    EXPECT_EQ(child<QLabel>("label2")->pixmap(Qt::ReturnByValue).toImage().pixelColor(320, 180),
+              QColor(90, 90, 90));
+
+    QSignalSpy done(dlg.get(), &AlignmentDlg::alignmentDisplayDone);
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_EQ(done[0][0].toInt(), 1);
+    EXPECT_FALSE(done[0][1].toBool());
+    // The next opening starts unchecked.
+    open(2);
+    EXPECT_FALSE(box1->isChecked());
+    EXPECT_FALSE(box2->isChecked());
+}
+
+TEST_F(AlignmentDlgTest, BrightnessGoesToBothModulesAndTheOtherSliderFollows)
+{
+    open(2);
+    QSignalSpy gains(dlg.get(), &AlignmentDlg::sigCamParamSendWait);
+    QSlider *s1 = child<QSlider>("hSlideAlignmentViewGain1");
+    QSlider *s2 = child<QSlider>("hSlideAlignmentViewGain2");
+    s1->setValue(9);
+    emit s1->sliderReleased();
+    ASSERT_EQ(gains.size(), 2);
+    EXPECT_EQ(gains[0][0].value<unsigned short>(), 1023);
+    EXPECT_EQ(gains[0][1].toUInt(), 0u);
+    EXPECT_EQ(gains[0][2].toInt(), 0);
+    EXPECT_EQ(gains[1][0].value<unsigned short>(), 1023);
+    EXPECT_EQ(gains[1][2].toInt(), 1);
+    EXPECT_EQ(s2->value(), 9);
+    EXPECT_EQ(child<QLCDNumber>("numObjAlignmentViewGain2")->intValue(), 9);
+
+    gains.clear();
+    s2->setValue(0);
+    emit s2->sliderReleased();
+    ASSERT_EQ(gains.size(), 2);
+    EXPECT_EQ(gains[0][0].value<unsigned short>(), 16);
+    EXPECT_EQ(gains[1][2].toInt(), 1);
+    EXPECT_EQ(s1->value(), 0);
+
+    // The level is kept across openings, and each opening sends it to both.
+    s1->setValue(3);
+    dlg->imageDisplay(false, 0);
+    gains.clear();
+    open(2);
+    EXPECT_EQ(dlg->brightnessLevel(), 3);
+    ASSERT_EQ(gains.size(), 2);
+    EXPECT_EQ(gains[0][0].value<unsigned short>(), 128);
+    EXPECT_EQ(s2->value(), 3);
+}
+
+TEST_F(AlignmentDlgTest, StrokesRebuildFromTheRecordAndEraserAllForgetsThem)
+{
+    open(1);
+    dlg->clickPushB();
+    maskDlg *editor = dlg->maskEditor();
+    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(50, 300));
+    for (int i = 1; i <= 60; ++i)
+        dragTo(editor, QPoint(50 + 5 * i, 300 - 4 * i + (i % 7)));
+    QTest::mouseRelease(editor, Qt::LeftButton, {}, QPoint(350, 60));
+    const QImage painted = editor->maskImage();
+    ASSERT_EQ(editor->strokeRecord().size(), 62);
+    EXPECT_EQ(editor->strokeRecord().front().kind, maskDlg::StrokeKind::Press);
+    EXPECT_EQ(editor->strokeRecord().back().kind, maskDlg::StrokeKind::Release);
+
+    // Closing and reopening the editor rebuilds the same image from the record.
+    dlg->clickPushB();
+    dlg->clickPushB();
+    EXPECT_EQ(editor->maskImage(), painted);
+    // So does closing the whole view with the strokes kept.
+    dlg->clickOK();
+    open(1);
+    dlg->clickPushB();
+    EXPECT_EQ(editor->maskImage(), painted);
+
+    QTest::mouseClick(child<QPushButton>("pushButtonEraserAll"), Qt::LeftButton);
+    EXPECT_TRUE(editor->strokeRecord().isEmpty());
+    const Bytes m = bitmapAtOk();
+    EXPECT_EQ(std::count(m.begin(), m.begin() + AlignmentDlg::kBitmapBytes, 0), AlignmentDlg::kBitmapBytes);
+}
+
+TEST_F(AlignmentDlgTest, SmootherTrailsAndDrawsShortPieces)
+{
+    MaskStrokeSmoother s;
+    s.reset(QPointF(0, 0));
+    // The two newest points weigh about 0.387 each.
+    const QVector<QPointF> first = s.add(QPointF(100, 0));
+    EXPECT_NEAR(s.lastSmoothed().x(), 38.74, 0.05);
+    EXPECT_NEAR(s.lastSmoothed().y(), 0.0, 1e-9);
+    // n = 39 pieces, the second half of them: samples from i = 19 to 38.
+    EXPECT_EQ(first.size(), 39 - 39 / 2);
+    // Next: C = 2 x 38.74; the samples run along the second half of the curve
+    // through A = 0, B = 38.74 and C, up to (but not including) C.
+    const QVector<QPointF> second = s.add(QPointF(100, 0));
+    ASSERT_EQ(second.size(), 20);
+    EXPECT_NEAR(second.back().x(), 77.48 * 38 / 39, 0.05);
+    for (int i = 1; i < second.size(); ++i)
+        EXPECT_NEAR(second[i].x() - second[i - 1].x(), 77.48 / 39, 0.01);
+    // A still pointer still gives one sample.
+    MaskStrokeSmoother still;
+    still.reset(QPointF(5, 5));
+    EXPECT_EQ(still.add(QPointF(5, 5)).size(), 1);
+}
+
+TEST_F(AlignmentDlgTest, BadInputIsRefused)
+{
+    open(1);
+    dlg->SetReceiveMask(nullptr, 100);
+    dlg->SetReceiveMask(reinterpret_cast<const unsigned char *>("x"), 0);
+    dlg->SetReceiveMask(reinterpret_cast<const unsigned char *>("x"), -5);
+    EXPECT_FALSE(dlg->maskReceived());
+    // A longer record than the mask: only the mask is taken.
+    Bytes big(40000, 0xFF);
+    dlg->SetReceiveMask(big.data(), static_cast<int>(big.size()));
+    EXPECT_TRUE(dlg->maskReceived());
+    EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0xFF));
+    // A short one fills the start.
+    Bytes small(10, 0x01);
+    dlg->SetReceiveMask(small.data(), 10);
+    EXPECT_EQ(buffer()[9], 0x01);
+    EXPECT_EQ(buffer()[10], 0xFF);
+
+    QImage frame(640, 360, QImage::Format_RGB888);
+    frame.fill(Qt::gray);
+    dlg->setImage(frame, 2);
+    dlg->setImage(frame, -1);
+    dlg->setImage(QImage(), 0);
+    EXPECT_TRUE(child<QLabel>("label1")->pixmap(Qt::ReturnByValue).isNull());
+    dlg->imageDisplay(false, 0);
+    dlg->setImage(frame, 0);   // closed: ignored
+    EXPECT_TRUE(child<QLabel>("label1")->pixmap(Qt::ReturnByValue).isNull());
+    dlg->setBrightness(42);
+    EXPECT_EQ(child<QSlider>("hSlideAlignmentViewGain1")->value(), 9);
+}
+
+} // namespace

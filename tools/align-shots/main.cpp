@@ -1,0 +1,114 @@
+// Screenshots of the alignment view on emulated modules, for the documentation.
+// Run under an X server (Xvfb): tools/screenshots/align-view.sh.
+// Usage: tesselink-align-shots <two-modules.png> <mask-editor.png>
+#include "app/Corvane.h"
+#include "control/nqmaincontrol.h"
+#include "input/InputInjection.h"
+#include "platform/Clock.h"
+#include "platform/Screens.h"
+#include "platform/fake/FakeSystemEvents.h"
+#include "platform/fake/RecordingBackend.h"
+#include "resources/Resources.h"
+#include "settings/ConfigFileRW.h"
+#include "sim/EmulatedBus.h"
+#include "sim/ModuleVariant.h"
+#include "ui/AlignmentDlg.h"
+#include "ui/maskDlg.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+void quietLog(QtMsgType type, const QMessageLogContext &, const QString &msg)
+{
+    if (type >= QtCriticalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+bool spinUntil(const std::function<bool()> &done, int driverMs)
+{
+    const qint64 end = tl::Clock::nowMs() + driverMs;
+    while (!done()) {
+        if (tl::Clock::nowMs() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        tl::Clock::sleepMs(5);
+    }
+    return true;
+}
+
+void mouse(QWidget *w, QEvent::Type type, QPoint p)
+{
+    QMouseEvent e(type, p, w->mapToGlobal(p), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+// Runs the driver on `modules` emulated modules, opens the view and streams;
+// `prepare` may act on the view before it is photographed.
+bool shoot(int modules, const QString &file, const std::function<void(AlignmentDlg *)> &prepare)
+{
+    tl::sim::EmulatedBus bus;
+    bus.plugAll(tl::sim::moduleSeries(modules, true));
+    tl::FakeSystemEvents events;
+    Corvane::Platform platform{&events, &bus, [] {
+        return std::make_unique<tl::input::InputInjection>(
+            std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch), nullptr);
+    }};
+    Corvane driver(platform);
+    driver.initialStart();
+    driver.StartAlignmentDisplay();
+    nqmaincontrol *control = driver.control();
+    const bool streamed = spinUntil(
+        [&] {
+            for (int i = 0; i < modules; ++i)
+                if (control->alignFrameStats().shown[i] < 10)
+                    return false;
+            return true;
+        },
+        60000);
+    AlignmentDlg *view = driver.alignmentView();
+    if (prepare)
+        prepare(view);
+    spinUntil([] { return false; }, 300);
+    const bool saved = streamed && view->grab().save(file);
+    std::printf("%s: %s (%dx%d, frames %d/%d)\n", qPrintable(file), saved ? "saved" : "FAILED", view->width(),
+                view->height(), control->alignFrameStats().shown[0], control->alignFrameStats().shown[1]);
+    view->clickOK();
+    driver.close();
+    return saved;
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    tl::initResources();
+    qInstallMessageHandler(quietLog);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: tesselink-align-shots <two-modules.png> <mask-editor.png>\n");
+        return 2;
+    }
+    tl::Clock::setCompression(5);
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+
+    bool ok = shoot(2, argv[1], {});
+    ok = shoot(1, argv[2], [](AlignmentDlg *view) {
+        view->clickPushB();
+        QWidget *editor = view->maskEditor();
+        mouse(editor, QEvent::MouseButtonPress, QPoint(60, 300));
+        for (int i = 1; i <= 100; ++i)
+            mouse(editor, QEvent::MouseMove, QPoint(60 + 3 * i, 300 - (i * (100 - i)) / 12));
+        mouse(editor, QEvent::MouseButtonRelease, QPoint(360, 300));
+        mouse(editor, QEvent::MouseButtonPress, QPoint(520, 90));
+        mouse(editor, QEvent::MouseButtonRelease, QPoint(520, 90));
+    }) && ok;
+    return ok ? 0 : 1;
+}
