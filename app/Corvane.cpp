@@ -1,5 +1,6 @@
 #include "app/Corvane.h"
 
+#include "app/CorvaneCompanion.h"
 #include "app/CorvaneTray.h"
 #include "platform/Clock.h"
 #include "platform/SystemEvents.h"
@@ -43,8 +44,11 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     m_language = new LanguageTable();
     m_language->loadLanguageData(m_settings->getLanguageId());
 
+    // The companion link exists before the controller: the injector posts to it.
+    m_companion = new CorvaneCompanion(this);
     m_control = new nqmaincontrol(m_settings, m_language, platform.usb, this, this,
-                                  platform.makeInjection ? platform.makeInjection() : nullptr);
+                                  platform.makeInjection ? platform.makeInjection() : nullptr,
+                                  m_companion->link());
     connect(m_control, &nqmaincontrol::updateAlignImage, this, &Corvane::updateAlignImage);
     connect(m_control, &nqmaincontrol::sigReceiveMask, this, &Corvane::slotReceiveMask);
     connect(m_control, &nqmaincontrol::TrayHide, this, &Corvane::TrayHide);
@@ -127,7 +131,9 @@ void Corvane::buildForm()
 void Corvane::initialStart()
 {
     qDebug() << "Corvane::initialStart() - 1";
+    m_companion->lookupAndAnnounce();
     m_control->systemStateChange(esysCONNECTION_START, -1);
+    m_companion->startHookAndHotKey();
     m_tray->updateConnect(m_control->allDevicesIdentified(), true, m_control->deviceDisplayName());
     m_settings->saveDeviceCount();
     // Without any way to inject input the board cannot move the desktop: say how
@@ -330,6 +336,7 @@ void Corvane::StartSIPF()
 
 void Corvane::StartScrivo()
 {
+    m_companion->startScrivo();
 }
 
 void Corvane::StartAbout()
@@ -412,6 +419,7 @@ void Corvane::keyActionReception(uint)
 
 void Corvane::shortcutReSensingPressed()
 {
+    qDebug() << "Corvane::shortcutReSensingPressed()";
 }
 
 void Corvane::TrayHide()
@@ -449,6 +457,8 @@ void Corvane::slotReceiveMask(unsigned char *mask, int len)
 
 void Corvane::releaseOwned()
 {
+    if (m_companion)
+        m_companion->shutDown();
     if (m_control) {
         m_control->StopDevice();
         m_control->closeDevices();

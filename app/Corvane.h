@@ -11,6 +11,7 @@
 
 class AlignmentDlg;
 class ConfigFileRW;
+class CorvaneCompanion;
 class CorvaneTray;
 class LanguageTable;
 class QCloseEvent;
@@ -49,6 +50,7 @@ public:
     ConfigFileRW *settings() const { return m_settings; }
     LanguageTable *language() const { return m_language; }
     CorvaneTray *tray() const { return m_tray; }
+    CorvaneCompanion *companion() const { return m_companion; }
     WizardDlg *wizard() const { return m_wizard; }
     EngineerMode *engineerDialog() const { return m_engineerDlg; }
     AlignmentDlg *alignmentView() const { return m_psAlignDlg; }
@@ -117,5 +119,7 @@ private:
     EngineerMode *m_engineerDlg = nullptr;
     AlignmentDlg *m_psAlignDlg = nullptr;
     tl::SystemEventSource *m_events = nullptr;
+    // Companion application, keyboard hook and hot key.
+    CorvaneCompanion *m_companion = nullptr;
     bool m_bClosed = false;
 };

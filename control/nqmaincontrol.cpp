@@ -23,7 +23,8 @@ using tl::CamDevCtrl;
 
 nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
                              QWidget *mainWindow, QObject *parent,
-                             std::unique_ptr<tl::input::InputInjection> injection)
+                             std::unique_ptr<tl::input::InputInjection> injection,
+                             tl::CompanionLink *companionLink)
     : QObject(parent)
     , m_injection(std::move(injection))
     , m_psDataMgr(settings)
@@ -31,7 +32,7 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     , m_mainWindow(mainWindow)
 {
     if (!m_injection)
-        m_injection = tl::input::InputInjection::createForPlatform(nullptr, &m_sInjectionMessage);
+        m_injection = tl::input::InputInjection::createForPlatform(companionLink, &m_sInjectionMessage);
     m_device = new CamDevCtrl(settings, usb);
     m_device->setTrackingSink(m_injection.get());
     connect(m_device, &CamDevCtrl::sigSetFWVersion, this, &nqmaincontrol::slotSetFWVersion);

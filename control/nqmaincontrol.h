@@ -43,9 +43,12 @@ class nqmaincontrol : public QObject
 public:
     // `injection` is the input injection object the controller owns; null picks
     // the platform's (touch device, pointer, XTest or none).
+    // `companionLink` (may be null) is what that injection posts contact
+    // messages through; it must outlive the controller.
     nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
                   QWidget *mainWindow, QObject *parent = nullptr,
-                  std::unique_ptr<tl::input::InputInjection> injection = nullptr);
+                  std::unique_ptr<tl::input::InputInjection> injection = nullptr,
+                  tl::CompanionLink *companionLink = nullptr);
     ~nqmaincontrol() override;
 
     void systemStateChange(int eState, int nDevNum);

@@ -12,9 +12,12 @@ packages=(
   libusb-1.0-0-dev                             # the libusb backend
   libevdev-dev                                 # the uinput backends
   libxtst-dev libx11-dev                       # the XTest pointer backend
+  libxcb1-dev libxcb-keysyms1-dev libqt5x11extras5-dev   # companion link and hot key on X11
   umockdev libumockdev-dev                     # libusb and uinput tests against emulated device nodes
   libgtest-dev libgmock-dev libbenchmark-dev   # tests and benchmarks
   xvfb x11-utils xdotool trayer imagemagick    # process and tray tests: Xvfb, xdpyinfo, clicks, a tray, import
+  xauth                                        # xvfb-run (the companion and hot key tests)
+  dpkg-dev desktop-file-utils appstream lintian   # the Debian package and tools/package-check.sh
   dbus-daemon                                  # the system event tests' private bus
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
 )

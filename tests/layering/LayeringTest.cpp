@@ -127,6 +127,8 @@ std::string externalOf(const std::string &header)
         return "libevdev";
     if (header.rfind("X11/", 0) == 0)
         return "xtst";
+    if (header.rfind("xcb/", 0) == 0)
+        return "xcb";
     if (header.rfind("opencv2/", 0) == 0) {
         std::string module = header.substr(8);
         module = module.substr(0, module.find_first_of("/."));
@@ -138,7 +140,8 @@ std::string externalOf(const std::string &header)
         const size_t slash = header.find('/');
         if (slash != std::string::npos)
             return "Qt5::" + header.substr(2, slash - 2);
-        for (const char *module : {"QtCore", "QtGui", "QtWidgets", "QtDBus", "QtConcurrent", "QtTest", "QtNetwork"})
+        for (const char *module : {"QtCore", "QtGui", "QtWidgets", "QtDBus", "QtConcurrent", "QtTest", "QtNetwork",
+                                   "QtX11Extras"})
             if (fs::exists(kQtIncludes / module / header))
                 return std::string("Qt5::") + (module + 2);
         return "Qt5::?" + header;
@@ -155,6 +158,8 @@ std::string linkName(const std::string &item)
         return "libevdev";
     if (item == "PkgConfig::XTST")
         return "xtst";
+    if (item == "PkgConfig::XCB")
+        return "xcb";
     return item;
 }
 
@@ -341,6 +346,8 @@ TEST(Layering, TheCheckSeesWrongEdges)
     EXPECT_EQ(externalOf("QString"), "Qt5::Core");
     EXPECT_EQ(externalOf("opencv2/imgproc.hpp"), "opencv_imgproc");
     EXPECT_EQ(externalOf("libusb.h"), "libusb");
+    EXPECT_EQ(externalOf("xcb/xcb_keysyms.h"), "xcb");
+    EXPECT_EQ(externalOf("QX11Info"), "Qt5::X11Extras");
     EXPECT_EQ(externalOf("vector"), "");
     EXPECT_FALSE(codec->ext.count("Qt5::Core"));
 }
