@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using tl::RecordingBackend;
 using tl::RecordingCompanionLink;
 using tl::TouchRecord;
@@ -65,10 +67,18 @@ protected:
         return out;
     }
 
-    static int normalise(int v, int size) { return int(float(v) / float(size) * 65535.0f); }
+    // Absolute units of pixel v on a desktop `size` pixels wide: the units our
+    // pointer devices decode (value * size / 65536) back to that very pixel.
+    static int normalise(int v, int size)
+    {
+        const int abs = int(std::floor((v + 0.5) * 65536.0 / size));
+        EXPECT_EQ(abs * size / 65536, v);
+        return abs;
+    }
 
     static constexpr tl::WindowHandle kCompanion = 0x4201;
-    tltest::ScreenLayout screens{QRect(0, 0, 1920, 1080)};
+    // One monitor of sensor size, so that a sensor unit is a desktop pixel.
+    tltest::ScreenLayout screens{QRect(0, 0, 4800, 3000)};
     RecordingCompanionLink link;
     RecordingBackend *rec = nullptr;
     std::unique_ptr<InputInjection> inj;
