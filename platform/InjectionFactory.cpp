@@ -14,6 +14,15 @@
 
 namespace tl {
 
+namespace {
+std::function<void(InjectionSetup &)> g_setupHook;
+} // namespace
+
+void setInjectionSetupHook(std::function<void(InjectionSetup &)> hook)
+{
+    g_setupHook = std::move(hook);
+}
+
 InjectionSetup defaultInjectionSetup()
 {
     InjectionSetup setup;
@@ -36,6 +45,8 @@ InjectionSetup defaultInjectionSetup()
     // Offscreen, minimal and other test platforms have no compositor to ask.
     setup.managed = setup.session != InjectionSetup::Session::Other;
     setup.desktopKind = detectDesktop(platform, QProcessEnvironment::systemEnvironment());
+    if (g_setupHook)
+        g_setupHook(setup);
     return setup;
 }
 

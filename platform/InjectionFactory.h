@@ -53,6 +53,9 @@ struct InjectionChoice
 
 // The session, desktop and resolution of the running system.
 InjectionSetup defaultInjectionSetup();
+// Tests: a function that adjusts every setup defaultInjectionSetup() returns
+// (a desktop kind, fake pinners); an empty function removes it.
+void setInjectionSetupHook(std::function<void(InjectionSetup &)> hook);
 
 // The one place that chooses the backend: touch devices when they can be
 // created and mapped to the board's monitors (the touch path); else a uinput
