@@ -9,6 +9,7 @@ packages=(
   qtbase5-dev libqt5svg5-dev libqt5x11extras5-dev
   libopencv-dev libopencv-contrib-dev
   libusb-1.0-0-dev libevdev-dev libxtst-dev libx11-dev libxcb-keysyms1-dev
+  qtbase5-private-dev libxi-dev libglib2.0-dev gsettings-desktop-schemas
   umockdev libumockdev-dev gir1.2-umockdev-1.0
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth trayer x11-utils imagemagick xdotool dbus-daemon dbus-x11

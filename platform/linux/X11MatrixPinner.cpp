@@ -112,10 +112,11 @@ bool X11MatrixPinner::writeMatrix(int deviceId, const float *values, int count, 
 {
     const Atom prop = XInternAtom(m_display, "Coordinate Transformation Matrix", False);
     const Atom floatAtom = XInternAtom(m_display, "FLOAT", False);
-    // Format 32 travels as one long per item through Xlib.
-    long data[9] = {};
+    // XI2 properties travel as packed 32-bit items (unlike core properties,
+    // which Xlib hands over as longs).
+    float data[9] = {};
     for (int i = 0; i < count && i < 9; ++i)
-        std::memcpy(&data[i], &values[i], sizeof(float));
+        data[i] = values[i];
     XSync(m_display, False);
     g_lastXError = 0;
     auto previous = XSetErrorHandler(recordXError);
@@ -147,10 +148,9 @@ QVector<float> X11MatrixPinner::readMatrix(const QString &devnode, const QByteAr
     if (XIGetProperty(m_display, id, prop, 0, 9, False, AnyPropertyType, &type, &format, &items, &after, &data) ==
             Success &&
         format == 32 && data) {
-        const long *l = reinterpret_cast<const long *>(data);
         for (unsigned long i = 0; i < items; ++i) {
             float f = 0;
-            std::memcpy(&f, &l[i], sizeof f);
+            std::memcpy(&f, data + 4 * i, sizeof f);
             out.append(f);
         }
     }
