@@ -1,14 +1,13 @@
 #include "app/Corvane.h"
 
 #include "app/CorvaneTray.h"
-#include "device/CamDevCtrl.h"
-#include "input/InputInjection.h"
-#include "input/NqUtils.h"
 #include "platform/Clock.h"
 #include "platform/SystemEvents.h"
 #include "settings/BrandProfile.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
+#include "ui/AboutDlg.h"
+#include "ui/WizardDlg.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -16,6 +15,7 @@
 #include <QCursor>
 #include <QDebug>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSplitter>
 #include <QThread>
@@ -37,7 +37,7 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     buildForm();
 
     QList<QRect> displays;
-    NqUtils::getWindowRectAll(displays);
+    nqmaincontrol::desktopMonitors(displays);
     m_settings = new ConfigFileRW(displays);
     m_language = new LanguageTable();
     m_language->loadLanguageData(m_settings->getLanguageId());
@@ -61,6 +61,16 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     for (int i = 0; i < handlers.size(); ++i)
         connect(m_tray->action(i), &QAction::triggered, this, handlers[i]);
     connect(m_tray, &QSystemTrayIcon::activated, this, &Corvane::slotTrayActivated);
+
+    m_wizard = new WizardDlg(this, m_settings, m_language);
+    connect(m_wizard, &WizardDlg::workingDoneFirm, this, &Corvane::updateConfigFirm);
+    connect(m_wizard, &WizardDlg::workingDoneFile, this, &Corvane::updateConfigFile);
+    connect(m_wizard, &WizardDlg::reStartDisplay, this, &Corvane::StartAlignmentDisplay);
+    connect(m_wizard, &WizardDlg::reStartACalibration, this, &Corvane::StartACalibration);
+    connect(m_wizard, &WizardDlg::reStartMCalibration, this, &Corvane::StartMCalibration);
+    // Queued: the close handling destroys the wizard, which must not happen
+    // inside its own button's signal.
+    connect(m_wizard, &WizardDlg::callClose, this, &Corvane::callClose, Qt::QueuedConnection);
 
     if (m_events) {
         connect(m_events, &tl::SystemEventSource::deviceInterfaceArrived, this,
@@ -227,10 +237,14 @@ void Corvane::StartWizardMenu()
 {
     m_control->NotifyWait(false);
     m_control->closeMessage();
-    // The configuration wizard is not part of this build yet: its version text
-    // is formed so that the log shows what it would be handed.
-    qDebug() << "Corvane::StartWizardMenu():" << m_control->wizardPending() << m_settings->getNumOfCamDevice()
-             << versionText(" \n") << m_control->modelTypeIfIdentified();
+    qDebug() << "Corvane::StartWizardMenu():" << m_control->wizardPending() << m_settings->getNumOfCamDevice();
+    if (!m_wizard)
+        return;
+    m_wizard->initialize(m_control->wizardPending(), m_settings->getNumOfCamDevice(), versionText(" \n"),
+                         m_control->modelTypeIfIdentified());
+    m_wizard->show();
+    m_wizard->raise();
+    m_wizard->activateWindow();
 }
 
 void Corvane::StartAlignmentDisplay()
@@ -304,7 +318,15 @@ void Corvane::StartScrivo()
 
 void Corvane::StartAbout()
 {
-    qDebug() << "Corvane::StartAbout():" << versionText("   ") << m_language->trayText(8);
+    const QString firmware = AboutDlg::firmwareText(m_settings->getNumOfCamDevice(), m_settings->getDeviceFwVersion(0),
+                                                    m_settings->getDeviceFwVersion(1));
+    qDebug() << "Corvane::StartAbout():" << firmware;
+    // Built for each opening; the close handling may end the program (and
+    // destroy the box with the window) while it runs.
+    QPointer<AboutDlg> about = new AboutDlg(this);
+    about->setTexts(m_language->trayText(8), firmware, m_language->languageIndex());
+    about->exec();
+    delete about.data();
 }
 
 void Corvane::updateConfigFirm()
@@ -317,6 +339,8 @@ void Corvane::updateConfigFirm()
 
 void Corvane::updateConfigFile()
 {
+    if (m_wizard)
+        m_control->setWizardPending(m_wizard->setupMode());
     // This build creates no start-up shortcut for Start_Program.
     m_settings->saveConfig();
 }
@@ -334,11 +358,18 @@ void Corvane::slotTrayActivated(QSystemTrayIcon::ActivationReason reason)
     m_tray->menu()->popup(QCursor::pos());
 }
 
-void Corvane::startEnginnerMode(int)
+void Corvane::startEnginnerMode(int nDevNum)
 {
+    if (!m_engineerDlg) {
+        m_engineerDlg = new EngineerMode(this, m_settings, nDevNum);
+        connect(m_engineerDlg, &EngineerMode::engModeCamUpDate, this, &Corvane::engModeCamUpDate);
+        connect(m_engineerDlg, &EngineerMode::engModeCamParamSend, this, &Corvane::engModeCamParamSend);
+    }
+    m_engineerDlg->start();
+    m_engineerDlg->show();
 }
 
-void Corvane::engModeCamUpDate(int, int, bool)
+void Corvane::engModeCamUpDate(int, ALIGNMENT_VIEW_MODE, bool)
 {
 }
 
@@ -379,6 +410,10 @@ void Corvane::TrayUpdateConnect(bool bConnect, bool bMessage, QString sDeviceNam
 
 void Corvane::HideDialogs()
 {
+    if (m_wizard)
+        m_wizard->hide();
+    if (m_engineerDlg)
+        m_engineerDlg->hide();
 }
 
 void Corvane::slotReceiveMask(unsigned char *, int len)
@@ -392,12 +427,21 @@ void Corvane::releaseOwned()
 {
     if (m_control) {
         m_control->StopDevice();
-        const int count = m_settings->getNumOfCamDevice();
-        for (int i = 0; i < count && i < 2; ++i)
-            m_control->device()->Close(i);
+        m_control->closeDevices();
         m_control->disconnect(this);
         delete m_control;
         m_control = nullptr;
+    }
+    if (m_wizard) {
+        m_wizard->disconnect(this);
+        delete m_wizard;
+        m_wizard = nullptr;
+    }
+    if (m_engineerDlg) {
+        m_engineerDlg->disconnect(this);
+        m_engineerDlg->hide();
+        delete m_engineerDlg;
+        m_engineerDlg = nullptr;
     }
     if (m_tray) {
         for (int i = 0; i < CorvaneTray::ActionCount; ++i)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/nqmaincontrol.h"
+#include "ui/EngineerMode.h"
 
 #include <QDialog>
 #include <QSystemTrayIcon>
@@ -14,6 +15,7 @@ class LanguageTable;
 class QCloseEvent;
 class QPushButton;
 class QSplitter;
+class WizardDlg;
 
 namespace tl {
 class SystemEventSource;
@@ -46,6 +48,8 @@ public:
     ConfigFileRW *settings() const { return m_settings; }
     LanguageTable *language() const { return m_language; }
     CorvaneTray *tray() const { return m_tray; }
+    WizardDlg *wizard() const { return m_wizard; }
+    EngineerMode *engineerDialog() const { return m_engineerDlg; }
 
     // Device interface arrival or removal, as the system event source reports it.
     void handleDeviceInterface(const QString &name, bool arrival);
@@ -77,7 +81,7 @@ public slots:
     void handleEventData(TargetWindow target, bool bIntel);
     void slotTrayActivated(QSystemTrayIcon::ActivationReason reason);
     void startEnginnerMode(int nDevNum);
-    void engModeCamUpDate(int nDevNum, int mode, bool bModeChange);
+    void engModeCamUpDate(int nDevNum, ALIGNMENT_VIEW_MODE eMode, bool bModeChange);
     void engModeCamParamSend(int nDevNum, QString strAddr, QString strValue);
     void callClose();
     void resultKeySendToPJStart(bool bWait);
@@ -107,6 +111,8 @@ private:
     ConfigFileRW *m_settings = nullptr;
     LanguageTable *m_language = nullptr;
     CorvaneTray *m_tray = nullptr;
+    WizardDlg *m_wizard = nullptr;
+    EngineerMode *m_engineerDlg = nullptr;
     tl::SystemEventSource *m_events = nullptr;
     bool m_bClosed = false;
 };

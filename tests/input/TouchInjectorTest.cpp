@@ -266,10 +266,14 @@ TEST_F(InjectorFixture, MouseTouchShorterThanThreeReportsIsNoInput)
     // to the third one.
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].flags, 0x8003u);
+    // Pixel 1005 of a 4800-pixel desktop: floor(1005.5 * 65536 / 4800), which
+    // the pointer decodes back to 1005.
+    EXPECT_EQ(calls[0].absX, 13728);
     EXPECT_EQ(calls[0].absX, normalise(1005, 4800));
     EXPECT_EQ(calls[0].absY, normalise(1000, 3000));
     EXPECT_EQ(calls[1].flags, 0x8001u);
     EXPECT_EQ(calls[2].flags, 0x8001u);
+    EXPECT_EQ(calls[2].absX, 13796);   // pixel 1010 of 4800
     EXPECT_EQ(calls[2].absX, normalise(1010, 4800));
 }
 
@@ -285,6 +289,7 @@ TEST_F(InjectorFixture, MouseCodesAndContactMessages)
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front().flags, 0x8003u);
     EXPECT_EQ(calls.back().flags, 0x8004u);  // raw release: left up, no move
+    EXPECT_EQ(calls.back().absX, 13660);   // pixel 1000 of 4800
     EXPECT_EQ(calls.back().absX, normalise(1000, 4800));
 
     std::vector<std::pair<quint32, qintptr>> index1;

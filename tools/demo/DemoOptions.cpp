@@ -15,7 +15,8 @@ bool takeValue(const QStringList &args, int &i, QString &value, QString &error)
 QString DemoOptions::usage()
 {
     return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track]\n"
-           "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n";
+           "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
+           "                      [--dialogs] [--hold SECONDS]\n";
 }
 
 bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &error)
@@ -28,6 +29,16 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
             out.window = true;
         } else if (a == "--verbose") {
             out.verbose = true;
+        } else if (a == "--dialogs") {
+            out.dialogs = true;
+        } else if (a == "--hold") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.hold = v.toInt(&ok);
+            if (!ok || out.hold < 0 || out.hold > 3600) {
+                error = "--hold takes 0 to 3600 seconds";
+                return false;
+            }
         } else if (a == "--modules") {
             if (!takeValue(args, i, v, error))
                 return false;

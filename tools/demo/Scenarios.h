@@ -23,3 +23,6 @@ QString runTransfer(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBu
 // `companion` is the window of a companion application that is on screen.
 QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
                  tl::RecordingBackend &backend, quintptr companion, QTextStream &out);
+// The dialogs a user meets first, through the tray as a user reaches them:
+// reports which dialog is visible after each step ("dialog.<step>: <name>").
+QString runDialogs(const DemoOptions &opt, Corvane &driver, QTextStream &out);

@@ -16,7 +16,9 @@
 #include "sim/ModuleVariant.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTextStream>
 
 #include <cstdio>
@@ -98,9 +100,16 @@ int main(int argc, char *argv[])
         failure = runConnect(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "transfer")
             failure = runTransfer(opt, driver, bus, out);
+        if (failure.isEmpty() && opt.dialogs)
+            failure = runDialogs(opt, driver, out);
         if (failure.isEmpty() && opt.scenario == "track")
             failure = recorder ? runTrack(opt, driver, bus, *recorder, kCompanionWindow, out)
                                : QString("the track scenario reports from a headless run only");
+        if (opt.hold > 0) {
+            QEventLoop hold;
+            QTimer::singleShot(opt.hold * 1000, &hold, &QEventLoop::quit);
+            hold.exec();
+        }
         driver.close();
     }
     out << "result: " << (failure.isEmpty() ? QString("ok") : "fail " + failure) << "\n";

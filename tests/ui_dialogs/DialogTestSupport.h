@@ -1,0 +1,88 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "tests/support/WaitFor.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+// What a modal box looked like when it was answered.
+struct ModalRecord
+{
+    bool seen = false;
+    QString objectName;
+    QString title;
+    QString text;
+    QStringList buttons;
+    QString extra;       // filled by the inspector, if any
+    bool stopped = false;
+};
+
+// Answers the next modal widget without blocking the test: polls for it from
+// the event loop that its exec() runs, records it, then clicks the button
+// whose text is `button` (a message box) or calls the inspector and closes
+// it. A box without such a button is rejected. Gives up after `tries` polls,
+// so a box that never comes leaves nothing behind.
+inline std::shared_ptr<ModalRecord> answerNextModal(const QString &button,
+                                                    std::function<QString(QWidget *)> inspect = {},
+                                                    int tries = 300)
+{
+    auto rec = std::make_shared<ModalRecord>();
+    auto poll = std::make_shared<std::function<void(int)>>();
+    *poll = [rec, button, inspect, poll](int left) {
+        if (rec->stopped)
+            return;
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal) {
+            if (left > 0)
+                QTimer::singleShot(5, [poll, left] { (*poll)(left - 1); });
+            else
+                *poll = nullptr;
+            return;
+        }
+        rec->seen = true;
+        rec->objectName = modal->objectName();
+        rec->title = modal->windowTitle();
+        if (inspect)
+            rec->extra = inspect(modal);
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            rec->text = box->text();
+            for (QAbstractButton *b : box->buttons())
+                rec->buttons << b->text();
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == button) {
+                    b->click();
+                    *poll = nullptr;
+                    return;
+                }
+        }
+        if (auto *dlg = qobject_cast<QDialog *>(modal)) {
+            // The inspector may have closed it already.
+            if (dlg->isVisible())
+                dlg->reject();
+        }
+        *poll = nullptr;
+    };
+    QTimer::singleShot(0, [poll, tries] {
+        if (*poll)
+            (*poll)(tries);
+    });
+    return rec;
+}
+
+// Runs the event loop for `ms` of wall time.
+inline void spin(int ms)
+{
+    QTimer t;
+    t.setSingleShot(true);
+    t.start(ms);
+    while (t.isActive())
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+}

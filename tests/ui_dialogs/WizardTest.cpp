@@ -1,0 +1,505 @@
+#include "DialogTestSupport.h"
+
+#include "platform/Screens.h"
+#include "settings/ConfigFileRW.h"
+#include "settings/LanguageTable.h"
+#include "ui/MonitorSelWidget.h"
+#include "ui/WizardDlg.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QList<tl::MonitorInfo> kTwoMonitors = {{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}};
+
+class WizardTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
+        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
+    }
+    void TearDown() override
+    {
+        wizard.reset();
+        tl::ScreenSource::clearOverride();
+    }
+
+    // A wizard over fresh settings; `languageId` picks the texts.
+    void make(int languageId = 7, int modules = 1)
+    {
+        settings = std::make_unique<ConfigFileRW>();
+        settings->setNumOfCamDevice(modules);
+        language = std::make_unique<LanguageTable>();
+        language->loadLanguageData(languageId);
+        wizard = std::make_unique<WizardDlg>(nullptr, settings.get(), language.get());
+        firm = std::make_unique<QSignalSpy>(wizard.get(), &WizardDlg::workingDoneFirm);
+        file = std::make_unique<QSignalSpy>(wizard.get(), &WizardDlg::workingDoneFile);
+        closeReq = std::make_unique<QSignalSpy>(wizard.get(), &WizardDlg::callClose);
+    }
+    void open(bool setupMode = false)
+    {
+        wizard->initialize(setupMode, settings->getNumOfCamDevice(), "TLM 1.15", 0);
+        wizard->show();
+    }
+
+    std::unique_ptr<ConfigFileRW> settings;
+    std::unique_ptr<LanguageTable> language;
+    std::unique_ptr<WizardDlg> wizard;
+    std::unique_ptr<QSignalSpy> firm, file, closeReq;
+};
+
+TEST_F(WizardTest, OpensOnTheFirstPageWithTheStoredChoicesAndTheBrandsControls)
+{
+    make();
+    settings->setLensSelect(1);
+    settings->setPenSelect(1);
+    settings->setCheckCeiling(false);
+    settings->setCheckRear(true);
+    settings->setStartProgram(true);
+    open();
+    EXPECT_EQ(wizard->page(), 0);
+    EXPECT_EQ(wizard->windowTitle(), "Tesselink Configuration");
+    EXPECT_EQ(wizard->pushPre->text(), "Back");
+    EXPECT_FALSE(wizard->pushPre->isEnabled());
+    EXPECT_EQ(wizard->pushNext->text(), "Next");
+    EXPECT_EQ(wizard->pushCancel->text(), "Cancel");
+    EXPECT_EQ(wizard->groupLens->title(), "Model Selection");
+    EXPECT_EQ(wizard->radioTALens->text(), "Short Throw Model");
+    EXPECT_TRUE(wizard->radioTALens->isChecked());
+    EXPECT_TRUE(wizard->radioPlus->isChecked());
+    EXPECT_FALSE(wizard->checkCelling->isChecked());
+    EXPECT_TRUE(wizard->checkRear->isChecked());
+    EXPECT_TRUE(wizard->checkAutoStart->isChecked());
+    EXPECT_EQ(wizard->comboLanguage->count(), 23);
+    EXPECT_EQ(wizard->comboLanguage->currentIndex(), 6);
+    EXPECT_EQ(wizard->labelUseL->text(), "English");
+    EXPECT_FALSE(wizard->labelUseL->isEnabled());
+    EXPECT_EQ(wizard->pushView->text(), "Alignment View");
+    EXPECT_EQ(wizard->labelInfo3->text(), "Tesselink provides two kinds of calibration methods.");
+    EXPECT_EQ(wizard->labelHWVersion->text(), "Firmware Version : TLM 1.15");
+    EXPECT_TRUE(wizard->labelSWVersion->text().startsWith("Driver Version : "));
+
+    // This brand: three lens buttons and the rear box; no update area.
+    EXPECT_TRUE(wizard->radioTULens->isVisibleTo(wizard.get()));
+    EXPECT_TRUE(wizard->checkRear->isVisibleTo(wizard.get()));
+    EXPECT_FALSE(wizard->radioLens4->isVisibleTo(wizard.get()));
+    EXPECT_FALSE(wizard->radioLens5->isVisibleTo(wizard.get()));
+    EXPECT_FALSE(wizard->groupUpdate->isVisibleTo(wizard.get()));
+    EXPECT_FALSE(wizard->textEditInfo->isVisibleTo(wizard.get()));
+    EXPECT_FALSE(wizard->labelHWVersion->isVisibleTo(wizard.get()));
+    EXPECT_FALSE(wizard->labelSWVersion->isVisibleTo(wizard.get()));
+
+    // Info boxes: grey, one justified block with 20-pixel lines.
+    for (QTextEdit *box : {wizard->textEditInfo1, wizard->textEditInfo2, wizard->textEditInfo3, wizard->textEditInfo4}) {
+        EXPECT_EQ(box->styleSheet(), "background-color: rgb(240, 240, 240);");
+        EXPECT_EQ(box->document()->blockCount(), 1);
+        const QTextBlockFormat f = box->document()->firstBlock().blockFormat();
+        EXPECT_EQ(f.alignment() & Qt::AlignHorizontal_Mask, Qt::AlignJustify);
+        EXPECT_EQ(f.lineHeightType(), int(QTextBlockFormat::FixedHeight));
+        EXPECT_DOUBLE_EQ(f.lineHeight(), 20.0);
+    }
+    EXPECT_EQ(wizard->textEditInfo3->toPlainText(), "※ Auto Calibration [Calibration is proceeded automatically.]");
+    EXPECT_TRUE(wizard->textEditInfo4->toPlainText().startsWith("※ Manual Calibration"));
+
+    // A second opening starts again: the text boxes hold one text, not two.
+    wizard->clickNext();
+    open();
+    EXPECT_EQ(wizard->page(), 0);
+    EXPECT_EQ(wizard->textEditInfo1->document()->blockCount(), 1);
+    EXPECT_EQ(wizard->comboLanguage->count(), 23);
+}
+
+TEST_F(WizardTest, UnchangedFirstPageMovesOnWithoutQuestionOrSignal)
+{
+    make();
+    open();
+    auto box = answerNextModal("Cancel", {}, 40);
+    wizard->clickNext();
+    spin(50);
+    box->stopped = true;
+    EXPECT_FALSE(box->seen);
+    EXPECT_EQ(firm->size(), 0);
+    EXPECT_EQ(wizard->page(), 1);
+    EXPECT_EQ(wizard->windowTitle(), "Tesselink Alignment");
+    EXPECT_TRUE(wizard->pushPre->isEnabled());
+
+    wizard->clickNext();
+    EXPECT_EQ(wizard->page(), 2);
+    EXPECT_EQ(wizard->windowTitle(), "Tesselink Calibration");
+    EXPECT_EQ(wizard->pushNext->text(), "Finish");
+    wizard->clickPre();
+    EXPECT_EQ(wizard->page(), 1);
+    EXPECT_EQ(wizard->pushNext->text(), "Next");
+    EXPECT_EQ(wizard->windowTitle(), "Tesselink Alignment");
+    wizard->clickPre();
+    EXPECT_EQ(wizard->windowTitle(), "Tesselink Configuration");
+    EXPECT_FALSE(wizard->pushPre->isEnabled());
+}
+
+TEST_F(WizardTest, ChangedCeilingAsksAndOnlyFinishStoresIt)
+{
+    make();
+    settings->setCheckCeiling(true);
+    open();
+    wizard->checkCelling->click();
+    EXPECT_FALSE(wizard->pendingCeiling());
+    EXPECT_TRUE(settings->getCheckCeiling());
+
+    auto box = answerNextModal("Cancel");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(box->text, "The setting was changed. Will you proceed ?");
+    EXPECT_EQ(box->title, "Tesselink Configuration");
+    EXPECT_EQ(box->buttons, (QStringList{"Finish", "Cancel"}));
+    EXPECT_EQ(wizard->page(), 0);
+    EXPECT_TRUE(settings->getCheckCeiling());
+    EXPECT_EQ(firm->size(), 0);
+
+    box = answerNextModal("Finish");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_FALSE(settings->getCheckCeiling());
+    EXPECT_EQ(firm->size(), 1);
+    EXPECT_EQ(wizard->page(), 1);
+
+    // Back and Next again: nothing differs from the stored values any more.
+    wizard->clickPre();
+    box = answerNextModal("Finish", {}, 40);
+    wizard->clickNext();
+    spin(50);
+    box->stopped = true;
+    EXPECT_FALSE(box->seen);
+    EXPECT_EQ(firm->size(), 1);
+}
+
+TEST_F(WizardTest, EachPendingValueCountsAsAChange)
+{
+    make();
+    open();
+    wizard->radioTBLens->click();
+    wizard->radioPlus->click();
+    wizard->checkRear->click();
+    EXPECT_EQ(wizard->pendingLens(), 0);
+    EXPECT_EQ(wizard->pendingPen(), 1);
+    EXPECT_TRUE(wizard->pendingRear());
+    // Applied only on Next.
+    EXPECT_EQ(settings->getLensSelect(), 2);
+    auto box = answerNextModal("Finish");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getLensSelect(), 0);
+    EXPECT_EQ(settings->getPenSelect(), 1);
+    EXPECT_TRUE(settings->getCheckRear());
+    EXPECT_EQ(firm->size(), 1);
+}
+
+TEST_F(WizardTest, SetupModeAppliesWithoutAskingAndCancelAsksToClose)
+{
+    make();
+    open(true);
+    wizard->checkCelling->click();
+    auto box = answerNextModal("Cancel", {}, 40);
+    wizard->clickNext();
+    spin(50);
+    box->stopped = true;
+    EXPECT_FALSE(box->seen);
+    EXPECT_EQ(firm->size(), 1);
+    EXPECT_EQ(settings->getCheckCeiling(), wizard->pendingCeiling());
+    EXPECT_EQ(wizard->page(), 1);
+
+    wizard->clickCancel();
+    EXPECT_FALSE(wizard->isVisible());
+    EXPECT_EQ(closeReq->size(), 1);
+
+    // Escape does the same while the wizard is visible.
+    open(true);
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(wizard.get(), &esc);
+    EXPECT_FALSE(wizard->isVisible());
+    EXPECT_EQ(closeReq->size(), 2);
+
+    // The frame's close button only hides.
+    open(true);
+    wizard->close();
+    EXPECT_FALSE(wizard->isVisible());
+    EXPECT_EQ(closeReq->size(), 2);
+
+    // Outside setup mode Cancel only hides.
+    open(false);
+    wizard->clickCancel();
+    EXPECT_FALSE(wizard->isVisible());
+    EXPECT_EQ(closeReq->size(), 2);
+}
+
+TEST_F(WizardTest, FinishEndsSetupModeAndReportsTheFile)
+{
+    make();
+    open(true);
+    wizard->clickNext();
+    wizard->clickNext();
+    ASSERT_EQ(wizard->page(), 2);
+    EXPECT_TRUE(wizard->setupMode());
+    wizard->clickNext();
+    EXPECT_FALSE(wizard->setupMode());
+    EXPECT_EQ(file->size(), 1);
+    EXPECT_FALSE(wizard->isVisible());
+    EXPECT_EQ(closeReq->size(), 0);
+}
+
+TEST_F(WizardTest, PageButtonsRaiseTheirSignalsAndStayOpen)
+{
+    make();
+    open();
+    QSignalSpy view(wizard.get(), &WizardDlg::reStartDisplay);
+    QSignalSpy autoCal(wizard.get(), &WizardDlg::reStartACalibration);
+    QSignalSpy manual(wizard.get(), &WizardDlg::reStartMCalibration);
+    wizard->clickNext();
+    wizard->pushView->click();
+    EXPECT_EQ(view.size(), 1);
+    EXPECT_EQ(wizard->page(), 1);
+    wizard->clickNext();
+    wizard->pushAutoCalib->click();
+    wizard->pushManualCalib->click();
+    EXPECT_EQ(autoCal.size(), 1);
+    EXPECT_EQ(manual.size(), 1);
+    EXPECT_EQ(wizard->page(), 2);
+    EXPECT_TRUE(wizard->isVisible());
+}
+
+TEST_F(WizardTest, AutoStartIsKeptAtOnceButReachesTheFileOnlyThroughSaving)
+{
+    make();
+    open();
+    wizard->checkAutoStart->click();
+    EXPECT_TRUE(settings->getStartProgram());
+    EXPECT_FALSE(QFile::exists(ConfigFileRW::configFilePath()));
+}
+
+TEST_F(WizardTest, LanguageChoiceIsStoredAtOnceAndTakesEffectAfterRestart)
+{
+    make();
+    open();
+    auto box = answerNextModal("OK");
+    wizard->comboLanguage->setCurrentIndex(10);
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(box->text, "This function will be activated after restarting.");
+    EXPECT_EQ(box->title, "Tesselink Configuration");
+    EXPECT_EQ(settings->getLanguageId(), 11);
+    EXPECT_EQ(wizard->windowTitle(), "Tesselink Configuration");
+    EXPECT_EQ(wizard->labelUseL->text(), "English");
+    EXPECT_EQ(wizard->pushNext->text(), "Next");
+
+    // Filling the list at the next opening is no choice of the user.
+    box = answerNextModal("OK", {}, 40);
+    open();
+    spin(50);
+    box->stopped = true;
+    EXPECT_FALSE(box->seen);
+    EXPECT_EQ(settings->getLanguageId(), 11);
+}
+
+TEST_F(WizardTest, MonitorGroupOnlyWithSeveralMonitorsAndOneModule)
+{
+    tl::ScreenSource::setOverride(kTwoMonitors);
+    make(7, 1);
+    settings->setMonitor(1);
+    open();
+    EXPECT_TRUE(wizard->groupMonitor->isVisible());
+    EXPECT_EQ(wizard->groupMonitor->title(), "Select Display");
+    EXPECT_EQ(wizard->widgetMonitorSel->monitors().size(), 2);
+    EXPECT_EQ(wizard->widgetMonitorSel->selected(), 1);
+
+    // A click on the other monitor is pending until Next.
+    const QPointF first = wizard->widgetMonitorSel->scaledRects()[0].center();
+    QTest::mouseClick(wizard->widgetMonitorSel, Qt::LeftButton, {}, first.toPoint());
+    EXPECT_EQ(wizard->pendingMonitor(), 0);
+    EXPECT_EQ(settings->getMonitor(), 1);
+    auto box = answerNextModal("Finish");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getMonitor(), 0);
+
+    // Two modules: hidden, the stored monitor stays.
+    settings->setNumOfCamDevice(2);
+    settings->setMonitor(1);
+    open();
+    EXPECT_FALSE(wizard->groupMonitor->isVisible());
+    EXPECT_EQ(wizard->pendingMonitor(), 1);
+
+    // One monitor: hidden as well.
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
+    settings->setNumOfCamDevice(1);
+    settings->setMonitor(0);
+    open();
+    EXPECT_FALSE(wizard->groupMonitor->isVisible());
+    EXPECT_EQ(wizard->pendingMonitor(), 0);
+}
+
+TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
+{
+    tl::ScreenSource::setOverride(kTwoMonitors);
+    make(99, 1);
+    settings->setLensSelect(9);
+    settings->setPenSelect(-3);
+    settings->setMonitor(5);      // chosen when there were more monitors
+    settings->setLanguageId(99);
+    open();
+    EXPECT_TRUE(wizard->radioTULens->isChecked());
+    EXPECT_TRUE(wizard->radioNormal->isChecked());
+    EXPECT_GE(wizard->comboLanguage->currentIndex(), 0);
+    EXPECT_EQ(wizard->widgetMonitorSel->selected(), 0);
+    EXPECT_EQ(wizard->pendingLens(), 2);
+    EXPECT_EQ(wizard->pendingPen(), 0);
+    EXPECT_EQ(wizard->pendingMonitor(), 0);
+
+    // Nothing touched: no question, nothing written.
+    auto box = answerNextModal("Finish", {}, 40);
+    wizard->clickNext();
+    spin(50);
+    box->stopped = true;
+    EXPECT_FALSE(box->seen);
+    EXPECT_EQ(settings->getLensSelect(), 9);
+    EXPECT_EQ(settings->getLanguageId(), 99);
+
+    // Applying another choice writes only values in range.
+    wizard->clickPre();
+    wizard->checkCelling->click();
+    box = answerNextModal("Finish");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getLensSelect(), 2);
+    EXPECT_EQ(settings->getPenSelect(), 0);
+    EXPECT_EQ(settings->getMonitor(), 0);
+
+    // The stored fourth model is in range and kept.
+    settings->setLensSelect(3);
+    open();
+    EXPECT_TRUE(wizard->radioLens4->isChecked());
+    EXPECT_EQ(wizard->pendingLens(), 3);
+}
+
+TEST_F(WizardTest, NoMonitorAtAllOpensWithoutCrashing)
+{
+    tl::ScreenSource::setOverride({});
+    make();
+    settings->setMonitor(3);
+    open(true);
+    EXPECT_FALSE(wizard->groupMonitor->isVisible());
+    EXPECT_EQ(wizard->pendingMonitor(), 0);
+    wizard->clickNext();
+    EXPECT_EQ(settings->getMonitor(), 0);
+}
+
+TEST_F(WizardTest, ArabicMirrorsTheGroups)
+{
+    make(1);
+    open();
+    for (QGroupBox *g : {wizard->groupLens, wizard->groupPen, wizard->groupBasic, wizard->groupLanguage,
+                         wizard->groupUpdate, wizard->groupAdjust, wizard->groupCalib})
+        EXPECT_EQ(g->layoutDirection(), Qt::RightToLeft) << g->objectName().toStdString();
+    // The buttons keep their order; the radio buttons sit at the group's right side.
+    EXPECT_EQ(wizard->groupLens->width() - wizard->radioTBLens->geometry().right() - 1, 12);
+    EXPECT_EQ(wizard->radioTBLens->width(), 298);
+    EXPECT_GT(wizard->labelUse->x(), wizard->comboLanguage->x());
+    EXPECT_EQ(wizard->radioOtherServer->width(), wizard->radioDefaultServer->width());
+    // A second opening does not mirror them back.
+    open();
+    EXPECT_GT(wizard->labelUse->x(), wizard->comboLanguage->x());
+    EXPECT_EQ(wizard->windowTitle(), language->configText(0));
+
+    make(7);
+    open();
+    EXPECT_EQ(wizard->groupLens->layoutDirection(), Qt::LeftToRight);
+    EXPECT_LT(wizard->labelUse->x(), wizard->comboLanguage->x());
+}
+
+TEST_F(WizardTest, GeometryFollowsThePixelRatio)
+{
+    make();
+    const QSize size = wizard->size();
+    const QRect next = wizard->pushNext->geometry();
+    const QRect lens = wizard->radioTULens->geometry();
+    tl::ScreenSource::setOverride({{QRect(0, 0, 2880, 1620), 144}});
+    make();
+    EXPECT_DOUBLE_EQ(wizard->dpiRatio(), 1.5);
+    EXPECT_EQ(wizard->size(), size * 1.5);
+    auto times15 = [](const QRect &r) {
+        auto s = [](int v) { return int(v * 1.5 + 0.5); };
+        return QRect(s(r.x()), s(r.y()), s(r.width()), s(r.height()));
+    };
+    EXPECT_EQ(wizard->pushNext->geometry(), times15(next));
+    EXPECT_EQ(wizard->radioTULens->geometry(), times15(lens));
+    EXPECT_EQ(wizard->widgetMonitorSel->geometry(), QRect(18, 39, 393, 240));
+}
+
+} // namespace
+
+namespace {
+
+// Every caption of the wizard fits its control in every language: a text that
+// the fixed geometry cuts is a defect the user sees.
+TEST_F(WizardTest, EveryTextFitsItsControlInEveryLanguage)
+{
+    tl::ScreenSource::setOverride(kTwoMonitors);
+    QStringList cut;
+    for (int id = 1; id <= LanguageTable::kLanguageCount; ++id) {
+        make(id, 1);
+        open();
+        for (int page = 0; page < 3; ++page) {
+            for (QWidget *w : wizard->findChildren<QWidget *>()) {
+                if (!w->isVisible() || w->objectName().isEmpty() || w->objectName().startsWith("qt_"))
+                    continue;
+                int need = 0;
+                if (auto *label = qobject_cast<QLabel *>(w)) {
+                    if (label->wordWrap() || label->text().isEmpty())
+                        continue;
+                    need = label->fontMetrics().horizontalAdvance(label->text());
+                } else if (auto *button = qobject_cast<QAbstractButton *>(w)) {
+                    need = button->sizeHint().width();
+                } else if (auto *group = qobject_cast<QGroupBox *>(w)) {
+                    need = group->fontMetrics().horizontalAdvance(group->title()) + 16;
+                } else if (auto *box = qobject_cast<QTextEdit *>(w)) {
+                    // The info boxes have no scroll bar: their text must fit in height.
+                    box->document()->setTextWidth(box->viewport()->width());
+                    const int tall = int(box->document()->size().height());
+                    if (tall > box->viewport()->height())
+                        cut << QString("%1/%2: %3 needs height %4 of %5")
+                                   .arg(LanguageTable::languageCode(id - 1), w->objectName())
+                                   .arg(page)
+                                   .arg(tall)
+                                   .arg(box->viewport()->height());
+                    continue;
+                } else {
+                    continue;
+                }
+                if (need > w->width())
+                    cut << QString("%1/%2: %3 needs %4 of %5")
+                               .arg(LanguageTable::languageCode(id - 1), w->objectName())
+                               .arg(page)
+                               .arg(need)
+                               .arg(w->width());
+            }
+            wizard->clickNext();
+        }
+    }
+    EXPECT_TRUE(cut.isEmpty()) << cut.join("\n").toStdString();
+}
+
+} // namespace

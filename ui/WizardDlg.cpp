@@ -1,0 +1,498 @@
+#include "ui/WizardDlg.h"
+
+#include "input/NqUtils.h"
+#include "settings/BrandProfile.h"
+#include "settings/ConfigFileRW.h"
+#include "settings/LanguageTable.h"
+#include "ui/DialogScale.h"
+#include "ui/MonitorSelWidget.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTextBlockFormat>
+#include <QTextCursor>
+#include <QTextEdit>
+
+namespace {
+// Keys of the language table, as 0-based indexes.
+int C(int key) { return key - 1; }
+int M(int key) { return key - 1; }
+int T(int key) { return key - 1; }
+
+constexpr int kLensCount = 4;      // 0..2 shown, 3 the hidden fourth model
+constexpr int kInfoLineHeight = 20;
+const char *const kInfoStyle = "background-color: rgb(240, 240, 240);";
+
+template <typename W>
+W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QString driverVersion()
+{
+    const QString v = QCoreApplication::applicationVersion();
+    return v.isEmpty() ? QString::fromLatin1(tl::kDriverVersion) : v;
+}
+} // namespace
+
+WizardDlg::WizardDlg(QWidget *parent, ConfigFileRW *settings, LanguageTable *language)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
+    , m_settings(settings)
+    , m_language(language)
+{
+    setObjectName("WizardDlg");
+    buildForm();
+    m_dpiRatio = DialogScale::pixelRatio();
+    qDebug() << "WizardDlg::WizardDlg(): m_dpiRatio =" << m_dpiRatio;
+    setFixedSize(DialogScale::scaled(width(), m_dpiRatio), DialogScale::scaled(height(), m_dpiRatio));
+    DialogScale::scaleChildren(this, m_dpiRatio);
+    DialogScale::applyLanguageFont(this, m_language);
+    for (QTextEdit *box : {textEditInfo, textEditInfo1, textEditInfo2, textEditInfo3, textEditInfo4})
+        box->setStyleSheet(kInfoStyle);
+    // Some styles size a group's title box to the measured text and then lose
+    // the last letter of a few titles; a little room at its end keeps them whole.
+    for (QGroupBox *group : findChildren<QGroupBox *>())
+        group->setStyleSheet("QGroupBox::title { padding-right: 4px; }");
+    applyBrandVisibility();
+    connectControls();
+}
+
+WizardDlg::~WizardDlg() = default;
+
+void WizardDlg::buildForm()
+{
+    resize(640, 474);
+    labelBanner = make<QLabel>(this, "labelBanner", 11, 8, 618, 90);
+    labelBanner->setPixmap(QPixmap(":/Corvane/vis"));
+    labelBanner->setScaledContents(true);
+
+    stackedWidget = make<QStackedWidget>(this, "stackedWidget", 11, 106, 618, 316);
+    page_1 = new QWidget;
+    page_1->setObjectName("page");
+    page_2 = new QWidget;
+    page_2->setObjectName("page_2");
+    page_3 = new QWidget;
+    page_3->setObjectName("page_3");
+    stackedWidget->addWidget(page_1);
+    stackedWidget->addWidget(page_2);
+    stackedWidget->addWidget(page_3);
+
+    // First page: two columns of groups.
+    groupLens = make<QGroupBox>(page_1, "groupLens", 0, 0, 320, 108);
+    radioTBLens = make<QRadioButton>(groupLens, "radioTBLens", 12, 24, 298, 22);
+    radioTALens = make<QRadioButton>(groupLens, "radioTALens", 12, 50, 298, 22);
+    radioTULens = make<QRadioButton>(groupLens, "radioTULens", 12, 76, 298, 22);
+    radioLens4 = make<QRadioButton>(groupLens, "radioLens4", 12, 76, 298, 22);
+    radioLens5 = make<QRadioButton>(groupLens, "radioLens5", 12, 76, 298, 22);
+
+    groupPen = make<QGroupBox>(page_1, "groupPen", 0, 116, 320, 82);
+    radioNormal = make<QRadioButton>(groupPen, "radioNormal", 12, 24, 298, 22);
+    radioPlus = make<QRadioButton>(groupPen, "radioPlus", 12, 50, 298, 22);
+
+    groupBasic = make<QGroupBox>(page_1, "groupBasic", 0, 206, 320, 108);
+    checkAutoStart = make<QCheckBox>(groupBasic, "checkAutoStart", 12, 24, 298, 22);
+    checkCelling = make<QCheckBox>(groupBasic, "checkCelling", 12, 50, 298, 22);
+    checkRear = make<QCheckBox>(groupBasic, "checkRear", 12, 76, 298, 22);
+
+    groupLanguage = make<QGroupBox>(page_1, "groupLanguage", 332, 0, 286, 108);
+    labelUse = make<QLabel>(groupLanguage, "labelUse", 12, 26, 130, 22);
+    labelUseL = make<QLabel>(groupLanguage, "labelUseL", 146, 26, 128, 22);
+    labelUseL->setEnabled(false);
+    labelSel = make<QLabel>(groupLanguage, "labelSel", 12, 66, 130, 22);
+    comboLanguage = make<QComboBox>(groupLanguage, "comboLanguage", 146, 63, 128, 28);
+
+    groupMonitor = make<QGroupBox>(page_1, "groupMonitor", 332, 116, 286, 198);
+    widgetMonitorSel = make<MonitorSelWidget>(groupMonitor, "widgetMonitorSel", 12, 26, 262, 160);
+
+    // The update area and the version labels belong to other brands' builds.
+    groupUpdate = make<QGroupBox>(page_1, "groupUpdate", 0, 230, 618, 84);
+    radioDefaultServer = make<QRadioButton>(groupUpdate, "radioDefaultServer", 12, 24, 260, 22);
+    radioOtherServer = make<QRadioButton>(groupUpdate, "radioOtherServer", 12, 50, 220, 22);
+    comboServerList = make<QComboBox>(groupUpdate, "comboServerList", 284, 48, 170, 26);
+    comboServerList->setEnabled(false);
+    pushUpdate = make<QPushButton>(groupUpdate, "pushUpdate", 464, 46, 84, 28);
+    textEditInfo = make<QTextEdit>(page_1, "textEditInfo", 0, 230, 618, 60);
+    textEditInfo->setEnabled(false);
+    labelHWVersion = make<QLabel>(page_1, "labelHWVersion", 0, 296, 320, 20);
+    labelSWVersion = make<QLabel>(page_1, "labelSWVersion", 332, 296, 286, 20);
+
+    // Second page: the way to the alignment view.
+    groupAdjust = make<QGroupBox>(page_2, "groupAdjust", 0, 0, 618, 314);
+    labelInfo1 = make<QLabel>(groupAdjust, "labelInfo1", 16, 28, 586, 4);
+    textEditInfo1 = make<QTextEdit>(groupAdjust, "textEditInfo1", 16, 34, 586, 72);
+    labelInfo2 = make<QLabel>(groupAdjust, "labelInfo2", 16, 112, 586, 4);
+    textEditInfo2 = make<QTextEdit>(groupAdjust, "textEditInfo2", 16, 118, 586, 72);
+    pushView = make<QPushButton>(groupAdjust, "pushView", 189, 220, 240, 40);
+
+    // Third page: the calibration methods.
+    groupCalib = make<QGroupBox>(page_3, "groupCalib", 0, 0, 618, 314);
+    labelInfo3 = make<QLabel>(groupCalib, "labelInfo3", 16, 30, 586, 40);
+    labelInfo3->setWordWrap(true);
+    pushAutoCalib = make<QPushButton>(groupCalib, "pushAutoCalib", 16, 84, 140, 86);
+    textEditInfo3 = make<QTextEdit>(groupCalib, "textEditInfo3", 166, 84, 436, 86);
+    labelInfo4 = make<QLabel>(groupCalib, "labelInfo4", 16, 176, 586, 4);
+    pushManualCalib = make<QPushButton>(groupCalib, "pushManualCalib", 16, 190, 140, 86);
+    textEditInfo4 = make<QTextEdit>(groupCalib, "textEditInfo4", 166, 190, 436, 86);
+    labelInfo5 = make<QLabel>(groupCalib, "labelInfo5", 16, 282, 586, 4);
+
+    for (QTextEdit *box : {textEditInfo, textEditInfo1, textEditInfo2, textEditInfo3, textEditInfo4}) {
+        box->setReadOnly(true);
+        box->setFrameShape(QFrame::NoFrame);
+        box->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        box->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        box->setTextInteractionFlags(Qt::NoTextInteraction);
+        box->setFocusPolicy(Qt::NoFocus);
+    }
+
+    pushPre = make<QPushButton>(this, "pushPre", 305, 432, 104, 30);
+    pushNext = make<QPushButton>(this, "pushNext", 415, 432, 104, 30);
+    pushCancel = make<QPushButton>(this, "pushCancel", 525, 432, 104, 30);
+    pushNext->setDefault(true);
+    pushNext->setAutoDefault(true);
+    pushPre->setAutoDefault(false);
+    pushCancel->setAutoDefault(false);
+}
+
+void WizardDlg::applyBrandVisibility()
+{
+    radioLens4->setVisible(tl::kBrand.wizardShowsExtraModels);
+    radioLens5->setVisible(tl::kBrand.wizardShowsExtraModels);
+    checkRear->setVisible(tl::kBrand.wizardShowsRear);
+    for (QWidget *w : std::initializer_list<QWidget *>{groupUpdate, textEditInfo, labelHWVersion, labelSWVersion})
+        w->setVisible(tl::kBrand.wizardShowsUpdateArea);
+}
+
+void WizardDlg::connectControls()
+{
+    connect(pushCancel, &QPushButton::clicked, this, &WizardDlg::clickCancel);
+    connect(pushPre, &QPushButton::clicked, this, &WizardDlg::clickPre);
+    connect(pushNext, &QPushButton::clicked, this, &WizardDlg::clickNext);
+    connect(pushUpdate, &QPushButton::clicked, this, &WizardDlg::clickUpdate);
+    connect(pushView, &QPushButton::clicked, this, &WizardDlg::clickView);
+    connect(pushAutoCalib, &QPushButton::clicked, this, &WizardDlg::clickAutoCalib);
+    connect(pushManualCalib, &QPushButton::clicked, this, &WizardDlg::clickManualCalib);
+    connect(radioTBLens, &QRadioButton::clicked, this, &WizardDlg::clickTBLens);
+    connect(radioTALens, &QRadioButton::clicked, this, &WizardDlg::clickTALens);
+    connect(radioTULens, &QRadioButton::clicked, this, &WizardDlg::clickTULens);
+    connect(radioLens4, &QRadioButton::clicked, this, &WizardDlg::clickLens4);
+    connect(radioLens5, &QRadioButton::clicked, this, &WizardDlg::clickLens5);
+    connect(radioDefaultServer, &QRadioButton::clicked, this, &WizardDlg::clickDefaultServer);
+    connect(radioOtherServer, &QRadioButton::clicked, this, &WizardDlg::clickOtherServer);
+    connect(checkAutoStart, &QCheckBox::clicked, this, &WizardDlg::clickAutoStart);
+    connect(checkCelling, &QCheckBox::clicked, this, &WizardDlg::clickCelling);
+    connect(checkRear, &QCheckBox::clicked, this, &WizardDlg::clickRear);
+    connect(comboLanguage, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &WizardDlg::changeLanguage);
+    connect(comboServerList, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &WizardDlg::changeServerList);
+    connect(widgetMonitorSel, &MonitorSelWidget::selChanged, this, &WizardDlg::changeMonitor);
+    connect(radioNormal, &QRadioButton::clicked, this, &WizardDlg::clickNormal);
+    connect(radioPlus, &QRadioButton::clicked, this, &WizardDlg::clickPlus);
+}
+
+// ---- stored values in range -------------------------------------------------
+
+int WizardDlg::storedLens() const
+{
+    const int v = m_settings->getLensSelect();
+    // An unknown model shows as the default one, ultra short throw.
+    return (v >= 0 && v < kLensCount) ? v : 2;
+}
+
+int WizardDlg::storedPen() const
+{
+    const int v = m_settings->getPenSelect();
+    return (v == 0 || v == 1) ? v : 0;
+}
+
+int WizardDlg::storedMonitor() const
+{
+    QList<QRect> monitors;
+    NqUtils::getWindowRectAll(monitors);
+    const int v = m_settings->getMonitor();
+    if (v >= 0 && v < monitors.size())
+        return v;
+    // The stored monitor is gone (fewer monitors than when it was chosen): the
+    // primary one.
+    return monitors.isEmpty() ? 0 : MonitorSelWidget::primaryIndex(monitors);
+}
+
+// ---- one opening ------------------------------------------------------------
+
+void WizardDlg::initialize(bool setupMode, int deviceCount, const QString &firmwareText, int modelType)
+{
+    Q_UNUSED(deviceCount)
+    Q_UNUSED(modelType)
+    // 1.
+    m_bSetupMode = setupMode;
+    m_sFirmware = firmwareText;
+    disconnect(comboLanguage, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+               &WizardDlg::changeLanguage);
+
+    // 2.
+    for (QTextEdit *box : {textEditInfo, textEditInfo1, textEditInfo2, textEditInfo3, textEditInfo4}) {
+        box->clear();
+        box->setFont(font());
+    }
+    comboLanguage->clear();
+
+    // 3.
+    const LanguageTable &l = *m_language;
+    setWindowTitle(l.configText(C(1)));
+    pushPre->setText(l.configText(C(11)));
+    pushPre->setEnabled(false);
+    pushNext->setText(l.configText(C(12)));
+    pushCancel->setText(l.configText(C(13)));
+    groupLens->setTitle(l.configText(C(25)));
+    radioTBLens->setText(l.configText(C(17)));
+    radioTALens->setText(l.configText(C(21)));
+    radioTULens->setText(l.configText(C(18)));
+    groupPen->setTitle(l.configText(C(32)));
+    radioNormal->setText(l.configText(C(33)));
+    radioPlus->setText(l.configText(C(34)));
+    groupBasic->setTitle(l.configText(C(4)));
+    checkAutoStart->setText(l.configText(C(5)));
+    checkCelling->setText(l.configText(C(19)));
+    checkRear->setText(l.configText(C(20)));
+    groupLanguage->setTitle(l.configText(C(22)));
+    labelUse->setText(l.configText(C(23)));
+    labelSel->setText(l.configText(C(24)));
+    groupUpdate->setTitle(l.configText(C(8)));
+    radioDefaultServer->setText(l.configText(C(9)));
+    radioOtherServer->setText(l.configText(C(10)));
+    pushUpdate->setText(l.configText(C(7)));
+    pushUpdate->setEnabled(false);
+    groupMonitor->setTitle(l.configText(C(31)));
+    groupAdjust->setTitle(l.configText(C(26)));
+    pushView->setText(l.trayText(T(2)));
+    groupCalib->setTitle(l.configText(C(27)));
+    labelInfo3->setText(l.messageText(M(11)));
+    pushAutoCalib->setText(l.configText(C(16)));
+    pushManualCalib->setText(l.configText(C(15)));
+
+    // 4. Stored values outside their ranges show a sensible choice.
+    QRadioButton *lens[kLensCount] = {radioTBLens, radioTALens, radioTULens, radioLens4};
+    lens[storedLens()]->setChecked(true);
+    (storedPen() == 1 ? radioPlus : radioNormal)->setChecked(true);
+    checkAutoStart->setChecked(m_settings->getStartProgram());
+    checkCelling->setChecked(m_settings->getCheckCeiling());
+    checkRear->setChecked(m_settings->getCheckRear());
+
+    // 5.
+    for (int i = 0; i < LanguageTable::kLanguageCount; ++i)
+        comboLanguage->addItem(l.languageName(i));
+    comboLanguage->setCurrentIndex(l.languageIndex());
+    labelUseL->setText(l.languageName(l.languageIndex()));
+
+    // 6.
+    labelSWVersion->setText("Driver Version : " + driverVersion());
+    labelHWVersion->setText("Firmware Version : " + m_sFirmware);
+
+    // 7.
+    fillInfoBox(textEditInfo1, l.messageText(M(9)));
+    fillInfoBox(textEditInfo2, l.messageText(M(10)));
+    fillInfoBox(textEditInfo3, l.messageText(M(13)));
+    fillInfoBox(textEditInfo4, l.messageText(M(12)));
+
+    // 8.
+    goToPage(0);
+    m_nLens = storedLens();
+    m_bCeiling = m_settings->getCheckCeiling();
+    m_bRear = m_settings->getCheckRear();
+    m_nPen = storedPen();
+    m_nMonitor = storedMonitor();
+
+    // 9. Once per dialog: the texts change with nothing but a restart.
+    if (m_language->isRightToLeft() && !m_bMirrored) {
+        for (QGroupBox *group : {groupLens, groupPen, groupBasic, groupLanguage, groupUpdate, groupAdjust, groupCalib})
+            mirrorForRightToLeft(group);
+        radioOtherServer->resize(radioDefaultServer->width(), radioOtherServer->height());
+        m_bMirrored = true;
+    }
+
+    // 10.
+    QList<QRect> monitors;
+    NqUtils::getWindowRectAll(monitors);
+    const bool chooseMonitor = monitors.size() > 1 && m_settings->getNumOfCamDevice() == 1;
+    groupMonitor->setVisible(chooseMonitor);
+    if (chooseMonitor)
+        widgetMonitorSel->initialize(m_language, m_nMonitor);
+
+    // 11.
+    connect(comboLanguage, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &WizardDlg::changeLanguage);
+
+    // Open in the middle of the primary screen: the hidden main window gives
+    // no place of its own.
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+void WizardDlg::fillInfoBox(QTextEdit *box, const QString &text)
+{
+    QTextCursor cursor(box->document());
+    QTextBlockFormat format;
+    format.setAlignment(Qt::AlignJustify);
+    format.setLineHeight(kInfoLineHeight, QTextBlockFormat::FixedHeight);
+    if (m_language->isRightToLeft())
+        format.setLayoutDirection(Qt::RightToLeft);
+    cursor.setBlockFormat(format);
+    cursor.insertText(text);
+}
+
+void WizardDlg::mirrorForRightToLeft(QGroupBox *group)
+{
+    group->setLayoutDirection(Qt::RightToLeft);
+    // The controls are placed by hand: mirror their places inside the group
+    // as a laid-out form would be.
+    const int w = group->width();
+    for (QWidget *child : group->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect g = child->geometry();
+        child->move(w - g.x() - g.width(), g.y());
+    }
+}
+
+int WizardDlg::page() const
+{
+    return stackedWidget->currentIndex();
+}
+
+void WizardDlg::goToPage(int page)
+{
+    stackedWidget->setCurrentIndex(page);
+    const LanguageTable &l = *m_language;
+    setWindowTitle(l.configText(C(page == 0 ? 1 : page == 1 ? 2 : 3)));
+    pushPre->setEnabled(page > 0);
+    pushNext->setText(l.configText(C(page == 2 ? 14 : 12)));
+}
+
+// ---- slots ------------------------------------------------------------------
+
+void WizardDlg::clickTBLens() { m_nLens = 0; }
+void WizardDlg::clickTALens() { m_nLens = 1; }
+void WizardDlg::clickTULens() { m_nLens = 2; }
+void WizardDlg::clickLens4() { m_nLens = 3; }
+void WizardDlg::clickLens5() {}
+void WizardDlg::clickNormal() { m_nPen = 0; }
+void WizardDlg::clickPlus() { m_nPen = 1; }
+void WizardDlg::clickCelling() { m_bCeiling = checkCelling->isChecked(); }
+void WizardDlg::clickRear() { m_bRear = checkRear->isChecked(); }
+void WizardDlg::changeMonitor(int index) { m_nMonitor = index; }
+void WizardDlg::clickUpdate() {}
+void WizardDlg::clickDefaultServer() {}
+void WizardDlg::clickOtherServer() {}
+void WizardDlg::changeServerList(int) {}
+
+void WizardDlg::clickAutoStart()
+{
+    m_settings->setStartProgram(checkAutoStart->isChecked());
+}
+
+void WizardDlg::changeLanguage(int index)
+{
+    if (index < 0 || index >= LanguageTable::kLanguageCount)
+        return;
+    qDebug() << "changeLanguage:" << m_settings->getLanguageId() << index + 1;
+    m_settings->setLanguageId(index + 1);
+    QMessageBox box(QMessageBox::Information, windowTitle(), m_language->messageText(M(21)), QMessageBox::Ok, this);
+    box.setFont(font());
+    box.exec();
+}
+
+void WizardDlg::clickView() { emit reStartDisplay(); }
+void WizardDlg::clickAutoCalib() { emit reStartACalibration(); }
+void WizardDlg::clickManualCalib() { emit reStartMCalibration(); }
+
+void WizardDlg::clickCancel()
+{
+    hide();
+    if (m_bSetupMode)
+        emit callClose();
+}
+
+void WizardDlg::reject()
+{
+    if (isVisible())
+        clickCancel();
+}
+
+void WizardDlg::closeEvent(QCloseEvent *event)
+{
+    // The frame's close button only hides the wizard.
+    event->accept();
+    hide();
+}
+
+bool WizardDlg::pendingDiffers() const
+{
+    return m_nLens != storedLens() || m_nMonitor != storedMonitor() || m_bCeiling != m_settings->getCheckCeiling()
+        || m_bRear != m_settings->getCheckRear() || m_nPen != storedPen();
+}
+
+void WizardDlg::applyPending()
+{
+    m_settings->setLensSelect(m_nLens);
+    m_settings->setCheckCeiling(m_bCeiling);
+    m_settings->setCheckRear(m_bRear);
+    m_settings->setPenSelect(m_nPen);
+    m_settings->setMonitor(m_nMonitor);
+    emit workingDoneFirm();
+}
+
+void WizardDlg::clickNext()
+{
+    const int current = page();
+    if (current == 0) {
+        if (m_bSetupMode) {
+            applyPending();
+        } else if (pendingDiffers()) {
+            QMessageBox box(QMessageBox::Information, windowTitle(), m_language->messageText(M(5)),
+                            QMessageBox::NoButton, this);
+            box.setObjectName("wizardChangeQuestion");
+            box.setFont(font());
+            QPushButton *finish = box.addButton(m_language->configText(C(14)), QMessageBox::AcceptRole);
+            QPushButton *cancel = box.addButton(m_language->configText(C(13)), QMessageBox::RejectRole);
+            box.setDefaultButton(finish);
+            box.exec();
+            if (box.clickedButton() == cancel)
+                return;
+            if (box.clickedButton() == finish)
+                applyPending();
+        }
+        goToPage(1);
+    } else if (current == 1) {
+        goToPage(2);
+    } else {
+        m_bSetupMode = false;
+        emit workingDoneFile();
+        hide();
+    }
+}
+
+void WizardDlg::clickPre()
+{
+    const int current = page();
+    if (current > 0)
+        goToPage(current - 1);
+}
+
+void WizardDlg::showEvent(QShowEvent *event)
+{
+    DialogScale::standAloneIfOwnerHidden(this);
+    QDialog::showEvent(event);
+}
