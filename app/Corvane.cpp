@@ -138,9 +138,7 @@ void Corvane::initialStart()
     m_settings->saveDeviceCount();
     // Without any way to inject input the board cannot move the desktop: say how
     // to enable it, once.
-    if (!m_control->injectionMessage().isEmpty())
-        m_tray->showMessage(QString::fromUtf8(tl::kBrand.productDisplayName), m_control->injectionMessage(),
-                            QSystemTrayIcon::Warning, 10000);
+    m_tray->showNotice(m_control->takeInjectionMessage());
     if (m_control->wizardPending()) {
         m_settings->setCheckCeiling(false);
         m_settings->setStartProgram(false);
@@ -192,8 +190,11 @@ void Corvane::handleResume()
 void Corvane::handleDisplayChange()
 {
     qDebug() << "Corvane::nativeEvent(): WM_DISPLAYCHANGE";
-    if (m_control)
+    if (m_control) {
         m_control->systemStateChange(esysDISPLAY_CHANGE, -1);
+        // Touches that can no longer be mapped to the board: said once.
+        m_tray->showNotice(m_control->takeInjectionMessage());
+    }
 }
 
 void Corvane::handleSessionEnd()

@@ -101,6 +101,18 @@ void CorvaneTray::refreshModeMarks()
     finger->setFont(mode == 1 ? bold : normal);
 }
 
+void CorvaneTray::showNotice(const QString &body)
+{
+    if (body.isEmpty())
+        return;
+    const QString title = QString::fromUtf8(tl::kBrand.productDisplayName);
+    qDebug() << "CorvaneTray::showNotice():" << body;
+    if (m_bTrayHost)
+        showMessage(title, body, Warning, 10000);
+    else if (!tl::sendDesktopNotification(title, body, true, 10000))
+        qDebug() << "CorvaneTray: no notification service:" << body;
+}
+
 void CorvaneTray::updateConnect(bool bConnect, bool bMessage, const QString &sDeviceName)
 {
     qDebug() << "CorvaneTray::updateConnect():" << bConnect << bMessage << sDeviceName;

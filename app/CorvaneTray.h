@@ -33,6 +33,9 @@ public:
     ~CorvaneTray() override;
 
     void updateConnect(bool bConnect, bool bMessage, const QString &sDeviceName);
+    // A warning about input injection, through the tray or, without a tray
+    // host, as a desktop notification; nothing for an empty text.
+    void showNotice(const QString &body);
     void refreshModeMarks();
 
     QAction *action(int index) const;

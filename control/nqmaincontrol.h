@@ -89,6 +89,10 @@ public:
     tl::input::InputInjection *injection() const { return m_injection.get(); }
     // What the user should be told when no input can be injected; empty when it can.
     QString injectionMessage() const { return m_sInjectionMessage; }
+    // The same for the user, from the language files, at most once per kind
+    // (touch input off; touches not mapped to the board's monitor); empty when
+    // there is nothing new to tell.
+    QString takeInjectionMessage();
     bool touchInjection() const { return m_bTouchInjection; }
     // The display rectangles and module count of the tracking path, from the
     // current monitors and settings.

@@ -74,12 +74,13 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
         connectTail();
         break;
     case esysDISPLAY_CHANGE: {
+        // Touch devices follow the monitors also while no module is connected.
+        m_injection->desktopChanged(&m_sInjectionMessage);
+        m_bTouchInjection = m_injection->touchInjectionAvailable();
         if (!m_bConnectionStatus)
             break;
         const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         GetMonitorInf();
-        m_injection->desktopChanged(&m_sInjectionMessage);
-        m_bTouchInjection = m_injection->touchInjectionAvailable();
         configureInjectorLayout();
         const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         if (after.right() == before.right() && after.bottom() == before.bottom())

@@ -1,6 +1,7 @@
 #include "input/InputInjection.h"
 
 #include "platform/InjectionFactory.h"
+#include "platform/linux/TouchMapping.h"
 
 #include <QDebug>
 
@@ -30,35 +31,108 @@ InputInjection::~InputInjection()
 
 std::unique_ptr<InputInjection> InputInjection::createForPlatform(CompanionLink *link, QString *userMessage)
 {
-    const InjectionSetup setup = defaultInjectionSetup();
-    InjectionChoice choice = createInjectionBackend(setup);
-    if (userMessage)
-        *userMessage = choice.userMessage;
-    auto injection = std::make_unique<InputInjection>(std::move(choice.backend), link);
+    auto injection = std::make_unique<InputInjection>(std::make_unique<NullInjectionBackend>(), link);
     injection->m_bPlatformBackend = true;
-    injection->m_platformDesktop = setup.desktop;
+    injection->rebuildPlatformBackend(true, userMessage);
     return injection;
 }
 
-bool InputInjection::desktopChanged(QString *userMessage)
+QList<QRect> InputInjection::boardRects() const
 {
-    if (!m_bPlatformBackend)
-        return false;
-    const InjectionSetup setup = defaultInjectionSetup();
-    if (setup.desktop == m_platformDesktop)
-        return false;
-    qDebug() << "InputInjection::desktopChanged():" << m_platformDesktop << "->" << setup.desktop;
+    QList<QRect> rects;
+    if (!m_bLayoutKnown)
+        return rects;  // the primary monitor until the controller chooses
+    const DisplayMap map = m_injector.displayMap();
+    rects << map.rect[0];
+    if (m_tracking.numModules() == 2)
+        rects << map.rect[1];
+    return rects;
+}
+
+bool InputInjection::rebuildPlatformBackend(bool force, QString *userMessage)
+{
+    InjectionSetup setup = defaultInjectionSetup();
     {
-        // The old device goes away with nothing down on it.
+        Lock lock(trackingMutex());
+        setup.board = boardRects();
+        m_injector.setDesktopSpace(
+            DesktopSpace::fromMonitors(setup.monitors, setup.session == InjectionSetup::Session::X11));
+    }
+    auto sameMonitors = [](const QList<MonitorInfo> &a, const QList<MonitorInfo> &b) {
+        if (a.size() != b.size())
+            return false;
+        for (int i = 0; i < a.size(); ++i)
+            if (a[i].geometry != b[i].geometry || a[i].nativeGeometry() != b[i].nativeGeometry() || a[i].name != b[i].name)
+                return false;
+        return true;
+    };
+    // Without a compositor (offscreen) one device spans the desktop whatever the board.
+    if (!force && setup.desktop == m_platformDesktop && sameMonitors(setup.monitors, m_platformMonitors) &&
+        (setup.board == m_platformBoard || !setup.managed))
+        return false;
+    if (!force)
+        qDebug() << "InputInjection::desktopChanged():" << m_platformDesktop << "->" << setup.desktop
+                 << "board" << m_platformBoard << "->" << setup.board;
+    {
+        // The old devices go away with nothing down on them.
         Lock lock(trackingMutex());
         m_injector.releaseAll();
     }
+    // The pinner of the old devices goes with them.
+    std::unique_ptr<OutputPinner> oldPinner = std::move(m_pinner);
     InjectionChoice choice = createInjectionBackend(setup);
     if (userMessage)
         *userMessage = choice.userMessage;
     replaceBackend(std::move(choice.backend));
+    oldPinner.reset();
+    m_pinner = std::move(choice.pinner);
     m_platformDesktop = setup.desktop;
+    m_platformMonitors = setup.monitors;
+    m_platformBoard = setup.board;
+    m_mappedOutputs = choice.mappedTo;
+    // Told once per run and kind; the log has every occurrence.
+    if (choice.notice == InjectionNotice::NoUinput && !m_bToldNoUinput) {
+        m_pendingNotice = choice.notice;
+        m_sNoticeDetail = choice.noticeDetail;
+    } else if (choice.notice == InjectionNotice::MappingFallback && !m_bToldFallback) {
+        m_pendingNotice = choice.notice;
+        m_sNoticeDetail = choice.noticeDetail;
+    }
     return true;
+}
+
+bool InputInjection::desktopChanged(QString *userMessage)
+{
+    if (!m_bPlatformBackend) {
+        Lock lock(trackingMutex());
+        m_injector.setDesktopSpace(DesktopSpace::current());
+        return false;
+    }
+    if (m_bLayoutSelected) {
+        // The board's rectangles follow the monitors they were chosen from.
+        const DisplayMap map = selectDisplayRects(m_nLayoutModules, m_nLayoutMonitor);
+        Lock lock(trackingMutex());
+        m_injector.setDisplayMap(map);
+    }
+    return rebuildPlatformBackend(false, userMessage);
+}
+
+InjectionNotice InputInjection::takeNotice(QString *detail)
+{
+    const InjectionNotice notice = m_pendingNotice;
+    if (detail)
+        *detail = m_sNoticeDetail;
+    if (notice == InjectionNotice::NoUinput)
+        m_bToldNoUinput = true;
+    if (notice == InjectionNotice::MappingFallback)
+        m_bToldFallback = true;
+    m_pendingNotice = InjectionNotice::None;
+    return notice;
+}
+
+QStringList InputInjection::mappedOutputs() const
+{
+    return m_mappedOutputs;
 }
 
 void InputInjection::replaceBackend(std::unique_ptr<InjectionBackend> backend)
@@ -89,12 +163,19 @@ void InputInjection::setScreenSize(int width, int height)
 
 void InputInjection::setDisplayLayout(const QRect &rect0, const QRect &rect1, int numModules)
 {
-    Lock lock(trackingMutex());
-    DisplayMap map;
-    map.rect[0] = rect0;
-    map.rect[1] = rect1;
-    m_injector.setDisplayMap(map);
-    m_tracking.setNumModules(numModules);
+    {
+        Lock lock(trackingMutex());
+        DisplayMap map;
+        map.rect[0] = rect0;
+        map.rect[1] = rect1;
+        m_injector.setDisplayMap(map);
+        m_tracking.setNumModules(numModules);
+        m_bLayoutSelected = false;
+        m_bLayoutKnown = true;
+    }
+    // Touch devices follow the board's monitors.
+    if (m_bPlatformBackend)
+        rebuildPlatformBackend(false, nullptr);
 }
 
 void InputInjection::selectDisplayLayout(int numModules, int monitorSetting)
@@ -103,6 +184,9 @@ void InputInjection::selectDisplayLayout(int numModules, int monitorSetting)
     // needs none of the tracking state.
     const DisplayMap map = selectDisplayRects(numModules, monitorSetting);
     setDisplayLayout(map.rect[0], map.rect[1], numModules);
+    m_nLayoutModules = numModules;
+    m_nLayoutMonitor = monitorSetting;
+    m_bLayoutSelected = true;
 }
 
 void InputInjection::setNumModules(int numModules)

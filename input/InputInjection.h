@@ -6,11 +6,16 @@
 #include "input/TrackingPath.h"
 #include "platform/CompanionLink.h"
 #include "platform/InjectionBackend.h"
+#include "platform/Screens.h"
 
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+
+namespace tl {
+class OutputPinner;
+}
 
 namespace tl::input {
 
@@ -39,11 +44,18 @@ public:
     static std::unique_ptr<InputInjection> createForPlatform(CompanionLink *link = nullptr,
                                                              QString *userMessage = nullptr);
 
-    // After a display change. A touch device's axes cover the desktop it was
-    // made for; when the monitors' bounding box changed, what is down comes up
-    // and the platform backend is chosen and created anew. No effect on an
+    // After a display change (also while no module is connected). The mouse
+    // path takes the new desktop at once. Touch devices cover the board's
+    // monitors they were made and pinned for: when the monitors or the board's
+    // rectangles changed, what is down comes up first, then the platform
+    // backend is chosen, created and pinned anew. No backend change on an
     // object made with a given backend. True when the backend was replaced.
     bool desktopChanged(QString *userMessage = nullptr);
+
+    // What the user should be told about injection, each kind at most once per
+    // run: NoUinput (detail: the uinput path) or MappingFallback (detail: the
+    // desktop). None when there is nothing new to tell.
+    InjectionNotice takeNotice(QString *detail = nullptr);
 
     // ---- Controller's thread -------------------------------------------------
 
@@ -99,12 +111,32 @@ public:
     int touchState(int i) const;
     int smoothingMode() const;
 
+    // The monitors the touch devices went to (log text per device).
+    QStringList mappedOutputs() const;
+
 private:
     void replaceBackend(std::unique_ptr<InjectionBackend> backend);
+    // Platform backends: builds and pins the backend for the current monitors
+    // and board, when they differ from what the current one was made for.
+    bool rebuildPlatformBackend(bool force, QString *userMessage);
+    QList<QRect> boardRects() const;
 
     std::unique_ptr<InjectionBackend> m_backend;
+    std::unique_ptr<OutputPinner> m_pinner;
     bool m_bPlatformBackend = false;
     QRect m_platformDesktop;
+    QList<MonitorInfo> m_platformMonitors;
+    QList<QRect> m_platformBoard;
+    QStringList m_mappedOutputs;
+    // The layout as the controller last chose it (-2: given as rectangles).
+    int m_nLayoutModules = 1;
+    int m_nLayoutMonitor = -1;
+    bool m_bLayoutSelected = false;
+    bool m_bLayoutKnown = false;
+    InjectionNotice m_pendingNotice = InjectionNotice::None;
+    QString m_sNoticeDetail;
+    bool m_bToldNoUinput = false;
+    bool m_bToldFallback = false;
     NullCompanionLink m_nullLink;
     TrackingPath m_tracking;
     TouchInjector m_injector;

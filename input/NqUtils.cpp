@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace NqUtils {
 
 namespace {
@@ -11,9 +13,12 @@ namespace {
 // Monitors in enumeration order, then ordered by left edge with the pairwise
 // exchange the display list has always used (equal left edges keep their order
 // relative to each other only as far as that exchange does).
-QList<QRect> enumerate()
+QList<QRect> enumerate(int *primary = nullptr)
 {
     const QList<tl::MonitorInfo> monitors = tl::ScreenSource::monitors();
+    // The primary monitor is the window system's primary (Qt's primaryScreen()),
+    // wherever it lies; it need not be the one at (0, 0).
+    int primaryAt = tl::ScreenSource::primaryIndex(monitors);
     QList<QRect> rects;
     for (int i = 0; i < monitors.size(); ++i) {
         // A screen's QRect already has inclusive edges: right() = x + width - 1.
@@ -22,8 +27,15 @@ QList<QRect> enumerate()
     }
     for (int i = 0; i + 1 < rects.size(); ++i)
         for (int j = i + 1; j < rects.size(); ++j)
-            if (rects[j].left() < rects[i].left())
+            if (rects[j].left() < rects[i].left()) {
                 rects.swapItemsAt(i, j);
+                if (primaryAt == i)
+                    primaryAt = j;
+                else if (primaryAt == j)
+                    primaryAt = i;
+            }
+    if (primary)
+        *primary = primaryAt;
     return rects;
 }
 
@@ -52,7 +64,8 @@ void getWindowRectAll(QList<QRect> &rects)
 
 void getMonitorRect(QRect &rect, int n)
 {
-    const QList<QRect> list = enumerate();
+    int primary = -1;
+    const QList<QRect> list = enumerate(&primary);
     rect = QRect();
     if (list.isEmpty())
         return;
@@ -61,12 +74,7 @@ void getMonitorRect(QRect &rect, int n)
         return;
     }
     if (n < 0 || n >= list.size()) {
-        for (const QRect &r : list)
-            if (r.topLeft() == QPoint(0, 0)) {
-                rect = r;
-                return;
-            }
-        rect = list[0];
+        rect = list[std::max(primary, 0)];
         return;
     }
     rect = list[n];
@@ -74,11 +82,9 @@ void getMonitorRect(QRect &rect, int n)
 
 int primaryMonitorIndex()
 {
-    const QList<QRect> list = enumerate();
-    for (int i = 0; i < list.size(); ++i)
-        if (list[i].left() == 0 && list[i].top() == 0)
-            return i;
-    return 0;
+    int primary = -1;
+    enumerate(&primary);
+    return std::max(primary, 0);
 }
 
 void getTargetSize(int w, int h, int &sizeA, int &sizeB)

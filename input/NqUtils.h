@@ -15,12 +15,13 @@ void getWindowRect(QRect rects[2]);
 void getWindowRectAll(QList<QRect> &rects);
 
 // The monitor at index n of the left-to-right list; with one monitor that one;
-// for an index outside the list the monitor at (0, 0), else the first. Null when
-// there is no monitor at all.
+// for an index outside the list the primary monitor (the window system's
+// primary; in a list without one, the monitor at (0, 0), else the first). Null
+// when there is no monitor at all.
 void getMonitorRect(QRect &rect, int n);
 
-// Index of the first monitor of the left-to-right list whose top-left corner is
-// (0, 0), or 0.
+// Index of the primary monitor in the left-to-right list (see getMonitorRect),
+// 0 when there is none.
 int primaryMonitorIndex();
 
 // Target sizes A and B of the calibration display for a screen of w x h.

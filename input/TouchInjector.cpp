@@ -34,14 +34,14 @@ TouchInjector::TouchInjector(InjectionBackend *backend, CompanionLink *link)
 {
     QRect primary;
     NqUtils::getMonitorRect(primary, -1);
-    m_nScreenWidth = primary.width();
-    m_nScreenHeight = primary.height();
+    setScreenSize(primary.width(), primary.height());
     for (int i = 0; i < kContactSlots; ++i) {
         m_records[i].pointerId = i;
         m_records[i].flags = kTouchFlagsHover;
         m_touchState[i] = TouchUp;
     }
     NqUtils::getWindowRect(m_map.rect);
+    m_space = DesktopSpace::current();
 }
 
 void TouchInjector::configure(int smoothingMode, double t, int historyMode)
@@ -55,6 +55,8 @@ void TouchInjector::setScreenSize(int width, int height)
 {
     m_nScreenWidth = width;
     m_nScreenHeight = height;
+    // Without any monitor list the screen is the whole desktop, from (0, 0).
+    m_screenSpace = DesktopSpace::fromMonitors({MonitorInfo(QRect(0, 0, width, height))});
 }
 
 bool TouchInjector::touchPath() const
@@ -491,9 +493,15 @@ void TouchInjector::sendMouse(int x, int y, int code)
     // A screen size of zero (no monitor known yet) has no absolute units.
     if (m_nScreenWidth <= 0 || m_nScreenHeight <= 0 || !m_backend)
         return;
+    const DesktopSpace &space = m_space.isEmpty() ? m_screenSpace : m_space;
+    // Absolute units of our pointer devices cover the whole desktop, not the
+    // primary monitor: the desktop pixel is converted to the window system's
+    // coordinates and then to units over the bounding box of all monitors, so
+    // that the pointer lands on that pixel on any monitor, at any origin.
     const QPoint s = m_map.toScreen(x, y);
-    int dx = static_cast<int>(float(s.x()) / float(m_nScreenWidth) * 65535.0f);
-    int dy = static_cast<int>(float(s.y()) / float(m_nScreenHeight) * 65535.0f);
+    const QPoint abs = space.toAbsolute(space.toNative(s));
+    int dx = abs.x();
+    int dy = abs.y();
     if (code == MousePress)
         m_lastPressPoint = QPoint(dx, dy);
     if (code == MouseDoubleTap) {

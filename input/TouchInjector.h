@@ -4,6 +4,7 @@
 #include "input/ContactSlots.h"
 #include "input/MousePointWindowCheck.h"
 #include "platform/CompanionLink.h"
+#include "platform/DesktopSpace.h"
 #include "platform/InjectionBackend.h"
 
 #include <QPoint>
@@ -38,8 +39,13 @@ public:
     int smoothingMode() const { return m_nSmoothingMode; }
     double smoothingT() const { return m_dT; }
 
-    // Absolute mouse units are normalised to this size.
+    // The screen size the controller chose; zero disables the mouse path (no
+    // monitor known yet).
     void setScreenSize(int width, int height);
+    // Where absolute mouse units land: the whole desktop in the window system's
+    // coordinates (taken from the monitors at construction).
+    void setDesktopSpace(const DesktopSpace &space) { m_space = space; }
+    const DesktopSpace &desktopSpace() const { return m_space; }
     void setDisplayMap(const DisplayMap &map) { m_map = map; }
     const DisplayMap &displayMap() const { return m_map; }
 
@@ -133,6 +139,8 @@ private:
     bool m_bTenContacts = false;
 
     DisplayMap m_map;
+    DesktopSpace m_space;
+    DesktopSpace m_screenSpace;
 };
 
 } // namespace tl::input

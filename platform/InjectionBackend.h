@@ -85,4 +85,11 @@ private:
     Kind m_kind;
 };
 
+// What the user should be told about injection, once.
+enum class InjectionNotice {
+    None,
+    NoUinput,        // nothing can inject: the uinput rule is missing
+    MappingFallback, // touch devices could not be pinned: the pointer stands in
+};
+
 } // namespace tl

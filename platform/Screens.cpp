@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMutex>
 #include <QScreen>
+#include <qpa/qplatformscreen.h>
 #include <optional>
 
 namespace tl {
@@ -24,8 +25,23 @@ QList<MonitorInfo> ScreenSource::monitors()
         return list;
     // Qt lists the primary screen first; the remaining order is the window
     // system's own, which is what "enumeration order" means here.
-    for (QScreen *screen : QGuiApplication::screens())
-        list.append({screen->geometry(), screen->logicalDotsPerInch()});
+    const QScreen *primary = QGuiApplication::primaryScreen();
+    for (QScreen *screen : QGuiApplication::screens()) {
+        MonitorInfo m;
+        m.geometry = screen->geometry();
+        m.logicalDpi = screen->logicalDotsPerInch();
+        m.primary = screen == primary;
+        // The platform screen's geometry is the window system's own: root
+        // pixels on X11, the compositor's logical layout on Wayland.
+        if (const QPlatformScreen *handle = screen->handle())
+            m.native = handle->geometry();
+        m.name = screen->name();
+        m.manufacturer = screen->manufacturer();
+        m.model = screen->model();
+        m.serial = screen->serialNumber();
+        m.physicalMm = screen->physicalSize();
+        list.append(m);
+    }
     return list;
 }
 
@@ -39,6 +55,17 @@ void ScreenSource::clearOverride()
 {
     QMutexLocker lock(&g_lock);
     g_override.reset();
+}
+
+int ScreenSource::primaryIndex(const QList<MonitorInfo> &list)
+{
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].primary)
+            return i;
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].geometry.topLeft() == QPoint(0, 0))
+            return i;
+    return list.isEmpty() ? -1 : 0;
 }
 
 } // namespace tl

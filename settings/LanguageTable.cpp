@@ -152,6 +152,7 @@ bool LanguageTable::loadLanguageData(int languageId, const QLocale &systemLocale
         m_sConfig = readGroup(file, "CONFIGURATION", "C", kConfigCount);
         m_sCalib = readGroup(file, "CALIBRATION WINDOW", "CW", kCalibCount);
         m_sMessage = readGroup(file, "MESSAGEBOX", "M", kMessageCount);
+        m_sDesktop = readGroup(file, "DESKTOP", "D", kDesktopCount);
     }
     {
         QSettings names(folder + QStringLiteral("/l_Idx"), QSettings::IniFormat);
@@ -206,6 +207,7 @@ QString LanguageTable::trayText(int index) const { return textAt(m_sTray, index)
 QString LanguageTable::configText(int index) const { return textAt(m_sConfig, index); }
 QString LanguageTable::calibText(int index) const { return textAt(m_sCalib, index); }
 QString LanguageTable::messageText(int index) const { return textAt(m_sMessage, index); }
+QString LanguageTable::desktopText(int index) const { return textAt(m_sDesktop, index); }
 QString LanguageTable::languageName(int index) const { return textAt(m_sLanguageName, index); }
 
 bool LanguageTable::isRightToLeft() const

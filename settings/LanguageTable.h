@@ -28,6 +28,10 @@ public:
     static constexpr int kConfigCount = 38;
     static constexpr int kCalibCount = 5;
     static constexpr int kMessageCount = 21;
+    // Group "DESKTOP", keys D1..D2: what the driver tells about the desktop
+    // (D1 touch input off: %1 is the uinput node; D2 touches not mapped to the
+    // board's monitor: %1 is the desktop).
+    static constexpr int kDesktopCount = 2;
 
     // Where the language files live: the embedded resources registered by
     // tl::initResources().
@@ -56,6 +60,7 @@ public:
     QString configText(int index) const;
     QString calibText(int index) const;
     QString messageText(int index) const;
+    QString desktopText(int index) const;
     QString languageName(int index) const;
 
     // 0-based row of the chosen language (6, English, until loaded).
@@ -77,6 +82,7 @@ public:
 
 private:
     static QString textAt(const QStringList &list, int index);
+    QStringList m_sDesktop;
 
     QStringList m_sTray;
     QStringList m_sConfig;

@@ -13,6 +13,8 @@ packages=(
   libevdev-dev                                 # the uinput backends
   libxtst-dev libx11-dev                       # the XTest pointer backend
   libxcb1-dev libxcb-keysyms1-dev libqt5x11extras5-dev   # companion link and hot key on X11
+  qtbase5-private-dev                          # monitors in the window system's own coordinates
+  libxi-dev libglib2.0-dev gsettings-desktop-schemas   # touch mapping: X11 matrix, GNOME output key
   umockdev libumockdev-dev                     # libusb and uinput tests against emulated device nodes
   libgtest-dev libgmock-dev libbenchmark-dev   # tests and benchmarks
   xvfb x11-utils xdotool trayer imagemagick    # process and tray tests: Xvfb, xdpyinfo, clicks, a tray, import

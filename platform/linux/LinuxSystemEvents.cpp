@@ -5,6 +5,7 @@
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
 #include <QDebug>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -46,6 +47,9 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
     }
     if (!m_bLogind)
         qDebug() << "LinuxSystemEvents: logind is not reachable; suspend and resume are not seen";
+    if (system.isConnected())
+        system.connect("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                       "PrepareForShutdown", this, SLOT(onPrepareForShutdown(bool)));
 
     if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::screenAdded, this, [this](QScreen *screen) {
@@ -55,8 +59,17 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
         connect(app, &QGuiApplication::screenRemoved, this, [this](QScreen *) { emit displayChanged(); });
         for (QScreen *screen : QGuiApplication::screens())
             watchScreen(screen);
-        connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) { emit sessionEnding(); },
+        // commitDataRequest is not an end: the X session manager (XSMP) asks for
+        // it at every save of the session, a checkpoint as much as a logout,
+        // and there is none on Wayland. The end itself comes as the session
+        // manager's "Die", which Qt turns into a Quit event for the
+        // application (seen by the filter below); on systemd-managed sessions
+        // (GNOME, Plasma, also on Wayland) as SIGTERM; at shutdown as logind's
+        // PrepareForShutdown.
+        connect(app, &QGuiApplication::commitDataRequest, this,
+                [](QSessionManager &) { qDebug() << "LinuxSystemEvents: session save requested (not an end)"; },
                 Qt::DirectConnection);
+        app->installEventFilter(this);
     }
 
     // Non-blocking at both ends: the handler must never stall in write(), and a
@@ -70,6 +83,7 @@ LinuxSystemEvents::LinuxSystemEvents(QObject *parent)
         sa.sa_flags = SA_RESTART;
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGHUP, &sa, nullptr);
     }
     if (g_signalPipe[0] >= 0) {
         m_signalNotifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
@@ -124,6 +138,28 @@ void LinuxSystemEvents::onPrepareForSleep(bool start)
         takeSleepDelay();
         emit resumed();
     }
+}
+
+void LinuxSystemEvents::onPrepareForShutdown(bool start)
+{
+    if (start)
+        endSession("logind PrepareForShutdown");
+}
+
+bool LinuxSystemEvents::eventFilter(QObject *watched, QEvent *event)
+{
+    // The application's own Exit never sends a Quit event (quit() ends the
+    // loop directly); one that reaches the application object comes from the
+    // platform: the session manager's end of the session.
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
+        endSession("session manager: end of the session");
+    return SystemEventSource::eventFilter(watched, event);
+}
+
+void LinuxSystemEvents::endSession(const char *why)
+{
+    qDebug() << "LinuxSystemEvents: session ends:" << why;
+    emit sessionEnding();
 }
 
 void LinuxSystemEvents::onSignalPipe()

@@ -69,6 +69,12 @@ UinputDevice::~UinputDevice()
     ::close(m_fd);
 }
 
+QString UinputDevice::devnode() const
+{
+    const char *node = libevdev_uinput_get_devnode(m_uidev);
+    return node ? QString::fromLocal8Bit(node) : QString();
+}
+
 bool UinputDevice::write(unsigned type, unsigned code, int value)
 {
     return libevdev_uinput_write_event(m_uidev, type, code, value) == 0;

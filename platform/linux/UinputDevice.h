@@ -41,6 +41,8 @@ public:
     ~UinputDevice() override;
 
     bool write(unsigned type, unsigned code, int value) override;
+    // /dev/input/eventN of the created device, empty when the kernel does not say.
+    QString devnode() const;
 
 private:
     UinputDevice(EvdevDescription description, libevdev_uinput *uidev, int fd);

@@ -16,9 +16,10 @@ constexpr int kMaxTrackingId = 65535;
 
 EvdevDescription UinputTouchBackend::describe(const TouchDeviceGeometry &geometry)
 {
-    EvdevDescription dev = newDriverDevice("Tesselink Driver touch");
+    EvdevDescription dev = newDriverDevice(geometry.name.constData());
     if (!dev)
         return dev;
+    libevdev_set_id_product(dev.get(), geometry.product);
     libevdev_enable_property(dev.get(), INPUT_PROP_DIRECT);
 
     libevdev_enable_event_type(dev.get(), EV_SYN);
@@ -66,6 +67,12 @@ UinputTouchBackend::UinputTouchBackend(std::unique_ptr<EvdevSink> sink, const To
     : m_sink(std::move(sink)), m_geometry(geometry)
 {
     std::fill(std::begin(m_trackingId), std::end(m_trackingId), -1);
+}
+
+QString UinputTouchBackend::devnode() const
+{
+    auto *device = dynamic_cast<UinputDevice *>(m_sink.get());
+    return device ? device->devnode() : QString();
 }
 
 void UinputTouchBackend::emitEvent(unsigned type, unsigned code, int value)

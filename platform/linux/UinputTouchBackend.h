@@ -14,6 +14,10 @@ struct TouchDeviceGeometry
 {
     QRect desktop;
     double unitsPerMm = 96.0 / 25.4;
+    // The device's identity: one board display may get a device of its own,
+    // told apart by the compositor through its name and product id.
+    QByteArray name = "Tesselink Driver touch";
+    quint16 product = 0x0F8C;
 };
 
 // The touch path's backend: a direct-touch multi-touch device (protocol B,
@@ -37,6 +41,9 @@ public:
 
     Kind kind() const override { return Kind::Touch; }
     QString name() const override { return QStringLiteral("uinput multi-touch"); }
+    // /dev/input/eventN of the created device; empty for a test sink.
+    QString devnode() const;
+    const TouchDeviceGeometry &geometry() const { return m_geometry; }
     bool injectTouch(const TouchRecord *records, int count) override;
     bool sendMouse(int, int, quint32) override { return false; }
 

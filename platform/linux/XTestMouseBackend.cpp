@@ -1,5 +1,7 @@
 #include "platform/linux/XTestMouseBackend.h"
 
+#include "platform/DesktopSpace.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -39,10 +41,9 @@ XTestMouseBackend::~XTestMouseBackend()
 
 int XTestMouseBackend::toPixel(int abs, int size)
 {
-    if (size <= 1)
-        return 0;
-    const long long a = std::clamp(abs, 0, 65535);
-    return static_cast<int>(a * (size - 1) / 65535);
+    // The same scaling as an absolute pointer device under X (libinput):
+    // value * size / (range + 1).
+    return DesktopSpace::decodeAxis(abs, size);
 }
 
 bool XTestMouseBackend::sendMouse(int absX, int absY, quint32 flags)

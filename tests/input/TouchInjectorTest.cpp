@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using tl::RecordingBackend;
 using tl::RecordingCompanionLink;
 using tl::TouchRecord;
@@ -65,8 +67,18 @@ protected:
         return out;
     }
 
+    // Absolute units of pixel v on a desktop `size` pixels wide: the units our
+    // pointer devices decode (value * size / 65536) back to that very pixel.
+    static int normalise(int v, int size)
+    {
+        const int abs = int(std::floor((v + 0.5) * 65536.0 / size));
+        EXPECT_EQ(abs * size / 65536, v);
+        return abs;
+    }
+
     static constexpr tl::WindowHandle kCompanion = 0x4201;
-    tltest::ScreenLayout screens{QRect(0, 0, 1920, 1080)};
+    // One monitor of sensor size, so that a sensor unit is a desktop pixel.
+    tltest::ScreenLayout screens{QRect(0, 0, 4800, 3000)};
     RecordingCompanionLink link;
     RecordingBackend *rec = nullptr;
     std::unique_ptr<InputInjection> inj;
@@ -254,11 +266,15 @@ TEST_F(InjectorFixture, MouseTouchShorterThanThreeReportsIsNoInput)
     // to the third one.
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].flags, 0x8003u);
-    EXPECT_EQ(calls[0].absX, 13721);   // 1005 of 4800 sensor units, on 0..65535
-    EXPECT_EQ(calls[0].absY, 21845);   // 1000 of 3000
+    // Pixel 1005 of a 4800-pixel desktop: floor(1005.5 * 65536 / 4800), which
+    // the pointer decodes back to 1005.
+    EXPECT_EQ(calls[0].absX, 13728);
+    EXPECT_EQ(calls[0].absX, normalise(1005, 4800));
+    EXPECT_EQ(calls[0].absY, normalise(1000, 3000));
     EXPECT_EQ(calls[1].flags, 0x8001u);
     EXPECT_EQ(calls[2].flags, 0x8001u);
-    EXPECT_EQ(calls[2].absX, 13789);   // 1010 of 4800
+    EXPECT_EQ(calls[2].absX, 13796);   // pixel 1010 of 4800
+    EXPECT_EQ(calls[2].absX, normalise(1010, 4800));
 }
 
 TEST_F(InjectorFixture, MouseCodesAndContactMessages)
@@ -273,7 +289,8 @@ TEST_F(InjectorFixture, MouseCodesAndContactMessages)
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front().flags, 0x8003u);
     EXPECT_EQ(calls.back().flags, 0x8004u);  // raw release: left up, no move
-    EXPECT_EQ(calls.back().absX, 13653);   // 1000 of 4800 sensor units, on 0..65535
+    EXPECT_EQ(calls.back().absX, 13660);   // pixel 1000 of 4800
+    EXPECT_EQ(calls.back().absX, normalise(1000, 4800));
 
     std::vector<std::pair<quint32, qintptr>> index1;
     for (const auto &p : link.posts()) {

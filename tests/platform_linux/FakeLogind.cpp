@@ -88,6 +88,14 @@ bool FakeLogind::sendPrepareForSleep(bool start)
     return QDBusConnection(m_connectionName).send(signal);
 }
 
+bool FakeLogind::sendPrepareForShutdown(bool start)
+{
+    QDBusMessage signal = QDBusMessage::createSignal("/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                                     "PrepareForShutdown");
+    signal << start;
+    return QDBusConnection(m_connectionName).send(signal);
+}
+
 bool FakeLogind::inhibitorReleased(int index) const
 {
     const int fd = m_manager->inhibitor(index).keptFd;

@@ -62,6 +62,7 @@ public:
 
     FakeLogindManager &manager() { return *m_manager; }
     bool sendPrepareForSleep(bool start);
+    bool sendPrepareForShutdown(bool start);
 
     // True once every copy of the descriptor handed out by the given Inhibit call
     // has been closed.

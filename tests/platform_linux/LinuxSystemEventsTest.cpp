@@ -218,3 +218,31 @@ TEST(UnixSignals, TwoSourcesAtOnceShareEachSignalWithoutStallingTheEventLoop)
     ASSERT_TRUE(waitFor([&] { return total() >= 2; }));
     EXPECT_EQ(total(), 2);
 }
+
+TEST_F(LogindTest, ShutdownEndsTheSessionOnceAndACancelledOneDoesNot)
+{
+    LinuxSystemEvents events;
+    QSignalSpy ending(&events, &LinuxSystemEvents::sessionEnding);
+    ASSERT_TRUE(logind.sendPrepareForShutdown(false));  // a shutdown that was cancelled
+    ASSERT_TRUE(logind.sendPrepareForShutdown(true));
+    ASSERT_TRUE(ending.count() > 0 || ending.wait(kWaitMs));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ending.count(), 1);
+}
+
+TEST(SessionManager, TheEndOfTheSessionIsAQuitEventToTheApplication)
+{
+    LinuxSystemEvents events;
+    QSignalSpy ending(&events, &LinuxSystemEvents::sessionEnding);
+    // What Qt's XSMP client does on the session manager's "Die".
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &quit);
+    EXPECT_EQ(ending.count(), 1);
+    // Events of other kinds, or to other objects, end nothing.
+    QObject other;
+    QEvent quitOther(QEvent::Quit);
+    QCoreApplication::sendEvent(&other, &quitOther);
+    QEvent update(QEvent::UpdateRequest);
+    QCoreApplication::sendEvent(QCoreApplication::instance(), &update);
+    EXPECT_EQ(ending.count(), 1);
+}

@@ -7,6 +7,7 @@
 #include "platform/Screens.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
+#include "platform/linux/TouchMapping.h"
 
 #include <linux/input.h>
 #include <linux/uinput.h>
@@ -345,5 +346,248 @@ TEST_F(EmulatedUinput, ADisplayChangeRebuildsTheTouchDeviceForTheNewDesktop)
         EXPECT_EQ(state.destroyed, 1);
         EXPECT_EQ(state.abs[ABS_MT_POSITION_X].maximum, 3839);
     }
+    tl::ScreenSource::clearOverride();
+}
+
+// ---- The mouse path over monitor layouts -------------------------------------
+
+namespace {
+
+struct Layout
+{
+    const char *name;
+    QList<tl::MonitorInfo> monitors;
+};
+
+// Where an absolute pointer's last position lands, as libinput scales it over
+// the bounding box of all monitors: value * size / (range + 1).
+QPoint landing(const std::vector<input_event> &events, const QRect &box)
+{
+    int ax = -1, ay = -1;
+    for (const input_event &e : events) {
+        if (e.type == EV_ABS && e.code == ABS_X)
+            ax = e.value;
+        if (e.type == EV_ABS && e.code == ABS_Y)
+            ay = e.value;
+    }
+    if (ax < 0 || ay < 0)
+        return QPoint(-100000, -100000);
+    return QPoint(box.left() + int(qint64(ax) * box.width() / 65536), box.top() + int(qint64(ay) * box.height() / 65536));
+}
+
+QList<Layout> mouseLayouts()
+{
+    using M = tl::MonitorInfo;
+    return {
+        {"1920x1080 + 1280x1024 side by side", {M(QRect(0, 0, 1920, 1080), 96, true), M(QRect(1920, 0, 1280, 1024))}},
+        {"secondary left of the primary", {M(QRect(0, 0, 1920, 1080), 96, true), M(QRect(-1280, 56, 1280, 1024))}},
+        {"three monitors",
+         {M(QRect(1920, 0, 1600, 900)), M(QRect(0, 0, 1920, 1080), 96, true), M(QRect(-1024, 200, 1024, 768))}},
+        {"vertical stacking", {M(QRect(0, 0, 1920, 1080), 96, true), M(QRect(320, 1080, 1280, 1024))}},
+    };
+}
+
+} // namespace
+
+TEST_F(EmulatedUinput, TheSensorCentreLandsOnTheCentrePixelOfEveryMonitorThroughThePointer)
+{
+    for (const Layout &layout : mouseLayouts()) {
+        tl::ScreenSource::setOverride(layout.monitors);
+        QRect box;
+        for (const tl::MonitorInfo &m : layout.monitors)
+            box = box.united(m.geometry);
+        QString error;
+        auto pointer = tl::UinputMouseBackend::create(QStringLiteral("/dev/uinput"), &error);
+        ASSERT_NE(pointer, nullptr) << error.toStdString();
+        tl::input::InputInjection inj(std::move(pointer));
+        for (int n = 0; n < layout.monitors.size(); ++n) {
+            // The board on the n-th monitor of the left-to-right list.
+            inj.selectDisplayLayout(1, n);
+            const QRect board = inj.displayMap().rect[0];
+            inj.setScreenSize(board.width(), board.height());
+            inj.resetTracking(0);
+            takeEvents();
+            const uint8_t centre[6] = {0x60, 0x09, 0xDC, 0x05, 100, 0};  // x 2400, y 1500
+            for (int k = 0; k < 4; ++k)
+                inj.trackingEntry(centre, 6, 0);
+            const QPoint expected(board.left() + board.width() / 2, board.top() + board.height() / 2);
+            EXPECT_EQ(landing(takeEvents(), box), expected) << layout.name << ", monitor " << n;
+            inj.trackingEntry(nullptr, 0, 0);
+            inj.trackingEntry(nullptr, 0, 0);
+        }
+    }
+    tl::ScreenSource::clearOverride();
+}
+
+TEST_F(EmulatedUinput, UnderAQtScaleFactorThePointerLandsOnTheWindowSystemPixel)
+{
+    // Qt keeps a screen's top-left corner and divides its size by the factor:
+    // the right-hand monitor is 2560 x 1440 pixels, 1280 x 720 for Qt.
+    tl::MonitorInfo left(QRect(0, 0, 1920, 1080), 96, true);
+    tl::MonitorInfo right(QRect(1920, 0, 1280, 720));
+    right.native = QRect(1920, 0, 2560, 1440);
+    tl::ScreenSource::setOverride({left, right});
+    QString error;
+    auto pointer = tl::UinputMouseBackend::create(QStringLiteral("/dev/uinput"), &error);
+    ASSERT_NE(pointer, nullptr) << error.toStdString();
+    tl::input::InputInjection inj(std::move(pointer));
+    inj.selectDisplayLayout(1, 1);
+    inj.setScreenSize(1280, 720);
+    inj.resetTracking(0);
+    const uint8_t centre[6] = {0x60, 0x09, 0xDC, 0x05, 100, 0};
+    for (int k = 0; k < 4; ++k)
+        inj.trackingEntry(centre, 6, 0);
+    // Logical (2560, 360) is pixel (1920 + 2 * 640, 2 * 360) of the window system.
+    const QPoint p = landing(takeEvents(), QRect(0, 0, 4480, 1440));
+    EXPECT_LE(std::abs(p.x() - 3200), 1);
+    EXPECT_LE(std::abs(p.y() - 720), 1);
+    tl::ScreenSource::clearOverride();
+}
+
+// ---- Touch devices pinned to the board's monitors ----------------------------
+
+namespace {
+
+struct RecordingPinner : tl::OutputPinner
+{
+    std::vector<tl::PinRequest> *requests;
+    bool refuse;
+    RecordingPinner(std::vector<tl::PinRequest> *r, bool no) : requests(r), refuse(no) {}
+    QString name() const override { return QStringLiteral("test pinner"); }
+    tl::PinResult pin(const tl::PinRequest &request) override
+    {
+        requests->push_back(request);
+        tl::PinResult r;
+        r.ok = !refuse;
+        r.where = request.outputs.value(0).name;
+        r.error = QStringLiteral("output unknown to the compositor");
+        return r;
+    }
+};
+
+} // namespace
+
+TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
+{
+    std::vector<tl::PinRequest> requests;
+    bool refuse = false;
+    tl::setInjectionSetupHook([&](tl::InjectionSetup &s) {
+        s.managed = true;
+        s.desktopKind = tl::DesktopKind::KdeWayland;
+        s.pinnerFactory = [&](tl::DesktopKind) { return std::make_unique<RecordingPinner>(&requests, refuse); };
+    });
+    tl::MonitorInfo laptop(QRect(0, 0, 1920, 1080), 96, true);
+    laptop.name = QStringLiteral("eDP-1");
+    tl::MonitorInfo projector(QRect(1920, 0, 1280, 800));
+    projector.name = QStringLiteral("HDMI-A-1");
+    projector.physicalMm = QSizeF(2560, 1600);  // a 3 m wide projection
+    tl::ScreenSource::setOverride({laptop, projector});
+
+    auto inj = tl::input::InputInjection::createForPlatform();
+    inj->selectDisplayLayout(1, 1);  // the board on the projector
+    ASSERT_TRUE(inj->touchInjectionAvailable());
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.back().outputs.value(0).name, QStringLiteral("HDMI-A-1"));
+    EXPECT_EQ(requests.back().area, QRect(1920, 0, 1280, 800));
+    EXPECT_EQ(inj->mappedOutputs(), QStringList{QStringLiteral("HDMI-A-1")});
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        // Units per millimetre of the projection: 1280 px over 2560 mm, rounded up to 1.
+        EXPECT_EQ(state.abs[ABS_MT_POSITION_X].maximum, 1279);
+        EXPECT_GE(state.abs[ABS_MT_POSITION_X].resolution, 1);
+        EXPECT_EQ(state.abs[ABS_MT_POSITION_X].fuzz, 0);
+    }
+    inj->resetTracking(0);
+    const uint8_t rec[6] = {0x60, 0x09, 0xDC, 0x05, 100, 0};
+    inj->trackingEntry(rec, 6, 0);
+    takeEvents();
+
+    // The projector goes away with the finger down; the board falls back to
+    // the primary, the contact comes up first, the new device is pinned there.
+    const size_t before = requests.size();
+    tl::ScreenSource::setOverride({laptop});
+    EXPECT_TRUE(inj->desktopChanged());
+    int ups = 0;
+    for (const input_event &e : takeEvents())
+        ups += e.type == EV_ABS && e.code == ABS_MT_TRACKING_ID && e.value == -1;
+    EXPECT_EQ(ups, 1);
+    EXPECT_EQ(requests.size(), before);  // one monitor: nothing to pin
+    EXPECT_TRUE(inj->touchInjectionAvailable());
+
+    // Back with an output the compositor refuses: the pointer stands in, the
+    // user is told once.
+    refuse = true;
+    tl::ScreenSource::setOverride({laptop, projector});
+    EXPECT_TRUE(inj->desktopChanged());
+    EXPECT_EQ(inj->backendKind(), tl::InjectionBackend::Kind::Mouse);
+    QString detail;
+    EXPECT_EQ(inj->takeNotice(&detail), tl::InjectionNotice::MappingFallback);
+    EXPECT_EQ(detail, QStringLiteral("KDE (Wayland)"));
+    tl::ScreenSource::setOverride({laptop});
+    inj->desktopChanged();
+    tl::ScreenSource::setOverride({laptop, projector});
+    inj->desktopChanged();
+    EXPECT_EQ(inj->takeNotice(), tl::InjectionNotice::None);
+
+    inj.reset();
+    tl::setInjectionSetupHook({});
+    tl::ScreenSource::clearOverride();
+}
+
+TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneOutput)
+{
+    std::vector<tl::PinRequest> requests;
+    tl::DesktopKind kind = tl::DesktopKind::GnomeWayland;
+    tl::setInjectionSetupHook([&](tl::InjectionSetup &s) {
+        s.managed = true;
+        s.desktopKind = kind;
+        s.pinnerFactory = [&](tl::DesktopKind) { return std::make_unique<RecordingPinner>(&requests, false); };
+    });
+    tl::MonitorInfo a(QRect(0, 0, 1920, 1080), 96, true);
+    a.name = QStringLiteral("DP-1");
+    tl::MonitorInfo b(QRect(1920, 0, 1920, 1080));
+    b.name = QStringLiteral("DP-2");
+    tl::ScreenSource::setOverride({a, b});
+    auto inj = tl::input::InputInjection::createForPlatform();
+    requests.clear();
+    inj->selectDisplayLayout(2, 0);
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].product, 0x0F8C);
+    EXPECT_EQ(requests[1].product, 0x0F8D);
+    EXPECT_EQ(requests[1].name, QByteArray("Tesselink Driver touch module 2"));
+    EXPECT_EQ(requests[1].outputs.value(0).name, QStringLiteral("DP-2"));
+
+    // A stroke across the seam: up on the left device, down on the right one.
+    inj->resetTracking(0);
+    inj->resetTracking(1);
+    inj->configure(2, 0.8, 1);  // raw
+    takeEvents();
+    auto send = [&](int x) {
+        const int m = x >= 4800 ? 1 : 0;
+        const int local = x - 4800 * m;
+        const uint8_t r[6] = {uint8_t(local), uint8_t(local >> 8), 0xDC, 0x05, 100, 0};
+        inj->trackingEntry(m == 0 ? r : nullptr, m == 0 ? 6 : 0, 0);
+        inj->trackingEntry(m == 1 ? r : nullptr, m == 1 ? 6 : 0, 1);
+    };
+    for (int x = 4500; x <= 5100; x += 100)
+        send(x);
+    int downs = 0, ups = 0;
+    for (const input_event &e : takeEvents())
+        if (e.type == EV_ABS && e.code == ABS_MT_TRACKING_ID)
+            (e.value >= 0 ? downs : ups) += 1;
+    EXPECT_EQ(downs, 2);
+    EXPECT_EQ(ups, 1);
+
+    // sway keeps one device over both displays: the stroke stays one contact.
+    kind = tl::DesktopKind::Sway;
+    requests.clear();
+    tl::ScreenSource::setOverride({b, a});  // same monitors, other order: a change
+    inj->desktopChanged();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].area, QRect(0, 0, 3840, 1080));
+    EXPECT_EQ(requests[0].outputs.size(), 2);
+
+    inj.reset();
+    tl::setInjectionSetupHook({});
     tl::ScreenSource::clearOverride();
 }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/DesktopSpace.h"
+#include "platform/InjectionBackend.h"
+#include "platform/linux/UinputTouchBackend.h"
+
+#include <QRect>
+#include <memory>
+#include <vector>
+
+namespace tl {
+
+// The touch path over one or two touch devices, each covering its own board
+// area in window-system coordinates. Positions come in Qt desktop coordinates
+// and are converted (Qt scale factors) before they reach a device. A contact
+// goes down on the device whose area holds it and stays there; when it moves
+// into another device's area it comes up on the first and goes down on the
+// second (the compositor sees two strokes: a contact cannot change devices).
+class BoardTouchBackend : public InjectionBackend
+{
+public:
+    struct Device
+    {
+        std::unique_ptr<UinputTouchBackend> backend;
+        QRect area;  // window-system coordinates
+    };
+
+    BoardTouchBackend(std::vector<Device> devices, const DesktopSpace &space);
+
+    Kind kind() const override { return Kind::Touch; }
+    QString name() const override;
+    bool injectTouch(const TouchRecord *records, int count) override;
+    bool sendMouse(int, int, quint32) override { return false; }
+
+    int deviceCount() const { return int(m_devices.size()); }
+    UinputTouchBackend *device(int i) const { return m_devices[size_t(i)].backend.get(); }
+    // True while any contact is down on any device.
+    bool anyContactDown() const;
+
+private:
+    int deviceAt(const QPoint &native) const;
+
+    std::vector<Device> m_devices;
+    DesktopSpace m_space;
+    int m_owner[10];
+    // Per-device scratch records of one frame (no allocation per cycle).
+    std::vector<std::array<TouchRecord, 20>> m_frame;
+    std::vector<int> m_frameCount;
+};
+
+} // namespace tl

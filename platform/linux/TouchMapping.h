@@ -1,0 +1,122 @@
+#pragma once
+
+#include "platform/Screens.h"
+
+#include <QByteArray>
+#include <QList>
+class QProcessEnvironment;
+#include <QRect>
+#include <QString>
+#include <array>
+#include <memory>
+
+namespace tl {
+
+// Which desktop decides where our touch devices go. Each maps an injected
+// touchscreen differently (see the README's table):
+// - X11: the device spans the root window; its Coordinate Transformation Matrix
+//   narrows it to the board's monitors.
+// - GNOME (Wayland and Xorg): mutter pins a touchscreen to one monitor through
+//   the `output` key of the device's GSettings path; unmatched, it goes to the
+//   laptop panel.
+// - KDE Wayland: KWin binds each touchscreen to one output (`outputName`).
+// - sway: the device spans the layout unless told map_to_output/map_to_region.
+// - weston and other Wayland compositors: nothing a client can set.
+enum class DesktopKind { X11, GnomeWayland, GnomeXorg, KdeWayland, Sway, Weston, OtherWayland };
+
+// From the Qt platform ("xcb", "wayland", ...) and the session's environment.
+DesktopKind detectDesktop(const QString &qtPlatform, const QProcessEnvironment &env);
+QString desktopName(DesktopKind kind);
+// True where one device can cover two board displays (X11 matrix, sway region).
+bool spansSeveralOutputs(DesktopKind kind);
+
+// One touch device to create: its name and product id, the window-system
+// rectangle its axes cover and the board monitor(s) it serves.
+struct TouchDevicePlan
+{
+    QByteArray name;
+    quint16 product = 0x0F8C;
+    QRect area;                   // window-system coordinates
+    QList<MonitorInfo> outputs;   // the monitors the area covers, left to right
+    double unitsPerMm = 96.0 / 25.4;
+};
+
+constexpr quint16 kTouchVendor = 0x16D0;
+constexpr quint16 kTouchProductBase = 0x0F8C;
+
+// The board's monitors (those holding the display rectangles, in Qt desktop
+// coordinates) -> the devices to create. One device over all board monitors
+// where the desktop allows it and they form one rectangle (a stroke across the
+// seam stays one contact); else one device per board monitor, each with its
+// own product id and a name that says which module it serves.
+// `fallbackUnitsPerMm` is used for a monitor without a physical size.
+QList<TouchDevicePlan> planTouchDevices(DesktopKind kind, const QList<MonitorInfo> &boardMonitors,
+                                        double fallbackUnitsPerMm);
+
+// The monitors that hold the given Qt rectangles (matched by geometry, else by
+// the centre of the rectangle); duplicates removed, left to right.
+QList<MonitorInfo> boardMonitorsOf(const QList<QRect> &rects, const QList<MonitorInfo> &monitors);
+
+// ---- X11: the device's Coordinate Transformation Matrix ----------------------
+
+// Row-major 3x3 matrix that maps the device's full range onto `area` of a root
+// window of `root` size, with the output's rotation (0, 90, 180, 270 degrees
+// counter-clockwise as RandR names them), as `xinput map-to-output` computes it.
+std::array<float, 9> coordinateMatrix(const QRect &area, const QSize &root, int rotation = 0);
+
+// ---- GNOME ------------------------------------------------------------------
+
+// "/org/gnome/desktop/peripherals/touchscreens/16d0:0f8c/".
+QString gnomeTouchscreenPath(quint16 vendor, quint16 product);
+constexpr const char *kGnomeTouchscreenSchema = "org.gnome.desktop.peripherals.touchscreen";
+
+// ---- KDE --------------------------------------------------------------------
+
+// "/org/kde/KWin/InputDevice/event5" for "/dev/input/event5"; empty when the
+// node does not name an event device.
+QString kwinDevicePath(const QString &devnode);
+
+// ---- sway (i3 IPC) ----------------------------------------------------------
+
+// "5840:3980:Tesselink_Driver_touch": decimal ids, the name with '_' for
+// spaces and anything outside printable ASCII, as sway builds it.
+QString swayIdentifier(quint16 vendor, quint16 product, const QByteArray &name);
+// One i3-ipc message: "i3-ipc", payload length, type (host byte order), payload.
+QByteArray i3IpcFrame(quint32 type, const QByteArray &payload);
+constexpr quint32 kI3IpcRunCommand = 0;
+constexpr int kI3IpcHeaderSize = 14;
+
+// ---- Pinning ----------------------------------------------------------------
+
+// What a pinner needs of one created device.
+struct PinRequest
+{
+    QString devnode;     // /dev/input/eventN
+    QByteArray name;
+    quint16 vendor = kTouchVendor;
+    quint16 product = kTouchProductBase;
+    QRect area;          // window-system coordinates
+    QList<MonitorInfo> outputs;
+};
+
+struct PinResult
+{
+    bool ok = false;
+    QString where;   // the monitor(s) the device went to, for the log
+    QString error;   // why not, for the log
+};
+
+// Pins a touch device to its board monitor(s) through one desktop's interface.
+class OutputPinner
+{
+public:
+    virtual ~OutputPinner() = default;
+    virtual QString name() const = 0;
+    virtual PinResult pin(const PinRequest &request) = 0;
+};
+
+// The pinner for a desktop; null where nothing can be pinned (weston, other
+// Wayland compositors).
+std::unique_ptr<OutputPinner> createPinner(DesktopKind kind);
+
+} // namespace tl
