@@ -58,7 +58,14 @@ CamDevCtrl::~CamDevCtrl()
     DeleteThread();
     Clock::sleepMs(500);
     // DeleteThread gives up after 1.5 s; the handles must outlive every loop.
-    waitForReceiveLoops();
+    if (!waitForReceiveLoops()) {
+        // A loop still reads through this object: nothing it uses may go. Its
+        // reads time out, so it ends; this is the last resort of a broken bus.
+        qDebug() << "CamDevCtrl::~CamDevCtrl(): a receive loop outlived its bound, waiting for it";
+        for (auto &w : m_watchers)
+            w.waitForFinished();
+    }
+    reapAbandoned();
     if (m_table[0].load()) {
         for (int i = 0; i < m_nNumDevice.load() && i < kMaxDevices; ++i)
             closeSlot(i, true, 500);
@@ -214,8 +221,12 @@ int CamDevCtrl::ResponseCommand(int cmd, int nDevNum)
             continue;
         }
         bool satisfied = false;
-        if (p.code == expected)
+        if (p.code == expected) {
             satisfied = expected != RES_ACK || (p.length >= 4 && payloadI32(p, 0) == cmd);
+            // A version too short to read is no answer.
+            if (expected == DAT_VERSION && !decodeVersion(p.payload, p.length))
+                satisfied = false;
+        }
         int maskResult = 0;
         handleResponsePacket(p, transferred, nDevNum, buf, &maskResult);
         if (satisfied) {
@@ -282,6 +293,7 @@ int CamDevCtrl::UpdateCameraInfo()
         m_bRecvStop = true;
         waitForReceiveLoops();
     }
+    reapAbandoned();
     for (int i = 0; i < kMaxDevices; ++i) {
         QMutexLocker lock(&sendMutex(i));
         DeviceSlot &s = m_slots[i];
@@ -397,6 +409,30 @@ void CamDevCtrl::closeSlot(int i, bool sendHandBack, int waitMs)
     QMutexLocker lock(&sendMutex(i));
     releaseSlotHandle(i);
     m_table[i].store(nullptr);
+}
+
+void CamDevCtrl::abandonSlot(int i)
+{
+    qDebug() << "CamDevCtrl: the receive loop of module" << i << "did not end within" << kLoopStopBoundMs
+             << "ms, the module is treated as gone";
+    QMutexLocker lock(&sendMutex(i));
+    m_table[i].store(nullptr);
+    if (m_slots[i].handle) {
+        m_abandoned[i] = std::move(m_slots[i].handle);
+        m_slots[i].calibrated = false;
+        std::memset(m_slots[i].serial, 0, sizeof m_slots[i].serial);
+    }
+}
+
+void CamDevCtrl::reapAbandoned()
+{
+    for (int i = 0; i < kMaxDevices; ++i) {
+        if (!m_abandoned[i] || isReceiving(i))
+            continue;
+        m_abandoned[i]->releaseInterface(2);
+        m_abandoned[i]->releaseInterface(3);
+        m_abandoned[i].reset();
+    }
 }
 
 void CamDevCtrl::releaseSlotHandle(int i)

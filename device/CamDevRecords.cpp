@@ -150,14 +150,22 @@ void CamDevCtrl::sendIicWrite(uint16_t address, uint8_t value, int nDevNum)
 
 void CamDevCtrl::flushRegisterWrites(int nDevNum)
 {
-    QMutexLocker lock(&m_regMutex[nDevNum]);
-    if (!m_regPending[nDevNum])
-        return;
-    for (const RegisterWrite &rw : m_regList[nDevNum]) {
+    // Lock order, everywhere: a module's send mutex, then its register queue.
+    // A response wait holds the send mutex when it meets a frame end; the queue
+    // is only ever taken inside it and never held while sending.
+    QMutexLocker send(&sendMutex(nDevNum));
+    std::vector<RegisterWrite> writes;
+    {
+        QMutexLocker lock(&m_regMutex[nDevNum]);
+        if (!m_regPending[nDevNum])
+            return;
+        writes = m_regList[nDevNum];
+        m_regPending[nDevNum] = false;
+    }
+    for (const RegisterWrite &rw : writes) {
         sendIicWrite(rw.address, rw.value, nDevNum);
         Clock::sleepMs(100);
     }
-    m_regPending[nDevNum] = false;
 }
 
 } // namespace tl
