@@ -19,12 +19,12 @@ namespace tl {
 
 using namespace codec;
 
-QRecursiveMutex &sendMutex(int nDevNum)
+std::recursive_mutex &sendMutex(int nDevNum)
 {
     // One per module index for the life of the process. Recursive: a response
     // wait holds it and may hand a DAT_IMGEND or DAT_AC_IMGEND to the image
     // receivers, which send (register writes, the next group) to the same module.
-    static QRecursiveMutex mutexes[CamDevCtrl::kMaxDevices];
+    static std::recursive_mutex mutexes[CamDevCtrl::kMaxDevices];
     return mutexes[nDevNum == 1 ? 1 : 0];
 }
 
@@ -71,7 +71,7 @@ CamDevCtrl::~CamDevCtrl()
             closeSlot(i, true, 500);
     }
     for (int i = 0; i < kMaxDevices; ++i) {
-        QMutexLocker lock(&sendMutex(i));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
         m_table[i].store(nullptr);
         m_slots[i].handle.reset();
     }
@@ -132,7 +132,7 @@ bool CamDevCtrl::SendCommand(const void *payload, int cmd, int len, int nDevNum,
     bool result = false;
     int maskNext = -1;
     {
-        QMutexLocker lock(&sendMutex(nDevNum));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
         UsbAccess::Handle *h = tableHandle(nDevNum);
         if (!h)
             return false;
@@ -180,7 +180,7 @@ bool CamDevCtrl::sendFragmented(int cmd, const uint8_t *payload, int len, int nD
         qDebug() << "CamDevCtrl::SendCommand(): payload too long to fragment" << len;
         return false;
     }
-    QMutexLocker lock(&sendMutex(nDevNum));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
     for (const PacketBuffer &piece : pieces) {
         UsbAccess::Handle *h = tableHandle(nDevNum);
         if (!h)
@@ -198,7 +198,7 @@ int CamDevCtrl::ResponseCommand(int cmd, int nDevNum)
     const int32_t expected = expectedAnswer(cmd);
     if (expected == 0 || !validIndex(nDevNum))
         return -1;
-    QMutexLocker lock(&sendMutex(nDevNum));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
     UsbAccess::Handle *h = tableHandle(nDevNum);
     if (!h)
         return -1;
@@ -295,7 +295,7 @@ int CamDevCtrl::UpdateCameraInfo()
     }
     reapAbandoned();
     for (int i = 0; i < kMaxDevices; ++i) {
-        QMutexLocker lock(&sendMutex(i));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
         DeviceSlot &s = m_slots[i];
         releaseSlotHandle(i);
         // A slot's record belongs to the module that held it; a new open reads it again.
@@ -342,7 +342,7 @@ int CamDevCtrl::UpdateCameraInfo()
                 std::memset(slot.serial, 0, sizeof slot.serial);
                 continue;
             }
-            QMutexLocker lock(&sendMutex(opened));
+            std::lock_guard<std::recursive_mutex> lock(sendMutex(opened));
             slot.handle = std::move(h);
             ++opened;
         }
@@ -367,7 +367,7 @@ bool CamDevCtrl::openDevices()
     const int count = std::min(m_nNumDevice.load(), int(kMaxDevices));
     for (int i = 0; i < count; ++i) {
         {
-            QMutexLocker lock(&sendMutex(i));
+            std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
             if (m_slots[i].handle) {
                 m_table[i].store(m_slots[i].handle.get());
                 qDebug() << "CamDevCtrl::openDevices():" << i << m_slots[i].handle.get();
@@ -406,7 +406,7 @@ void CamDevCtrl::closeSlot(int i, bool sendHandBack, int waitMs)
         SendCommand(nullptr, CMD_START_TRACKING, 0, i, true);
         Clock::sleepMs(waitMs);
     }
-    QMutexLocker lock(&sendMutex(i));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
     releaseSlotHandle(i);
     m_table[i].store(nullptr);
 }
@@ -415,7 +415,7 @@ void CamDevCtrl::abandonSlot(int i)
 {
     qDebug() << "CamDevCtrl: the receive loop of module" << i << "did not end within" << kLoopStopBoundMs
              << "ms, the module is treated as gone";
-    QMutexLocker lock(&sendMutex(i));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
     m_table[i].store(nullptr);
     if (m_slots[i].handle) {
         m_abandoned[i] = std::move(m_slots[i].handle);
@@ -467,8 +467,8 @@ bool CamDevCtrl::Close(int nDevNum)
 
 void CamDevCtrl::exchangeDeviceSlots()
 {
-    QMutexLocker lock0(&sendMutex(0));
-    QMutexLocker lock1(&sendMutex(1));
+    std::lock_guard<std::recursive_mutex> lock0(sendMutex(0));
+    std::lock_guard<std::recursive_mutex> lock1(sendMutex(1));
     std::swap(m_slots[0].calibrated, m_slots[1].calibrated);
     std::swap(m_slots[0].handle, m_slots[1].handle);
     char tmp[kSerialBytes];

@@ -1,15 +1,14 @@
 #pragma once
 
 #include <QFutureWatcher>
-#include <QMutex>
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QString>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "device/UsbAccess.h"
@@ -215,13 +214,13 @@ private:
     std::array<std::unique_ptr<UsbAccess::Handle>, kMaxDevices> m_abandoned;
 
     // Register write queues
-    mutable std::array<QMutex, kMaxDevices> m_regMutex;
+    mutable std::array<std::mutex, kMaxDevices> m_regMutex;
     std::array<std::vector<codec::RegisterWrite>, kMaxDevices> m_regList;
     std::array<bool, kMaxDevices> m_regPending{};
 
     // Auto-calibration image (always into module 0's buffer)
     enum class AcExpect { None, GroupEnd, PartEnd };
-    mutable QMutex m_acMutex;
+    mutable std::mutex m_acMutex;
     uint8_t m_acKind = 0;
     int m_acGroup = 0;
     std::vector<bool> m_acReceived;

@@ -28,7 +28,7 @@ const uint8_t *CamDevCtrl::frameBuffer(int nDevNum) const
 
 CamDevCtrl::AcStats CamDevCtrl::acStats() const
 {
-    QMutexLocker lock(&m_acMutex);
+    std::lock_guard<std::mutex> lock(m_acMutex);
     AcStats s = m_acStats;
     s.group = m_acGroup;
     return s;
@@ -132,7 +132,7 @@ void CamDevCtrl::sendAcImageRequest(uint8_t kind, int group, int nDevNum)
         return;
     }
     {
-        QMutexLocker lock(&m_acMutex);
+        std::lock_guard<std::mutex> lock(m_acMutex);
         if (group == 0) {
             std::fill(m_acReceived.begin(), m_acReceived.end(), false);
             m_acRuns.clear();
@@ -154,7 +154,7 @@ void CamDevCtrl::requestRun(int nDevNum)
     PieceRun run;
     uint8_t kind;
     {
-        QMutexLocker lock(&m_acMutex);
+        std::lock_guard<std::mutex> lock(m_acMutex);
         if (m_acRunIndex < 0 || m_acRunIndex >= static_cast<int>(m_acRuns.size()))
             return;
         run = m_acRuns[static_cast<size_t>(m_acRunIndex)];
@@ -175,7 +175,7 @@ void CamDevCtrl::ReceiveACProcHID(const PacketView &p, int bytesRead, int nDevNu
     int doneSize = 0;
 
     {
-        QMutexLocker lock(&m_acMutex);
+        std::lock_guard<std::mutex> lock(m_acMutex);
         // Image packets outside a transfer (late duplicates, a module that talks on
         // its own) must not touch the buffer a receiver may be reading.
         if (m_acExpect == AcExpect::None) {
