@@ -137,9 +137,15 @@ void CamDevCtrl::CreateRecvPacketThread()
     if (pool->maxThreadCount() < pool->activeThreadCount() + loops)
         pool->setMaxThreadCount(pool->activeThreadCount() + loops);
     const bool display = m_bDisplay.load();
-    m_watchers[0].setFuture(QtConcurrent::run(pool, [this, display] { RecvPacketProc(0, display); }));
-    if (m_nNumDevice.load() > 1)
-        m_watchers[1].setFuture(QtConcurrent::run(pool, [this, display] { RecvPacketProc(1, display); }));
+    for (int i = 0; i < loops; ++i) {
+        // A loop that outlived its bound (its module treated as gone) stays watched
+        // until it ends: the destructor waits for it, and no second loop starts.
+        if (isReceiving(i)) {
+            qDebug() << "CreateRecvPacketThread: module" << i << "still has its old loop, none started";
+            continue;
+        }
+        m_watchers[i].setFuture(QtConcurrent::run(pool, [this, display, i] { RecvPacketProc(i, display); }));
+    }
     qDebug() << "CreateRecvPacketThread:" << pool->activeThreadCount() << pool->maxThreadCount();
 }
 
