@@ -19,12 +19,12 @@ namespace tl {
 
 using namespace codec;
 
-QRecursiveMutex &sendMutex(int nDevNum)
+std::recursive_mutex &sendMutex(int nDevNum)
 {
     // One per module index for the life of the process. Recursive: a response
     // wait holds it and may hand a DAT_IMGEND or DAT_AC_IMGEND to the image
     // receivers, which send (register writes, the next group) to the same module.
-    static QRecursiveMutex mutexes[CamDevCtrl::kMaxDevices];
+    static std::recursive_mutex mutexes[CamDevCtrl::kMaxDevices];
     return mutexes[nDevNum == 1 ? 1 : 0];
 }
 
@@ -58,13 +58,20 @@ CamDevCtrl::~CamDevCtrl()
     DeleteThread();
     Clock::sleepMs(500);
     // DeleteThread gives up after 1.5 s; the handles must outlive every loop.
-    waitForReceiveLoops();
+    if (!waitForReceiveLoops()) {
+        // A loop still reads through this object: nothing it uses may go. Its
+        // reads time out, so it ends; this is the last resort of a broken bus.
+        qDebug() << "CamDevCtrl::~CamDevCtrl(): a receive loop outlived its bound, waiting for it";
+        for (auto &w : m_watchers)
+            w.waitForFinished();
+    }
+    reapAbandoned();
     if (m_table[0].load()) {
         for (int i = 0; i < m_nNumDevice.load() && i < kMaxDevices; ++i)
             closeSlot(i, true, 500);
     }
     for (int i = 0; i < kMaxDevices; ++i) {
-        QMutexLocker lock(&sendMutex(i));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
         m_table[i].store(nullptr);
         m_slots[i].handle.reset();
     }
@@ -126,7 +133,7 @@ bool CamDevCtrl::SendCommand(const void *payload, int cmd, int len, int nDevNum,
     bool result = false;
     int maskNext = -1;
     {
-        QMutexLocker lock(&sendMutex(nDevNum));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
         UsbAccess::Handle *h = tableHandle(nDevNum);
         if (!h)
             return false;
@@ -174,7 +181,7 @@ bool CamDevCtrl::sendFragmented(int cmd, const uint8_t *payload, int len, int nD
         qDebug() << "CamDevCtrl::SendCommand(): payload too long to fragment" << len;
         return false;
     }
-    QMutexLocker lock(&sendMutex(nDevNum));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
     for (const PacketBuffer &piece : pieces) {
         UsbAccess::Handle *h = tableHandle(nDevNum);
         if (!h)
@@ -192,7 +199,7 @@ int CamDevCtrl::ResponseCommand(int cmd, int nDevNum)
     const int32_t expected = expectedAnswer(cmd);
     if (expected == 0 || !validIndex(nDevNum))
         return -1;
-    QMutexLocker lock(&sendMutex(nDevNum));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
     UsbAccess::Handle *h = tableHandle(nDevNum);
     if (!h)
         return -1;
@@ -215,8 +222,12 @@ int CamDevCtrl::ResponseCommand(int cmd, int nDevNum)
             continue;
         }
         bool satisfied = false;
-        if (p.code == expected)
+        if (p.code == expected) {
             satisfied = expected != RES_ACK || (p.length >= 4 && payloadI32(p, 0) == cmd);
+            // A version too short to read is no answer.
+            if (expected == DAT_VERSION && !decodeVersion(p.payload, p.length))
+                satisfied = false;
+        }
         int maskResult = 0;
         handleResponsePacket(p, transferred, nDevNum, buf, &maskResult);
         if (satisfied) {
@@ -283,8 +294,9 @@ int CamDevCtrl::UpdateCameraInfo()
         m_bRecvStop = true;
         waitForReceiveLoops();
     }
+    reapAbandoned();
     for (int i = 0; i < kMaxDevices; ++i) {
-        QMutexLocker lock(&sendMutex(i));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
         DeviceSlot &s = m_slots[i];
         releaseSlotHandle(i);
         // A slot's record belongs to the module that held it; a new open reads it again.
@@ -331,7 +343,7 @@ int CamDevCtrl::UpdateCameraInfo()
                 std::memset(slot.serial, 0, sizeof slot.serial);
                 continue;
             }
-            QMutexLocker lock(&sendMutex(opened));
+            std::lock_guard<std::recursive_mutex> lock(sendMutex(opened));
             slot.handle = std::move(h);
             ++opened;
         }
@@ -356,7 +368,7 @@ bool CamDevCtrl::openDevices()
     const int count = std::min(m_nNumDevice.load(), int(kMaxDevices));
     for (int i = 0; i < count; ++i) {
         {
-            QMutexLocker lock(&sendMutex(i));
+            std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
             if (m_slots[i].handle) {
                 m_table[i].store(m_slots[i].handle.get());
                 qDebug() << "CamDevCtrl::openDevices():" << i << m_slots[i].handle.get();
@@ -395,9 +407,33 @@ void CamDevCtrl::closeSlot(int i, bool sendHandBack, int waitMs)
         SendCommand(nullptr, CMD_START_TRACKING, 0, i, true);
         Clock::sleepMs(waitMs);
     }
-    QMutexLocker lock(&sendMutex(i));
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
     releaseSlotHandle(i);
     m_table[i].store(nullptr);
+}
+
+void CamDevCtrl::abandonSlot(int i)
+{
+    qDebug() << "CamDevCtrl: the receive loop of module" << i << "did not end within" << kLoopStopBoundMs
+             << "ms, the module is treated as gone";
+    std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
+    m_table[i].store(nullptr);
+    if (m_slots[i].handle) {
+        m_abandoned[i] = std::move(m_slots[i].handle);
+        m_slots[i].calibrated = false;
+        std::memset(m_slots[i].serial, 0, sizeof m_slots[i].serial);
+    }
+}
+
+void CamDevCtrl::reapAbandoned()
+{
+    for (int i = 0; i < kMaxDevices; ++i) {
+        if (!m_abandoned[i] || isReceiving(i))
+            continue;
+        m_abandoned[i]->releaseInterface(2);
+        m_abandoned[i]->releaseInterface(3);
+        m_abandoned[i].reset();
+    }
 }
 
 void CamDevCtrl::releaseSlotHandle(int i)
@@ -432,8 +468,8 @@ bool CamDevCtrl::Close(int nDevNum)
 
 void CamDevCtrl::exchangeDeviceSlots()
 {
-    QMutexLocker lock0(&sendMutex(0));
-    QMutexLocker lock1(&sendMutex(1));
+    std::lock_guard<std::recursive_mutex> lock0(sendMutex(0));
+    std::lock_guard<std::recursive_mutex> lock1(sendMutex(1));
     std::swap(m_slots[0].calibrated, m_slots[1].calibrated);
     std::swap(m_slots[0].handle, m_slots[1].handle);
     char tmp[kSerialBytes];

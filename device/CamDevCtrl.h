@@ -1,15 +1,14 @@
 #pragma once
 
 #include <QFutureWatcher>
-#include <QMutex>
 #include <QObject>
-#include <QRecursiveMutex>
 #include <QString>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "device/UsbAccess.h"
@@ -44,6 +43,12 @@ public:
     static constexpr uint8_t kEpFrames = codec::kEpFrames;    // alignment frame stream
     static constexpr int kResponsePackets = 60;   // packets a response wait looks at
     static constexpr int kSerialBytes = 256;
+    // The longest the controller's thread waits for receive loops to end (driver
+    // time). A loop ends within it on its own: its reads time out after 1 s and
+    // the frame drain after a stop is cut at kDrainBoundMs. A loop still running
+    // after it has a module that no longer answers: the module is treated as gone.
+    static constexpr int kLoopStopBoundMs = 4000;
+    static constexpr int kDrainBoundMs = 1500;
 
     // `settings` is read for module 0's firmware version text (mask support);
     // `usb` is the bus (libusb or emulated) and must outlive this object.
@@ -79,9 +84,11 @@ public:
     bool displayMode() const { return m_bDisplay.load(); }
     // True while a receive loop of the module has not ended.
     bool isReceiving(int nDevNum) const;
-    // Waits until every receive loop has ended (the stop flag must be set first,
-    // or the loops run on). Used before a handle is closed.
-    void waitForReceiveLoops();
+    // Waits until every receive loop has ended, at most kLoopStopBoundMs of driver
+    // time (the stop flag must be set first, or the loops run on). False when a
+    // loop still runs: its module is then treated as gone (no more sends, its
+    // handle is set aside, never closed under the loop's read).
+    bool waitForReceiveLoops();
     // Tracking payloads go here (may be null: tracking packets are then dropped).
     // Set it while the loops are stopped.
     void setTrackingSink(TrackingSink *sink) { m_trackingSink.store(sink); }
@@ -103,6 +110,8 @@ public:
     std::vector<codec::RegisterWrite> pendingRegisterWrites(int nDevNum) const;
 
     // ---- Image and mask transfer ------------------------------------------------
+    // The GUI thread asks for the next frame once it has taken the last one
+    // shown: until then a frame that arrives is not handed over.
     void requestFrame(int nDevNum);
     void sendAcImageRequest(uint8_t kind, int group, int nDevNum);
     void request_get_mask(int part);
@@ -152,6 +161,11 @@ private:
     bool validIndex(int nDevNum) const { return nDevNum >= 0 && nDevNum < kMaxDevices; }
     UsbAccess::Handle *tableHandle(int nDevNum) const;
     void closeSlot(int i, bool sendHandBack, int waitMs);
+    // A loop of module i outlived the wait: stop sending to it and keep its handle
+    // (unclosed) until the loop has ended.
+    void abandonSlot(int i);
+    void reapAbandoned();
+    void sendFrameRequest(int nDevNum);
     // Releases both interfaces and closes slot i's handle; the caller holds the slot's send mutex.
     void releaseSlotHandle(int i);
     bool versionExchange(int nDevNum);
@@ -194,15 +208,20 @@ private:
     std::array<std::vector<uint8_t>, kMaxDevices> m_frameBuf;
     std::atomic<int> m_frameSize{0};
     std::array<std::atomic<bool>, kMaxDevices> m_frameComplete{};
+    // What the GUI thread was handed (sigNewFrame), kept apart from the buffer the
+    // loop fills; m_frameShown is set until the GUI thread asks for the next frame.
+    std::array<std::vector<uint8_t>, kMaxDevices> m_shownBuf;
+    std::array<std::atomic<bool>, kMaxDevices> m_frameShown{};
+    std::array<std::unique_ptr<UsbAccess::Handle>, kMaxDevices> m_abandoned;
 
     // Register write queues
-    mutable std::array<QMutex, kMaxDevices> m_regMutex;
+    mutable std::array<std::mutex, kMaxDevices> m_regMutex;
     std::array<std::vector<codec::RegisterWrite>, kMaxDevices> m_regList;
     std::array<bool, kMaxDevices> m_regPending{};
 
     // Auto-calibration image (always into module 0's buffer)
     enum class AcExpect { None, GroupEnd, PartEnd };
-    mutable QMutex m_acMutex;
+    mutable std::mutex m_acMutex;
     uint8_t m_acKind = 0;
     int m_acGroup = 0;
     std::vector<bool> m_acReceived;

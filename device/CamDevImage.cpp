@@ -9,6 +9,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -27,7 +28,7 @@ const uint8_t *CamDevCtrl::frameBuffer(int nDevNum) const
 
 CamDevCtrl::AcStats CamDevCtrl::acStats() const
 {
-    QMutexLocker lock(&m_acMutex);
+    std::lock_guard<std::mutex> lock(m_acMutex);
     AcStats s = m_acStats;
     s.group = m_acGroup;
     return s;
@@ -39,6 +40,13 @@ void CamDevCtrl::requestFrame(int nDevNum)
 {
     if (!validIndex(nDevNum))
         return;
+    // The last frame handed over has been taken: the next may be written.
+    m_frameShown[nDevNum] = false;
+    sendFrameRequest(nDevNum);
+}
+
+void CamDevCtrl::sendFrameRequest(int nDevNum)
+{
     SendCommand(nullptr, CMD_SENDFRM_MONO, 0, nDevNum, false);
     m_frameTimer[nDevNum] = Clock::nowMs();
 }
@@ -95,9 +103,21 @@ void CamDevCtrl::ReceiveImgProcHID(const PacketView &p, int bytesRead, int nDevN
     if (p.code == DAT_IMGEND) {
         // Register writes go out between frames, never between the pieces of one.
         flushRegisterWrites(nDevNum);
-        emit sigNewFrame(m_frameBuf[nDevNum].data(), m_frameSize.load(), nDevNum);
         m_frameComplete[nDevNum] = true;
         m_frameTimer[nDevNum] = -1;
+        // The GUI thread copies the handed-over frame when its event loop gets to
+        // it; the loop goes on filling m_frameBuf meanwhile, so the frame is handed
+        // over in a buffer of its own, written only after the GUI asked again.
+        if (m_frameShown[nDevNum].exchange(true)) {
+            qDebug() << "ReceiveImgProcHID: the last frame not taken yet, this one dropped, nDevNum =" << nDevNum;
+            return;
+        }
+        const int size = std::clamp(m_frameSize.load(), 0, kFrameBufferBytes);
+        std::vector<uint8_t> &shown = m_shownBuf[nDevNum];
+        if (shown.size() < static_cast<size_t>(kFrameBufferBytes))
+            shown.assign(kFrameBufferBytes, 0);
+        std::memcpy(shown.data(), m_frameBuf[nDevNum].data(), static_cast<size_t>(size));
+        emit sigNewFrame(shown.data(), size, nDevNum);
         return;
     }
     qDebug().noquote() << QString::asprintf("ReceiveImgProcHID : NOT CMD[%x] =============================", p.code);
@@ -112,7 +132,7 @@ void CamDevCtrl::sendAcImageRequest(uint8_t kind, int group, int nDevNum)
         return;
     }
     {
-        QMutexLocker lock(&m_acMutex);
+        std::lock_guard<std::mutex> lock(m_acMutex);
         if (group == 0) {
             std::fill(m_acReceived.begin(), m_acReceived.end(), false);
             m_acRuns.clear();
@@ -134,7 +154,7 @@ void CamDevCtrl::requestRun(int nDevNum)
     PieceRun run;
     uint8_t kind;
     {
-        QMutexLocker lock(&m_acMutex);
+        std::lock_guard<std::mutex> lock(m_acMutex);
         if (m_acRunIndex < 0 || m_acRunIndex >= static_cast<int>(m_acRuns.size()))
             return;
         run = m_acRuns[static_cast<size_t>(m_acRunIndex)];
@@ -155,7 +175,7 @@ void CamDevCtrl::ReceiveACProcHID(const PacketView &p, int bytesRead, int nDevNu
     int doneSize = 0;
 
     {
-        QMutexLocker lock(&m_acMutex);
+        std::lock_guard<std::mutex> lock(m_acMutex);
         // Image packets outside a transfer (late duplicates, a module that talks on
         // its own) must not touch the buffer a receiver may be reading.
         if (m_acExpect == AcExpect::None) {
@@ -186,8 +206,11 @@ void CamDevCtrl::ReceiveACProcHID(const PacketView &p, int bytesRead, int nDevNu
             }
             if (piece.totalSize > 0 && piece.totalSize <= kFrameBufferBytes)
                 m_acSize = piece.totalSize;
-            if (PacketToImage16HID(buf.data(), m_frameBuf[0].data(), m_frameBuf[0].size(), bytesRead) == 0)
+            // Only a piece copied whole is received; a short transfer is asked for again.
+            if (PacketToImage16HID(buf.data(), m_frameBuf[0].data(), m_frameBuf[0].size(), bytesRead) == 0) {
                 ++m_acStats.refused;
+                return;
+            }
             if (piece.index <= kAcPieces - 1)
                 m_acReceived[static_cast<size_t>(piece.index)] = true;
             return;
@@ -215,14 +238,13 @@ void CamDevCtrl::ReceiveACProcHID(const PacketView &p, int bytesRead, int nDevNu
                 qDebug() << "ReceiveACProcHID: resent piece refused -" << pieceErrorText(err);
                 return;
             }
+            // A resent piece counts only when it came whole and was placed.
+            if (bytesRead < kPacketSize || !placePiece(piece, m_frameBuf[0].data(), m_frameBuf[0].size())) {
+                ++m_acStats.refused;
+                return;
+            }
             if (piece.index <= kAcPieces - 1)
                 m_acReceived[static_cast<size_t>(piece.index)] = true;
-            if (m_acRunIndex < static_cast<int>(m_acRuns.size())) {
-                const PieceRun &run = m_acRuns[static_cast<size_t>(m_acRunIndex)];
-                if (piece.index >= run.first && piece.index <= run.last &&
-                    !placePiece(piece, m_frameBuf[0].data(), m_frameBuf[0].size()))
-                    ++m_acStats.refused;
-            }
             return;
         }
         case DAT_AC_IMAGE_PART_END:

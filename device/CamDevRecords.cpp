@@ -112,7 +112,7 @@ void CamDevCtrl::addGainRegisters(uint16_t gain, int nDevNum)
 {
     if (!validIndex(nDevNum))
         return;
-    QMutexLocker lock(&m_regMutex[nDevNum]);
+    std::lock_guard<std::mutex> lock(m_regMutex[nDevNum]);
     std::vector<RegisterWrite> &list = m_regList[nDevNum];
     list.clear();
     for (const RegisterWrite &rw : gainRegisters(gain))
@@ -124,7 +124,7 @@ std::vector<RegisterWrite> CamDevCtrl::pendingRegisterWrites(int nDevNum) const
 {
     if (!validIndex(nDevNum))
         return {};
-    QMutexLocker lock(&m_regMutex[nDevNum]);
+    std::lock_guard<std::mutex> lock(m_regMutex[nDevNum]);
     return m_regPending[nDevNum] ? m_regList[nDevNum] : std::vector<RegisterWrite>{};
 }
 
@@ -137,7 +137,7 @@ void CamDevCtrl::sendIicWrite(uint16_t address, uint8_t value, int nDevNum)
     buildPacket(CMD_IIC_WR, payload.data(), kRegisterWriteSize, buf);
     bool traced = false;
     {
-        QMutexLocker lock(&sendMutex(nDevNum));
+        std::lock_guard<std::recursive_mutex> lock(sendMutex(nDevNum));
         UsbAccess::Handle *h = tableHandle(nDevNum);
         if (h) {
             hid_SendPacket(h, buf);
@@ -150,14 +150,22 @@ void CamDevCtrl::sendIicWrite(uint16_t address, uint8_t value, int nDevNum)
 
 void CamDevCtrl::flushRegisterWrites(int nDevNum)
 {
-    QMutexLocker lock(&m_regMutex[nDevNum]);
-    if (!m_regPending[nDevNum])
-        return;
-    for (const RegisterWrite &rw : m_regList[nDevNum]) {
+    // Lock order, everywhere: a module's send mutex, then its register queue.
+    // A response wait holds the send mutex when it meets a frame end; the queue
+    // is only ever taken inside it and never held while sending.
+    std::lock_guard<std::recursive_mutex> send(sendMutex(nDevNum));
+    std::vector<RegisterWrite> writes;
+    {
+        std::lock_guard<std::mutex> lock(m_regMutex[nDevNum]);
+        if (!m_regPending[nDevNum])
+            return;
+        writes = m_regList[nDevNum];
+        m_regPending[nDevNum] = false;
+    }
+    for (const RegisterWrite &rw : writes) {
         sendIicWrite(rw.address, rw.value, nDevNum);
         Clock::sleepMs(100);
     }
-    m_regPending[nDevNum] = false;
 }
 
 } // namespace tl

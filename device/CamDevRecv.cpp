@@ -64,10 +64,19 @@ bool CamDevCtrl::isReceiving(int nDevNum) const
     return validIndex(nDevNum) && m_watchers[nDevNum].isRunning();
 }
 
-void CamDevCtrl::waitForReceiveLoops()
+bool CamDevCtrl::waitForReceiveLoops()
 {
-    for (auto &w : m_watchers)
-        w.waitForFinished();
+    const qint64 end = Clock::nowMs() + kLoopStopBoundMs;
+    while (isReceiving(0) || isReceiving(1)) {
+        if (Clock::nowMs() >= end) {
+            for (int i = 0; i < kMaxDevices; ++i)
+                if (isReceiving(i))
+                    abandonSlot(i);
+            return false;
+        }
+        Clock::sleepMs(10);
+    }
+    return true;
 }
 
 bool CamDevCtrl::StartRecvThread(int bDisplay, int reverseImage)
@@ -113,7 +122,13 @@ void CamDevCtrl::CreateRecvPacketThread()
         m_bRecvStop = true;
         waitForReceiveLoops();
     }
+    reapAbandoned();
     m_bRecvStop = false;
+    // The frame timer belongs to the requests: the first one may go out before a
+    // loop has started, and its time must stand.
+    for (int i = 0; i < kMaxDevices; ++i)
+        if (!isReceiving(i))
+            m_frameTimer[i] = -1;
     QThreadPool *pool = QThreadPool::globalInstance();
     qDebug() << "CreateRecvPacketThread:" << pool->activeThreadCount() << pool->maxThreadCount();
     const int loops = m_nNumDevice.load() > 1 ? 2 : 1;
@@ -122,9 +137,15 @@ void CamDevCtrl::CreateRecvPacketThread()
     if (pool->maxThreadCount() < pool->activeThreadCount() + loops)
         pool->setMaxThreadCount(pool->activeThreadCount() + loops);
     const bool display = m_bDisplay.load();
-    m_watchers[0].setFuture(QtConcurrent::run(pool, [this, display] { RecvPacketProc(0, display); }));
-    if (m_nNumDevice.load() > 1)
-        m_watchers[1].setFuture(QtConcurrent::run(pool, [this, display] { RecvPacketProc(1, display); }));
+    for (int i = 0; i < loops; ++i) {
+        // A loop that outlived its bound (its module treated as gone) stays watched
+        // until it ends: the destructor waits for it, and no second loop starts.
+        if (isReceiving(i)) {
+            qDebug() << "CreateRecvPacketThread: module" << i << "still has its old loop, none started";
+            continue;
+        }
+        m_watchers[i].setFuture(QtConcurrent::run(pool, [this, display, i] { RecvPacketProc(i, display); }));
+    }
     qDebug() << "CreateRecvPacketThread:" << pool->activeThreadCount() << pool->maxThreadCount();
 }
 
@@ -153,12 +174,13 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
     }
     h->touchConfigDescriptor();
     qDebug().noquote() << QString::asprintf("RecvPacketProc: nDevNum = %d, dEpAddress = 0x%02X", nDevNum, ep);
-    m_frameTimer[nDevNum] = -1;
     PacketBuffer buf;
     qDebug() << "RecvPacketProc Start ======================>" << nDevNum << QThread::currentThreadId();
 
     bool gone = false;
-    while (!m_bRecvStop.load()) {
+    // A module treated as gone (its handle taken from the table) is read no more,
+    // even when a new start has cleared the stop flag.
+    while (!m_bRecvStop.load() && tableHandle(nDevNum) == h) {
         buf.fill(0);
         int transferred = 0;
         const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, 1000);
@@ -185,7 +207,7 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
             qDebug() << "RecvPacketProc:" << nDevNum << timer << timer + 2000 << now;
             if (now - timer >= 2000) {
                 qDebug() << "~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~~Resend SendFrame:" << nDevNum;
-                requestFrame(nDevNum);
+                sendFrameRequest(nDevNum);
             }
         }
         // A read that fails at once for another reason would also spin.
@@ -193,7 +215,7 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
             Clock::sleepMs(10);
     }
 
-    if (bDisplay && !gone)
+    if (bDisplay && !gone && tableHandle(nDevNum) == h)
         drainFrames(h, ep, nDevNum);
     qDebug() << "<============================RecvPacketProc End" << nDevNum << QThread::currentThreadId();
 }
@@ -202,9 +224,15 @@ void CamDevCtrl::drainFrames(UsbAccess::Handle *h, uint8_t ep, int nDevNum)
 {
     // The module finishes the frame it is sending; read it away so that the next
     // reader of the endpoint starts at a packet boundary of a fresh exchange.
+    // A module that keeps talking is not read for longer than kDrainBoundMs.
     PacketBuffer buf;
     int timeouts = 0;
+    const qint64 end = Clock::nowMs() + kDrainBoundMs;
     for (int packets = 0; packets < kDrainPacketLimit; ++packets) {
+        if (Clock::nowMs() >= end) {
+            qDebug() << "RecvPacketProc: drain time limit reached, nDevNum =" << nDevNum;
+            return;
+        }
         buf.fill(0);
         int transferred = 0;
         const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, 500);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: the regular build in build/, then the same suite built
-# with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/.
+# with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, the
+# threaded suites with ThreadSanitizer in build-tsan/, and every fuzz target for
+# a bounded time in build-fuzz/ (clang, libFuzzer).
 # Run tools/setup.sh first (it installs the packages and builds build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,4 +18,33 @@ if [ "${TESSELINK_SKIP_SANITIZERS:-0}" != 1 ]; then
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -E '^(test_driver_process)$'
+fi
+
+if [ "${TESSELINK_SKIP_TSAN:-0}" != 1 ]; then
+  # The suites whose code runs on more than one thread. Any report fails the run;
+  # tests/tsan.supp lists only what happens inside uninstrumented Qt and glibc.
+  tsan_suites=(test_control test_app test_device_protocol test_input)
+  cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELINK_TSAN=ON >/dev/null
+  cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]}"
+  TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 history_size=4" \
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "^($(IFS='|'; echo "${tsan_suites[*]}"))\$"
+fi
+
+if [ "${TESSELINK_SKIP_FUZZ:-0}" != 1 ]; then
+  # Each fuzz target from its seed corpus for a bounded time (seconds per target:
+  # TESSELINK_FUZZ_SECONDS, or the defaults below, about 4.5 minutes in all).
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELINK_FUZZ=ON >/dev/null
+  cmake --build build-fuzz -j"$jobs" --target fuzz_codec fuzz_settings fuzz_receive
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  for spec in fuzz_codec:60 fuzz_settings:60 fuzz_receive:150; do
+    target=${spec%%:*}
+    seconds=${TESSELINK_FUZZ_SECONDS:-${spec##*:}}
+    mkdir -p "$work/$target" build-fuzz/artifacts
+    echo "== $target for $seconds s"
+    LLVM_PROFILE_FILE="$work/%p.profraw" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+      LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+      "build-fuzz/bin/$target" -max_total_time="$seconds" -timeout=120 -rss_limit_mb=4096 -print_final_stats=1 \
+      -artifact_prefix="build-fuzz/artifacts/" "$work/$target" "tests/fuzz/corpus/$target"
+  done
 fi
