@@ -1,5 +1,6 @@
 #include "control/nqmaincontrol.h"
 
+#include "calibration/CalibDlg.h"
 #include "calibration/WaitDlg.h"
 #include "device/CamDevCtrl.h"
 #include "device/codec/Commands.h"
@@ -68,6 +69,11 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     connect(m_device, &CamDevCtrl::sigNewFrame, this, &nqmaincontrol::slotNewFrameReceived);
     connect(m_device, &CamDevCtrl::sigReceiveMask, this, &nqmaincontrol::slotReceiveMask);
     connect(m_device, &CamDevCtrl::sigRequestMask, this, &nqmaincontrol::slotRequestMask);
+    connect(m_device, &CamDevCtrl::sigACNewFrame, this, &nqmaincontrol::slotNewACImageReceived);
+    connect(m_device, &CamDevCtrl::sigACNextStep, this, &nqmaincontrol::slotACNextStep);
+    connect(m_device, &CamDevCtrl::sigMCNextStep, this, &nqmaincontrol::slotMCNextStep);
+    connect(m_device, &CamDevCtrl::sigMCDone, this, &nqmaincontrol::slotMCDone);
+    connect(m_device, &CamDevCtrl::sigCalibReadyEnd, this, &nqmaincontrol::slotCalibReadyEnd);
     g_instance = this;
 
     connect(this, &nqmaincontrol::callChangeNextThreadState, this, &nqmaincontrol::threadStateChange,
@@ -79,6 +85,10 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     m_bCancelRequested = false;
     m_targetWindow = 0;
     m_bConnectionStatus = false;
+    m_calibDlg = new CalibDlg(settings, language);
+    connect(m_calibDlg, &CalibDlg::calDlgWorkingDone, this, &nqmaincontrol::calDlgWorkingDone);
+    connect(m_calibDlg, &CalibDlg::sigMCNextStepPointer, this, &nqmaincontrol::slotMCNextStepPointer);
+    connect(m_calibDlg, &CalibDlg::sigMCPrevStepPointer, this, &nqmaincontrol::slotMCPrevStepPointer);
     m_waitDlg = new WaitDlg();
     m_rcMergedSensor = QRect(0, 0, 9600, 3000);
     m_injection->resetTracking(0);
@@ -107,6 +117,9 @@ nqmaincontrol::~nqmaincontrol()
     m_device = nullptr;
     delete m_messageBox;
     m_messageBox = nullptr;
+    m_calibDlg->disconnect(this);
+    delete m_calibDlg;
+    m_calibDlg = nullptr;
     m_waitDlg->hide();
     delete m_waitDlg;
     m_waitDlg = nullptr;
@@ -375,6 +388,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         m_device->StartRecvThread(1, reverse);
         break;
     case etaMANUAL_CALIBRATION: {
+        prepareCalibrationWindow(nDevNum, false);
         m_threadState = etaMANUAL_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsMANUAL_CAL_CAPTURE_POINT_IMAGE;
@@ -388,6 +402,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         break;
     }
     case etaAUTO_CALIBRATION: {
+        prepareCalibrationWindow(nDevNum, true);
         m_threadState = etaAUTO_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsAUTO_CAL_CAPTURE_BLACK_IMAGE;
@@ -400,6 +415,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     }
     case etaTRACKING: {
         qDebug() << "etaTRACKING";
+        m_calibDlg->hide();
         if (m_modelType[0] != 0)
             configureInjectorLayout();
         const int count = m_psDataMgr->getNumOfCamDevice();
@@ -435,6 +451,7 @@ void nqmaincontrol::StopDevice()
     m_threadState = etaNULL;
     qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
              << m_psDataMgr->getNumOfCamDevice();
+    m_calibDlg->hide();
     qDebug() << "nqmaincontrol::StopDevice() - 4";
 }
 
@@ -448,6 +465,8 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
     StopDevice();
     if (calibrationReady(m_psDataMgr->displayMode()))
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
+    else
+        m_calibDlg->hide();
 }
 
 // ---- queries --------------------------------------------------------------

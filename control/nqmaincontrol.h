@@ -12,6 +12,7 @@
 
 #include <memory>
 
+class CalibDlg;
 class ConfigFileRW;
 class LanguageTable;
 class QMessageBox;
@@ -89,6 +90,15 @@ public:
     void configureInjectorLayout();
     int GetNumberOfCameraDevices();
 
+    // Calibration runs (auto and manual), module by module, ending in tracking.
+    void startAutoCalibration();
+    void startManualCalibration();
+    void StopOrNextCalibration(bool bAuto, int result, int nDevNum);
+    CalibDlg *calibDialog() const { return m_calibDlg; }
+    // The module's point number for entry k of the fitted list of a manual run
+    // with side x side targets (4 or 5), by mounting; -1 outside the list.
+    static int manualPointOrder(int k, int side, int ceiling, int rear);
+
 signals:
     void callSaveFirmwareParam();
     void TrayHide();
@@ -112,6 +122,13 @@ public slots:
     void slotReceiveMask(unsigned char *mask, int len);
     void slotRequestMask(int idx);
     void OnTimer();
+    void slotNewACImageReceived(unsigned char *buf, int size, int nDevNum);
+    void slotACNextStep(int nDevNum);
+    void slotMCNextStep(int *buf, int len, int nDevNum);
+    void slotMCDone();
+    void slotMCNextStepPointer();
+    void slotMCPrevStepPointer(int nDevNum);
+    void slotCalibReadyEnd(int nDevNum);
 
 private:
     bool initDeviceCheck();
@@ -121,6 +138,12 @@ private:
     void connectTail();
     void copySerialsToRecords();
     void stopReceiveThreads();
+    bool calibrationStartChecks();
+    void prepareCalibrationWindow(int nDevNum, bool bAuto);
+    void requestCapture(int kind, int nDevNum);
+    int captureElapsedMs() const;
+    void evaluateAutoCalibration(int nDevNum);
+    void evaluateManualCalibration(const int *buf, int nDevNum);
 
     std::unique_ptr<tl::input::InputInjection> m_injection;
     QString m_sInjectionMessage;
@@ -148,6 +171,7 @@ private:
     bool m_bTouchInjection = true;
     QVector<DisplayInfo> m_psDisplayInfo;
     WaitDlg *m_waitDlg = nullptr;
+    CalibDlg *m_calibDlg = nullptr;
     QRect m_rcMergedSensor;
     QByteArray m_alignRgb;
 };
