@@ -252,6 +252,33 @@ TEST_F(CalibrationFlowTest, BackspaceGoesBackOneTargetButNotBeforeTheFirst)
     settleUntil([&] { return control->threadState() == etaTRACKING; });
 }
 
+TEST_F(CalibrationFlowTest, TwoModulesFitFailsOnTheFirstAndSucceedsOnTheSecond)
+{
+    auto modules = bus.plugAll({ModuleVariant::calibrated("A1"), ModuleVariant::calibrated("B2")});
+    start();
+    ASSERT_EQ(settings->getNumOfCamDevice(), 2);
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    // Module 0 reports every target at one camera point: nothing can be fitted.
+    modules[0]->setManualTouch([](int) { return std::optional<tl::sim::CameraPoint>(tl::sim::CameraPoint{640, 360}); });
+    touchThroughView(*modules[1]);
+    BoxAnswerer boxes;
+    LogCapture log;
+    control->startManualCalibration();
+    ASSERT_TRUE(settleUntil([&] { return !boxes.texts().isEmpty(); }, 8000));
+    settleUntil([] { return false; }, 20);
+
+    EXPECT_EQ(modules[0]->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
+    EXPECT_EQ(modules[0]->receivedCount(CMD_MC_CANCEL), 1);
+    EXPECT_EQ(modules[1]->receivedCount(CMD_SET_CALIB_PARAMETER), 1);
+    EXPECT_EQ(boxes.texts(), QStringList{"Calibration failed. Please try again."});
+    const int first = log.find("StopOrNextCalibration: 0 bAuto = false result = 0");
+    ASSERT_GE(first, 0);
+    EXPECT_GT(log.find("StopOrNextCalibration: 1 bAuto = false result = 1", first), first);
+    EXPECT_EQ(control->threadState(), etaTRACKING);
+    EXPECT_TRUE(modules[0]->tracking());
+    EXPECT_TRUE(modules[1]->tracking());
+}
+
 TEST_F(CalibrationFlowTest, TwoModulesOfDifferentTypesAreNotCalibrated)
 {
     auto a = bus.plug(ModuleVariant::calibrated("A1"));
