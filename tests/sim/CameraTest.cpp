@@ -1,0 +1,213 @@
+// The synthetic camera on its own: its ground truth both ways, where the screen
+// lies in its image for every lens and mounting, and its photographs.
+
+#include "sim/SyntheticCamera.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
+
+#include <QPainter>
+
+#include <cmath>
+
+namespace tl::sim::test {
+namespace {
+
+struct Mounting
+{
+    bool ceiling;
+    bool rear;
+};
+const Mounting kMountings[] = { { false, false }, { false, true }, { true, false }, { true, true } };
+
+CameraSetup setupFor(int lens, Mounting m, uint64_t seed = 7, int w = 1920, int h = 1080)
+{
+    CameraSetup s;
+    s.displayWidth = w;
+    s.displayHeight = h;
+    s.lens = lens;
+    s.ceiling = m.ceiling;
+    s.rear = m.rear;
+    s.seed = seed;
+    return s;
+}
+
+QImage filled(int w, int h, QColor c)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    return img;
+}
+
+double meanIn(const cv::Mat &img, cv::Point2d centre, int half)
+{
+    const cv::Rect r(int(centre.x) - half, int(centre.y) - half, 2 * half + 1, 2 * half + 1);
+    return cv::mean(img(r & cv::Rect(0, 0, img.cols, img.rows)))[0];
+}
+
+TEST(SyntheticCamera, GroundTruthRoundTripsEverywhereOnTheScreen)
+{
+    for (int lens = 1; lens <= 3; ++lens)
+        for (const Mounting &m : kMountings)
+            for (const cv::Size display : { cv::Size(1280, 800), cv::Size(1920, 1080), cv::Size(3840, 2160) }) {
+                const SyntheticCamera cam(setupFor(lens, m, 3, display.width, display.height));
+                double worst = 0;
+                for (int j = 0; j <= 20; ++j)
+                    for (int i = 0; i <= 20; ++i) {
+                        const cv::Point2d w((display.width - 1) * i / 20.0, (display.height - 1) * j / 20.0);
+                        const cv::Point2d c = cam.windowToCamera(w);
+                        ASSERT_TRUE(std::isfinite(c.x) && std::isfinite(c.y));
+                        const cv::Point2d back = cam.cameraToWindow(c);
+                        worst = std::max(worst, std::hypot(back.x - w.x, back.y - w.y));
+                    }
+                EXPECT_LT(worst, 1e-3) << "lens " << lens << " ceiling " << m.ceiling << " rear " << m.rear
+                                       << " display " << display.width;
+            }
+}
+
+TEST(SyntheticCamera, ScreenFillsMostOfTheImageInsideItsEdges)
+{
+    for (int lens = 1; lens <= 3; ++lens)
+        for (const Mounting &m : kMountings)
+            for (uint64_t seed : { 1, 2, 3 }) {
+                const SyntheticCamera cam(setupFor(lens, m, seed));
+                EXPECT_GE(cam.screenFill(), 0.60) << "lens " << lens << " seed " << seed;
+                EXPECT_LE(cam.screenFill(), 0.80) << "lens " << lens << " seed " << seed;
+                // Every window corner is seen inside the image.
+                for (const cv::Point2d w : { cv::Point2d(0, 0), cv::Point2d(1919, 0), cv::Point2d(0, 1079),
+                                             cv::Point2d(1919, 1079) }) {
+                    const cv::Point2d c = cam.windowToCamera(w);
+                    EXPECT_GT(c.x, 0);
+                    EXPECT_GT(c.y, 0);
+                    EXPECT_LT(c.x, SyntheticCamera::kWidth - 1);
+                    EXPECT_LT(c.y, SyntheticCamera::kHeight - 1);
+                }
+                // The lens is not the driver's model: it bends straight window lines.
+                const cv::Point2d a = cam.windowToCamera({ 0, 540 });
+                const cv::Point2d b = cam.windowToCamera({ 1919, 540 });
+                const cv::Point2d mid = cam.windowToCamera({ 959.5, 540 });
+                const double offLine = std::fabs((b.x - a.x) * (mid.y - a.y) - (b.y - a.y) * (mid.x - a.x)) /
+                                       std::hypot(b.x - a.x, b.y - a.y);
+                EXPECT_GT(offLine, 0.5) << "lens " << lens;
+            }
+}
+
+TEST(SyntheticCamera, CeilingTurnsAndRearMirrorsTheView)
+{
+    for (int lens = 1; lens <= 3; ++lens) {
+        const SyntheticCamera plain(setupFor(lens, { false, false }));
+        const SyntheticCamera ceiling(setupFor(lens, { true, false }));
+        const SyntheticCamera rear(setupFor(lens, { false, true }));
+        const SyntheticCamera both(setupFor(lens, { true, true }));
+        const cv::Point2d tl(100, 100), tr(1819, 100), bl(100, 979);
+        // Upright: the window's top left is seen left of its top right and above its bottom left.
+        EXPECT_LT(plain.windowToCamera(tl).x, plain.windowToCamera(tr).x);
+        EXPECT_LT(plain.windowToCamera(tl).y, plain.windowToCamera(bl).y);
+        // Ceiling: turned by 180 degrees.
+        EXPECT_GT(ceiling.windowToCamera(tl).x, ceiling.windowToCamera(tr).x);
+        EXPECT_GT(ceiling.windowToCamera(tl).y, ceiling.windowToCamera(bl).y);
+        // Rear: mirrored left to right, not turned.
+        EXPECT_GT(rear.windowToCamera(tl).x, rear.windowToCamera(tr).x);
+        EXPECT_LT(rear.windowToCamera(tl).y, rear.windowToCamera(bl).y);
+        // Both: upside down, not mirrored.
+        EXPECT_LT(both.windowToCamera(tl).x, both.windowToCamera(tr).x);
+        EXPECT_GT(both.windowToCamera(tl).y, both.windowToCamera(bl).y);
+        // The same camera otherwise: a mounting only relabels the window.
+        const cv::Point2d w(300, 200);
+        const cv::Point2d c = plain.windowToCamera(w);
+        const cv::Point2d cc = ceiling.windowToCamera({ 1919 - w.x, 1079 - w.y });
+        const cv::Point2d cr = rear.windowToCamera({ 1919 - w.x, w.y });
+        EXPECT_NEAR(c.x, cc.x, 1e-9);
+        EXPECT_NEAR(c.y, cc.y, 1e-9);
+        EXPECT_NEAR(c.x, cr.x, 1e-9);
+        EXPECT_NEAR(c.y, cr.y, 1e-9);
+    }
+}
+
+TEST(SyntheticCamera, LevelsOfBlackAndWhiteDisplays)
+{
+    SyntheticCamera cam(setupFor(2, { false, false }));
+    const cv::Point2d centre = cam.windowToCamera({ 959.5, 539.5 });
+    const cv::Mat black = cam.capture(filled(1920, 1080, Qt::black));
+    const cv::Mat white = cam.capture(filled(1920, 1080, Qt::white));
+    ASSERT_EQ(black.size(), cv::Size(1280, 720));
+    ASSERT_EQ(black.type(), CV_8UC1);
+    EXPECT_NEAR(meanIn(black, centre, 10), cam.expectedLevel(centre, 0.0), 1.0);
+    EXPECT_NEAR(meanIn(white, centre, 10), cam.expectedLevel(centre, 1.0), 1.5);
+    EXPECT_GT(cam.expectedLevel(centre, 0.0), cam.blackLevel());
+    EXPECT_LT(cam.expectedLevel(centre, 0.0), cam.blackLevel() + 30);
+    EXPECT_GT(cam.whiteLevel(), 150);
+    double maxWhite = 0;
+    cv::minMaxLoc(white, nullptr, &maxWhite);
+    EXPECT_LT(maxWhite, 250);   // below full scale: no clipping of the white screen
+    // Off the screen the camera sees only the ambient light of the wall.
+    EXPECT_LT(meanIn(white, { 5, 715 }, 3), cam.blackLevel() + 30);
+    // Vignetting: the white screen is darker at its corners than at its centre.
+    const cv::Point2d corner = cam.windowToCamera({ 40, 1040 });
+    EXPECT_LT(meanIn(white, corner, 3) + 10, meanIn(white, centre, 3));
+    // A frame at a quarter of the unity gain: the signal above black drops to a quarter.
+    const cv::Mat frame = cam.frame(filled(1920, 1080, Qt::white), SyntheticCamera::kUnityGain / 4);
+    ASSERT_EQ(frame.size(), cv::Size(640, 360));
+    const double expect = cam.blackLevel() + (cam.expectedLevel(centre, 1.0) - cam.blackLevel()) / 4;
+    EXPECT_NEAR(meanIn(frame, centre / 2, 5), expect, 2.0);
+}
+
+TEST(SyntheticCamera, NoiseFollowsTheSeed)
+{
+    const QImage grey = filled(1920, 1080, QColor(128, 128, 128));
+    SyntheticCamera a(setupFor(1, { false, false }, 11));
+    SyntheticCamera b(setupFor(1, { false, false }, 11));
+    const cv::Mat a1 = a.capture(grey), a2 = a.capture(grey);
+    const cv::Mat b1 = b.capture(grey), b2 = b.capture(grey);
+    EXPECT_EQ(cv::norm(a1, b1, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::norm(a2, b2, cv::NORM_INF), 0.0);
+    EXPECT_GT(cv::norm(a1, a2, cv::NORM_L1), 0.0);   // each shot has its own noise
+    CameraSetup quiet = setupFor(1, { false, false }, 11);
+    quiet.noise = 0;
+    SyntheticCamera q1(quiet), q2(quiet);
+    EXPECT_EQ(cv::norm(q1.capture(grey), q2.capture(grey), cv::NORM_INF), 0.0);
+    // The noise has about the size it should: read noise plus shot noise.
+    cv::Mat diff;
+    cv::subtract(a1, a2, diff, cv::noArray(), CV_32F);
+    cv::Scalar mean, sd;
+    const cv::Point2d c = a.windowToCamera({ 960, 540 });
+    cv::meanStdDev(diff(cv::Rect(int(c.x) - 40, int(c.y) - 40, 80, 80)), mean, sd);
+    EXPECT_GT(sd[0], 0.8);
+    EXPECT_LT(sd[0], 6.0);
+}
+
+TEST(SyntheticCamera, SmallDotsAreSeenWhereTheGroundTruthPutsThem)
+{
+    // A black disc on white, drawn by the host's painter, is photographed at
+    // the camera point the ground truth gives for its centre (within the lens's
+    // bending over the disc), and its darkness does not depend on the sampling.
+    for (int lens = 1; lens <= 3; ++lens) {
+        CameraSetup s = setupFor(lens, { false, false }, 5);
+        s.noise = 0;
+        SyntheticCamera cam(s);
+        QImage img = filled(1920, 1080, Qt::white);
+        const QPointF centre(700.0, 400.0);
+        {
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Qt::black);
+            p.drawEllipse(centre, 12.0, 12.0);
+        }
+        const cv::Mat shot = cam.capture(img);
+        const cv::Point2d expect = cam.windowToCamera({ centre.x() - 0.5, centre.y() - 0.5 });
+        const cv::Rect roi(int(expect.x) - 15, int(expect.y) - 15, 31, 31);
+        cv::Mat dark;
+        shot(roi).convertTo(dark, CV_64F);
+        const double white = cam.expectedLevel(expect, 1.0);
+        dark = cv::max(white - dark, 0.0);
+        const cv::Moments mo = cv::moments(dark);
+        ASSERT_GT(mo.m00, 0);
+        const cv::Point2d found(roi.x + mo.m10 / mo.m00, roi.y + mo.m01 / mo.m00);
+        EXPECT_NEAR(found.x, expect.x, 0.15) << "lens " << lens;
+        EXPECT_NEAR(found.y, expect.y, 0.15) << "lens " << lens;
+    }
+}
+
+} // namespace
+} // namespace tl::sim::test
