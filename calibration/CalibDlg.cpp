@@ -54,11 +54,11 @@ CalibDlg::CalibDlg(ConfigFileRW *settings, const LanguageTable *language, QWidge
     m_labelMark->hide();
 
     m_ringTimer = new QTimer(this);
-    m_ringTimer->setInterval(kRingPeriodMs);
+    m_ringTimer->setInterval(tl::Clock::wallMs(kRingPeriodMs));
     connect(m_ringTimer, SIGNAL(timeout()), this, SLOT(OnTimer()));
 
     m_moveAnimation = new QPropertyAnimation(m_labelMark, "geometry", this);
-    m_moveAnimation->setDuration(kMoveDurationMs);
+    m_moveAnimation->setDuration(tl::Clock::wallMs(kMoveDurationMs));
 
     for (cv::Point2f &p : m_points)
         p = cv::Point2f(0.f, 0.f);
