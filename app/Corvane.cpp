@@ -1,9 +1,6 @@
 #include "app/Corvane.h"
 
 #include "app/CorvaneTray.h"
-#include "device/CamDevCtrl.h"
-#include "input/InputInjection.h"
-#include "input/NqUtils.h"
 #include "platform/Clock.h"
 #include "platform/SystemEvents.h"
 #include "settings/BrandProfile.h"
@@ -37,7 +34,7 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     buildForm();
 
     QList<QRect> displays;
-    NqUtils::getWindowRectAll(displays);
+    nqmaincontrol::desktopMonitors(displays);
     m_settings = new ConfigFileRW(displays);
     m_language = new LanguageTable();
     m_language->loadLanguageData(m_settings->getLanguageId());
@@ -393,9 +390,7 @@ void Corvane::releaseOwned()
 {
     if (m_control) {
         m_control->StopDevice();
-        const int count = m_settings->getNumOfCamDevice();
-        for (int i = 0; i < count && i < 2; ++i)
-            m_control->device()->Close(i);
+        m_control->closeDevices();
         m_control->disconnect(this);
         delete m_control;
         m_control = nullptr;

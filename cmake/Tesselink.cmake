@@ -1,12 +1,23 @@
 # One static library per folder. Sources are picked up from the folder itself
 # (and from the sub-folders named in SUBDIRS), so adding a file needs no edit here.
+# EXCLUDE names files of the folder that belong to another library; FILES gives
+# the sources instead of the folder. Every library is listed in the global
+# property TL_LIBRARIES, whose link lists tests/layering checks.
 function(tl_add_library name)
-  cmake_parse_arguments(ARG "" "" "SUBDIRS;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SUBDIRS;DEPS;EXCLUDE;FILES" ${ARGN})
   set(globs ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h ${CMAKE_CURRENT_SOURCE_DIR}/*.ui)
   foreach(sub ${ARG_SUBDIRS})
     list(APPEND globs ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${sub}/*.h)
   endforeach()
-  file(GLOB sources CONFIGURE_DEPENDS ${globs})
+  if(ARG_FILES)
+    set(sources ${ARG_FILES})
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${globs})
+  endif()
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
+  set_property(GLOBAL APPEND PROPERTY TL_LIBRARIES ${name})
   if(NOT sources)
     # A folder whose code has not been written yet still yields a library.
     set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
@@ -18,12 +29,17 @@ function(tl_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# One test executable per area: every *.cpp in the calling folder.
+# One test executable per area: every *.cpp in the calling folder. Every test
+# gets tests/support (log capture, waitFor); QT_MAIN gives it the shared main
+# with a Qt application.
 function(tl_add_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_executable(${name} ${sources})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Qt5::Test)
+  if(ARG_QT_MAIN)
+    target_link_libraries(${name} PRIVATE tl_testmain)
+  endif()
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} tl_testsupport GTest::gtest GTest::gmock Qt5::Test)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES

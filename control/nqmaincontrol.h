@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QRect>
 #include <QString>
@@ -48,11 +49,13 @@ public:
                   std::unique_ptr<tl::input::InputInjection> injection = nullptr);
     ~nqmaincontrol() override;
 
-    static nqmaincontrol *instance();
-
     void systemStateChange(int eState, int nDevNum);
     void systemStateCalbrationChange(int nDevNum, int eCalState);
     void StopDevice();
+    // Closes the modules the settings count (at most two).
+    void closeDevices();
+    // The rectangles of all monitors, left to right.
+    static void desktopMonitors(QList<QRect> &rects);
     void NotifyWait(bool show);
     void setHandleEventData(TargetWindow target, bool intel);
     void GetMonitorInf();
@@ -144,6 +147,9 @@ private:
     int captureElapsedMs() const;
     void evaluateAutoCalibration(int nDevNum);
     void evaluateManualCalibration(const int *buf, int nDevNum);
+    // Sets the calibration state, stops the receive loops and asks the thread
+    // state machine for its next state.
+    void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);
 
     std::unique_ptr<tl::input::InputInjection> m_injection;
     QString m_sInjectionMessage;

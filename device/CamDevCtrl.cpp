@@ -96,9 +96,10 @@ int CamDevCtrl::hid_SendPacket(UsbAccess::Handle *h, const PacketBuffer &buf)
 
 void CamDevCtrl::tracePacket(int nDevNum, const PacketView &p) const
 {
-    const QString text = packetTraceText(p);
-    if (!text.isEmpty())
-        qDebug().noquote() << packetTraceLine(QTime::currentTime(), nDevNum, text);
+    const std::string text = packetTraceText(p);
+    if (!text.empty())
+        qDebug().noquote() << QString::fromStdString(
+            packetTraceLine(QTime::currentTime().msecsSinceStartOfDay(), nDevNum, text));
 }
 
 void CamDevCtrl::tracePacket(int nDevNum, const PacketBuffer &buf) const
@@ -315,7 +316,7 @@ int CamDevCtrl::UpdateCameraInfo()
 
             Clock::sleepMs(200);
             bool claimed = true;
-            for (int iface : {2, 3}) {
+            for (int iface : codec::kModuleInterfaces) {
                 const int rc = h->claimInterface(iface);
                 qDebug().noquote() << QString::asprintf("libusb_claim_interface(%d) = %d", iface, rc);
                 if (rc != 0) {
@@ -404,8 +405,8 @@ void CamDevCtrl::releaseSlotHandle(int i)
     DeviceSlot &s = m_slots[i];
     if (!s.handle)
         return;
-    s.handle->releaseInterface(2);
-    s.handle->releaseInterface(3);
+    for (int iface : codec::kModuleInterfaces)
+        s.handle->releaseInterface(iface);
     // The table may still point at this handle; clear it before the close.
     if (m_table[i].load() == s.handle.get())
         m_table[i].store(nullptr);

@@ -16,6 +16,7 @@
 #include "device/codec/Image.h"
 #include "device/codec/Packet.h"
 #include "device/codec/Records.h"
+#include "device/codec/UsbIds.h"
 
 class ConfigFileRW;
 
@@ -36,11 +37,11 @@ class CamDevCtrl : public QObject
     Q_OBJECT
 public:
     static constexpr int kMaxDevices = 2;
-    static constexpr uint16_t kVendorId = 0x16D0;
-    static constexpr uint16_t kProductId = 0x0F8C;
-    static constexpr uint8_t kEpOut = 0x03;
-    static constexpr uint8_t kEpIn = 0x83;        // answers and events
-    static constexpr uint8_t kEpFrames = 0x84;    // alignment frame stream
+    static constexpr uint16_t kVendorId = codec::kVendorId;
+    static constexpr uint16_t kProductId = codec::kProductId;
+    static constexpr uint8_t kEpOut = codec::kEpOut;
+    static constexpr uint8_t kEpIn = codec::kEpIn;            // answers and events
+    static constexpr uint8_t kEpFrames = codec::kEpFrames;    // alignment frame stream
     static constexpr int kResponsePackets = 60;   // packets a response wait looks at
     static constexpr int kSerialBytes = 256;
 

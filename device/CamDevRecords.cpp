@@ -32,7 +32,7 @@ void CamDevCtrl::onVersion(const PacketView &p, int nDevNum)
         qDebug() << "CamDevCtrl: DAT_VERSION refused, length" << p.length;
         return;
     }
-    const QString text = versionText(v->major, v->minor);
+    const QString text = QString::fromStdString(versionText(v->major, v->minor));
     qDebug().noquote() << now() << "F/W Version:" << text;
     emit sigSetFWVersion(text, nDevNum);
 }
@@ -56,8 +56,8 @@ void CamDevCtrl::onEeprom(const PacketView &p, int nDevNum)
         qDebug() << "CamDevCtrl: DAT_EEPROM refused, length" << p.length << "expected" << kEepromSize;
         return;
     }
-    for (const QString &line : eepromTraceLines(*e))
-        qDebug().noquote() << line;
+    for (const std::string &line : eepromTraceLines(*e))
+        qDebug().noquote() << QString::fromStdString(line);
     if (validIndex(nDevNum))
         m_slots[nDevNum].calibrated = e->calibrated();
 }
@@ -93,8 +93,8 @@ void CamDevCtrl::send_set_calib_parameter(const double *tp, int ceiling, int rea
     in.fwMinor = fwMinor;
     in.lens3NewGain = kLens3FingerGain;
     const CalibParamBlock block = makeCalibParam(in);
-    for (const QString &line : calibParamTraceLines(block))
-        qDebug().noquote() << line;
+    for (const std::string &line : calibParamTraceLines(block))
+        qDebug().noquote() << QString::fromStdString(line);
     const auto bytes = encodeCalibParam(block);
     SendCommand(bytes.data(), CMD_SET_CALIB_PARAMETER, kCalibParamSize, nDevNum, false);
 }

@@ -12,9 +12,79 @@
 
 namespace tl {
 
+// libusb's error codes and their names and texts, for the backends that are not
+// libusb (the emulated bus), so that traces read the same on both. A test holds
+// them to libusb's own.
+struct UsbError
+{
+    static constexpr int Success = 0;
+    static constexpr int Io = -1;
+    static constexpr int InvalidParam = -2;
+    static constexpr int Access = -3;
+    static constexpr int NoDevice = -4;
+    static constexpr int NotFound = -5;
+    static constexpr int Busy = -6;
+    static constexpr int Timeout = -7;
+    static constexpr int Overflow = -8;
+    static constexpr int Pipe = -9;
+    static constexpr int Interrupted = -10;
+    static constexpr int NoMem = -11;
+    static constexpr int NotSupported = -12;
+    static constexpr int Other = -99;
+
+    static const char *name(int code)
+    {
+        switch (code) {
+        case Success: return "LIBUSB_SUCCESS / LIBUSB_TRANSFER_COMPLETED";
+        case Io: return "LIBUSB_ERROR_IO";
+        case InvalidParam: return "LIBUSB_ERROR_INVALID_PARAM";
+        case Access: return "LIBUSB_ERROR_ACCESS";
+        case NoDevice: return "LIBUSB_ERROR_NO_DEVICE";
+        case NotFound: return "LIBUSB_ERROR_NOT_FOUND";
+        case Busy: return "LIBUSB_ERROR_BUSY";
+        case Timeout: return "LIBUSB_ERROR_TIMEOUT";
+        case Overflow: return "LIBUSB_ERROR_OVERFLOW";
+        case Pipe: return "LIBUSB_ERROR_PIPE";
+        case Interrupted: return "LIBUSB_ERROR_INTERRUPTED";
+        case NoMem: return "LIBUSB_ERROR_NO_MEM";
+        case NotSupported: return "LIBUSB_ERROR_NOT_SUPPORTED";
+        case Other: return "LIBUSB_ERROR_OTHER";
+        // Positive codes are transfer states.
+        case 1: return "LIBUSB_TRANSFER_ERROR";
+        case 2: return "LIBUSB_TRANSFER_TIMED_OUT";
+        case 3: return "LIBUSB_TRANSFER_CANCELLED";
+        case 4: return "LIBUSB_TRANSFER_STALL";
+        case 5: return "LIBUSB_TRANSFER_NO_DEVICE";
+        case 6: return "LIBUSB_TRANSFER_OVERFLOW";
+        default: return "**UNKNOWN**";
+        }
+    }
+
+    static const char *text(int code)
+    {
+        switch (code) {
+        case Success: return "Success";
+        case Io: return "Input/Output Error";
+        case InvalidParam: return "Invalid parameter";
+        case Access: return "Access denied (insufficient permissions)";
+        case NoDevice: return "No such device (it may have been disconnected)";
+        case NotFound: return "Entity not found";
+        case Busy: return "Resource busy";
+        case Timeout: return "Operation timed out";
+        case Overflow: return "Overflow";
+        case Pipe: return "Pipe error";
+        case Interrupted: return "System call interrupted (perhaps due to signal)";
+        case NoMem: return "Insufficient memory";
+        case NotSupported: return "Operation not supported or unimplemented on this platform";
+        default: return "Other error";
+        }
+    }
+};
+
+
 // The narrow USB surface the protocol code needs. Two implementations: the libusb
 // backend of the driver and the emulated bus of the module emulator. Return codes
-// follow libusb's conventions (0 success, negative LIBUSB_ERROR_* values) so that
+// follow libusb's conventions (0 success, negative UsbError values) so that
 // traces read the same on both.
 class UsbAccess
 {

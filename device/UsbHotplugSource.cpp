@@ -103,7 +103,7 @@ void UsbHotplugSource::deviceEvent(bool arrived, uint16_t vendorId, uint16_t pro
             m_present.erase(location);
     }
     qDebug() << "UsbHotplugSource:" << (arrived ? "arrival" : "removal") << location;
-    for (int iface : {2, 3}) {
+    for (int iface : tl::codec::kModuleInterfaces) {
         const QString name = interfaceName(vendorId, productId, iface, location);
         if (arrived)
             emit deviceInterfaceArrived(name);

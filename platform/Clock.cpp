@@ -27,6 +27,8 @@ std::mutex g_baseLock;
 double g_baseWallMs = 0.0;
 double g_baseDriverMs = 0.0;
 
+thread_local qint64 t_sleptMs = 0;
+
 double wallNowMs()
 {
     return monotonic().nsecsElapsed() / 1e6;
@@ -37,8 +39,14 @@ void Clock::sleepMs(int ms)
 {
     if (ms <= 0)
         return;
+    t_sleptMs += ms;
     const double wallUs = ms * 1000.0 / s_factor.load();
     QThread::usleep(static_cast<unsigned long>(std::max(1.0, wallUs)));
+}
+
+qint64 Clock::sleptMs()
+{
+    return t_sleptMs;
 }
 
 qint64 Clock::nowMs()

@@ -14,6 +14,10 @@ public:
     // Blocks the calling thread for ms milliseconds of driver time.
     static void sleepMs(int ms);
 
+    // The driver time the calling thread has asked to sleep through sleepMs so
+    // far: what a sequence of steps waits, whatever the scheduler does.
+    static qint64 sleptMs();
+
     // Driver time in milliseconds since an arbitrary start. Advances `factor`
     // times faster than wall time when time is compressed.
     static qint64 nowMs();

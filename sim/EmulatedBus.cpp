@@ -1,13 +1,11 @@
 #include "sim/EmulatedBus.h"
 
-#include <libusb.h>
-
 #include <algorithm>
 
 namespace tl::sim {
 
 // An open device of the emulated bus. It stays bound to the plug-in it was opened
-// on: after an unplug every call fails with LIBUSB_ERROR_NO_DEVICE, even when the
+// on: after an unplug every call fails with UsbError::NoDevice, even when the
 // same module has been plugged in again.
 class EmulatedHandle : public UsbAccess::Handle
 {
@@ -224,7 +222,7 @@ std::unique_ptr<UsbAccess::Handle> EmulatedBus::open(int busIndex, int *error)
         std::lock_guard<std::mutex> lk(m_mutex);
         if (!m_available || busIndex < 0 || busIndex >= static_cast<int>(m_lastList.size())) {
             if (error)
-                *error = LIBUSB_ERROR_NO_DEVICE;
+                *error = UsbError::NoDevice;
             return nullptr;
         }
         listed = m_lastList[static_cast<size_t>(busIndex)];
@@ -240,12 +238,12 @@ std::unique_ptr<UsbAccess::Handle> EmulatedBus::open(int busIndex, int *error)
 
 const char *EmulatedBus::errorName(int code) const
 {
-    return libusb_error_name(code);
+    return UsbError::name(code);
 }
 
 const char *EmulatedBus::errorText(int code) const
 {
-    return libusb_strerror(code);
+    return UsbError::text(code);
 }
 
 } // namespace tl::sim

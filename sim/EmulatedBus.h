@@ -35,7 +35,7 @@ using HotplugListener = std::function<void(const HotplugEvent &)>;
 //
 // Transfers: `timeoutMs` is driver time, waited as tl::Clock::wallMs(timeoutMs);
 // 0 waits without limit (as libusb); a negative time-out on interruptRead polls
-// (LIBUSB_ERROR_TIMEOUT at once when nothing is due), for callers such as an
+// (UsbError::Timeout at once when nothing is due), for callers such as an
 // ioctl handler that must not block. Return codes are libusb's.
 class EmulatedBus : public UsbAccess
 {

@@ -3,10 +3,9 @@
 // The module as a USB device: plugging, handles, claims and the two transfer
 // directions with their waits; and what a test can observe of it.
 
+#include "device/UsbAccess.h"
 #include "platform/Clock.h"
 #include "sim/ModuleMemory.h"
-
-#include <libusb.h>
 
 #include <algorithm>
 #include <chrono>
@@ -183,7 +182,7 @@ int EmulatedModule::openHandle(uint64_t generation, uint64_t *handleId)
 {
     std::lock_guard<std::mutex> lk(m_mutex);
     if (!alive(generation))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return UsbError::NoDevice;
     if (m_faults.openError != 0)
         return m_faults.openError;
     *handleId = m_nextHandleId++;
@@ -200,7 +199,7 @@ bool EmulatedModule::gone(uint64_t generation) const
 int EmulatedModule::touchConfig(uint64_t generation) const
 {
     std::lock_guard<std::mutex> lk(m_mutex);
-    return alive(generation) ? 0 : LIBUSB_ERROR_NO_DEVICE;
+    return alive(generation) ? 0 : UsbError::NoDevice;
 }
 
 void EmulatedModule::closeHandle(uint64_t handleId)
@@ -216,14 +215,14 @@ int EmulatedModule::claim(uint64_t generation, uint64_t handleId, int iface)
 {
     std::lock_guard<std::mutex> lk(m_mutex);
     if (!alive(generation))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return UsbError::NoDevice;
     if (iface < 0 || iface >= static_cast<int>(m_claimOwner.size()))
-        return LIBUSB_ERROR_NOT_FOUND;
+        return UsbError::NotFound;
     if (m_faults.claimError[static_cast<size_t>(iface)] != 0)
         return m_faults.claimError[static_cast<size_t>(iface)];
     uint64_t &owner = m_claimOwner[static_cast<size_t>(iface)];
     if (owner != 0 && owner != handleId)
-        return LIBUSB_ERROR_BUSY;
+        return UsbError::Busy;
     owner = handleId;
     return 0;
 }
@@ -232,10 +231,10 @@ int EmulatedModule::release(uint64_t generation, uint64_t handleId, int iface)
 {
     std::lock_guard<std::mutex> lk(m_mutex);
     if (!alive(generation))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return UsbError::NoDevice;
     if (iface < 0 || iface >= static_cast<int>(m_claimOwner.size()) ||
         m_claimOwner[static_cast<size_t>(iface)] != handleId)
-        return LIBUSB_ERROR_NOT_FOUND;
+        return UsbError::NotFound;
     m_claimOwner[static_cast<size_t>(iface)] = 0;
     return 0;
 }
@@ -245,12 +244,12 @@ int EmulatedModule::stringDescriptor(uint64_t generation, uint8_t index, std::st
     std::lock_guard<std::mutex> lk(m_mutex);
     out.clear();
     if (!alive(generation))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return UsbError::NoDevice;
     if (index == 0 || maxLen <= 0)
-        return LIBUSB_ERROR_INVALID_PARAM;
+        return UsbError::InvalidParam;
     // A string index the device does not have is answered with a stall.
     if (index != m_variant.serialIndex)
-        return LIBUSB_ERROR_PIPE;
+        return UsbError::Pipe;
     out = m_variant.serial.substr(0, static_cast<size_t>(maxLen - 1));
     return static_cast<int>(out.size());
 }
@@ -264,18 +263,18 @@ int EmulatedModule::write(uint64_t generation, uint8_t endpoint, const uint8_t *
         *transferred = 0;
     std::unique_lock<std::mutex> lk(m_mutex);
     if (!alive(generation))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return UsbError::NoDevice;
     if (endpoint != kEpOut)
-        return LIBUSB_ERROR_IO;
+        return UsbError::Io;
     if (len < 0 || (len > 0 && !data))
-        return LIBUSB_ERROR_INVALID_PARAM;
+        return UsbError::InvalidParam;
     if (m_faults.stallWrites > 0) {
         // The module NAKs the OUT tokens: the transfer runs into its time-out
         // unless the device goes away first.
         --m_faults.stallWrites;
         const auto deadline = wallDeadline(timeoutMs > 0 ? timeoutMs : 1000);
         m_cv.wait_until(lk, deadline, [&] { return !alive(generation); });
-        return alive(generation) ? LIBUSB_ERROR_TIMEOUT : LIBUSB_ERROR_NO_DEVICE;
+        return alive(generation) ? UsbError::Timeout : UsbError::NoDevice;
     }
     if (m_faults.failWrites > 0) {
         --m_faults.failWrites;
@@ -300,7 +299,7 @@ int EmulatedModule::write(uint64_t generation, uint8_t endpoint, const uint8_t *
             lk.unlock();
             if (was && hook)
                 hook(this);
-            return LIBUSB_ERROR_NO_DEVICE;
+            return UsbError::NoDevice;
         }
     }
     if (transferred)
@@ -323,11 +322,11 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
         *transferred = 0;
     std::unique_lock<std::mutex> lk(m_mutex);
     if (!alive(generation))
-        return LIBUSB_ERROR_NO_DEVICE;
+        return UsbError::NoDevice;
     if (endpoint != kEpIn && endpoint != kEpFrames)
-        return LIBUSB_ERROR_IO;
+        return UsbError::Io;
     if (len < 0 || (len > 0 && !data))
-        return LIBUSB_ERROR_INVALID_PARAM;
+        return UsbError::InvalidParam;
 
     // libusb: a time-out of 0 waits without limit. A negative one (not libusb's)
     // only looks whether a packet is due, for callers that poll.
@@ -337,7 +336,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
     std::deque<Outgoing> &q = queue(endpoint);
     for (;;) {
         if (!alive(generation))
-            return LIBUSB_ERROR_NO_DEVICE;
+            return UsbError::NoDevice;
         const int64_t now = Clock::nowMs();
         if (!m_faults.silent) {
             if (endpoint == kEpIn)
@@ -351,7 +350,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
                     lk.unlock();
                     if (hook)
                         hook(this);
-                    return LIBUSB_ERROR_NO_DEVICE;
+                    return UsbError::NoDevice;
                 }
                 const int n = std::min(len, static_cast<int>(o.bytes.size()));
                 if (n > 0)
@@ -361,7 +360,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
                 ++m_stats.packetsSent;
                 ++m_sentSincePlan;
                 // The device sent more than the buffer holds: libusb reports an overflow.
-                const int rc = static_cast<int>(o.bytes.size()) > len ? LIBUSB_ERROR_OVERFLOW : 0;
+                const int rc = static_cast<int>(o.bytes.size()) > len ? UsbError::Overflow : 0;
                 if (m_faults.unplugAfterSent >= 0 && m_sentSincePlan >= m_faults.unplugAfterSent) {
                     detachLocked();
                     DetachHook hook = m_onDetach;
@@ -373,7 +372,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
             }
         }
         if (poll || (!unlimited && Clk::now() >= deadline))
-            return LIBUSB_ERROR_TIMEOUT;
+            return UsbError::Timeout;
 
         Clk::time_point wake = deadline;
         if (!m_faults.silent) {

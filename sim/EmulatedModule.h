@@ -3,6 +3,7 @@
 #include "device/codec/Image.h"
 #include "device/codec/Packet.h"
 #include "device/codec/Records.h"
+#include "device/codec/UsbIds.h"
 #include "sim/FaultPlan.h"
 #include "sim/ImageSource.h"
 #include "sim/ModuleVariant.h"
@@ -23,9 +24,9 @@
 
 namespace tl::sim {
 
-constexpr uint8_t kEpOut = 0x03;      // host -> module packets (bulk)
-constexpr uint8_t kEpIn = 0x83;       // answers, events, tracking
-constexpr uint8_t kEpFrames = 0x84;   // alignment frames
+using codec::kEpOut;      // host -> module packets (bulk)
+using codec::kEpIn;       // answers, events, tracking
+using codec::kEpFrames;   // alignment frames
 
 // A packet as it arrived from the host.
 struct ReceivedPacket

@@ -78,7 +78,7 @@ struct FaultPlan
     int openError = 0;                      // libusb error returned by open (0 = opens)
     std::array<int, 4> claimError{{0, 0, 0, 0}};  // per interface: error returned by claim
     int failWrites = 0;                     // the next N bulk writes fail with `writeError`
-    int writeError = -1;                    // LIBUSB_ERROR_IO
+    int writeError = -1;                    // UsbError::Io
     int stallWrites = 0;                    // the next N bulk writes time out (the module NAKs)
 };
 

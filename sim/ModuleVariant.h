@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/codec/Records.h"
+#include "device/codec/UsbIds.h"
 
 #include <array>
 #include <cstdint>
@@ -10,8 +11,8 @@
 
 namespace tl::sim {
 
-constexpr uint16_t kModuleVendorId = 0x16D0;
-constexpr uint16_t kModuleProductId = 0x0F8C;
+constexpr uint16_t kModuleVendorId = codec::kVendorId;
+constexpr uint16_t kModuleProductId = codec::kProductId;
 
 // How long the module takes for the things it does on its own, in driver
 // milliseconds (they run on tl::Clock, so compressed time shortens them too).

@@ -4,15 +4,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Each package is here for something in the tree:
 packages=(
-  cmake g++ make pkg-config
-  qtbase5-dev libqt5svg5-dev libqt5x11extras5-dev
-  libopencv-dev libopencv-contrib-dev
-  libusb-1.0-0-dev libevdev-dev libxtst-dev libx11-dev libxcb-keysyms1-dev
-  umockdev libumockdev-dev gir1.2-umockdev-1.0
-  libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth trayer x11-utils imagemagick xdotool dbus-daemon dbus-x11
-  fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig
+  cmake g++ make pkg-config                    # the build
+  qtbase5-dev                                  # Qt 5 Core, Gui, Widgets, Concurrent, DBus, Test
+  libopencv-dev libopencv-contrib-dev          # OpenCV core and imgproc; aruco from contrib
+  libusb-1.0-0-dev                             # the libusb backend
+  libevdev-dev                                 # the uinput backends
+  libxtst-dev libx11-dev                       # the XTest pointer backend
+  umockdev libumockdev-dev                     # libusb and uinput tests against emulated device nodes
+  libgtest-dev libgmock-dev libbenchmark-dev   # tests and benchmarks
+  xvfb x11-utils xdotool trayer imagemagick    # process and tray tests: Xvfb, xdpyinfo, clicks, a tray, import
+  dbus-daemon                                  # the system event tests' private bus
+  fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
 )
 
 missing=()
@@ -20,11 +24,11 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq || true
-  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  # sudo resets the environment: the frontend goes through env, past it.
+  apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
+  [ "$(id -u)" -ne 0 ] && apt=(sudo "${apt[@]}")
+  "${apt[@]}" update -qq
+  "${apt[@]}" install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null

@@ -8,9 +8,9 @@ namespace tl::codec {
 
 // ---- Version and options -------------------------------------------------------
 
-QString versionText(uint8_t major, uint8_t minor)
+std::string versionText(uint8_t major, uint8_t minor)
 {
-    return QString::asprintf("%d.%02d", major, minor);
+    return format("%d.%02d", major, minor);
 }
 
 std::optional<VersionRecord> decodeVersion(const uint8_t *payload, int length)
@@ -270,71 +270,71 @@ std::array<uint8_t, kEepromSize> encodeEeprom(const EepromRecord &e)
     return out;
 }
 
-QString sensorOptionLine(const SensorSetting &s)
+std::string sensorOptionLine(const SensorSetting &s)
 {
-    return QString::asprintf("option:\n    %d, %d, %d, %d\n    %d, %d\n    %d, %d\n    %d, %d\n    %d, %d, %d, %d, %d",
+    return format("option:\n    %d, %d, %d, %d\n    %d, %d\n    %d, %d\n    %d, %d\n    %d, %d, %d, %d, %d",
                              s.o1, s.o2, s.o3, s.o4, s.o5, s.o6, s.o7, s.o8, s.o9, s.o10, s.o11, s.o12,
                              s.o13, s.o14, s.o15);
 }
 
 namespace {
-void appendCoefficients(QStringList &lines, const std::array<double, kCalibCoefficients> &tp)
+void appendCoefficients(TextLines &lines, const std::array<double, kCalibCoefficients> &tp)
 {
     for (int i = 0; i < kCalibCoefficients; ++i)
-        lines << QString::asprintf("m_tp[%2d] = %e;", i, tp[static_cast<size_t>(i)]);
+        lines << format("m_tp[%2d] = %e;", i, tp[static_cast<size_t>(i)]);
 }
 
-void appendTweakPoints(QStringList &lines, int acTweakNum, const std::array<TweakPoint, kTweakPoints> &tweak)
+void appendTweakPoints(TextLines &lines, int acTweakNum, const std::array<TweakPoint, kTweakPoints> &tweak)
 {
-    lines << QString::asprintf("ac_tweak_num = %d", acTweakNum);
+    lines << format("ac_tweak_num = %d", acTweakNum);
     // The count may come from a module: never list more than the record holds.
     const int pairs = std::clamp(acTweakNum, 0, kTweakPoints);
     for (int i = 0; i < pairs; ++i)
-        lines << QString::asprintf("[%2d] %f %f", i, double(tweak[static_cast<size_t>(i)].x),
+        lines << format("[%2d] %f %f", i, double(tweak[static_cast<size_t>(i)].x),
                                    double(tweak[static_cast<size_t>(i)].y));
 }
 
-void appendEepromSetting(QStringList &lines, const SensorSetting &s)
+void appendEepromSetting(TextLines &lines, const SensorSetting &s)
 {
-    lines << QString::asprintf("num_reg = %d, (%04X, %02X), (%04X, %02X)", s.numReg, s.reg[0], s.val[0],
+    lines << format("num_reg = %d, (%04X, %02X), (%04X, %02X)", s.numReg, s.reg[0], s.val[0],
                                s.reg[1], s.val[1]);
-    lines << QString::asprintf("gain = %02X %02X", s.gain[0], s.gain[1]);
+    lines << format("gain = %02X %02X", s.gain[0], s.gain[1]);
     lines << sensorOptionLine(s);
 }
 
-void appendUploadSetting(QStringList &lines, const char *title, const SensorSetting &s)
+void appendUploadSetting(TextLines &lines, const char *title, const SensorSetting &s)
 {
-    lines << QString::fromLatin1(title);
-    lines << QString::asprintf("setting = %d", s.setting);
-    lines << QString::asprintf("num_reg = %d, (%02X%02X, %02X), (%02X%02X, %02X)", s.numReg, s.reg[0] >> 8,
+    lines << std::string(title);
+    lines << format("setting = %d", s.setting);
+    lines << format("num_reg = %d, (%02X%02X, %02X), (%02X%02X, %02X)", s.numReg, s.reg[0] >> 8,
                                s.reg[0] & 0xFF, s.val[0], s.reg[1] >> 8, s.reg[1] & 0xFF, s.val[1]);
-    lines << QString::asprintf("gain = %02X %02X", s.gain[0], s.gain[1]);
+    lines << format("gain = %02X %02X", s.gain[0], s.gain[1]);
     lines << sensorOptionLine(s);
 }
 } // namespace
 
-QStringList eepromTraceLines(const EepromRecord &e)
+TextLines eepromTraceLines(const EepromRecord &e)
 {
-    QStringList l;
-    l << QStringLiteral("sizeof(tEEPROM) = %1").arg(kEepromSize);
-    l << QStringLiteral("EEPROM:");
-    l << QString::asprintf("length = %d, version = %d", e.length, e.version);
+    TextLines l;
+    l << format("sizeof(tEEPROM) = %d", kEepromSize);
+    l << std::string("EEPROM:");
+    l << format("length = %d, version = %d", e.length, e.version);
     appendCoefficients(l, e.tp);
-    l << QString::asprintf("window_width = %d, window_height = %d", e.windowWidth, e.windowHeight);
-    l << QString::asprintf("Ceiling = %d, Rear = %d, modeFT = %d, lens = %d, imageReverse = %d", e.ceiling, e.rear,
+    l << format("window_width = %d, window_height = %d", e.windowWidth, e.windowHeight);
+    l << format("Ceiling = %d, Rear = %d, modeFT = %d, lens = %d, imageReverse = %d", e.ceiling, e.rear,
                            e.modeFT, e.lens, e.imageReverse);
     appendTweakPoints(l, e.acTweakNum, e.tweak);
-    l << QString::asprintf("window_width = %d, window_height = %d", e.windowWidth2, e.windowHeight2);
-    l << QString::asprintf("Ceiling = %d, Rear = %d, lens = %d, imageReverse = %d", e.ceiling2, e.rear2, e.lens2,
+    l << format("window_width = %d, window_height = %d", e.windowWidth2, e.windowHeight2);
+    l << format("Ceiling = %d, Rear = %d, lens = %d, imageReverse = %d", e.ceiling2, e.rear2, e.lens2,
                            e.imageReverse2);
-    l << QStringLiteral("----");
+    l << std::string("----");
     if (e.ptSetting.setting)
         appendEepromSetting(l, e.ptSetting);
-    l << QStringLiteral("ft_setting:");
+    l << std::string("ft_setting:");
     if (e.ftPresent)
         appendEepromSetting(l, e.ftSetting);
-    l << QStringLiteral("----");
-    l << QString::asprintf("fix_coord: %d %f", e.fixCoordMode, e.fixCoordRatio);
+    l << std::string("----");
+    l << format("fix_coord: %d %f", e.fixCoordMode, e.fixCoordRatio);
     return l;
 }
 
@@ -407,13 +407,13 @@ CalibParamBlock makeCalibParam(const CalibParamInput &in)
     return b;
 }
 
-QStringList calibParamTraceLines(const CalibParamBlock &b)
+TextLines calibParamTraceLines(const CalibParamBlock &b)
 {
-    QStringList l;
-    l << QStringLiteral("send_set_calib_parameter:");
+    TextLines l;
+    l << std::string("send_set_calib_parameter:");
     appendCoefficients(l, b.tp);
-    l << QString::asprintf("window_width = %d, window_height = %d", b.windowWidth, b.windowHeight);
-    l << QString::asprintf("Ceiling = %d, Rear = %d, lens = %d, imageReverse = %d", b.ceiling, b.rear, b.lensType,
+    l << format("window_width = %d, window_height = %d", b.windowWidth, b.windowHeight);
+    l << format("Ceiling = %d, Rear = %d, lens = %d, imageReverse = %d", b.ceiling, b.rear, b.lensType,
                            b.imageReverse);
     appendTweakPoints(l, b.acTweakNum, b.tweak);
     appendUploadSetting(l, "pt_setting:", b.ptSetting);

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <optional>
 
-#include <QString>
-#include <QStringList>
+#include "device/codec/Text.h"
+
+#include <string>
 
 namespace tl::codec {
 
@@ -17,7 +18,7 @@ struct VersionRecord
     uint8_t minor = 0;
 };
 // "%d.%02d": version bytes 40 and 5 read 40.05.
-QString versionText(uint8_t major, uint8_t minor);
+std::string versionText(uint8_t major, uint8_t minor);
 // DAT_VERSION payload; needs a length field of at least 2.
 std::optional<VersionRecord> decodeVersion(const uint8_t *payload, int length);
 std::array<uint8_t, 2> encodeVersion(const VersionRecord &v);
@@ -115,7 +116,7 @@ struct EepromRecord
 std::optional<EepromRecord> decodeEeprom(const uint8_t *payload, int length);
 std::array<uint8_t, kEepromSize> encodeEeprom(const EepromRecord &e);
 // The debug lines of a received record, in the module's trace order.
-QStringList eepromTraceLines(const EepromRecord &e);
+TextLines eepromTraceLines(const EepromRecord &e);
 
 // ---- CalibParamBlock (CMD_SET_CALIB_PARAMETER payload, 370 bytes) -------------
 
@@ -163,9 +164,9 @@ struct CalibParamInput
 // both sensor settings zero without the sensor-setting flag).
 CalibParamBlock makeCalibParam(const CalibParamInput &in);
 // The debug lines of an upload, "send_set_calib_parameter:" first.
-QStringList calibParamTraceLines(const CalibParamBlock &b);
+TextLines calibParamTraceLines(const CalibParamBlock &b);
 // The sensor-setting lines shared by the EEPROM and the upload traces.
-QString sensorOptionLine(const SensorSetting &s);
+std::string sensorOptionLine(const SensorSetting &s);
 
 // ---- Fixed-coordinate ratio (CMD_SET_FIX_COORD_RATIO payload, 12 bytes) -------
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QTime>
+#include <string>
 
 #include "device/codec/Packet.h"
 
@@ -11,11 +10,12 @@ namespace tl::codec {
 // "[0x1004]DAT_VERSION : Len[2], Vers[40.05]". Some codes (image pieces and
 // a few others) have no text: the result is empty. Fields are read at their
 // fixed payload offsets from the zero-filled payload, never beyond it.
-QString packetTraceText(const PacketView &p);
+std::string packetTraceText(const PacketView &p);
 // Same for a packet the host is about to send.
-QString packetTraceText(const PacketBuffer &buf);
+std::string packetTraceText(const PacketBuffer &buf);
 
-// One debug line: time "HH:mm:ss.zzz", module index, text.
-QString packetTraceLine(const QTime &time, int devNum, const QString &text);
+// One debug line: time of day "HH:mm:ss.zzz" (from milliseconds since midnight),
+// module index, text.
+std::string packetTraceLine(int msOfDay, int devNum, const std::string &text);
 
 } // namespace tl::codec

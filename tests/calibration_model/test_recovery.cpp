@@ -10,7 +10,7 @@
 //   test_calibration_model --gtest_filter='Recovery.*'
 // to see it.
 
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "SyntheticScene.h"
 
 #include "calibration/CalibrationFit.h"
@@ -18,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+
+using tl::test::LogCapture;
 
 using namespace tl;
 

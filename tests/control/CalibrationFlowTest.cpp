@@ -2,7 +2,7 @@
 // protocol code against emulated modules.
 
 #include "ControllerFixture.h"
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include "calibration/CalibDlg.h"
 #include "control/nqmaincontrol.h"

@@ -1,4 +1,5 @@
 #include "ControllerFixture.h"
+#include "tests/support/WaitFor.h"
 
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
@@ -20,6 +21,7 @@
 
 using tl::sim::EmulatedBus;
 using tl::sim::ModuleVariant;
+using tl::test::waitFor;
 
 namespace {
 
@@ -64,16 +66,6 @@ protected:
         for (const auto &entry : down)
             n += entry.second;
         return n;
-    }
-
-    template <typename Pred>
-    static bool waitFor(Pred done)
-    {
-        for (int i = 0; i < 300 && !done(); ++i) {
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-        return done();
     }
 
     tl::RecordingBackend *recorder = nullptr;

@@ -1,5 +1,5 @@
 #include "ControllerFixture.h"
-#include "LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 #include "calibration/WaitDlg.h"
 #include "control/nqmaincontrol.h"
@@ -17,6 +17,8 @@
 #include <QSettings>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+using tl::test::LogCapture;
 
 using namespace tl::codec;
 using tl::sim::EmulatedBus;
@@ -173,15 +175,18 @@ TEST_F(ControllerTest, DisplayChangeWaitsOnlyWhenModuleZerosRectangleChanged)
     settle();
     LogCapture log;
     qint64 before = tl::Clock::nowMs();
+    qint64 sleptBefore = tl::Clock::sleptMs();
     control->systemStateChange(esysDISPLAY_CHANGE, -1);
-    EXPECT_LT(tl::Clock::nowMs() - before, 4000);
+    EXPECT_EQ(tl::Clock::sleptMs() - sleptBefore, 0);     // the settling wait was not taken
     EXPECT_FALSE(log.contains("ecsIDLE_CALIBRATION"));
     EXPECT_EQ(control->threadState(), etaTRACKING);
 
     tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
     before = tl::Clock::nowMs();
+    sleptBefore = tl::Clock::sleptMs();
     control->systemStateChange(esysDISPLAY_CHANGE, -1);
     EXPECT_GE(tl::Clock::nowMs() - before, 4000);
+    EXPECT_GE(tl::Clock::sleptMs() - sleptBefore, 4000);  // the settling wait was taken
     EXPECT_TRUE(log.contains("ecsIDLE_CALIBRATION"));
     EXPECT_EQ(control->displayInfo()[0].sDisplayRect, QRect(0, 0, 1280, 800));
     settle();
@@ -209,9 +214,21 @@ TEST_F(ControllerTest, FirmwareVersionGivesModelType)
             EXPECT_EQ(control->fwParam(), c.fwParam) << c.version;
         EXPECT_EQ(settings->getDeviceFwVersion(0), c.version);
     }
-    // A module index the records do not have is refused, not written.
-    control->slotSetFWVersion("40.12", 5);
-    EXPECT_EQ(control->modelType(5), 0);
+    // A module index the records do not have is refused, not written: the two
+    // records, the firmware parameter and the stored versions stay as they were.
+    control->slotSetFWVersion("30.07", 0);
+    control->slotSetFWVersion("51.15", 1);
+    for (int bad : {5, 2, -1}) {
+        control->slotSetFWVersion("51.05", bad);   // would set the firmware parameter to 0
+        EXPECT_EQ(control->modelType(bad), 0) << bad;
+        EXPECT_EQ(control->modelType(0), 2) << bad;
+        EXPECT_EQ(control->modelSubType(0), 2) << bad;
+        EXPECT_EQ(control->modelType(1), 3) << bad;
+        EXPECT_EQ(control->fwParam(), 15) << bad;
+        EXPECT_EQ(settings->getDeviceFwVersion(0), "30.07") << bad;
+        EXPECT_EQ(settings->getDeviceFwVersion(1), "51.15") << bad;
+        EXPECT_EQ(settings->getDeviceFwVersion(bad), "") << bad;
+    }
 }
 
 TEST_F(ControllerTest, StateNamesAreLoggedExactly)

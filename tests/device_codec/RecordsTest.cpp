@@ -2,6 +2,7 @@
 #include "device/codec/ByteIO.h"
 #include "device/codec/Records.h"
 
+#include <QStringList>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,14 @@
 using namespace tl::codec;
 
 namespace {
+
+QStringList qtLines(const TextLines &lines)
+{
+    QStringList out;
+    for (const std::string &l : lines)
+        out << QString::fromStdString(l);
+    return out;
+}
 
 template <size_t N>
 uint16_t u16At(const std::array<uint8_t, N> &b, size_t off)
@@ -351,7 +360,7 @@ TEST(RecordTraces, EepromAndUploadLines)
     e.ftPresent = 0;
     e.fixCoordMode = 1;
     e.fixCoordRatio = 0.5;
-    const QStringList l = eepromTraceLines(e);
+    const QStringList l = qtLines(eepromTraceLines(e));
     EXPECT_EQ(l.value(0), "sizeof(tEEPROM) = 400");
     EXPECT_EQ(l.value(1), "EEPROM:");
     EXPECT_EQ(l.value(2), "length = 400, version = 2");
@@ -370,7 +379,7 @@ TEST(RecordTraces, EepromAndUploadLines)
     CalibParamBlock b;
     b.ptSetting = ptSetting(2, 15);
     b.ftSetting = ftSetting(2, 15, 1, 2);
-    const QStringList u = calibParamTraceLines(b);
+    const QStringList u = qtLines(calibParamTraceLines(b));
     EXPECT_EQ(u.value(0), "send_set_calib_parameter:");
     EXPECT_TRUE(u.contains("pt_setting:"));
     EXPECT_TRUE(u.contains("ft_setting:"));

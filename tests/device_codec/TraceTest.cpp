@@ -3,6 +3,8 @@
 #include "device/codec/Commands.h"
 #include "device/codec/Trace.h"
 
+#include <QString>
+#include <QTime>
 #include <gtest/gtest.h>
 
 using namespace tl::codec;
@@ -15,7 +17,7 @@ QString text(int32_t code, std::initializer_list<uint8_t> payload, int length = 
     PacketBuffer b = makePacket(code, p.data(), int(p.size()));
     if (length >= 0)
         ByteWriter(b.data(), b.size()).seek(4).i32(length);
-    return packetTraceText(b);
+    return QString::fromStdString(packetTraceText(b));
 }
 
 QString withWriter(int32_t code, int length, const std::function<void(ByteWriter &)> &fill)
@@ -24,7 +26,7 @@ QString withWriter(int32_t code, int length, const std::function<void(ByteWriter
     ByteWriter w(b.data(), b.size());
     w.seek(4).i32(length);
     fill(w);
-    return packetTraceText(b);
+    return QString::fromStdString(packetTraceText(b));
 }
 
 } // namespace
@@ -91,5 +93,5 @@ TEST(PacketTrace, SilentAndUnknownCodes)
 
 TEST(PacketTrace, LineCarriesTimeAndModule)
 {
-    EXPECT_EQ(packetTraceLine(QTime(9, 5, 7, 42), 1, "x"), "09:05:07.042 [1] x");
+    EXPECT_EQ(packetTraceLine(QTime(9, 5, 7, 42).msecsSinceStartOfDay(), 1, "x"), "09:05:07.042 [1] x");
 }

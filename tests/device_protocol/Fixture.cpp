@@ -1,7 +1,8 @@
 #include "Fixture.h"
 
+#include "tests/support/LogCapture.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <cstdio>
@@ -10,64 +11,33 @@
 namespace tl::test {
 
 namespace {
-std::mutex g_logMutex;
-QStringList g_log;
-bool g_print = false;
-
-void handler(QtMsgType, const QMessageLogContext &, const QString &msg)
+// One capture for the whole run, made on first use and never ended: receive
+// threads may still log while the program exits.
+LogCapture &processLog()
 {
-    {
-        std::lock_guard<std::mutex> lock(g_logMutex);
-        g_log << msg;
-    }
-    if (g_print)
-        std::fprintf(stderr, "%s\n", qPrintable(msg));
+    static LogCapture *log = new LogCapture;
+    return *log;
 }
 } // namespace
 
-void installLogCapture()
-{
-    g_print = qEnvironmentVariableIntValue("TL_TEST_LOG") != 0;
-    qInstallMessageHandler(handler);
-}
-
 QStringList logLines()
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    return g_log;
+    return processLog().lines();
 }
 
 void clearLog()
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    g_log.clear();
+    processLog().clear();
 }
 
 int logCount(const QString &needle)
 {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    int n = 0;
-    for (const QString &l : g_log)
-        n += l.contains(needle);
-    return n;
+    return processLog().count(needle);
 }
 
 bool logContains(const QString &needle)
 {
-    return logCount(needle) > 0;
-}
-
-bool waitFor(const std::function<bool()> &pred, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(2);
-    }
-    return true;
+    return processLog().contains(needle);
 }
 
 void DeviceTest::SetUp()

@@ -8,6 +8,7 @@
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
 #include "sim/EmulatedModule.h"
+#include "tests/support/WaitFor.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,16 +22,12 @@
 
 namespace tl::test {
 
-// The debug log, kept for tests that look for trace lines. Set TL_TEST_LOG=1 to
-// also print it.
-void installLogCapture();
+// The debug log of the whole run, kept for tests that look for trace lines
+// (a line "contains" the needle). Set TL_TEST_LOG=1 to also print it.
 QStringList logLines();
 void clearLog();
 int logCount(const QString &needle);
 bool logContains(const QString &needle);
-
-// Waits (wall time, at most timeoutMs) until pred() holds, handling queued events.
-bool waitFor(const std::function<bool()> &pred, int timeoutMs = 5000);
 
 // Everything the device layer signals, recorded on whatever thread raised it.
 struct SignalLog

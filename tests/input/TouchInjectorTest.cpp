@@ -65,8 +65,6 @@ protected:
         return out;
     }
 
-    static int normalise(int v, int size) { return int(float(v) / float(size) * 65535.0f); }
-
     static constexpr tl::WindowHandle kCompanion = 0x4201;
     tltest::ScreenLayout screens{QRect(0, 0, 1920, 1080)};
     RecordingCompanionLink link;
@@ -256,11 +254,11 @@ TEST_F(InjectorFixture, MouseTouchShorterThanThreeReportsIsNoInput)
     // to the third one.
     ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].flags, 0x8003u);
-    EXPECT_EQ(calls[0].absX, normalise(1005, 4800));
-    EXPECT_EQ(calls[0].absY, normalise(1000, 3000));
+    EXPECT_EQ(calls[0].absX, 13721);   // 1005 of 4800 sensor units, on 0..65535
+    EXPECT_EQ(calls[0].absY, 21845);   // 1000 of 3000
     EXPECT_EQ(calls[1].flags, 0x8001u);
     EXPECT_EQ(calls[2].flags, 0x8001u);
-    EXPECT_EQ(calls[2].absX, normalise(1010, 4800));
+    EXPECT_EQ(calls[2].absX, 13789);   // 1010 of 4800
 }
 
 TEST_F(InjectorFixture, MouseCodesAndContactMessages)
@@ -275,7 +273,7 @@ TEST_F(InjectorFixture, MouseCodesAndContactMessages)
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front().flags, 0x8003u);
     EXPECT_EQ(calls.back().flags, 0x8004u);  // raw release: left up, no move
-    EXPECT_EQ(calls.back().absX, normalise(1000, 4800));
+    EXPECT_EQ(calls.back().absX, 13653);   // 1000 of 4800 sensor units, on 0..65535
 
     std::vector<std::pair<quint32, qintptr>> index1;
     for (const auto &p : link.posts()) {

@@ -1,8 +1,8 @@
 #include "FakeLogind.h"
 #include "TestBus.h"
 #include "platform/linux/LinuxSystemEvents.h"
+#include "tests/support/WaitFor.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QTest>
@@ -18,25 +18,11 @@
 #include <memory>
 
 using tl::LinuxSystemEvents;
+using tl::test::waitFor;
 
 namespace {
 
 constexpr int kWaitMs = 10000;
-
-// Polls the event loop until the condition holds or the time-out passes.
-template <typename Condition>
-bool waitFor(Condition condition, int timeoutMs = kWaitMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QTest::qWait(10);
-    }
-    return true;
-}
 
 // Ends the program when the test thread hangs in a system call, where no
 // time-out of the event loop can reach it.

@@ -33,7 +33,7 @@ TEST_F(ContractTest, VersionAndOptionsComeFromTheVariant)
     EXPECT_EQ(ver.length(), 2);
     const auto rec = decodeVersion(ver.payload(), ver.length());
     ASSERT_TRUE(rec);
-    EXPECT_EQ(versionText(rec->major, rec->minor), QString("40.05"));
+    EXPECT_EQ(versionText(rec->major, rec->minor), "40.05");
 
     host.send(CMD_SEND_OPTION);
     const Rx opt = host.read();

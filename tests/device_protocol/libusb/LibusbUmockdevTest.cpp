@@ -10,20 +10,24 @@
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/WaitFor.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 using namespace tl;
 using namespace tl::codec;
 using tl::test::UsbfsBridge;
+using tl::test::LogCapture;
+using tl::test::waitFor;
 
 namespace {
 
@@ -43,20 +47,34 @@ struct CountingSink : TrackingSink
     std::atomic<int> packets{0};
 };
 
-bool waitFor(const std::function<bool()> &pred, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents();
-        QThread::msleep(5);
-    }
-    return true;
-}
-
 } // namespace
+
+TEST(LibusbBackend, NoUsbfsMeansNoModules)
+{
+    if (!underWrapper())
+        GTEST_SKIP() << "needs umockdev-wrapper (ctest runs it so)";
+    // A machine without USB devices or usbfs (an empty testbed): libusb either
+    // cannot start or sees an empty bus. Either way that is zero modules, not a
+    // failure of the driver.
+    UMockdevTestbed *testbed = UsbfsBridge::newTestbed();
+    {
+        LogCapture log;
+        LibusbAccess usb;
+        if (!usb.ok()) {
+            EXPECT_EQ(log.count("libusb_init failed"), 1);
+        }
+        ConfigFileRW settings;
+        CamDevCtrl dev(&settings, &usb);
+        EXPECT_EQ(dev.GetNumberOfCameraDevices(), 0);
+        EXPECT_EQ(dev.UpdateCameraInfo(), 0);
+        EXPECT_TRUE(dev.openDevices());
+        EXPECT_TRUE(usb.listDevices().empty());
+        EXPECT_EQ(usb.open(0), nullptr);
+        EXPECT_EQ(usb.open(-1), nullptr);
+        std::printf("libusb on an empty testbed: %s\n", usb.ok() ? "started, empty bus" : "did not start");
+    }
+    UsbfsBridge::freeTestbed(testbed);
+}
 
 TEST(LibusbUnderUmockdev, DiscoveryClaimExchangeAndTracking)
 {

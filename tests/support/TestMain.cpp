@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+// The main of the Qt test executables: a widget application (tests run with
+// the offscreen platform) that stays up when a test closes its last window,
+// with the embedded images and language files.
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);

@@ -1,0 +1,299 @@
+// nqmaincontrol: the system, calibration and thread state machines.
+#include "control/nqmaincontrol.h"
+
+#include "calibration/CalibDlg.h"
+
+#include "calibration/WaitDlg.h"
+#include "device/CamDevCtrl.h"
+#include "device/codec/Commands.h"
+#include "input/InputInjection.h"
+#include "input/NqUtils.h"
+#include "platform/Clock.h"
+#include "settings/ConfigFileRW.h"
+
+#include <QDebug>
+
+using tl::CamDevCtrl;
+using namespace tl::codec;
+
+namespace {
+// The lens code of the calibration model and the "reverse image" flag both follow
+// the projector model: the three throw distances mount the camera upside down.
+int reverseForLens(int lensSelect)
+{
+    return (lensSelect >= 0 && lensSelect <= 2) ? 1 : 0;
+}
+
+int lensCodeForLens(int lensSelect)
+{
+    return (lensSelect >= 0 && lensSelect <= 2) ? lensSelect + 1 : 0;
+}
+} // namespace
+
+void nqmaincontrol::stopReceiveThreads()
+{
+    m_device->StopRecvThread();
+}
+
+// One step of the calibration flow: the calibration state, then the receive
+// loops stopped, then the thread state machine asked for the next state.
+void nqmaincontrol::enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState)
+{
+    m_calState = eCalState;
+    stopReceiveThreads();
+    emit callChangeNextThreadState(nDevNum, eNextThreadState);
+}
+
+void nqmaincontrol::systemStateChange(int eState, int nDevNum)
+{
+    qDebug() << "nqmaincontrol::systemStateChange():" << systemStateName(eState) << nDevNum;
+    m_systemState = eState;
+
+    switch (eState) {
+    case esysIDLE_SYS:
+        systemStateCalbrationChange(nDevNum, ecsIDLE_CALIBRATION);
+        break;
+    case esysCONNECTION_START:
+        NotifyWait(true);
+        initDeviceCheck();
+        connectTail();
+        break;
+    case esysDEVICE_FOUND_OR_REMOVE:
+        NotifyWait(true);
+        if (!suspendDeviceCheck(eState)) {
+            NotifyWait(false);
+            break;
+        }
+        connectTail();
+        break;
+    case esysCHANGE_TO_SLEEP:
+        StopDevice();
+        m_bConnectionStatus = false;
+        break;
+    case esysCHANGE_WAKE_UP:
+        NotifyWait(true);
+        suspendDeviceCheck(eState);
+        connectTail();
+        break;
+    case esysDISPLAY_CHANGE: {
+        if (!m_bConnectionStatus)
+            break;
+        const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
+        GetMonitorInf();
+        m_injection->desktopChanged(&m_sInjectionMessage);
+        m_bTouchInjection = m_injection->touchInjectionAvailable();
+        configureInjectorLayout();
+        const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
+        if (after.right() == before.right() && after.bottom() == before.bottom())
+            break;
+        // The window system reports the change before the new layout has settled.
+        tl::Clock::sleepMs(4000);
+        if (calibrationReady(m_psDataMgr->displayMode()) && m_psDataMgr->getNumOfCamDevice() > 0)
+            systemStateCalbrationChange(0, ecsIDLE_CALIBRATION);
+        break;
+    }
+    case esysUSER_ALIGNMENT_VIEW:
+        stopReceiveThreads();
+        emit callChangeNextThreadState(nDevNum, etaDISPLAY);
+        break;
+    case esysUSER_START_ANALYSYS_BEFOR_TRACKING:
+        if (calibrationReady(m_psDataMgr->displayMode()))
+            systemStateCalbrationChange(nDevNum, ecsIDLE_CALIBRATION);
+        break;
+    case esysUSER_MANUAL_CAL_START:
+        closeMessage();
+        m_calResult[0] = m_calResult[1] = 0;
+        qDebug() << "nqmaincontrol::systemStateCalbrationChange():"
+                 << calibrationStateName(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE) << nDevNum;
+        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        break;
+    case esysUSER_AUTO_CAL_START:
+        closeMessage();
+        m_calResult[0] = m_calResult[1] = 0;
+        qDebug() << "nqmaincontrol::systemStateCalbrationChange():"
+                 << calibrationStateName(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE) << nDevNum;
+        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
+        break;
+    case esysUSER_MANUAL_CAL_POINT_IMAGE:
+        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        break;
+    case esysUSER_MANUAL_CAL_START_NEXT_DEVICE:
+        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum + 1, etaMANUAL_CALIBRATION);
+        break;
+    case esysUSER_AUTO_CAL_START_NEXT_DEVICE:
+        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum + 1, etaAUTO_CALIBRATION);
+        break;
+    default:
+        // 12, 14 to 17 and anything else: only logged and stored.
+        break;
+    }
+}
+
+void nqmaincontrol::connectTail()
+{
+    if (!m_bConnectionStatus) {
+        NotifyWait(false);
+        return;
+    }
+    GetMonitorInf();
+    const int mode = m_psDataMgr->displayMode();
+    qDebug() << "nqmaincontrol::systemStateChange(): eDisplayMode =" << mode;
+    if (mode != 1 && mode != 2)
+        return;
+
+    const int count = m_psDataMgr->getNumOfCamDevice();
+    qDebug() << "FirmwareLoad:" << count;
+    if (count > 0) {
+        m_psDataMgr->loadParam();
+        if (count == 2 && m_psDataMgr->checkDeviceSwap() && m_bConnectionStatus) {
+            m_device->exchangeDeviceSlots();
+            m_device->openDevices();
+            copySerialsToRecords();
+            FirmwareSave_Param();
+        }
+    }
+    if (!calibrationReady(mode)) {
+        // The wizard opens in its setup mode and hides the wait cover.
+        m_bWizardPending = true;
+        return;
+    }
+    systemStateCalbrationChange(0, ecsIDLE_CALIBRATION);
+}
+
+void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
+{
+    qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
+    m_calState = eCalState;
+    switch (eCalState) {
+    case ecsIDLE_CALIBRATION: {
+        NotifyWait(true);
+        stopReceiveThreads();
+        QList<QRect> monitors;
+        NqUtils::getWindowRectAll(monitors);
+        QRect screen = monitors.size() == 1 ? monitors[0] : QRect();
+        if (monitors.size() != 1 && !m_psDisplayInfo.isEmpty())
+            screen = m_psDisplayInfo[0].sDisplayRect;
+        m_injection->setScreenSize(screen.width(), screen.height());
+        emit callChangeNextThreadState(nDevNum, etaTRACKING);
+        break;
+    }
+    case ecsMANUAL_CAL_CAPTURE_POINT_IMAGE:
+        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        break;
+    case ecsAUTO_CAL_CAPTURE_BLACK_IMAGE:
+        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
+        break;
+    default:
+        break;
+    }
+}
+
+void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
+{
+    qDebug() << "nqmaincontrol::threadStateChange():" << threadStateName(eNextState) << nDevNum;
+    StopDevice();
+    const int lens = m_psDataMgr->getLensSelect();
+    const int reverse = reverseForLens(lens);
+    const int lensCode = lensCodeForLens(lens);
+
+    switch (eNextState) {
+    case etaDISPLAY:
+        m_threadState = etaDISPLAY;
+        m_device->StartRecvThread(1, reverse);
+        break;
+    case etaMANUAL_CALIBRATION: {
+        prepareCalibrationWindow(nDevNum, false);
+        m_threadState = etaMANUAL_CALIBRATION;
+        m_device->StartRecvThread(0, reverse);
+        m_calState = ecsMANUAL_CAL_CAPTURE_POINT_IMAGE;
+        m_device->SendCommand(nullptr, CMD_MC_START, 0, nDevNum, false);
+        tl::Clock::sleepMs(200);
+        const qint32 rev = reverse;
+        m_device->SendCommand(&rev, CMD_SET_IMAGE_REVERSE, 4, nDevNum, false);
+        tl::Clock::sleepMs(200);
+        const qint32 first = 0;
+        m_device->SendCommand(&first, CMD_MC_PATTERN_START, 4, nDevNum, false);
+        break;
+    }
+    case etaAUTO_CALIBRATION: {
+        prepareCalibrationWindow(nDevNum, true);
+        m_threadState = etaAUTO_CALIBRATION;
+        m_device->StartRecvThread(0, reverse);
+        m_calState = ecsAUTO_CAL_CAPTURE_BLACK_IMAGE;
+        tl::Clock::sleepMs(200);
+        const qint32 rev = reverse;
+        m_device->SendCommand(&rev, CMD_SET_IMAGE_REVERSE, 4, nDevNum, false);
+        tl::Clock::sleepMs(200);
+        m_device->send_ac_black_start(lensCode, nDevNum, m_nFwParam);
+        break;
+    }
+    case etaTRACKING: {
+        qDebug() << "etaTRACKING";
+        m_calibDlg->hide();
+        if (m_modelType[0] != 0)
+            configureInjectorLayout();
+        const int count = m_psDataMgr->getNumOfCamDevice();
+        for (int i = 0; i < count && i < 2; ++i) {
+            const qint32 finger = m_psDataMgr->getPenTouchMode() == 1 ? 1 : 0;
+            m_device->SendCommand(&finger, CMD_SET_FINGER_TOUCH_MODE, 4, i, false);
+            tl::Clock::sleepMs(200);
+            const qint32 transfer = 2;
+            m_device->SendCommand(&transfer, CMD_SET_TRANSFER_MODE, 4, i, false);
+            tl::Clock::sleepMs(200);
+            m_device->SendCommand(nullptr, CMD_START_TRACKING, 0, i, false);
+            tl::Clock::sleepMs(200);
+        }
+        m_injection->resetTracking(0);
+        m_injection->resetTracking(1);
+        m_threadState = etaTRACKING;
+        m_device->StartRecvThread(0, reverse);
+        NotifyWait(false);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void nqmaincontrol::StopDevice()
+{
+    qDebug() << "nqmaincontrol::StopDevice() - 1";
+    m_device->StopRecvThread();
+    qDebug() << "nqmaincontrol::StopDevice() - 2";
+    if (m_threadState == etaTRACKING)
+        m_injection->releaseAllContacts();
+    m_threadState = etaNULL;
+    qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
+             << m_psDataMgr->getNumOfCamDevice();
+    m_calibDlg->hide();
+    qDebug() << "nqmaincontrol::StopDevice() - 4";
+}
+
+void nqmaincontrol::calDlgWorkingDone(int devNum)
+{
+    if (m_threadState == etaAUTO_CALIBRATION && m_calState != 0) {
+        qDebug() << "nqmaincontrol::calDlgWorkingDone(): canceled:" << devNum << m_calState;
+        m_bCancelRequested = true;
+        return;
+    }
+    StopDevice();
+    if (calibrationReady(m_psDataMgr->displayMode()))
+        systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
+    else
+        m_calibDlg->hide();
+}
+
+void nqmaincontrol::setPenTouchMode(int mode)
+{
+    m_psDataMgr->setPenTouchMode(mode);
+    systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
+    m_psDataMgr->savePenTouchMode();
+}
+
+void nqmaincontrol::resumeAfterAlignment()
+{
+    if (calibrationReady(m_psDataMgr->displayMode()))
+        systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
+    else
+        stopReceiveThreads();
+}

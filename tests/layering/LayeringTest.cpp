@@ -1,0 +1,348 @@
+// The one-way dependencies of the tree, checked on every #include of every
+// source file and on every library's link list against cmake/layers.txt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSource = TL_SOURCE_DIR;
+const fs::path kLinks = TL_LINKS_DIR;
+const fs::path kQtIncludes = TL_QT_INCLUDE_DIR;
+
+struct Layer
+{
+    std::string name;
+    std::string target;              // "-": no library
+    std::vector<std::string> paths;  // folders or files, relative to the source root
+    std::set<std::string> uses;      // layers or single headers
+    std::set<std::string> ext;       // external libraries
+};
+
+struct Table
+{
+    std::vector<Layer> layers;
+    std::vector<std::string> errors;
+
+    Layer *find(const std::string &name)
+    {
+        for (Layer &l : layers)
+            if (l.name == name)
+                return &l;
+        return nullptr;
+    }
+
+    // The layer a file belongs to: the longest folder or file that holds it.
+    const Layer *owner(const std::string &file) const
+    {
+        const Layer *best = nullptr;
+        size_t bestLen = 0;
+        for (const Layer &l : layers)
+            for (const std::string &p : l.paths) {
+                const bool holds = file == p || (file.size() > p.size() && file.compare(0, p.size(), p) == 0
+                                                  && file[p.size()] == '/');
+                if (holds && p.size() > bestLen) {
+                    best = &l;
+                    bestLen = p.size();
+                }
+            }
+        return best;
+    }
+
+    const Layer *byTarget(const std::string &target) const
+    {
+        for (const Layer &l : layers)
+            if (l.target == target)
+                return &l;
+        return nullptr;
+    }
+};
+
+Table readTable(const fs::path &file)
+{
+    Table t;
+    std::ifstream in(file);
+    if (!in) {
+        t.errors.push_back("cannot read " + file.string());
+        return t;
+    }
+    std::string line;
+    int n = 0;
+    while (std::getline(in, line)) {
+        ++n;
+        std::istringstream words(line);
+        std::string kind, name;
+        if (!(words >> kind) || kind[0] == '#')
+            continue;
+        const std::string where = file.string() + ":" + std::to_string(n);
+        if (!(words >> name)) {
+            t.errors.push_back(where + ": no layer name");
+            continue;
+        }
+        std::vector<std::string> rest;
+        for (std::string w; words >> w;)
+            if (w != "-" || (kind == "layer" && rest.empty()))   // "-": no target, or nothing
+                rest.push_back(w);
+        if (kind == "layer") {
+            if (rest.empty()) {
+                t.errors.push_back(where + ": a layer needs a target and its files");
+                continue;
+            }
+            Layer l;
+            l.name = name;
+            l.target = rest[0];
+            l.paths.assign(rest.begin() + 1, rest.end());
+            t.layers.push_back(l);
+        } else if (Layer *l = t.find(name)) {
+            if (kind == "use")
+                l->uses.insert(rest.begin(), rest.end());
+            else if (kind == "ext")
+                l->ext.insert(rest.begin(), rest.end());
+            else
+                t.errors.push_back(where + ": unknown line kind " + kind);
+        } else {
+            t.errors.push_back(where + ": " + kind + " of an unknown layer " + name);
+        }
+    }
+    return t;
+}
+
+// The external library behind an angle-bracket include, or "" for the
+// standard library and the operating system.
+std::string externalOf(const std::string &header)
+{
+    if (header == "libusb.h" || header.rfind("libusb-1.0/", 0) == 0)
+        return "libusb";
+    if (header.rfind("libevdev", 0) == 0)
+        return "libevdev";
+    if (header.rfind("X11/", 0) == 0)
+        return "xtst";
+    if (header.rfind("opencv2/", 0) == 0) {
+        std::string module = header.substr(8);
+        module = module.substr(0, module.find_first_of("/."));
+        return "opencv_" + module;
+    }
+    if (header.size() > 1 && header[0] == 'Q') {
+        // <QtConcurrent/QtConcurrentRun> names its module; <QDialog> is found in
+        // the module folder that holds it.
+        const size_t slash = header.find('/');
+        if (slash != std::string::npos)
+            return "Qt5::" + header.substr(2, slash - 2);
+        for (const char *module : {"QtCore", "QtGui", "QtWidgets", "QtDBus", "QtConcurrent", "QtTest", "QtNetwork"})
+            if (fs::exists(kQtIncludes / module / header))
+                return std::string("Qt5::") + (module + 2);
+        return "Qt5::?" + header;
+    }
+    return "";
+}
+
+// A link item as the table names it.
+std::string linkName(const std::string &item)
+{
+    if (item == "PkgConfig::LIBUSB")
+        return "libusb";
+    if (item == "PkgConfig::LIBEVDEV")
+        return "libevdev";
+    if (item == "PkgConfig::XTST")
+        return "xtst";
+    return item;
+}
+
+std::vector<fs::path> sourceFiles(const Table &t)
+{
+    std::set<fs::path> files;
+    for (const Layer &l : t.layers)
+        for (const std::string &p : l.paths) {
+            const fs::path root = kSource / p;
+            if (fs::is_regular_file(root)) {
+                files.insert(root);
+                continue;
+            }
+            if (!fs::is_directory(root))
+                continue;
+            for (const auto &e : fs::recursive_directory_iterator(root)) {
+                const std::string ext = e.path().extension().string();
+                if (e.is_regular_file() && (ext == ".cpp" || ext == ".h"))
+                    files.insert(e.path());
+            }
+        }
+    return {files.begin(), files.end()};
+}
+
+bool allowedInclude(const Table &t, const Layer &from, const std::string &header)
+{
+    if (from.uses.count(header))
+        return true;
+    const Layer *to = t.owner(header);
+    if (!to)
+        return false;
+    return to == &from || from.uses.count(to->name);
+}
+
+// Every edge the table does not allow, as "file:line: what".
+std::vector<std::string> includeViolations(const Table &t)
+{
+    static const std::regex include(R"(^\s*#\s*include\s*([<"])([^">]+)[">])");
+    const std::set<std::string> roots = [&] {
+        std::set<std::string> r;
+        for (const Layer &l : t.layers)
+            for (const std::string &p : l.paths)
+                r.insert(p.substr(0, p.find('/')));
+        return r;
+    }();
+    std::vector<std::string> out;
+    for (const fs::path &file : sourceFiles(t)) {
+        const std::string rel = fs::relative(file, kSource).generic_string();
+        const Layer *from = t.owner(rel);
+        if (!from)
+            continue;
+        std::ifstream in(file);
+        std::string line;
+        int n = 0;
+        while (std::getline(in, line)) {
+            ++n;
+            std::smatch m;
+            if (!std::regex_search(line, m, include))
+                continue;
+            const std::string header = m[2];
+            const std::string where = rel + ":" + std::to_string(n) + ": ";
+            if (m[1] == "\"") {
+                const std::string root = header.substr(0, header.find('/'));
+                if (header.find('/') == std::string::npos || !roots.count(root)) {
+                    // Generated headers (ui_*.h) are the only ones not written from the root.
+                    if (header.rfind("ui_", 0) != 0)
+                        out.push_back(where + "\"" + header + "\" is not written from the source root");
+                    continue;
+                }
+                if (!allowedInclude(t, *from, header)) {
+                    const Layer *to = t.owner(header);
+                    out.push_back(where + "layer " + from->name + " may not include " + header + " (layer "
+                                  + (to ? to->name : std::string("?")) + ")");
+                }
+            } else {
+                const std::string ext = externalOf(header);
+                if (!ext.empty() && !from->ext.count(ext))
+                    out.push_back(where + "layer " + from->name + " may not use " + ext + " (<" + header + ">)");
+            }
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> linkViolations(const Table &t)
+{
+    std::vector<std::string> out;
+    for (const Layer &l : t.layers) {
+        if (l.target == "-")
+            continue;
+        const fs::path file = kLinks / (l.target + ".txt");
+        std::ifstream in(file);
+        if (!in) {
+            out.push_back(file.string() + ": no link list for " + l.target);
+            continue;
+        }
+        std::string item;
+        int n = 0;
+        while (std::getline(in, item)) {
+            ++n;
+            if (item.empty())
+                continue;
+            const std::string where = file.string() + ":" + std::to_string(n) + ": ";
+            if (const Layer *to = t.byTarget(item)) {
+                // A layer may link another one it may include, even through a single header.
+                bool ok = to == &l || l.uses.count(to->name);
+                for (const std::string &u : l.uses)
+                    ok = ok || t.owner(u) == to;
+                if (!ok)
+                    out.push_back(where + l.target + " may not link " + item);
+            } else if (!l.ext.count(linkName(item))) {
+                out.push_back(where + l.target + " may not link " + item);
+            }
+        }
+    }
+    return out;
+}
+
+std::string joined(const std::vector<std::string> &lines)
+{
+    std::string s;
+    for (const std::string &l : lines)
+        s += l + "\n";
+    return s;
+}
+
+Table table()
+{
+    return readTable(kSource / "cmake" / "layers.txt");
+}
+
+TEST(Layering, TableReadsAndCoversEveryLibraryFolder)
+{
+    Table t = table();
+    EXPECT_TRUE(t.errors.empty()) << joined(t.errors);
+    for (const char *folder : {"app", "control", "ui", "calibration", "input", "device", "device/codec", "settings",
+                               "platform", "sim", "resources"}) {
+        const Layer *l = t.owner(std::string(folder) + "/x.cpp");
+        EXPECT_TRUE(l) << folder << " belongs to no layer";
+    }
+    // The emulator reaches the host's code through these headers only.
+    const Layer *sim = t.find("sim");
+    ASSERT_TRUE(sim);
+    EXPECT_EQ(sim->uses, (std::set<std::string>{"codec", "clock", "device/UsbAccess.h", "calibration/CalibModel.h"}));
+    EXPECT_EQ(t.owner("device/codec/Packet.h")->name, "codec");
+    EXPECT_EQ(t.owner("platform/Clock.h")->name, "clock");
+    EXPECT_EQ(t.owner("app/main/main.cpp")->name, "main");
+}
+
+TEST(Layering, EveryIncludeIsAnAllowedEdge)
+{
+    const Table t = table();
+    ASSERT_TRUE(t.errors.empty()) << joined(t.errors);
+    const std::vector<std::string> bad = includeViolations(t);
+    EXPECT_TRUE(bad.empty()) << joined(bad);
+    EXPECT_GT(sourceFiles(t).size(), 50u);   // the walk found the tree
+}
+
+TEST(Layering, EveryLinkIsAnAllowedEdge)
+{
+    const Table t = table();
+    ASSERT_TRUE(t.errors.empty()) << joined(t.errors);
+    const std::vector<std::string> bad = linkViolations(t);
+    EXPECT_TRUE(bad.empty()) << joined(bad);
+}
+
+// The checker itself: a wrong edge of each kind is found.
+TEST(Layering, TheCheckSeesWrongEdges)
+{
+    Table t = table();
+    ASSERT_TRUE(t.errors.empty()) << joined(t.errors);
+    const Layer *device = t.find("device");
+    const Layer *sim = t.find("sim");
+    const Layer *codec = t.find("codec");
+    ASSERT_TRUE(device && sim && codec);
+    EXPECT_TRUE(allowedInclude(t, *device, "device/codec/Packet.h"));
+    EXPECT_FALSE(allowedInclude(t, *device, "control/nqmaincontrol.h"));     // upwards
+    EXPECT_FALSE(allowedInclude(t, *codec, "device/CamDevCtrl.h"));          // out of the codec
+    EXPECT_TRUE(allowedInclude(t, *sim, "device/UsbAccess.h"));
+    EXPECT_FALSE(allowedInclude(t, *sim, "device/CamDevCtrl.h"));            // the protocol class
+    EXPECT_FALSE(allowedInclude(t, *sim, "platform/Screens.h"));
+    EXPECT_TRUE(allowedInclude(t, *sim, "platform/Clock.h"));
+    EXPECT_EQ(externalOf("QDialog"), "Qt5::Widgets");
+    EXPECT_EQ(externalOf("QString"), "Qt5::Core");
+    EXPECT_EQ(externalOf("opencv2/imgproc.hpp"), "opencv_imgproc");
+    EXPECT_EQ(externalOf("libusb.h"), "libusb");
+    EXPECT_EQ(externalOf("vector"), "");
+    EXPECT_FALSE(codec->ext.count("Qt5::Core"));
+}
+
+} // namespace
