@@ -285,7 +285,9 @@ void CalibDlg::startMarkRing(bool on)
     m_nRingAngle = 0;
     if (on) {
         m_bRingRunning = true;
-        m_ringTimer->start();
+        // Driver time: under a compressed clock the ring completes as fast as
+        // the module's waits do.
+        m_ringTimer->start(tl::Clock::wallMs(kRingPeriodMs));
         return;
     }
     m_ringTimer->stop();
@@ -346,6 +348,7 @@ void CalibDlg::nextMark()
         return;
     }
     m_labelMark->show();
+    m_moveAnimation->setDuration(tl::Clock::wallMs(kMoveDurationMs));
     m_moveAnimation->setStartValue(markRect(m_nCount - 1));
     m_moveAnimation->setEndValue(markRect(m_nCount));
     m_moveAnimation->start();
@@ -359,6 +362,7 @@ void CalibDlg::prevMark()
         return;
     }
     m_labelMark->show();
+    m_moveAnimation->setDuration(tl::Clock::wallMs(kMoveDurationMs));
     m_moveAnimation->setStartValue(markRect(m_nCount + 1 < manualPointCount() ? m_nCount + 1 : m_nCount));
     m_moveAnimation->setEndValue(markRect(m_nCount));
     m_moveAnimation->start();

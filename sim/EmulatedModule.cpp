@@ -34,6 +34,7 @@ EmulatedModule::EmulatedModule(ModuleVariant variant) : m_variant(std::move(vari
     m_mask.resize(kMaskSize, 0);
     m_imageSource = std::make_shared<TestPatternSource>();
     m_lossRng.seed(m_faults.seed);
+    m_userRng.seed(m_user.seed);
 }
 
 EmulatedModule::~EmulatedModule() = default;
@@ -56,6 +57,32 @@ void EmulatedModule::setManualTouch(ManualTouch touch)
 {
     std::lock_guard<std::mutex> lk(m_mutex);
     m_manualTouch = std::move(touch);
+}
+
+void EmulatedModule::setCamera(std::shared_ptr<SyntheticCamera> camera, DisplaySource display)
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_camera = std::move(camera);
+    m_display = std::move(display);
+}
+
+std::shared_ptr<SyntheticCamera> EmulatedModule::camera() const
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return m_camera;
+}
+
+void EmulatedModule::setWindowPen(WindowPen pen)
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_windowPen = std::move(pen);
+}
+
+void EmulatedModule::setUser(UserSetup user)
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_user = user;
+    m_userRng.seed(user.seed);
 }
 
 void EmulatedModule::setFaults(FaultPlan plan)
@@ -155,6 +182,7 @@ void EmulatedModule::powerOnLocked()
     m_maskUpload.clear();
     m_maskPartsIn.clear();
     m_mcPoints = {};
+    m_userState = UserState::Idle;
     m_registers.clear();
     m_in.clear();
     m_frames.clear();
@@ -339,8 +367,10 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
             return UsbError::NoDevice;
         const int64_t now = Clock::nowMs();
         if (!m_faults.silent) {
-            if (endpoint == kEpIn)
+            if (endpoint == kEpIn) {
+                maybeUserLocked(now);
                 maybeReportLocked(now);
+            }
             if (!q.empty() && q.front().dueMs <= now) {
                 Outgoing o = std::move(q.front());
                 q.pop_front();
@@ -381,6 +411,8 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
                 next = q.front().dueMs;
             if (endpoint == kEpIn && reportingLocked())
                 next = std::min(next, m_nextReportMs);
+            if (endpoint == kEpIn && userActiveLocked())
+                next = std::min(next, m_userNextLookMs);
             if (next != std::numeric_limits<int64_t>::max())
                 wake = std::min(wake, wallDeadline(std::max<int64_t>(1, next - now)));
         }

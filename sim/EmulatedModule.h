@@ -8,6 +8,8 @@
 #include "sim/ImageSource.h"
 #include "sim/ModuleVariant.h"
 #include "sim/PenScript.h"
+#include "sim/SimulatedUser.h"
+#include "sim/SyntheticCamera.h"
 
 #include <array>
 #include <condition_variable>
@@ -85,6 +87,18 @@ public:
     void setImageSource(std::shared_ptr<ImageSource> source);
     void setPenScript(PenScript script);
     void setManualTouch(ManualTouch touch);
+    // The module's camera and the display it watches. With a camera, captures
+    // and alignment frames are photographs of the display, a person at the
+    // board answers manual calibration (unless a ManualTouch is set), and
+    // window pens are seen. Null: back to the image source.
+    void setCamera(std::shared_ptr<SyntheticCamera> camera, DisplaySource display);
+    std::shared_ptr<SyntheticCamera> camera() const;
+    // Pens on the board, in window positions of the watched display. The module
+    // sees them through its camera and reports them through the calibration it
+    // holds (nothing while it holds none), beside what the PenScript gives.
+    void setWindowPen(WindowPen pen);
+    // The person who touches the targets of manual calibration.
+    void setUser(UserSetup user);
     // Replaces the fault plan (rule counters and the loss generator start afresh).
     void setFaults(FaultPlan plan);
     FaultPlan faults() const;
@@ -174,6 +188,15 @@ private:
     void captureLocked(int kind);
     const std::vector<uint8_t> &imageFor(int kind);
     void maybeReportLocked(int64_t nowMs);
+    void maybeUserLocked(int64_t nowMs);
+    bool userActiveLocked() const;
+    // A camera point as it goes to the host: turned by 180 degrees while the
+    // image is reversed, like the images.
+    cv::Point2d orientedLocked(cv::Point2d camera) const;
+    bool maskedLocked(cv::Point2d camera) const;
+    // Where the module reports a pen at a window point, or nothing.
+    std::optional<TrackPoint> seePenLocked(cv::Point2d window) const;
+    int sensorGainLocked() const;
     bool reportingLocked() const;
     int answerDelayLocked() const;
 
@@ -221,6 +244,23 @@ private:
     std::shared_ptr<ImageSource> m_imageSource;
     PenScript m_penScript;
     ManualTouch m_manualTouch;
+    std::shared_ptr<SyntheticCamera> m_camera;
+    DisplaySource m_display;
+    WindowPen m_windowPen;
+
+    // The person at the board during manual calibration.
+    enum class UserState { Idle, Seeking, Holding };
+    UserSetup m_user;
+    std::mt19937_64 m_userRng;
+    UserState m_userState = UserState::Idle;
+    int m_userIndex = 0;
+    int64_t m_userNextLookMs = 0;
+    int64_t m_userSinceMs = 0;
+    int64_t m_userDownMs = 0;
+    std::optional<cv::Point2d> m_userLastMark;
+    qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
+    std::optional<cv::Point2d> m_userSeenMark;
+    cv::Point2d m_userMarkAt;
 
     // Faults.
     FaultPlan m_faults;

@@ -4,9 +4,11 @@
 #include "device/codec/Commands.h"
 #include "device/codec/Image.h"
 #include "platform/Clock.h"
+#include "calibration/CalibModel.h"
 #include "sim/ModuleMemory.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 // The module's firmware side: what it does with each packet from the host, and
@@ -23,6 +25,21 @@ namespace {
 constexpr size_t kQueueLimit = 16384;
 // Packets kept for inspection; the counts per code are kept for all of them.
 constexpr size_t kReceivedLogLimit = 20000;
+// Sensor registers of the analog gain (10 bits, high byte first).
+constexpr uint16_t kGainHigh = 0x350A;
+constexpr uint16_t kGainLow = 0x350B;
+// The sensor space a module reports in.
+constexpr double kSensorWidth = 4800.0;
+constexpr double kSensorHeight = 3000.0;
+
+std::vector<uint8_t> toBytes(const cv::Mat &img, size_t size)
+{
+    std::vector<uint8_t> out(size, 0);
+    if (img.isContinuous() && img.type() == CV_8UC1)
+        std::memcpy(out.data(), img.data, std::min(size, img.total()));
+    return out;
+}
+
 // The payload holds 84 tracking records of 6 bytes.
 constexpr size_t kMaxTrackingRecords = kMaxPayload / kTrackingRecordSize;
 
@@ -259,14 +276,28 @@ void EmulatedModule::carryOut(const PacketView &p)
     case CMD_MC_START:
         m_manualMode = true;
         m_mcPoints = {};
+        m_userState = UserState::Idle;
         break;
     case CMD_MC_CANCEL:
         m_manualMode = false;
+        m_userState = UserState::Idle;
         break;
     case CMD_MC_PATTERN_START: {
-        const int index = payloadI32(p, 0);
-        if (!m_manualMode || index < 0 || index >= static_cast<int>(m_mcPoints.size()) || !m_manualTouch)
+        const int index = p.length >= 4 ? payloadI32(p, 0) : -1;
+        if (!m_manualMode || index < 0 || index >= static_cast<int>(m_mcPoints.size()))
             break;
+        if (!m_manualTouch) {
+            // The person at the board looks for the mark and touches it.
+            if (!m_camera || !m_display)
+                break;
+            m_userState = UserState::Seeking;
+            m_userIndex = index;
+            m_userSinceMs = Clock::nowMs();
+            m_userNextLookMs = m_userSinceMs;
+            m_userLastMark.reset();
+            m_cv.notify_all();
+            break;
+        }
         const std::optional<CameraPoint> seen = m_manualTouch(index);
         if (!seen)
             break;
@@ -453,7 +484,11 @@ void EmulatedModule::captureLocked(int kind)
     ctx.argument = m_acArgument;
     ctx.frameNumber = m_frameNumber;
     ctx.registers = m_registers;
-    std::vector<uint8_t> img = m_imageSource->capture(ctx);
+    std::vector<uint8_t> img;
+    if (m_camera)
+        img = toBytes(m_camera->capture(m_display ? m_display() : QImage()), kAcImageBytes);
+    else
+        img = m_imageSource->capture(ctx);
     img.resize(kAcImageBytes, 0);
     // A reversed image is turned by 180 degrees: for a row-major image that is
     // the byte order reversed.
@@ -506,10 +541,21 @@ void EmulatedModule::serveFrame()
     ctx.exposure = m_exposure;
     ctx.frameNumber = m_frameNumber;
     ctx.registers = m_registers;
-    std::vector<uint8_t> frame = m_imageSource->alignmentFrame(ctx);
+    std::vector<uint8_t> frame;
+    if (m_camera)
+        frame = toBytes(m_camera->frame(m_display ? m_display() : QImage(), sensorGainLocked()), kFrameBytes);
+    else
+        frame = m_imageSource->alignmentFrame(ctx);
     frame.resize(kFrameBytes, 0);
     if (m_imageReverse)
         std::reverse(frame.begin(), frame.end());
+    // The module ignores what its mask covers: those pixels stay dark. The mask
+    // is drawn on the frames as the host shows them.
+    if (m_camera && m_mask.size() == static_cast<size_t>(kMaskSize) && m_mask[kMaskEnableOffset] != 0) {
+        for (int i = 0; i < kFrameBytes; ++i)
+            if (m_mask[static_cast<size_t>(i / 8)] & (0x80 >> (i % 8)))
+                frame[static_cast<size_t>(i)] = 0;
+    }
     const int pieces = piecesForImage(kFrameBytes);
     const int delay = m_variant.timing.frameMs;
     for (int d = 0; d < pieces; ++d)
@@ -531,6 +577,11 @@ void EmulatedModule::maybeReportLocked(int64_t nowMs)
     std::vector<TrackPoint> points;
     if (m_penScript)
         points = m_penScript(m_reportCycle);
+    if (m_windowPen && m_camera) {
+        for (const cv::Point2d &w : m_windowPen(m_reportCycle))
+            if (const std::optional<TrackPoint> seen = seePenLocked(w))
+                points.push_back(*seen);
+    }
     ++m_reportCycle;
     std::vector<TrackingRecord> records;
     for (const TrackPoint &tp : points) {
@@ -551,6 +602,125 @@ void EmulatedModule::maybeReportLocked(int64_t nowMs)
     m_nextReportMs += period;
     if (m_nextReportMs <= nowMs)
         m_nextReportMs = nowMs + period;
+}
+
+// ---- the camera's side ---------------------------------------------------------------
+
+int EmulatedModule::sensorGainLocked() const
+{
+    const auto hi = m_registers.find(kGainHigh);
+    const auto lo = m_registers.find(kGainLow);
+    if (hi == m_registers.end() || lo == m_registers.end())
+        return SyntheticCamera::kUnityGain;
+    return ((hi->second << 8) | lo->second) & 0x3FF;
+}
+
+cv::Point2d EmulatedModule::orientedLocked(cv::Point2d c) const
+{
+    if (m_imageReverse)
+        return { kAcImageWidth - 1 - c.x, kAcImageHeight - 1 - c.y };
+    return c;
+}
+
+bool EmulatedModule::maskedLocked(cv::Point2d camera) const
+{
+    if (m_mask.size() != static_cast<size_t>(kMaskSize) || m_mask[kMaskEnableOffset] == 0)
+        return false;
+    // The mask covers the frames as sent: half the camera's resolution, turned
+    // with the image.
+    const cv::Point2d c = orientedLocked(camera);
+    const int x = static_cast<int>(std::floor((c.x + 0.5) / 2));
+    const int y = static_cast<int>(std::floor((c.y + 0.5) / 2));
+    if (x < 0 || y < 0 || x >= kFrameWidth || y >= kFrameHeight)
+        return false;
+    const int bit = y * kFrameWidth + x;
+    return (m_mask[static_cast<size_t>(bit / 8)] & (0x80 >> (bit % 8))) != 0;
+}
+
+std::optional<TrackPoint> EmulatedModule::seePenLocked(cv::Point2d window) const
+{
+    if (!m_camera || !m_eeprom.calibrated())
+        return std::nullopt;
+    const cv::Point2d cam = m_camera->windowToCamera(window);
+    if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < -0.5 || cam.y < -0.5 ||
+        cam.x > kAcImageWidth - 0.5 || cam.y > kAcImageHeight - 0.5)
+        return std::nullopt;
+    if (maskedLocked(cam))
+        return std::nullopt;
+    // The module's own use of its parameters: camera point -> window point of
+    // the calibrated window -> sensor space.
+    const cv::Point2d c = orientedLocked(cam);
+    const ModelPoint w = tl::cameraToWindow(m_eeprom.tp.data(), c.x, c.y);
+    const double sx = w.x * kSensorWidth / m_eeprom.windowWidth;
+    const double sy = w.y * kSensorHeight / m_eeprom.windowHeight;
+    // A position the record cannot carry (x is unsigned, y signed 16-bit) is not reported.
+    if (!std::isfinite(sx) || !std::isfinite(sy) || sx < -0.5 || sx > 65535 || sy < -32768 || sy > 32767)
+        return std::nullopt;
+    TrackPoint t;
+    t.x = static_cast<int>(std::lround(sx));
+    t.y = static_cast<int>(std::lround(sy));
+    t.weight = 100;
+    return t;
+}
+
+bool EmulatedModule::userActiveLocked() const
+{
+    return m_userState != UserState::Idle && m_manualMode && m_camera && m_display;
+}
+
+void EmulatedModule::maybeUserLocked(int64_t nowMs)
+{
+    if (!userActiveLocked() || nowMs < m_userNextLookMs)
+        return;
+    m_userNextLookMs = nowMs + std::max(1, m_user.lookMs);
+    const QImage seen = m_display();
+    // A picture that has not changed since the last look shows the mark where it was.
+    if (seen.isNull() || seen.cacheKey() != m_userSeenKey) {
+        m_userSeenKey = seen.isNull() ? 0 : seen.cacheKey();
+        m_userSeenMark = findTargetMark(seen);
+    }
+    std::optional<cv::Point2d> mark = m_userSeenMark;
+    if (mark && !seen.isNull()) {
+        // The picture may be of another size than the window the camera watches.
+        const CameraSetup &cs = m_camera->setup();
+        mark->x = (mark->x + 0.5) * cs.displayWidth / seen.width() - 0.5;
+        mark->y = (mark->y + 0.5) * cs.displayHeight / seen.height() - 0.5;
+    }
+    const ModuleTiming &t = m_variant.timing;
+    if (m_userState == UserState::Seeking) {
+        // Wait until the mark stands still (it may still be moving there), then
+        // put the pen on it, as well as a hand can.
+        const bool still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
+        m_userLastMark = mark;
+        if (!still)
+            return;
+        cv::Point2d aim = *mark;
+        if (m_user.sigma > 0) {
+            std::normal_distribution<double> err(0.0, m_user.sigma);
+            aim.x += err(m_userRng);
+            aim.y += err(m_userRng);
+        }
+        const cv::Point2d cam = m_camera->windowToCamera(aim);
+        if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < 0 || cam.y < 0 ||
+            cam.x > kAcImageWidth - 1 || cam.y > kAcImageHeight - 1 || maskedLocked(cam))
+            return;   // the camera does not see the pen there: the person keeps trying
+        const cv::Point2d c = orientedLocked(cam);
+        m_mcPoints[static_cast<size_t>(m_userIndex)] = { static_cast<float>(c.x), static_cast<float>(c.y) };
+        m_userMarkAt = *mark;
+        m_userDownMs = nowMs;
+        m_userState = UserState::Holding;
+        send(kEpIn, makePacket(RES_MC_PATTERN_DONE), t.touchMs);
+        return;
+    }
+    // Holding: the pen stays until the mark moves on or goes away (or the
+    // person tires of waiting); lifting it ends the target.
+    if (nowMs < m_userDownMs + t.touchMs)
+        return;
+    const bool moved = !mark || cv::norm(*mark - m_userMarkAt) > 3.0;
+    if (moved || nowMs - m_userDownMs >= m_user.maxHoldMs) {
+        m_userState = UserState::Idle;
+        send(kEpIn, makePacketI32(RES_MC_PATTERN_END, m_userIndex), 0);
+    }
 }
 
 } // namespace tl::sim

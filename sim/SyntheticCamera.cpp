@@ -83,8 +83,8 @@ SyntheticCamera::SyntheticCamera(const CameraSetup &setup) : m_setup(setup)
     m_fy = m_fx * uni(0.997, 1.003);
     m_cx = p.cx + uni(-6, 6);
     m_cy = p.cy + uni(-6, 6);
-    m_p1 = uni(-4e-4, 4e-4);
-    m_p2 = uni(-4e-4, 4e-4);
+    const double p1 = uni(-1, 1);
+    const double p2 = uni(-1, 1);
 
     // Radial distortion near the preset: the preset's correction (with its
     // coefficients moved by a few percent) inverted and written in OpenCV's
@@ -98,27 +98,41 @@ SyntheticCamera::SyntheticCamera(const CameraSetup &setup) : m_setup(setup)
             for (double y : { 0.0, double(kHeight) })
                 rmax = std::max(rmax, std::hypot(x - m_cx, y - m_cy));
         rmax *= 1.05;
+        // Rows weighted so that the residual is the error of the distorted
+        // radius in pixels (reweighted with the last denominator), so that the
+        // lens follows the preset smoothly instead of trading pixels for algebra.
         const int n = 400;
         cv::Mat A(n, 6, CV_64F), b(n, 1, CV_64F);
-        for (int i = 0; i < n; ++i) {
-            const double rd = rmax * (i + 1) / n;
-            const double r2 = rd * rd;
-            const double rho = rd * (1 + r2 * (k1 + r2 * (k2 + r2 * k3)));
-            const double q = rd / rho;             // distorted / undistorted radius
-            const double s = (rho / m_fx) * (rho / m_fx);
-            // q (1 + k3' s + k4' s^2 + k5' s^3) = 1 + k0' s + k1' s^2 + k2' s^3
-            A.at<double>(i, 0) = s;
-            A.at<double>(i, 1) = s * s;
-            A.at<double>(i, 2) = s * s * s;
-            A.at<double>(i, 3) = -q * s;
-            A.at<double>(i, 4) = -q * s * s;
-            A.at<double>(i, 5) = -q * s * s * s;
-            b.at<double>(i) = q - 1;
+        cv::Mat k = cv::Mat::zeros(6, 1, CV_64F);
+        for (int pass = 0; pass < 4; ++pass) {
+            for (int i = 0; i < n; ++i) {
+                const double rd = rmax * (i + 1) / n;
+                const double r2 = rd * rd;
+                const double rho = rd * (1 + r2 * (k1 + r2 * (k2 + r2 * k3)));
+                const double q = rd / rho;             // distorted / undistorted radius
+                const double s = (rho / m_fx) * (rho / m_fx);
+                const double den = 1 + s * (k.at<double>(3) + s * (k.at<double>(4) + s * k.at<double>(5)));
+                const double w = rho / std::max(1e-3, std::fabs(den));
+                // q (1 + k3' s + k4' s^2 + k5' s^3) = 1 + k0' s + k1' s^2 + k2' s^3
+                A.at<double>(i, 0) = w * s;
+                A.at<double>(i, 1) = w * s * s;
+                A.at<double>(i, 2) = w * s * s * s;
+                A.at<double>(i, 3) = -w * q * s;
+                A.at<double>(i, 4) = -w * q * s * s;
+                A.at<double>(i, 5) = -w * q * s * s * s;
+                b.at<double>(i) = w * (q - 1);
+            }
+            cv::solve(A, b, k, cv::DECOMP_SVD);
         }
-        cv::Mat k;
-        cv::solve(A, b, k, cv::DECOMP_SVD);
         for (int i = 0; i < 6; ++i)
             m_k[i] = k.at<double>(i);
+        // Slight tangential distortion (a lens mounted a little off square): at
+        // most about 1 camera pixel at the image's far corner, whatever the lens.
+        const double r2 = rmax * (1 + rmax * rmax * (k1 + rmax * rmax * (k2 + rmax * rmax * k3)));
+        const double ru = r2 / m_fx;
+        const double scale = 1.0 / (3.0 * m_fx * ru * ru);
+        m_p1 = p1 * scale;
+        m_p2 = p2 * scale;
     }
 
     // Photometry.

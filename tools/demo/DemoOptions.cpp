@@ -14,8 +14,10 @@ bool takeValue(const QStringList &args, int &i, QString &value, QString &error)
 
 QString DemoOptions::usage()
 {
-    return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track]\n"
-           "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n";
+    return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|pattern]\n"
+           "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
+           "       pattern:       [--display WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
+           "                      [--save-images DIR] [--find-speed FACTOR]\n";
 }
 
 bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &error)
@@ -70,6 +72,56 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
             out.speed = v.toDouble(&ok);
             if (!ok || out.speed < 1.0 || out.speed > 1000.0) {
                 error = "--speed takes a factor from 1 to 1000";
+                return false;
+            }
+        } else if (a == "--display") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            const QStringList wh = v.split('x');
+            bool okH = false;
+            if (wh.size() == 2) {
+                out.displayWidth = wh[0].toInt(&ok);
+                out.displayHeight = wh[1].toInt(&okH);
+            }
+            if (wh.size() != 2 || !ok || !okH || out.displayWidth < 320 || out.displayHeight < 200
+                || out.displayWidth > 7680 || out.displayHeight > 4320) {
+                error = "--display takes WxH from 320x200 to 7680x4320";
+                return false;
+            }
+        } else if (a == "--lens") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.lens = v.toInt(&ok);
+            if (!ok || out.lens < 1 || out.lens > 3) {
+                error = "--lens takes 1, 2 or 3";
+                return false;
+            }
+        } else if (a == "--ceiling" || a == "--rear") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            if (v != "0" && v != "1") {
+                error = a + " takes 0 or 1";
+                return false;
+            }
+            (a == "--ceiling" ? out.ceiling : out.rear) = v == "1";
+        } else if (a == "--noise") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.noise = v.toDouble(&ok);
+            if (!ok || out.noise < 0.0 || out.noise > 20.0) {
+                error = "--noise takes a scale from 0 to 20";
+                return false;
+            }
+        } else if (a == "--save-images") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.saveImages = v;
+        } else if (a == "--find-speed") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.findSpeed = v.toDouble(&ok);
+            if (!ok || out.findSpeed < 0.001 || out.findSpeed > 1000.0) {
+                error = "--find-speed takes a factor from 0.001 to 1000";
                 return false;
             }
         } else {

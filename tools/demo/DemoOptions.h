@@ -16,6 +16,19 @@ struct DemoOptions
     bool window = false;        // show windows on the desktop instead of running headless
     bool verbose = false;       // pass the driver's log through to stderr
 
+    // The pattern scenario: the emulated monitor, the module's lens and
+    // mounting, the camera's noise (a scale of its default, 0 = none), where
+    // to write the images, and the clock rate of the recognition's time
+    // limits (1 = real time; below 1 gives them more wall time).
+    int displayWidth = 1920;
+    int displayHeight = 1080;
+    int lens = 1;
+    bool ceiling = false;
+    bool rear = false;
+    double noise = 1.0;
+    QString saveImages;
+    double findSpeed = 1.0;
+
     // Fills `out` from the arguments; false with `error` set when they are wrong.
     static bool parse(const QStringList &args, DemoOptions &out, QString &error);
     static QString usage();

@@ -55,7 +55,8 @@ int main(int argc, char *argv[])
         out << DemoOptions::usage() << "result: fail " << error << "\n";
         return 2;
     }
-    if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track") {
+    if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track"
+        && opt.scenario != "pattern") {
         out << DemoOptions::usage() << "result: fail unknown scenario " << opt.scenario << "\n";
         return 2;
     }
@@ -65,8 +66,10 @@ int main(int argc, char *argv[])
 
     // An emulated desktop: one 1920 x 1080 display per module, side by side.
     QList<tl::MonitorInfo> monitors;
+    const bool pattern = opt.scenario == "pattern";
+    const int monitorW = pattern ? opt.displayWidth : 1920, monitorH = pattern ? opt.displayHeight : 1080;
     for (int i = 0; i < std::max(1, std::min(opt.modules, 2)); ++i)
-        monitors.append({QRect(1920 * i, 0, 1920, 1080), 96.0});
+        monitors.append({QRect(monitorW * i, 0, monitorW, monitorH), 96.0});
     if (!opt.window)
         tl::ScreenSource::setOverride(monitors);
 
@@ -96,6 +99,8 @@ int main(int argc, char *argv[])
         driver.initialStart();
         app.processEvents();
         failure = runConnect(opt, driver, bus, out);
+        if (failure.isEmpty() && pattern)
+            failure = runPattern(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "transfer")
             failure = runTransfer(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "track")

@@ -1,0 +1,622 @@
+#include "calibration/PatternRecognition.h"
+
+#include "calibration/CalibWorkspace.h"
+#include "calibration/CalibrationFit.h"
+#include "calibration/PatternGeometry.h"
+#include "platform/Clock.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <opencv2/aruco.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tl {
+
+namespace {
+
+constexpr int kCaptureWidth = 1280;
+constexpr int kCaptureHeight = 720;
+
+// Dot contours in the camera image: bounding box and area limits.
+constexpr int kDotBoxMin = 24;
+constexpr int kDotBoxMax = 160;
+constexpr double kDotAreaMin = 200;
+constexpr double kDotAreaMax = 20000;
+// A dot belongs to the expected dot position closer than this in both axes.
+constexpr double kDotSlotReach = 50;
+
+// Search window and step of searchInversePoint, camera pixels.
+constexpr double kSearchHalf = 10.0;
+constexpr double kSearchStep = 0.2;
+
+int roundHalfUp(double v)
+{
+    return static_cast<int>(std::floor(v + 0.5));
+}
+
+// q(g1, g2) = min(255, g2 * 256 / (g1 + 1)), 0 where g1 = 0; one table of the
+// 65536 combinations makes the per-pixel work a look-up.
+const unsigned char *normalizationTable()
+{
+    static const std::vector<unsigned char> table = [] {
+        std::vector<unsigned char> t(256 * 256);
+        for (int g1 = 0; g1 < 256; ++g1)
+            for (int g2 = 0; g2 < 256; ++g2)
+                t[g1 * 256 + g2] = g1 == 0 ? 0 : static_cast<unsigned char>(std::min(255, g2 * 256 / (g1 + 1)));
+        return t;
+    }();
+    return table.data();
+}
+
+bool isCapture(const cv::Mat &m)
+{
+    return !m.empty() && m.type() == CV_8UC1 && m.dims == 2;
+}
+
+// The integer contour of a detected marker's black square. The detector does
+// not report the contour it accepted, so it is traced again around the
+// corners: the outer boundary of the dark region containing the marker's
+// centre, in the binarised image (or, for the raw image, binarised at the
+// Otsu level of the marker's surroundings). When no such region matches the
+// corner quadrilateral, the corners themselves, rounded, are the polygon.
+std::vector<cv::Point> markerContour(const cv::Mat &image, bool binary, const std::vector<cv::Point2f> &corners)
+{
+    std::vector<cv::Point> fallback;
+    for (const cv::Point2f &c : corners)
+        fallback.emplace_back(roundHalfUp(c.x), roundHalfUp(c.y));
+    if (corners.size() != 4)
+        return fallback;
+    const double quadArea = std::fabs(cv::contourArea(corners));
+    const cv::Rect box = cv::boundingRect(corners);
+    const int grow = std::max(4, std::max(box.width, box.height) / 4);
+    const cv::Rect roi = cv::Rect(box.x - grow, box.y - grow, box.width + 2 * grow, box.height + 2 * grow)
+        & cv::Rect(0, 0, image.cols, image.rows);
+    if (roi.width < 3 || roi.height < 3 || quadArea < 1)
+        return fallback;
+
+    cv::Mat dark;
+    if (binary)
+        cv::compare(image(roi), 0, dark, cv::CMP_EQ);
+    else
+        cv::threshold(image(roi), dark, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(dark, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE, roi.tl());
+
+    cv::Point2f centre(0, 0);
+    for (const cv::Point2f &c : corners)
+        centre += c * 0.25f;
+    int best = -1;
+    double bestArea = 0;
+    for (size_t i = 0; i < contours.size(); ++i) {
+        if (cv::pointPolygonTest(contours[i], centre, false) < 0)
+            continue;
+        const double area = cv::contourArea(contours[i]);
+        if (area > bestArea) {
+            bestArea = area;
+            best = static_cast<int>(i);
+        }
+    }
+    if (best < 0 || bestArea < 0.6 * quadArea || bestArea > 1.6 * quadArea)
+        return fallback;
+    return contours[best];
+}
+
+} // namespace
+
+void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, const cv::Mat &pattern,
+                                cv::Mat &normalized)
+{
+    // Reused from call to call: the normalisation runs three times a
+    // calibration on the same size.
+    static cv::Mat g1;
+    static cv::Mat g2;
+    if (!isCapture(black) || !isCapture(white) || !isCapture(pattern) || black.size() != white.size()
+        || black.size() != pattern.size()) {
+        qDebug() << "makeNormalizedPatternImage(): unusable captures" << black.cols << black.rows << white.cols
+                 << white.rows << pattern.cols << pattern.rows;
+        normalized.create(kCaptureHeight, kCaptureWidth, CV_8UC1);
+        normalized.setTo(255);
+        return;
+    }
+    cv::subtract(white, black, g1);   // saturates at 0: white - black where white > black
+    cv::subtract(white, pattern, g2); // white - pattern where white > pattern
+    normalized.create(pattern.size(), CV_8UC1);
+    const unsigned char *table = normalizationTable();
+    for (int y = 0; y < g1.rows; ++y) {
+        const unsigned char *a = g1.ptr<unsigned char>(y);
+        const unsigned char *b = g2.ptr<unsigned char>(y);
+        unsigned char *out = normalized.ptr<unsigned char>(y);
+        for (int x = 0; x < g1.cols; ++x)
+            out[x] = static_cast<unsigned char>(255 - table[a[x] * 256 + b[x]]);
+    }
+}
+
+PatternFinder::PatternFinder(WideCalibration &lensModel, Calibration &calib)
+    : m_lens(lensModel)
+    , m_calib(calib)
+{
+}
+
+void PatternFinder::setWindowSize(int w, int h)
+{
+    m_nWidth = w;
+    m_nHeight = h;
+    int R = 0, S = 0;
+    patternCircleRadius(w, h, R, S);
+    m_nDiameterNormal = 2 * R + 1;
+}
+
+void PatternFinder::loadExpected()
+{
+    const CalibWorkspace &ws = calibWorkspace();
+    for (int k = 0; k < kSlots; ++k)
+        m_expected[k] = ws.win_coordi[k];
+    setWindowSize(ws.ac_window_width, ws.ac_window_height);
+    m_nPointCount = clampedSlotCount(ws.ac_point_count);
+}
+
+cv::Point2d PatternFinder::camToWindow(const cv::Point2d &cam) const
+{
+    const cv::Point2d uv = m_lens.radialCorrection(cam);
+    return m_calib.CalcNewPoint(uv.x, uv.y);
+}
+
+cv::Point2d PatternFinder::searchInversePoint(const cv::Point2d &target, const cv::Point2d &start,
+                                              double *error) const
+{
+    double best = std::numeric_limits<double>::max();
+    cv::Point2d bestPoint(-1, -1);
+    for (double y = start.y - kSearchHalf; y < start.y + kSearchHalf; y += kSearchStep) {
+        for (double x = start.x - kSearchHalf; x < start.x + kSearchHalf; x += kSearchStep) {
+            const cv::Point2d w = camToWindow(cv::Point2d(x, y));
+            const double e = (w.x - target.x) * (w.x - target.x) + (w.y - target.y) * (w.y - target.y);
+            if (e < best) {
+                best = e;
+                bestPoint = cv::Point2d(x, y);
+            }
+        }
+    }
+    if (error)
+        *error = best;
+    return bestPoint;
+}
+
+cv::Point2d PatternFinder::robustMeanPoint(const std::vector<cv::Point2d> &points)
+{
+    if (points.empty())
+        return cv::Point2d(0, 0);
+    const double n = static_cast<double>(points.size());
+    double mx = 0, my = 0;
+    for (const cv::Point2d &p : points) {
+        mx += p.x;
+        my += p.y;
+    }
+    mx /= n;
+    my /= n;
+    double vx = 0, vy = 0;
+    for (const cv::Point2d &p : points) {
+        vx += (p.x - mx) * (p.x - mx);
+        vy += (p.y - my) * (p.y - my);
+    }
+    const double sx = std::sqrt(vx / n);
+    const double sy = std::sqrt(vy / n);
+    if (sx < 0.1 && sy < 0.1)
+        return cv::Point2d(mx, my);
+    const double bx = 3 * std::max(sx, 0.01);
+    const double by = 3 * std::max(sy, 0.01);
+    double ax = 0, ay = 0;
+    int kept = 0;
+    for (const cv::Point2d &p : points) {
+        if (std::fabs(p.x - mx) < bx && std::fabs(p.y - my) < by) {
+            ax += p.x;
+            ay += p.y;
+            ++kept;
+        }
+    }
+    if (kept == 0)
+        return cv::Point2d(0, 0);
+    return cv::Point2d(ax / kept, ay / kept);
+}
+
+bool PatternFinder::polygonCentroid(const std::vector<cv::Point> &polygon, cv::Point2d *centroid)
+{
+    if (polygon.empty())
+        return false;
+    const cv::Moments m = cv::moments(polygon);
+    if (!(std::fabs(m.m00) > 0) || !std::isfinite(m.m10) || !std::isfinite(m.m01))
+        return false;
+    *centroid = cv::Point2d(m.m10 / m.m00, m.m01 / m.m00);
+    return std::isfinite(centroid->x) && std::isfinite(centroid->y);
+}
+
+bool PatternFinder::windowPolygon(const std::vector<cv::Point> &cam, std::vector<cv::Point> *win) const
+{
+    // Far beyond any window; keeps the rounding to int defined.
+    constexpr double kLimit = 1e7;
+    win->clear();
+    win->reserve(cam.size());
+    for (const cv::Point &p : cam) {
+        const cv::Point2d w = camToWindow(cv::Point2d(p.x, p.y));
+        if (!std::isfinite(w.x) || !std::isfinite(w.y) || std::fabs(w.x) > kLimit || std::fabs(w.y) > kLimit)
+            return false;
+        win->emplace_back(roundHalfUp(w.x), roundHalfUp(w.y));
+    }
+    return true;
+}
+
+std::vector<int> PatternFinder::makeThresholdList(const cv::Mat &image)
+{
+    std::vector<int> list;
+    if (!isCapture(image))
+        return list;
+    cv::Mat hist;
+    const int histSize = 255;
+    const float range[] = { 0, 255 };
+    const float *ranges[] = { range };
+    const int channels[] = { 0 };
+    cv::calcHist(&image, 1, channels, cv::Mat(), hist, 1, &histSize, ranges);
+    auto count = [&hist](int i) { return static_cast<int>(hist.at<float>(i)); };
+
+    const int minCount = image.cols / 10;
+    std::vector<int> candidates;
+    for (int i = 1; i <= 254; ++i)
+        if (count(i) > minCount)
+            candidates.push_back(i);
+    if (candidates.size() <= 20)
+        return candidates;
+
+    struct Bin
+    {
+        int value;
+        int count;
+    };
+    std::vector<Bin> sorted;
+    for (int i = 1; i <= 254; ++i)
+        sorted.push_back({ i, count(i) });
+    // The exchange sort fixes the order of bins with equal counts, which
+    // decides which of two close levels step 2 keeps.
+    for (size_t i = 0; i + 1 < sorted.size(); ++i)
+        for (size_t j = i + 1; j < sorted.size(); ++j)
+            if (sorted[i].count < sorted[j].count)
+                std::swap(sorted[i], sorted[j]);
+    const int level = (sorted[19].count + sorted[20].count) / 2;
+    qDebug() << "top 20 threshold =" << sorted[19].count << sorted[20].count << level;
+
+    int lo = -1, hi = -1;
+    for (int i = 1; i <= 254; ++i) {
+        if (count(i) >= level) {
+            if (lo < 0)
+                lo = i;
+            hi = i;
+        }
+    }
+    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
+                                    [lo, hi](int v) { return v < lo || v > hi; }),
+                     candidates.end());
+    qDebug() << "after step 1:" << static_cast<int>(candidates.size());
+    for (int v : candidates)
+        qDebug() << v;
+
+    for (const Bin &b : sorted) {
+        if (std::find(candidates.begin(), candidates.end(), b.value) == candidates.end())
+            continue;
+        bool near = false;
+        for (int taken : list)
+            near = near || std::abs(taken - b.value) < 5;
+        if (!near)
+            list.push_back(b.value);
+    }
+    qDebug() << "after step 2:" << static_cast<int>(list.size());
+    for (int v : list)
+        qDebug() << v;
+    return list;
+}
+
+std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, int t)
+{
+    std::vector<MarkerDetection> out;
+    if (!isCapture(image))
+        return out;
+    // A binarised copy: the caller's image is shared by every level.
+    cv::Mat work;
+    if (t == -1) {
+        work = image;
+    } else {
+        cv::threshold(image, work, t, 255, cv::THRESH_BINARY);
+        if (cv::countNonZero(work) == 0)
+            return out;
+    }
+    cv::Ptr<cv::aruco::DetectorParameters> params = cv::aruco::DetectorParameters::create();
+    params->errorCorrectionRate = 0;
+    const cv::Ptr<cv::aruco::Dictionary> dictionary
+        = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_APRILTAG_16h5);
+    std::vector<int> ids;
+    std::vector<std::vector<cv::Point2f>> corners;
+    cv::aruco::detectMarkers(work, dictionary, corners, ids, params);
+    for (size_t i = 0; i < ids.size() && i < corners.size(); ++i) {
+        MarkerDetection d;
+        d.id = ids[i];
+        d.corners = corners[i];
+        d.contour = markerContour(work, t != -1, corners[i]);
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+void PatternFinder::addMarkers(const std::vector<MarkerDetection> &found)
+{
+    for (const MarkerDetection &d : found)
+        if (d.id >= 0 && d.id < m_nPointCount && isMarkerIndex(d.id))
+            m_markers[d.id].push_back(d);
+}
+
+void PatternFinder::findMarkerCenters(const cv::Mat &image, cv::Point2f *centers)
+{
+    addMarkers(detectMarkers(image, -1));
+
+    const std::vector<int> levels = makeThresholdList(image);
+    const qint64 start = Clock::nowMs();
+    const int batch = m_bParallel ? std::max(1, cv::getNumThreads()) : 1;
+    bool stop = false;
+    for (size_t first = 0; first < levels.size() && !stop; first += batch) {
+        const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
+        std::vector<std::vector<MarkerDetection>> found(n);
+        if (n > 1) {
+            cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
+                for (int i = r.start; i < r.end; ++i)
+                    found[i] = detectMarkers(image, levels[first + i]);
+            });
+        } else {
+            found[0] = detectMarkers(image, levels[first]);
+        }
+        for (size_t i = 0; i < n; ++i) {
+            addMarkers(found[i]);
+            const qint64 elapsed = Clock::nowMs() - start;
+            if (elapsed > kLoopLimitMs) {
+                qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
+                stop = true;
+                break;
+            }
+        }
+    }
+
+    for (int k = 0; k < m_nPointCount; ++k) {
+        centers[k] = cv::Point2f(0, 0);
+        if (m_markers[k].empty())
+            continue;
+        std::vector<cv::Point2d> centroids;
+        for (const MarkerDetection &d : m_markers[k]) {
+            cv::Point2d c;
+            if (!polygonCentroid(d.contour, &c))
+                continue;
+            qDebug() << "    ID:" << k << "Center:" << c.x << c.y;
+            centroids.push_back(c);
+        }
+        const cv::Point2d mean = robustMeanPoint(centroids);
+        qDebug() << "ID:" << k << "Center:" << mean.x << mean.y;
+        centers[k] = cv::Point2f(static_cast<float>(mean.x), static_cast<float>(mean.y));
+    }
+}
+
+void PatternFinder::tweakMarkerCenter(cv::Point2f *centers)
+{
+    qDebug() << "tweakMarkerCenter";
+    for (int k = 0; k < m_nPointCount; ++k) {
+        centers[k] = cv::Point2f(0, 0);
+        if (m_markers[k].empty())
+            continue;
+        std::vector<cv::Point2d> tweaked;
+        for (const MarkerDetection &d : m_markers[k]) {
+            cv::Point2d c;
+            if (!polygonCentroid(d.contour, &c))
+                continue;
+            std::vector<cv::Point> win;
+            cv::Point2d t;
+            cv::Point2d p = c;
+            double err = -1;
+            if (windowPolygon(d.contour, &win) && polygonCentroid(win, &t))
+                p = searchInversePoint(t, c, &err);
+            qDebug() << "    ID:" << k << "Center:" << c.x << c.y << "TweakedCenter:" << p.x << p.y << err;
+            if (p.x < 0 || p.y < 0)
+                p = c;
+            tweaked.push_back(p);
+        }
+        const cv::Point2d mean = robustMeanPoint(tweaked);
+        qDebug() << "ID:" << k << "TweakedCenter:" << mean.x << mean.y;
+        centers[k] = cv::Point2f(static_cast<float>(mean.x), static_cast<float>(mean.y));
+    }
+}
+
+std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::Mat &image, int t) const
+{
+    std::vector<DotHit> hits;
+    if (!isCapture(image))
+        return hits;
+    cv::Mat bin;
+    cv::threshold(image, bin, t, 255, cv::THRESH_BINARY);
+    // Every outer boundary and every hole, end points of straight runs only.
+    // The two-level hierarchy would hold exactly these contours, but building
+    // it grows with the square of their number, and the sensor noise where
+    // the screen has no contrast yields tens of thousands (seconds per level);
+    // the hierarchy itself is not needed.
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(bin, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+
+    // The dot as drawn: a disc 2R + 1 pixels across.
+    const double r = m_nDiameterNormal / 2.0;
+    const double boxMin = 0.95 * 2 * r, boxMax = 1.15 * 2 * r;
+    const double areaMin = 0.9 * CV_PI * r * r, areaMax = 1.1 * CV_PI * r * r;
+
+    for (const std::vector<cv::Point> &contour : contours) {
+        const cv::Rect box = cv::boundingRect(contour);
+        const double area = cv::contourArea(contour);
+        if (box.width < kDotBoxMin || box.width > kDotBoxMax || box.height < kDotBoxMin || box.height > kDotBoxMax
+            || area < kDotAreaMin || area > kDotAreaMax)
+            continue;
+        cv::Point2d c;
+        if (!polygonCentroid(contour, &c))
+            continue;
+        const cv::Point2d w = camToWindow(c);
+        std::vector<cv::Point> win;
+        if (!std::isfinite(w.x) || !std::isfinite(w.y) || !windowPolygon(contour, &win))
+            continue;
+        const cv::Rect wbox = cv::boundingRect(win);
+        const double warea = cv::contourArea(win);
+        if (wbox.width < boxMin || wbox.width > boxMax || wbox.height < boxMin || wbox.height > boxMax
+            || warea < areaMin || warea > areaMax)
+            continue;
+        for (int j = 0; j < m_nPointCount; ++j) {
+            if (isMarkerIndex(j))
+                continue;
+            if (std::fabs(w.x - m_expected[j].x) < kDotSlotReach && std::fabs(w.y - m_expected[j].y) < kDotSlotReach) {
+                cv::Point2d tw;
+                if (polygonCentroid(win, &tw)) {
+                    const cv::Point2d p = searchInversePoint(tw, c, nullptr);
+                    hits.push_back({ j, p, p - c });
+                }
+                break;
+            }
+        }
+    }
+    return hits;
+}
+
+void PatternFinder::recogCircularPattern(const cv::Mat &image, int t)
+{
+    qDebug() << "recogCircularPattern: thr =" << t;
+    qDebug() << "diameterNormal =" << m_nDiameterNormal;
+    for (const DotHit &h : circularCandidates(image, t)) {
+        m_dots[h.slot].push_back(h.centre);
+        m_dotCorrections[h.slot].push_back(h.correction);
+    }
+}
+
+void PatternFinder::findCircleCenters(const cv::Mat &image, cv::Point2f *centers, cv::Point2f *corrections)
+{
+    const std::vector<int> levels = makeThresholdList(image);
+    const qint64 start = Clock::nowMs();
+    const int batch = m_bParallel ? std::max(1, cv::getNumThreads()) : 1;
+    bool stop = false;
+    for (size_t first = 0; first < levels.size() && !stop; first += batch) {
+        const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
+        std::vector<std::vector<DotHit>> found(n);
+        if (n > 1) {
+            cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
+                for (int i = r.start; i < r.end; ++i)
+                    found[i] = circularCandidates(image, levels[first + i]);
+            });
+            for (size_t i = 0; i < n && !stop; ++i) {
+                qDebug() << "recogCircularPattern: thr =" << levels[first + i];
+                qDebug() << "diameterNormal =" << m_nDiameterNormal;
+                for (const DotHit &h : found[i]) {
+                    m_dots[h.slot].push_back(h.centre);
+                    m_dotCorrections[h.slot].push_back(h.correction);
+                }
+                const qint64 elapsed = Clock::nowMs() - start;
+                if (elapsed > kLoopLimitMs) {
+                    qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
+                    stop = true;
+                }
+            }
+            continue;
+        }
+        recogCircularPattern(image, levels[first]);
+        const qint64 elapsed = Clock::nowMs() - start;
+        if (elapsed > kLoopLimitMs) {
+            qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
+            stop = true;
+        }
+    }
+
+    for (int k = 0; k < m_nPointCount; ++k) {
+        centers[k] = cv::Point2f(0, 0);
+        corrections[k] = cv::Point2f(0, 0);
+        if (m_dots[k].empty())
+            continue;
+        const cv::Point2d c = robustMeanPoint(m_dots[k]);
+        qDebug() << "ID:" << k << "Center:" << c.x << c.y;
+        const cv::Point2d d = robustMeanPoint(m_dotCorrections[k]);
+        centers[k] = cv::Point2f(static_cast<float>(c.x), static_cast<float>(c.y));
+        corrections[k] = cv::Point2f(static_cast<float>(d.x), static_cast<float>(d.y));
+    }
+}
+
+bool PatternFinder::findPatternCenters(const cv::Mat &image, cv::Point2f *found, cv::Point2f *foundTweaked)
+{
+    for (int k = 0; k < kSlots; ++k) {
+        found[k] = cv::Point2f(0, 0);
+        foundTweaked[k] = cv::Point2f(0, 0);
+    }
+    loadExpected();
+
+    cv::Point2f markerRaw[kSlots] = {};
+    findMarkerCenters(image, markerRaw);
+    if (!calcProjection(markerRaw, m_lens, m_calib))
+        return false;
+
+    cv::Point2f markerTweaked[kSlots] = {};
+    cv::Point2f dotCenters[kSlots] = {};
+    cv::Point2f dotCorrections[kSlots] = {};
+    tweakMarkerCenter(markerTweaked);
+    findCircleCenters(image, dotCenters, dotCorrections);
+
+    cv::Point2f finalPoint[kSlots] = {};
+    cv::Point2f correction[kSlots] = {};
+    for (int k = 0; k < m_nPointCount; ++k) {
+        if (isMarkerIndex(k)) {
+            finalPoint[k] = markerTweaked[k];
+            correction[k] = markerTweaked[k] - markerRaw[k];
+        } else {
+            finalPoint[k] = dotCenters[k];
+            correction[k] = dotCorrections[k];
+        }
+    }
+    qDebug() << "TweakX:";
+    for (int k = 0; k < m_nPointCount; ++k)
+        qDebug().noquote() << QString::asprintf("%3.1f, // %2d", correction[k].x, k);
+    qDebug() << "TweakY:";
+    for (int k = 0; k < m_nPointCount; ++k)
+        qDebug().noquote() << QString::asprintf("%3.1f, // %2d", correction[k].y, k);
+
+    const CalibWorkspace &ws = calibWorkspace();
+    for (int k = 0; k < m_nPointCount; ++k) {
+        found[k] = finalPoint[k];
+        foundTweaked[k] = finalPoint[k];
+        if (finalPoint[k].x > 3 && finalPoint[k].y > 3)
+            foundTweaked[k] += ws.ac_tweak[k];
+    }
+    return true;
+}
+
+void AC_FindPatternCenter(const cv::Mat &normalized)
+{
+    CalibWorkspace &ws = calibWorkspace();
+    const int n = clampedSlotCount(ws.ac_point_count);
+    cv::Point2f found[PatternFinder::kSlots];
+    cv::Point2f foundTweaked[PatternFinder::kSlots];
+    for (int k = 0; k < n; ++k) {
+        ws.ac_pattern_center_org[k] = cv::Point2f(0, 0);
+        ws.ac_pattern_center_twk[k] = cv::Point2f(0, 0);
+    }
+    {
+        Calibration calib;
+        double tp[kCalibParamCount] = {};
+        WideCalibration lensModel(tp);
+        lensModel.setPredefinedLens(ws.lens, ws.fwParam);
+        PatternFinder finder(lensModel, calib);
+        finder.setParallel(true);
+        finder.findPatternCenters(normalized, found, foundTweaked);
+    }
+    for (int k = 0; k < n; ++k) {
+        ws.ac_pattern_center_org[k] = found[k];
+        ws.ac_pattern_center_twk[k] = foundTweaked[k];
+    }
+    qDebug() << "AC_FindPatternCenter - End";
+}
+
+} // namespace tl

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "calibration/Calibration.h"
+#include "calibration/WideCalibration.h"
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace tl {
+
+// Builds the working image of an auto calibration from the module's three
+// captures: per pixel 255 - min(255, (white - pattern) * 256 / (white - black
+// + 1)) where the screen has contrast, 255 where it has none. Dark pattern
+// elements come out near 0. The captures come from the device: when they are
+// not three 8-bit one-channel images of one size, the result is a 1280 x 720
+// image without contrast (all 255), in which nothing is found.
+void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, const cv::Mat &pattern,
+                                cv::Mat &normalized);
+
+// Finds the 20 pattern points in the working image and fills
+// ac_pattern_center_org, ac_pattern_center_twk and the homography of the
+// workspace. Unfound points stay (0, 0). Call setCalibInformation first.
+void AC_FindPatternCenter(const cv::Mat &normalized);
+
+// One marker as the detector saw it: its ID, its four corners (top-left,
+// top-right, bottom-right, bottom-left of the marker) and the integer contour
+// of its black square in the camera image.
+struct MarkerDetection
+{
+    int id = -1;
+    std::vector<cv::Point2f> corners;
+    std::vector<cv::Point> contour;
+};
+
+// The run of one pattern search: the lens preset, the homography from the
+// markers, the expected window points and the candidates per slot. Made for
+// one call of AC_FindPatternCenter and thrown away; its steps are public so
+// that each can be examined on its own.
+class PatternFinder
+{
+public:
+    static constexpr int kSlots = 25;
+    // Each threshold loop stops after the level in which this much time passed.
+    static constexpr int kLoopLimitMs = 5000;
+
+    // `lensModel` supplies the radial correction, `calib` the homography.
+    PatternFinder(WideCalibration &lensModel, Calibration &calib);
+
+    // Takes the expected window points and window size from the workspace.
+    void loadExpected();
+
+    // The whole search; false when fewer than 4 markers were found (the
+    // outputs then stay (0, 0)).
+    bool findPatternCenters(const cv::Mat &image, cv::Point2f *found, cv::Point2f *foundTweaked);
+
+    static std::vector<int> makeThresholdList(const cv::Mat &image);
+    // t = -1: the image as it is; else binarised at t (above t white).
+    static std::vector<MarkerDetection> detectMarkers(const cv::Mat &image, int t);
+    void findMarkerCenters(const cv::Mat &image, cv::Point2f *centers);
+    void tweakMarkerCenter(cv::Point2f *centers);
+    void recogCircularPattern(const cv::Mat &image, int t);
+    void findCircleCenters(const cv::Mat &image, cv::Point2f *centers, cv::Point2f *corrections);
+
+    cv::Point2d camToWindow(const cv::Point2d &cam) const;
+    // The camera point within +-10 px of `start` (0.2-px grid) whose window
+    // image lies nearest to `target`; *error gets the squared window distance.
+    cv::Point2d searchInversePoint(const cv::Point2d &target, const cv::Point2d &start, double *error) const;
+    static cv::Point2d robustMeanPoint(const std::vector<cv::Point2d> &points);
+
+    // Centroid of a polygon (first moments over area); false for a polygon
+    // without area.
+    static bool polygonCentroid(const std::vector<cv::Point> &polygon, cv::Point2d *centroid);
+
+    // Candidates gathered so far, per slot.
+    const std::vector<MarkerDetection> &markerList(int k) const { return m_markers[k]; }
+    const std::vector<cv::Point2d> &dotList(int k) const { return m_dots[k]; }
+    const std::vector<cv::Point2d> &dotCorrectionList(int k) const { return m_dotCorrections[k]; }
+    void setExpected(int k, const cv::Point2d &p) { m_expected[k] = p; }
+    void setWindowSize(int w, int h);
+    void setPointCount(int n) { m_nPointCount = n; }
+
+    // Runs the per-threshold work of one loop on several threads and merges
+    // the results in threshold order (identical to the sequential order).
+    void setParallel(bool on) { m_bParallel = on; }
+
+private:
+    // Maps a camera polygon to the window, each coordinate rounded halves
+    // upward; false when a point does not map to a finite window point.
+    bool windowPolygon(const std::vector<cv::Point> &cam, std::vector<cv::Point> *win) const;
+    void addMarkers(const std::vector<MarkerDetection> &found);
+    struct DotHit
+    {
+        int slot;
+        cv::Point2d centre;
+        cv::Point2d correction;
+    };
+    std::vector<DotHit> circularCandidates(const cv::Mat &image, int t) const;
+
+    WideCalibration &m_lens;
+    Calibration &m_calib;
+    cv::Point2d m_expected[kSlots];
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    int m_nDiameterNormal = 1;
+    int m_nPointCount = 0;
+    bool m_bParallel = false;
+    std::vector<MarkerDetection> m_markers[kSlots];
+    std::vector<cv::Point2d> m_dots[kSlots];
+    std::vector<cv::Point2d> m_dotCorrections[kSlots];
+};
+
+} // namespace tl

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <QImage>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace tl::sim {
+
+// What the display a module watches shows right now: the projector's light, as
+// an image of the window the module is calibrated against (any size; it is
+// scaled to the camera's display size). The module calls it when it takes a
+// picture and when its simulated user looks at the board, on the thread of the
+// host call that made it do so, with the module's lock held: it must not call
+// back into the module and must not wait for a thread that may be talking to
+// the module. A lambda painting a QImage is fine; for a widget, grab it on the
+// GUI thread into a ProjectedDisplay and hand out its current() here.
+using DisplaySource = std::function<QImage()>;
+
+// The latest picture of a display, handed from the GUI thread (which grabs the
+// window whenever it has painted) to the module threads that photograph it.
+class ProjectedDisplay
+{
+public:
+    void update(const QImage &image)
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        m_image = image.copy();
+    }
+    QImage current() const
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        return m_image;
+    }
+    DisplaySource source() const
+    {
+        return [this] { return current(); };
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    QImage m_image;
+};
+
+// Window positions of the pens on the board in report cycle `cycle` (window
+// pixels of the display the module watches; empty: nothing touches).
+using WindowPen = std::function<std::vector<cv::Point2d>(uint64_t cycle)>;
+
+// A pen that goes down at `from`, moves in a straight line to `to` over
+// `cycles` reports and lifts.
+WindowPen windowStroke(cv::Point2d from, cv::Point2d to, int cycles);
+// One pen held at each point in turn for `hold` reports, with `gap` reports
+// of nothing between them; then nothing.
+WindowPen windowTaps(std::vector<cv::Point2d> points, int hold, int gap);
+
+// The person at the board during manual calibration.
+struct UserSetup
+{
+    double sigma = 2.0;       // error of each touch, window pixels (normal, per axis)
+    uint64_t seed = 1;
+    int lookMs = 100;         // how often the person looks at the board
+    int maxHoldMs = 4000;     // a person holds the pen this long at most when nothing changes
+};
+
+// Where the target mark is on a displayed calibration window: the centre of
+// its red dot, the one compact red spot of the picture (window pixels, pixel
+// (i, j) centred at (i, j)). Nothing when no such spot is shown.
+std::optional<cv::Point2d> findTargetMark(const QImage &display);
+
+} // namespace tl::sim

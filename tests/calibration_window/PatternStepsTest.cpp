@@ -1,0 +1,296 @@
+#include "LogCapture.h"
+
+#include "calibration/CalibWorkspace.h"
+#include "calibration/PatternRecognition.h"
+
+#include <opencv2/aruco.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <gtest/gtest.h>
+
+using tl::PatternFinder;
+
+namespace {
+
+// A finder whose camera-to-window mapping is `scale` times the camera point
+// (no lens distortion), for a window of w x h with 20 pattern points.
+struct ScaledFinder
+{
+    ScaledFinder(double scale, int w, int h)
+        : lens(zero)
+        , finder(lens, calib)
+    {
+        lens.setPredefinedLens(0, 10); // no distortion, centre (640, 360)
+        const double H[9] = { scale, 0, 0, 0, scale, 0, 0, 0, 1 };
+        calib.setHomography(H);
+        finder.setWindowSize(w, h);
+        finder.setPointCount(20);
+        for (int k = 0; k < 25; ++k)
+            finder.setExpected(k, cv::Point2d(-1000, -1000));
+    }
+    double zero[13] = {};
+    tl::WideCalibration lens;
+    tl::Calibration calib;
+    PatternFinder finder;
+};
+
+cv::Mat whiteImage(int w = 1280, int h = 720)
+{
+    return cv::Mat(h, w, CV_8UC1, cv::Scalar(255));
+}
+
+// The hole contours of the binarised image, as the dot search sees them.
+std::vector<std::vector<cv::Point>> holes(const cv::Mat &img)
+{
+    cv::Mat bin;
+    cv::threshold(img, bin, 128, 255, cv::THRESH_BINARY);
+    std::vector<std::vector<cv::Point>> contours;
+    std::vector<cv::Vec4i> hierarchy;
+    cv::findContours(bin, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
+    std::vector<std::vector<cv::Point>> out;
+    for (size_t i = 0; i < contours.size(); ++i)
+        if (hierarchy[i][3] >= 0)
+            out.push_back(contours[i]);
+    return out;
+}
+
+} // namespace
+
+TEST(PatternNormalization, ContrastFormulaAndPixelsWithoutContrast)
+{
+    cv::Mat black(720, 1280, CV_8UC1, cv::Scalar(20));
+    cv::Mat white(720, 1280, CV_8UC1, cv::Scalar(220));
+    cv::Mat pattern(720, 1280, CV_8UC1, cv::Scalar(120));
+    // Equal white and black: 255 whatever the pattern.
+    white.at<uchar>(5, 5) = 20;
+    pattern.at<uchar>(5, 5) = 0;
+    // White below black counts as no contrast too.
+    white.at<uchar>(6, 6) = 10;
+    // Pattern brighter than white: nothing darkened.
+    pattern.at<uchar>(7, 7) = 250;
+    // Pattern fully dark: q saturates at 255.
+    pattern.at<uchar>(8, 8) = 0;
+    cv::Mat out;
+    tl::makeNormalizedPatternImage(black, white, pattern, out);
+    ASSERT_EQ(out.size(), cv::Size(1280, 720));
+    EXPECT_EQ(out.at<uchar>(5, 5), 255);
+    EXPECT_EQ(out.at<uchar>(6, 6), 255);
+    EXPECT_EQ(out.at<uchar>(7, 7), 255);
+    EXPECT_EQ(out.at<uchar>(8, 8), 255 - 255 * 0 - std::min(255, 220 * 256 / 201)); // 0
+    EXPECT_EQ(out.at<uchar>(100, 100), 255 - 100 * 256 / 201);                        // 128
+
+    // Captures that do not fit each other give an image without contrast.
+    cv::Mat smallBlack(360, 640, CV_8UC1, cv::Scalar(0));
+    tl::makeNormalizedPatternImage(smallBlack, white, pattern, out);
+    EXPECT_EQ(out.size(), cv::Size(1280, 720));
+    EXPECT_EQ(cv::countNonZero(out != 255), 0);
+    cv::Mat colour(720, 1280, CV_8UC3);
+    tl::makeNormalizedPatternImage(black, colour, pattern, out);
+    EXPECT_EQ(cv::countNonZero(out != 255), 0);
+    tl::makeNormalizedPatternImage(cv::Mat(), cv::Mat(), cv::Mat(), out);
+    EXPECT_EQ(cv::countNonZero(out != 255), 0);
+}
+
+TEST(PatternThresholds, FewLevelsStayAscendingManyAreThinnedAtFive)
+{
+    // 5 grey levels, each on far more than 128 pixels: the list is them, ascending.
+    cv::Mat img = whiteImage();
+    const int few[] = { 200, 30, 90, 150, 60 };
+    for (int i = 0; i < 5; ++i)
+        img.rowRange(i * 10, i * 10 + 10).setTo(few[i]);
+    {
+        LogCapture log;
+        EXPECT_EQ(PatternFinder::makeThresholdList(img), (std::vector<int>{ 30, 60, 90, 150, 200 }));
+        EXPECT_TRUE(log.startingWith("top 20 threshold").isEmpty());
+    }
+
+    // 30 levels. 100 and 104 are the two most frequent: only 100 (first in
+    // the sorted order) is kept. 150 and 155 are next: 5 apart, both kept.
+    auto manyLevels = [](int second) {
+        cv::Mat m = whiteImage();
+        int row = 0;
+        auto put = [&m, &row](int value, int rows) {
+            m.rowRange(row, row + rows).setTo(value);
+            row += rows;
+        };
+        put(100, 20);
+        put(second, 18);
+        put(150, 16);
+        put(155, 15);
+        for (int v = 10; v < 10 + 26 * 7; v += 7)
+            if (v != 101 && v != 150 && v != 157 && v != 94 && v != 108)
+                put(v, 2);
+        return m;
+    };
+    LogCapture log;
+    const std::vector<int> a = PatternFinder::makeThresholdList(manyLevels(104));
+    EXPECT_EQ(log.startingWith("top 20 threshold").size(), 1);
+    EXPECT_FALSE(log.startingWith("after step 2:").isEmpty());
+    EXPECT_NE(std::find(a.begin(), a.end(), 100), a.end());
+    EXPECT_EQ(std::find(a.begin(), a.end(), 104), a.end());
+    EXPECT_NE(std::find(a.begin(), a.end(), 150), a.end());
+    EXPECT_NE(std::find(a.begin(), a.end(), 155), a.end());
+    EXPECT_EQ(a.front(), 100); // most frequent first
+    for (size_t i = 0; i < a.size(); ++i)
+        for (size_t j = i + 1; j < a.size(); ++j)
+            EXPECT_GE(std::abs(a[i] - a[j]), 5);
+
+    const std::vector<int> b = PatternFinder::makeThresholdList(manyLevels(105));
+    EXPECT_NE(std::find(b.begin(), b.end(), 100), b.end());
+    EXPECT_NE(std::find(b.begin(), b.end(), 105), b.end());
+
+    // Not an 8-bit grey image: no levels.
+    EXPECT_TRUE(PatternFinder::makeThresholdList(cv::Mat(720, 1280, CV_8UC3)).empty());
+}
+
+TEST(PatternMarkers, ForeignIdsAreIgnoredEvenWhenTheyAreDotIndices)
+{
+    cv::Mat img = whiteImage();
+    auto dict = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_APRILTAG_16h5);
+    const int ids[] = { 0, 3, 5, 9, 20, 7 };
+    for (int i = 0; i < 6; ++i) {
+        cv::Mat marker;
+        cv::aruco::drawMarker(dict, ids[i], 96, marker, 1);
+        marker.copyTo(img(cv::Rect(60 + i * 200, 300, 96, 96)));
+    }
+    // The detector itself sees all six.
+    EXPECT_EQ(PatternFinder::detectMarkers(img, -1).size(), 6u);
+    EXPECT_TRUE(PatternFinder::detectMarkers(cv::Mat(720, 1280, CV_8UC1, cv::Scalar(0)), 100).empty());
+
+    ScaledFinder f(1.0, 1280, 800);
+    cv::Point2f centers[25];
+    f.finder.findMarkerCenters(img, centers);
+    for (int k = 0; k < 25; ++k) {
+        if (k == 7)
+            continue;
+        EXPECT_TRUE(f.finder.markerList(k).empty()) << k;
+        EXPECT_EQ(centers[k], cv::Point2f(0, 0)) << k;
+    }
+    ASSERT_FALSE(f.finder.markerList(7).empty());
+    // Marker 7 at (1060..1155, 300..395): its contour's centroid is its middle.
+    EXPECT_NEAR(centers[7].x, 60 + 5 * 200 + 47.5, 1.0);
+    EXPECT_NEAR(centers[7].y, 300 + 47.5, 1.0);
+    // The contour is the marker's square, not just its four corners.
+    EXPECT_GT(f.finder.markerList(7).front().contour.size(), 4u);
+}
+
+TEST(PatternDots, CameraBoxBelow24IsRejectedBeforeAnyWindowTest)
+{
+    // Two blobs whose contours are 23 and 24 pixels wide and equally high, near
+    // enough in area that one window scale lets both pass the window's shape
+    // test: only the camera box can tell them apart.
+    // An elliptic blob of black pixels, `w` wide and 24 high.
+    auto blob = [](int w) {
+        cv::Mat img = whiteImage();
+        const double cx = (w - 1) / 2.0, cy = 23 / 2.0;
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < w; ++x)
+                if ((x - cx) * (x - cx) / (cx * cx) + (y - cy) * (y - cy) / (cy * cy) <= 1.0001)
+                    img.at<uchar>(300 + y, 300 + x) = 0;
+        return img;
+    };
+    const int R = 21; // 538 x 336: a 43-px dot
+    const double r = (2 * R + 1) / 2.0;
+    auto windowShapeOk = [r](const std::vector<cv::Point> &cam, double s) {
+        std::vector<cv::Point> win;
+        for (const cv::Point &q : cam)
+            win.emplace_back(static_cast<int>(std::floor(s * q.x + 0.5)), static_cast<int>(std::floor(s * q.y + 0.5)));
+        const cv::Rect b = cv::boundingRect(win);
+        const double a = cv::contourArea(win);
+        return b.width >= 0.95 * 2 * r && b.width <= 1.15 * 2 * r && b.height >= 0.95 * 2 * r
+            && b.height <= 1.15 * 2 * r && a >= 0.9 * CV_PI * r * r && a <= 1.1 * CV_PI * r * r;
+    };
+    cv::Mat narrow, wide;
+    for (int w = 15; w < 30; ++w) {
+        const cv::Mat img = blob(w);
+        const auto h = holes(img);
+        if (h.size() == 1 && cv::boundingRect(h[0]).width == 23)
+            narrow = img;
+        if (h.size() == 1 && cv::boundingRect(h[0]).width == 24)
+            wide = img;
+    }
+    ASSERT_FALSE(narrow.empty());
+    ASSERT_FALSE(wide.empty());
+    const auto hn = holes(narrow), hw = holes(wide);
+    ASSERT_EQ(hn.size(), 1u);
+    ASSERT_EQ(hw.size(), 1u);
+    ASSERT_EQ(cv::boundingRect(hn[0]).width, 23);
+    ASSERT_EQ(cv::boundingRect(hw[0]).width, 24);
+    ASSERT_GE(cv::boundingRect(hn[0]).height, 24);
+    ASSERT_GE(cv::boundingRect(hw[0]).height, 24);
+    double scale = 0;
+    for (double s = 1.5; s < 2.6 && scale == 0; s += 0.01)
+        if (windowShapeOk(hn[0], s) && windowShapeOk(hw[0], s))
+            scale = s;
+    ASSERT_GT(scale, 0) << "no window scale passes both blobs";
+
+    for (const cv::Mat *img : { &narrow, &wide }) {
+        ScaledFinder f(scale, 538, 336);
+        const cv::Moments m = cv::moments(holes(*img)[0]);
+        f.finder.setExpected(0, cv::Point2d(scale * m.m10 / m.m00, scale * m.m01 / m.m00));
+        LogCapture log;
+        f.finder.recogCircularPattern(*img, 128);
+        EXPECT_TRUE(log.contains("diameterNormal = 43"));
+        EXPECT_TRUE(log.contains("recogCircularPattern: thr = 128"));
+        EXPECT_EQ(f.finder.dotList(0).size(), img == &wide ? 1u : 0u);
+        EXPECT_EQ(f.finder.dotCorrectionList(0).size(), img == &wide ? 1u : 0u);
+    }
+}
+
+TEST(PatternDots, DotAt50PixelsFromEveryExpectedPositionIsDropped)
+{
+    cv::Mat img = whiteImage();
+    cv::circle(img, cv::Point(400, 300), 50, cv::Scalar(0), cv::FILLED);
+    const auto h = holes(img);
+    ASSERT_EQ(h.size(), 1u);
+    const cv::Moments m = cv::moments(h[0]);
+    const cv::Point2d c(m.m10 / m.m00, m.m01 / m.m00);
+
+    for (const cv::Point2d &offset : { cv::Point2d(50, 0), cv::Point2d(0, -50), cv::Point2d(49.9, 49.9) }) {
+        ScaledFinder f(1.0, 1280, 800); // R = 50
+        f.finder.setExpected(0, c + offset);
+        f.finder.recogCircularPattern(img, 128);
+        const bool inReach = std::fabs(offset.x) < 50 && std::fabs(offset.y) < 50;
+        EXPECT_EQ(f.finder.dotList(0).size(), inReach ? 1u : 0u) << offset;
+    }
+    // A dot near a marker slot's position belongs to no slot.
+    ScaledFinder f(1.0, 1280, 800);
+    f.finder.setExpected(6, c);
+    f.finder.recogCircularPattern(img, 128);
+    for (int k = 0; k < 25; ++k)
+        EXPECT_TRUE(f.finder.dotList(k).empty());
+    // The first dot slot in reach takes it.
+    ScaledFinder g(1.0, 1280, 800);
+    g.finder.setExpected(4, c);
+    g.finder.setExpected(9, c);
+    g.finder.recogCircularPattern(img, 128);
+    EXPECT_EQ(g.finder.dotList(4).size(), 1u);
+    EXPECT_TRUE(g.finder.dotList(9).empty());
+}
+
+TEST(PatternMath, RobustMeanAndInverseSearch)
+{
+    using P = cv::Point2d;
+    EXPECT_EQ(PatternFinder::robustMeanPoint({}), P(0, 0));
+    // All within 0.1: the plain mean, nothing dropped.
+    const P m = PatternFinder::robustMeanPoint({ P(10, 20), P(10.09, 20.05), P(10.03, 20.09) });
+    EXPECT_DOUBLE_EQ(m.x, (10 + 10.09 + 10.03) / 3);
+    EXPECT_DOUBLE_EQ(m.y, (20 + 20.05 + 20.09) / 3);
+    // One far point among ten equal ones is left out.
+    std::vector<P> list(10, P(5, 5));
+    list.push_back(P(100, 5));
+    EXPECT_EQ(PatternFinder::robustMeanPoint(list), P(5, 5));
+
+    // Identity mapping: the search lands on the 0.2-px grid point nearest
+    // to the target.
+    ScaledFinder f(1.0, 1280, 800);
+    double err = -1;
+    const P p = f.finder.searchInversePoint(P(100.33, 200.71), P(100, 200), &err);
+    EXPECT_NEAR(p.x, 100.4, 1e-6);
+    EXPECT_NEAR(p.y, 200.8, 1e-6);
+    EXPECT_NEAR(err, 0.07 * 0.07 + 0.09 * 0.09, 1e-9);
+    // A target out of reach: the nearest edge of the +-10 px window.
+    const P q = f.finder.searchInversePoint(P(150, 200), P(100, 200), &err);
+    EXPECT_NEAR(q.x, 109.8, 1e-6);
+    EXPECT_GT(err, 1600);
+}

@@ -1,0 +1,492 @@
+// A module with a camera, seen only through its packets: it photographs the
+// display it watches, its person touches the targets of manual calibration, and
+// after an upload it reports pens through the parameters it was given.
+
+#include "ExactFit.h"
+#include "RawHost.h"
+
+#include "calibration/CalibModel.h"
+#include "device/codec/ByteIO.h"
+#include "device/codec/Records.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <QPainter>
+
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+namespace tl::sim::test {
+namespace {
+
+using namespace tl::codec;
+
+constexpr int kW = 1920;
+constexpr int kH = 1080;
+
+// What the display shows; the test changes it between packets.
+struct Screen
+{
+    std::mutex mutex;
+    QImage image;
+    void show(const QImage &img)
+    {
+        std::lock_guard<std::mutex> lk(mutex);
+        image = img;
+    }
+    DisplaySource source()
+    {
+        return [this] {
+            std::lock_guard<std::mutex> lk(mutex);
+            return image;
+        };
+    }
+};
+
+QImage filled(QColor c, int w = kW, int h = kH)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(c);
+    return img;
+}
+
+// The calibration window of manual calibration: black, with the target mark (a
+// grey disc with a red dot, 113 px across) centred on the target.
+QImage markAt(cv::Point2d target)
+{
+    QImage img = filled(Qt::black);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    // Where the instructions stand (letters need a GUI application; bars will do).
+    p.fillRect(QRectF(kW / 2 - 300, kH / 2 + 40, 600, 4), Qt::white);
+    p.fillRect(QRectF(kW / 2 - 200, kH / 2 + 60, 400, 4), Qt::white);
+    const QPointF c(target.x + 0.5, target.y + 0.5);
+    p.setPen(QPen(QColor(60, 60, 60), 4));
+    p.setBrush(QColor(210, 210, 210));
+    p.drawEllipse(c, 50.0, 50.0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(235, 40, 40));
+    p.drawEllipse(c, 9.0, 9.0);
+    return img;
+}
+
+std::shared_ptr<SyntheticCamera> makeCamera(int lens = 1, bool ceiling = false, bool rear = false,
+                                            uint64_t seed = 3, double noise = 1.0)
+{
+    CameraSetup s;
+    s.displayWidth = kW;
+    s.displayHeight = kH;
+    s.lens = lens;
+    s.ceiling = ceiling;
+    s.rear = rear;
+    s.seed = seed;
+    s.noise = noise;
+    return std::make_shared<SyntheticCamera>(s);
+}
+
+cv::Mat fetchImage(RawHost &host, uint8_t kind)
+{
+    std::vector<uint8_t> img(kAcImageBytes, 0);
+    for (int g = 0; g <= kAcGroups; ++g) {
+        const auto req = encodeAcSendImg(kind, static_cast<uint8_t>(g));
+        host.send(CMD_AC_SENDIMG, req.data(), 2);
+        for (;;) {
+            const Rx rx = host.read();
+            if (rx.rc != 0)
+                return {};
+            if (rx.code() == DAT_AC_IMGEND)
+                break;
+            ImagePiece piece;
+            if (rx.code() != DAT_AC_IMAGE || parseImagePiece(rx.view(), piece) != PieceError::None ||
+                !placePiece(piece, img.data(), img.size()))
+                return {};
+        }
+    }
+    return cv::Mat(kAcImageHeight, kAcImageWidth, CV_8UC1, img.data()).clone();
+}
+
+cv::Mat fetchFrame(RawHost &host)
+{
+    std::vector<uint8_t> img(kFrameBytes, 0);
+    host.send(CMD_SENDFRM_MONO);
+    for (;;) {
+        const Rx rx = host.read(0x84);
+        if (rx.rc != 0)
+            return {};
+        if (rx.code() == DAT_IMGEND)
+            break;
+        ImagePiece piece;
+        if (rx.code() != DAT_IMG || parseImagePiece(rx.view(), piece) != PieceError::None ||
+            !placePiece(piece, img.data(), img.size()))
+            return {};
+    }
+    return cv::Mat(kFrameHeight, kFrameWidth, CV_8UC1, img.data()).clone();
+}
+
+double meanAround(const cv::Mat &img, cv::Point2d c, int half)
+{
+    const cv::Rect r(int(std::lround(c.x)) - half, int(std::lround(c.y)) - half, 2 * half + 1, 2 * half + 1);
+    return cv::mean(img(r & cv::Rect(0, 0, img.cols, img.rows)))[0];
+}
+
+// Centre of the darkness of `shot` against `white` around a camera point.
+cv::Point2d darkCentre(const cv::Mat &shot, const cv::Mat &white, cv::Point2d near, int half)
+{
+    const cv::Rect r(int(near.x) - half, int(near.y) - half, 2 * half + 1, 2 * half + 1);
+    cv::Mat a, b;
+    white(r).convertTo(a, CV_64F);
+    shot(r).convertTo(b, CV_64F);
+    cv::Mat d = cv::max(a - b - 8.0, 0.0);
+    const cv::Moments m = cv::moments(d);
+    return { r.x + m.m10 / m.m00, r.y + m.m01 / m.m00 };
+}
+
+void uploadCalibration(RawHost &host, const double tp[13], int w = kW, int h = kH)
+{
+    CalibParamInput in;
+    in.tp = tp;
+    in.windowWidth = w;
+    in.windowHeight = h;
+    in.lensType = 1;
+    in.imageReverse = 0;
+    in.fwMinor = 15;
+    const auto bytes = encodeCalibParam(makeCalibParam(in));
+    host.send(CMD_SET_CALIB_PARAMETER, bytes.data(), kCalibParamSize);
+    ASSERT_EQ(host.readUntil(RES_AC_READY_END).code(), RES_AC_READY_END);
+}
+
+void uploadMask(RawHost &host, const std::vector<uint8_t> &mask)
+{
+    for (const PacketBuffer &f : buildFragments(CMD_SET_MASK, mask.data(), kMaskSize))
+        host.write(f);
+}
+
+std::vector<TrackingRecord> nextReport(RawHost &host)
+{
+    const Rx rx = host.readUntil(DAT_TC_DUAL_MODE);
+    if (rx.rc != 0)
+        return {};
+    return decodeTracking(rx.payload(), rx.length());
+}
+
+class CameraModuleTest : public SimTest
+{
+};
+
+TEST_F(CameraModuleTest, AutoCapturesPhotographTheDisplayAtEachCommand)
+{
+    EmulatedBus bus;
+    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto cam = makeCamera(1);
+    Screen screen;
+    m->setCamera(cam, screen.source());
+    RawHost host(bus);
+    ASSERT_TRUE(host.open());
+
+    // The pattern: black discs on white at known window points.
+    const std::vector<cv::Point2d> dots = { { 400, 300 }, { 1500, 250 }, { 960, 540 }, { 300, 900 }, { 1650, 850 } };
+    QImage pattern = filled(Qt::white);
+    {
+        QPainter p(&pattern);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::black);
+        for (const cv::Point2d &d : dots)
+            p.drawEllipse(QPointF(d.x + 0.5, d.y + 0.5), 30.0, 30.0);
+    }
+    const auto black = blackStartPayload(1, 15);
+    screen.show(filled(Qt::black));
+    host.send(CMD_AC_BLACK_START, black.data(), 3);
+    ASSERT_EQ(host.read().code(), RES_AC_BLACK_END);
+    screen.show(filled(Qt::white));
+    host.sendI32(CMD_AC_WHITE_START, 420);
+    ASSERT_EQ(host.read().code(), RES_AC_WHITE_END);
+    screen.show(pattern);
+    host.sendI32(CMD_AC_PATTERN_START, 380);
+    ASSERT_EQ(host.read().code(), RES_AC_PATTERN_END);
+    screen.show(filled(Qt::black));   // what shows after the command is not in the picture
+
+    const cv::Mat b = fetchImage(host, kImageBlack);
+    const cv::Mat w = fetchImage(host, kImageWhite);
+    const cv::Mat pat = fetchImage(host, kImagePattern);
+    ASSERT_FALSE(b.empty());
+    ASSERT_FALSE(w.empty());
+    ASSERT_FALSE(pat.empty());
+    const cv::Point2d centre = cam->windowToCamera({ 959.5, 539.5 });
+    EXPECT_NEAR(meanAround(b, centre, 8), cam->expectedLevel(centre, 0.0), 1.5);
+    EXPECT_NEAR(meanAround(w, centre, 8), cam->expectedLevel(centre, 1.0), 2.0);
+    // Each dot is seen where the ground truth puts its centre.
+    for (const cv::Point2d &d : dots) {
+        const cv::Point2d expect = cam->windowToCamera(d);
+        const cv::Point2d found = darkCentre(pat, w, expect, 20);
+        EXPECT_NEAR(found.x, expect.x, 0.3) << d;
+        EXPECT_NEAR(found.y, expect.y, 0.3) << d;
+    }
+
+    // Reversed images: the same photograph turned by 180 degrees.
+    host.sendI32(CMD_SET_IMAGE_REVERSE, 1);
+    screen.show(pattern);
+    host.sendI32(CMD_AC_PATTERN_START, 380);
+    ASSERT_EQ(host.read().code(), RES_AC_PATTERN_END);
+    const cv::Mat rev = fetchImage(host, kImagePattern);
+    ASSERT_FALSE(rev.empty());
+    cv::Mat wRev;
+    cv::flip(w, wRev, -1);
+    const cv::Point2d expect = cam->windowToCamera(dots[0]);
+    const cv::Point2d found = darkCentre(rev, wRev, { 1279 - expect.x, 719 - expect.y }, 20);
+    EXPECT_NEAR(found.x, 1279 - expect.x, 0.3);
+    EXPECT_NEAR(found.y, 719 - expect.y, 0.3);
+}
+
+TEST_F(CameraModuleTest, AlignmentFramesFollowTheGainAndTheMask)
+{
+    EmulatedBus bus;
+    auto m = bus.plug(ModuleVariant::calibrated("A"));
+    auto cam = makeCamera(2);
+    Screen screen;
+    screen.show(filled(Qt::white));
+    m->setCamera(cam, screen.source());
+    RawHost host(bus);
+    ASSERT_TRUE(host.open());
+
+    const cv::Point2d c = cam->windowToCamera({ 1400, 540 });   // right half of the camera image
+    const cv::Point2d l = cam->windowToCamera({ 400, 540 });    // left half
+    ASSERT_GT(c.x, 700);
+    ASSERT_LT(l.x, 580);
+    const double level = cam->expectedLevel(c, 1.0);
+    cv::Mat f = fetchFrame(host);
+    ASSERT_FALSE(f.empty());
+    EXPECT_NEAR(meanAround(f, c / 2, 4), level, 3.0);
+
+    // A quarter of the unity gain: a quarter of the signal above black.
+    for (const RegisterWrite &r : gainRegisters(SyntheticCamera::kUnityGain / 4)) {
+        const auto bytes = encodeRegisterWrite(r);
+        host.send(CMD_IIC_WR, bytes.data(), kRegisterWriteSize);
+    }
+    f = fetchFrame(host);
+    ASSERT_FALSE(f.empty());
+    EXPECT_NEAR(meanAround(f, c / 2, 4), cam->blackLevel() + (level - cam->blackLevel()) / 4, 2.0);
+
+    // Mask the left half of the frame: its pixels go dark, the right half stays.
+    std::vector<uint8_t> mask(kMaskSize, 0);
+    for (int y = 0; y < kFrameHeight; ++y)
+        for (int x = 0; x < 320; ++x)
+            mask[static_cast<size_t>((y * kFrameWidth + x) / 8)] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    mask[kMaskEnableOffset] = 1;
+    uploadMask(host, mask);
+    f = fetchFrame(host);
+    ASSERT_FALSE(f.empty());
+    EXPECT_EQ(cv::countNonZero(f(cv::Rect(0, 0, 320, 360))), 0);
+    EXPECT_GT(meanAround(f, c / 2, 4), cam->blackLevel() + 5);
+
+    // A pen under the mask is not reported; one outside it is.
+    const double tp[13] = { 1, 0, 0, 0, 1, 0, 0, 0, 640, 360, 0, 0, 0 };
+    uploadCalibration(host, tp);
+    m->setWindowPen([&](uint64_t cycle) -> std::vector<cv::Point2d> {
+        return { cycle % 2 == 0 ? cv::Point2d(400, 540) : cv::Point2d(1400, 540) };
+    });
+    host.sendI32(CMD_SET_TRANSFER_MODE, 2);
+    host.send(CMD_START_TRACKING);
+    int masked = 0, seen = 0;
+    for (int i = 0; i < 10; ++i) {
+        const auto recs = nextReport(host);
+        if (recs.empty())
+            ++masked;
+        else
+            ++seen;
+        for (const TrackingRecord &r : recs)
+            EXPECT_GT(r.x, 4800 * 580 / kW);   // only the pen on the right is seen
+    }
+    EXPECT_GE(masked, 4);
+    EXPECT_GE(seen, 4);
+
+    // Switched off (enable byte 0): the whole frame is seen again.
+    mask[kMaskEnableOffset] = 0;
+    uploadMask(host, mask);
+    host.send(CMD_STOP_TRACKING);
+    f = fetchFrame(host);
+    ASSERT_FALSE(f.empty());
+    EXPECT_GT(meanAround(f, l / 2, 4), cam->blackLevel() + 5);
+}
+
+struct ManualRun
+{
+    std::vector<cv::Point2d> targets;
+    std::vector<cv::Point2d> seen;   // camera points the module reported, per target
+    bool ok = false;
+};
+
+// The host's side of manual calibration against the person at the board: the
+// mark is shown on target k, the module asked for target k; when the module
+// reports the pen, the mark moves on (or goes away after the last).
+ManualRun runManual(EmulatedBus &bus, Screen &screen)
+{
+    ManualRun run;
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < 4; ++k)
+            run.targets.emplace_back((i * 1709.0 + 1) / 3 + 105, (k * 869.0 + 1) / 3 + 105);
+    RawHost host(bus);
+    if (!host.open())
+        return run;
+    host.send(CMD_MC_START);
+    for (size_t k = 0; k < run.targets.size(); ++k) {
+        screen.show(markAt(run.targets[k]));
+        host.sendI32(CMD_MC_PATTERN_START, static_cast<int32_t>(k));
+        const Rx done = host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000);
+        if (done.rc != 0) {
+            ADD_FAILURE() << "no touch on target " << k << ": rc " << done.rc;
+            return run;
+        }
+        screen.show(k + 1 < run.targets.size() ? markAt(run.targets[k + 1]) : filled(Qt::black));
+        const Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 60000);
+        if (end.rc != 0 || end.payloadI32(0) != static_cast<int32_t>(k)) {
+            ADD_FAILURE() << "target " << k << " not ended: rc " << end.rc << " index " << end.payloadI32(0);
+            return run;
+        }
+    }
+    host.send(CMD_MC_GET_INPUT_POINT);
+    const Rx pts = host.readUntil(DAT_MC_INPUT_POINT);
+    if (pts.rc != 0 || pts.length() != kMcPointBytes)
+        return run;
+    ByteReader r(pts.payload(), kMcPointBytes);
+    for (size_t k = 0; k < run.targets.size(); ++k) {
+        const double x = r.f32();
+        const double y = r.f32();
+        run.seen.emplace_back(x, y);
+    }
+    run.ok = true;
+    return run;
+}
+
+TEST_F(CameraModuleTest, ManualCalibrationPersonTouchesEachMarkWithAHumanError)
+{
+    for (const double sigma : { 0.0, 2.0 }) {
+        EmulatedBus bus;
+        auto m = bus.plug(ModuleVariant::blank("A"));
+        auto cam = makeCamera(3, true, false);
+        Screen screen;
+        m->setCamera(cam, screen.source());
+        UserSetup user;
+        user.sigma = sigma;
+        user.seed = 9;
+        m->setUser(user);
+        const ManualRun run = runManual(bus, screen);
+        ASSERT_TRUE(run.ok) << "sigma " << sigma;
+        double sum = 0, worst = 0;
+        for (size_t k = 0; k < run.targets.size(); ++k) {
+            const cv::Point2d w = cam->cameraToWindow(run.seen[k]);
+            const double e = cv::norm(w - run.targets[k]);
+            sum += e * e;
+            worst = std::max(worst, e);
+        }
+        const double rms = std::sqrt(sum / run.targets.size());
+        if (sigma == 0.0) {
+            EXPECT_LT(worst, 0.2);   // the mark is found to a fraction of a pixel
+        } else {
+            // Two axes of sigma 2: about 2.8 px RMS over 16 touches.
+            EXPECT_GT(rms, 1.2);
+            EXPECT_LT(rms, 5.0);
+            EXPECT_LT(worst, 10.0);
+        }
+    }
+}
+
+TEST_F(CameraModuleTest, PersonWaitsForAMarkThatIsShownAndStill)
+{
+    EmulatedBus bus;
+    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto cam = makeCamera(1);
+    Screen screen;
+    screen.show(filled(Qt::black));
+    m->setCamera(cam, screen.source());
+    RawHost host(bus);
+    ASSERT_TRUE(host.open());
+    host.send(CMD_MC_START);
+    host.sendI32(CMD_MC_PATTERN_START, 4);
+    // No mark: nobody touches anything.
+    EXPECT_EQ(host.read(0x83, 1000).rc, LIBUSB_ERROR_TIMEOUT);
+    // Cancelled: the person leaves, a mark shown afterwards is not touched.
+    host.send(CMD_MC_CANCEL);
+    screen.show(markAt({ 500, 400 }));
+    EXPECT_EQ(host.read(0x83, 1000).rc, LIBUSB_ERROR_TIMEOUT);
+    // Restarted with the mark up: touched, and the pen stays until the mark goes.
+    host.send(CMD_MC_START);
+    host.sendI32(CMD_MC_PATTERN_START, 4);
+    ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+    EXPECT_EQ(host.read(0x83, 1000).rc, LIBUSB_ERROR_TIMEOUT);
+    screen.show(filled(Qt::black));
+    const Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
+    ASSERT_EQ(end.rc, 0);
+    EXPECT_EQ(end.payloadI32(0), 4);
+}
+
+TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
+{
+    for (const bool ceiling : { false, true }) {
+        EmulatedBus bus;
+        auto m = bus.plug(ModuleVariant::blank("A"));
+        auto cam = makeCamera(1, ceiling, false, 5);
+        Screen screen;
+        m->setCamera(cam, screen.source());
+        const std::vector<cv::Point2d> pens = { { 300, 200 }, { 960, 540 }, { 1700, 900 }, { 1200, 300 } };
+        m->setWindowPen(windowTaps(pens, 1, 0));
+        RawHost host(bus);
+        ASSERT_TRUE(host.open());
+
+        // Blank: the module cannot place a pen, it reports nothing.
+        host.sendI32(CMD_SET_TRANSFER_MODE, 2);
+        host.send(CMD_START_TRACKING);
+        EXPECT_TRUE(nextReport(host).empty());
+        host.send(CMD_STOP_TRACKING);
+        host.drain();
+
+        // A good calibration: pens land where they are.
+        double tp[13];
+        ASSERT_TRUE(fitExactAuto(*cam, tp));
+        uploadCalibration(host, tp);
+        host.send(CMD_GET_EEPROM);
+        const Rx e = host.readUntil(DAT_EEPROM);
+        ASSERT_EQ(e.rc, 0);
+        EXPECT_TRUE(decodeEeprom(e.payload(), e.length())->calibrated());
+        host.send(CMD_START_TRACKING);
+        std::vector<TrackingRecord> got;
+        for (int i = 0; i < 4; ++i) {
+            const auto recs = nextReport(host);
+            ASSERT_EQ(recs.size(), 1u);
+            got.push_back(recs[0]);
+        }
+        for (size_t i = 0; i < pens.size(); ++i) {
+            EXPECT_NEAR(got[i].x * double(kW) / 4800, pens[i].x, 3.0) << i;
+            EXPECT_NEAR(got[i].y * double(kH) / 3000, pens[i].y, 3.0) << i;
+            // Exactly the module's use of the model on what its camera sees.
+            const cv::Point2d c = cam->windowToCamera(pens[i]);
+            const ModelPoint w = tl::cameraToWindow(tp, c.x, c.y);
+            EXPECT_EQ(got[i].x, std::lround(w.x * 4800 / kW));
+            EXPECT_EQ(got[i].y, std::lround(w.y * 3000 / kH));
+        }
+        host.send(CMD_STOP_TRACKING);
+        host.drain();
+
+        // Reversed: the module feeds the turned camera point to the same
+        // parameters, so a calibration made without reversal now points wrong.
+        host.sendI32(CMD_SET_IMAGE_REVERSE, 1);
+        m->setWindowPen(windowTaps(pens, 1, 0));
+        host.send(CMD_START_TRACKING);
+        const auto recs = nextReport(host);
+        const cv::Point2d c = cam->windowToCamera(pens[0]);
+        const ModelPoint w = tl::cameraToWindow(tp, 1279 - c.x, 719 - c.y);
+        const bool representable = w.x >= 0 && w.x * 4800 / kW <= 65535 && std::fabs(w.y * 3000 / kH) < 32767;
+        if (representable) {
+            ASSERT_EQ(recs.size(), 1u);
+            EXPECT_EQ(recs[0].x, std::lround(w.x * 4800 / kW));
+            EXPECT_EQ(recs[0].y, std::lround(w.y * 3000 / kH));
+        } else {
+            EXPECT_TRUE(recs.empty());
+        }
+        host.send(CMD_STOP_TRACKING);
+    }
+}
+
+} // namespace
+} // namespace tl::sim::test

@@ -1,0 +1,74 @@
+#pragma once
+
+// The driver's own fit run on exact camera points of a synthetic camera: what
+// a perfect pattern recognition would hand to the evaluation.
+
+#include "calibration/Calibration.h"
+#include "calibration/CalibWorkspace.h"
+#include "calibration/CalibrationFit.h"
+#include "calibration/WideCalibration.h"
+#include "sim/SyntheticCamera.h"
+
+#include <cmath>
+#include <vector>
+
+namespace tl::sim::test {
+
+// The 20 positions of the auto-calibration pattern of a window (row-major,
+// 4 rows of 5), as the calibration window places them.
+inline std::vector<cv::Point2d> autoPatternPoints(int w, int h)
+{
+    const int R = std::max(int(std::floor(w * 50.0 / 1280 + 0.5)), int(std::floor(h * 50.0 / 800 + 0.5)));
+    double d;
+    if (int64_t(w) * 800 == int64_t(h) * 1280)
+        d = w * 70.0 / 1280;
+    else if (w <= 1280)
+        d = R + 10;
+    else
+        d = R + w * 20.0 / 1280;
+    const double e = (h - 1) - 2 * d;
+    const double f = (w - 1) - 2 * d;
+    std::vector<cv::Point2d> pts;
+    for (int g = 0; g < 4; ++g) {
+        const double y = std::floor(g * e / 3 + d + 0.5);
+        const double xs[5] = { std::floor(0 * f / 3 + d + 0.5), std::floor(1 * f / 3 + d + 0.5), double(w / 2),
+                               std::floor(2 * f / 3 + d + 0.5), std::floor(3 * f / 3 + d + 0.5) };
+        for (double x : xs)
+            pts.emplace_back(x, y);
+    }
+    return pts;
+}
+
+// Fits the 13 parameters through the auto-calibration entry to the exact
+// camera points of the pattern. True when the fit is accepted.
+inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13])
+{
+    const CameraSetup &s = cam.setup();
+    const std::vector<cv::Point2d> win = autoPatternPoints(s.displayWidth, s.displayHeight);
+    resetCalibWorkspace();
+    setCalibPointCounts(s.lens);
+    cv::Point2f wf[25];
+    for (size_t k = 0; k < win.size(); ++k)
+        wf[k] = cv::Point2f(float(win[k].x), float(win[k].y));
+    setCalibInformation(wf, 20, s.ceiling, s.rear, s.displayWidth, s.displayHeight, s.lens, 10, 0);
+    CalibWorkspace &ws = calibWorkspace();
+    cv::Point2f found[25];
+    for (size_t k = 0; k < win.size(); ++k) {
+        const cv::Point2d c = cam.windowToCamera(win[k]);
+        found[k] = cv::Point2f(float(c.x), float(c.y));
+        ws.ac_pattern_center_org[k] = found[k];
+        ws.ac_pattern_center_twk[k] = found[k];
+    }
+    // The homography from the marker points, as recognition leaves it.
+    double preset[13] = { 1, 0, 0, 0, 1, 0, 0, 0, 640, 360, 0, 0, 0 };
+    WideCalibration::predefinedLens(s.lens, 10, preset + 8);
+    const WideCalibration lensModel(preset);
+    Calibration calib;
+    calcProjection(found, lensModel, calib);
+    for (int i = 0; i < 13; ++i)
+        tp[i] = 0;
+    AC_CallCalcCalibParameter(tp);
+    return ws.calib_success;
+}
+
+} // namespace tl::sim::test

@@ -1,0 +1,359 @@
+// The pattern scenario: what the module's camera sees of the calibration
+// pattern, and how exactly the driver finds it.
+
+#include "Scenarios.h"
+
+#include "app/Corvane.h"
+#include "calibration/CalibDlg.h"
+#include "calibration/CalibModel.h"
+#include "calibration/CalibWorkspace.h"
+#include "calibration/CalibrationFit.h"
+#include "calibration/PatternGeometry.h"
+#include "calibration/PatternRecognition.h"
+#include "control/nqmaincontrol.h"
+#include "device/CamDevCtrl.h"
+#include "device/codec/Commands.h"
+#include "platform/Clock.h"
+#include "settings/ConfigFileRW.h"
+#include "sim/EmulatedBus.h"
+#include "sim/EmulatedModule.h"
+#include "sim/SimulatedUser.h"
+#include "sim/SyntheticCamera.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+using namespace tl::codec;
+
+namespace {
+
+constexpr int kCamW = 1280;
+constexpr int kCamH = 720;
+constexpr int kImageBytes = kCamW * kCamH;
+constexpr int kKinds[3] = { 101, 102, 103 };
+constexpr int kFwParam = 10;
+
+template <typename Pred>
+bool waitFor(Pred done, int driverMs)
+{
+    const qint64 end = tl::Clock::nowMs() + driverMs;
+    while (!done()) {
+        if (tl::Clock::nowMs() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        tl::Clock::sleepMs(5);
+    }
+    return true;
+}
+
+QString num(double v, int decimals = 3)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+struct Stats
+{
+    double rms = 0, p95 = 0, max = 0;
+    int n = 0;
+};
+
+Stats stats(std::vector<double> e)
+{
+    Stats s;
+    s.n = static_cast<int>(e.size());
+    if (e.empty())
+        return s;
+    double sq = 0;
+    for (double v : e)
+        sq += v * v;
+    s.rms = std::sqrt(sq / e.size());
+    std::sort(e.begin(), e.end());
+    s.max = e.back();
+    s.p95 = e[std::min(e.size() - 1, static_cast<size_t>(std::ceil(0.95 * e.size())) - 1)];
+    return s;
+}
+
+// The window point a fitted model should give for a point of the window: the
+// fit pairs element k with screen position k, and the mounting draws element
+// k at another position (turned for ceiling, mirrored for rear).
+cv::Point2d fitFrame(cv::Point2d p, int w, int h, bool ceiling, bool rear)
+{
+    if (rear)
+        p.x = (w - 1) - p.x;
+    if (ceiling)
+        p = cv::Point2d((w - 1) - p.x, (h - 1) - p.y);
+    return p;
+}
+
+int screenPositionOf(int k, bool ceiling, bool rear)
+{
+    for (int s = 0; s < tl::kPatternPoints; ++s)
+        if (tl::patternElement(s / 5, s % 5, ceiling, rear) == k)
+            return s;
+    return -1;
+}
+
+QImage toQImage(const cv::Mat &m)
+{
+    QImage img(m.cols, m.rows, QImage::Format_Grayscale8);
+    for (int y = 0; y < m.rows; ++y)
+        std::memcpy(img.scanLine(y), m.ptr(y), m.cols);
+    return img;
+}
+
+} // namespace
+
+QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out)
+{
+    nqmaincontrol *control = driver.control();
+    tl::CamDevCtrl *device = control->device();
+    if (!control->connectionStatus() || bus.devices().empty())
+        return "no connected module to calibrate";
+    auto module = bus.devices().front();
+    const int W = opt.displayWidth, H = opt.displayHeight;
+
+    tl::sim::CameraSetup setup;
+    setup.displayWidth = W;
+    setup.displayHeight = H;
+    setup.lens = opt.lens;
+    setup.ceiling = opt.ceiling;
+    setup.rear = opt.rear;
+    setup.seed = opt.seed;
+    setup.noise = opt.noise;
+    auto camera = std::make_shared<tl::sim::SyntheticCamera>(setup);
+    tl::sim::ProjectedDisplay projected;
+    module->setCamera(camera, projected.source());
+
+    out << "pattern.display: " << W << "x" << H << "\n";
+    out << "pattern.lens: " << opt.lens << "\n";
+    out << "pattern.ceiling: " << int(opt.ceiling) << "\n";
+    out << "pattern.rear: " << int(opt.rear) << "\n";
+    out << "pattern.seed: " << opt.seed << "\n";
+    out << "pattern.noise: " << opt.noise << "\n";
+    out << "pattern.screen_fill: " << num(camera->screenFill()) << "\n";
+
+    // The calibration window on module 0's display, with this mounting.
+    ConfigFileRW *settings = driver.settings();
+    settings->setCheckCeiling(opt.ceiling);
+    settings->setCheckRear(opt.rear);
+    settings->setPenSelect(0);
+    tl::setCalibPointCounts(opt.lens);
+    CalibDlg dlg(settings, driver.language());
+    dlg.hide();
+    dlg.showOnMonitor(0, CalibDlg::ModeBlack);
+    dlg.prepareAutoPattern();
+    dlg.showDisplay();
+    auto project = [&] { projected.update(dlg.grab().toImage()); };
+    project();
+
+    // The module in auto calibration, its images turned as the controller asks.
+    control->StopDevice();
+    device->StartRecvThread(0, 1);
+    int nextSteps = 0;
+    std::vector<uint8_t> images[3];
+    int arrived = -1;
+    QMetaObject::Connection stepConn
+        = QObject::connect(device, &tl::CamDevCtrl::sigACNextStep, &driver, [&](int) { ++nextSteps; });
+    QMetaObject::Connection frameConn = QObject::connect(
+        device, &tl::CamDevCtrl::sigACNewFrame, &driver, [&](unsigned char *buf, int size, int) {
+            if (arrived >= 0 && arrived < 3 && buf && size >= kImageBytes)
+                images[arrived].assign(buf, buf + kImageBytes);
+        });
+    tl::Clock::sleepMs(200);
+    const int32_t reverse = 1;
+    device->SendCommand(&reverse, CMD_SET_IMAGE_REVERSE, 4, 0, false);
+    tl::Clock::sleepMs(200);
+
+    QString failure;
+    auto capture = [&](int index) -> bool {
+        const int before = nextSteps;
+        if (index == 0) {
+            device->send_ac_black_start(opt.lens, 0, kFwParam);
+        } else {
+            const int32_t argument = 0;
+            device->SendCommand(&argument, index == 1 ? CMD_AC_WHITE_START : CMD_AC_PATTERN_START, 4, 0, false);
+        }
+        if (!waitFor([&] { return nextSteps > before; }, 10000)) {
+            failure = QString("the module did not answer capture %1").arg(kKinds[index]);
+            return false;
+        }
+        return true;
+    };
+    auto fetch = [&](int index) -> bool {
+        arrived = index;
+        images[index].clear();
+        device->sendAcImageRequest(static_cast<uint8_t>(kKinds[index]), 0, 0);
+        if (!waitFor([&] { return !images[index].empty(); }, 120000)) {
+            failure = QString("image %1 did not arrive").arg(kKinds[index]);
+            return false;
+        }
+        return true;
+    };
+    // Black, white, pattern: each shown, painted, photographed on command, fetched.
+    const int modes[3] = { CalibDlg::ModeBlack, CalibDlg::ModeWhite, CalibDlg::ModePattern };
+    for (int i = 0; i < 3 && failure.isEmpty(); ++i) {
+        dlg.setDisplayMode(modes[i]);
+        project();
+        if (capture(i))
+            fetch(i);
+    }
+    control->StopDevice();
+    QObject::disconnect(stepConn);
+    QObject::disconnect(frameConn);
+    const bool reversed = module->imageReverse();
+    projected.update(QImage());
+    if (!failure.isEmpty())
+        return failure;
+    out << "pattern.images: 101 102 103 fetched over the bus\n";
+    out << "pattern.image_reverse: " << int(reversed) << "\n";
+
+    cv::Mat black(kCamH, kCamW, CV_8UC1, images[0].data());
+    cv::Mat white(kCamH, kCamW, CV_8UC1, images[1].data());
+    cv::Mat pattern(kCamH, kCamW, CV_8UC1, images[2].data());
+
+    // Recognition, as the calibration flow runs it.
+    int ww = 0, wh = 0;
+    dlg.getWindowSize(ww, wh);
+    const cv::Point2f *points = dlg.getPoints();
+    tl::setCalibInformation(points, 20, dlg.ceiling(), dlg.rear(), ww, wh, opt.lens, kFwParam, dlg.penType());
+    cv::Mat normalized;
+    QElapsedTimer timer;
+    timer.start();
+    tl::makeNormalizedPatternImage(black, white, pattern, normalized);
+    const double normMs = timer.nsecsElapsed() / 1e6;
+    const double speed = tl::Clock::compression();
+    tl::Clock::setCompression(opt.findSpeed);
+    timer.restart();
+    tl::AC_FindPatternCenter(normalized);
+    const double findMs = timer.nsecsElapsed() / 1e6;
+    tl::Clock::setCompression(speed);
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+
+    // Ground truth in the frame of the images the host got.
+    auto truthCam = [&](cv::Point2d win) {
+        cv::Point2d c = camera->windowToCamera(win);
+        if (reversed)
+            c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
+        return c;
+    };
+    auto truthWin = [&](cv::Point2d cam) {
+        if (reversed)
+            cam = cv::Point2d((kCamW - 1) - cam.x, (kCamH - 1) - cam.y);
+        return camera->cameraToWindow(cam);
+    };
+
+    int found = 0;
+    std::vector<double> camErr, winErr;
+    cv::Point2f exact[25] = {};
+    for (int k = 0; k < 20; ++k) {
+        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
+        const cv::Point2d t = truthCam(cv::Point2d(drawn.x, drawn.y));
+        exact[k] = cv::Point2f(static_cast<float>(t.x), static_cast<float>(t.y));
+        const cv::Point2f f = ws.ac_pattern_center_org[k];
+        const bool ok = f.x > 3 && f.y > 3;
+        QString line = QString("pattern.point.%1: %2 truth %3 %4").arg(k, 2).arg(tl::isMarkerIndex(k) ? "marker" : "dot   ")
+                           .arg(num(t.x, 2)).arg(num(t.y, 2));
+        if (ok) {
+            ++found;
+            const double ec = cv::norm(cv::Point2d(f.x, f.y) - t);
+            const double ew = cv::norm(truthWin(cv::Point2d(f.x, f.y)) - cv::Point2d(drawn.x, drawn.y));
+            camErr.push_back(ec);
+            winErr.push_back(ew);
+            line += QString(" found %1 %2 error_cam %3 error_win %4").arg(num(f.x, 2)).arg(num(f.y, 2))
+                        .arg(num(ec)).arg(num(ew));
+        } else {
+            line += " not found";
+        }
+        out << line << "\n";
+    }
+    const Stats sc = stats(camErr), sw = stats(winErr);
+    out << "pattern.found: " << found << " of 20\n";
+    out << "pattern.error_cam.rms: " << num(sc.rms) << "\n";
+    out << "pattern.error_cam.max: " << num(sc.max) << "\n";
+    out << "pattern.error_win.rms: " << num(sw.rms) << "\n";
+    out << "pattern.error_win.max: " << num(sw.max) << "\n";
+    out << "pattern.normalize_ms: " << num(normMs, 2) << "\n";
+    out << "pattern.find_ms: " << num(findMs, 1) << "\n";
+    out << "pattern.find_clock: " << opt.findSpeed << "\n";
+
+    // Fitted models against the ground truth, over a grid inside the hull of
+    // the pattern points: as the driver fits (found + tweak), without the
+    // tweak, and from the exact camera points (the model family's own limit).
+    std::vector<cv::Point2f> hullPts(points, points + 20), hull;
+    cv::convexHull(hullPts, hull);
+    auto modelError = [&](const char *name, const cv::Point2f *camTable) {
+        std::copy(camTable, camTable + 20, ws.ac_pattern_center_twk);
+        double tp[tl::kCalibParamCount] = {};
+        tl::AC_CallCalcCalibParameter(tp);
+        out << "pattern.model_" << name << ".accepted: " << (ws.calib_success ? "true" : "false") << "\n";
+        if (!ws.calib_success)
+            return ws.calib_success;
+        std::vector<double> e;
+        for (int y = 0; y < H; y += 8)
+            for (int x = 0; x < W; x += 8) {
+                if (cv::pointPolygonTest(hull, cv::Point2f(x, y), false) < 0)
+                    continue;
+                const cv::Point2d cam = truthCam(cv::Point2d(x, y));
+                const tl::ModelPoint m = tl::cameraToWindow(tp, cam.x, cam.y);
+                e.push_back(cv::norm(cv::Point2d(m.x, m.y) - fitFrame(cv::Point2d(x, y), W, H, opt.ceiling, opt.rear)));
+            }
+        const Stats s = stats(e);
+        out << "pattern.model_" << name << ".rms: " << num(s.rms) << "\n";
+        out << "pattern.model_" << name << ".p95: " << num(s.p95) << "\n";
+        out << "pattern.model_" << name << ".max: " << num(s.max) << "\n";
+        out << "pattern.model_" << name << ".grid_points: " << s.n << "\n";
+        return ws.calib_success;
+    };
+    cv::Point2f twk[25], org[25];
+    std::copy(ws.ac_pattern_center_twk, ws.ac_pattern_center_twk + 25, twk);
+    std::copy(ws.ac_pattern_center_org, ws.ac_pattern_center_org + 25, org);
+    modelError("fitted", twk);
+    modelError("untweaked", org);
+    modelError("exact", exact);
+    std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
+
+    if (!opt.saveImages.isEmpty()) {
+        QDir().mkpath(opt.saveImages);
+        const QString dir = QDir(opt.saveImages).absolutePath();
+        toQImage(black).save(dir + "/capture-black.png");
+        toQImage(white).save(dir + "/capture-white.png");
+        toQImage(pattern).save(dir + "/capture-pattern.png");
+        toQImage(normalized).save(dir + "/normalized.png");
+        // Overlay: expected centres (green cross), found centres (red circle).
+        cv::Mat overlay;
+        cv::cvtColor(normalized, overlay, cv::COLOR_GRAY2BGR);
+        for (int k = 0; k < 20; ++k) {
+            const cv::Point2d t(exact[k].x, exact[k].y);
+            cv::drawMarker(overlay, cv::Point(cvRound(t.x), cvRound(t.y)), cv::Scalar(0, 200, 0), cv::MARKER_CROSS, 24, 2);
+            const cv::Point2f f = org[k];
+            if (f.x > 3 && f.y > 3)
+                cv::circle(overlay, cv::Point(cvRound(f.x), cvRound(f.y)), 9, cv::Scalar(0, 0, 255), 2);
+            cv::putText(overlay, std::to_string(k), cv::Point(cvRound(t.x) + 12, cvRound(t.y) - 12),
+                        cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar(255, 80, 0), 2);
+        }
+        QImage rgb(overlay.cols, overlay.rows, QImage::Format_RGB888);
+        for (int y = 0; y < overlay.rows; ++y) {
+            const uchar *src = overlay.ptr(y);
+            uchar *dst = rgb.scanLine(y);
+            for (int x = 0; x < overlay.cols; ++x) {
+                dst[3 * x] = src[3 * x + 2];
+                dst[3 * x + 1] = src[3 * x + 1];
+                dst[3 * x + 2] = src[3 * x];
+            }
+        }
+        rgb.save(dir + "/overlay.png");
+        out << "pattern.images_saved: " << dir << "\n";
+    }
+    dlg.hide();
+    if (found != 20)
+        return QString("%1 of 20 points found").arg(found);
+    return {};
+}
