@@ -30,21 +30,24 @@ WindowPen windowTaps(std::vector<cv::Point2d> points, int hold, int gap)
     };
 }
 
-std::optional<cv::Point2d> findTargetMark(const QImage &display)
+namespace {
+
+// Redness of each pixel: the red channel above the larger of green and blue.
+cv::Mat rednessOf(const cv::Mat &bgra)
 {
-    if (display.isNull())
-        return std::nullopt;
-    const QImage rgb = display.convertToFormat(QImage::Format_RGB888);
-    const cv::Mat img(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar *>(rgb.constBits()),
-                      static_cast<size_t>(rgb.bytesPerLine()));
-    // Red: the red channel well above both others.
-    std::vector<cv::Mat> ch;
-    cv::split(img, ch);
-    cv::Mat gb = cv::max(ch[1], ch[2]);
-    cv::Mat redness;
-    cv::subtract(ch[0], gb, redness, cv::noArray(), CV_16S);
-    cv::Mat mask = redness > 80;
-    cv::Mat labels, stats, centroids;
+    cv::Mat ch[4];
+    cv::split(bgra, ch);
+    cv::Mat gb = cv::max(ch[0], ch[1]);
+    cv::Mat red;
+    cv::subtract(ch[2], gb, red, cv::noArray(), CV_16S);
+    return red;
+}
+
+// The most dot-like red component of `mask`: filled like a disc and as wide as
+// high. Its label, or -1.
+int roundestComponent(const cv::Mat &mask, int minArea, cv::Mat &labels, cv::Mat &stats)
+{
+    cv::Mat centroids;
     const int n = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
     double best = 0;
     int bestLabel = -1;
@@ -52,33 +55,63 @@ std::optional<cv::Point2d> findTargetMark(const QImage &display)
         const int area = stats.at<int>(l, cv::CC_STAT_AREA);
         const int w = stats.at<int>(l, cv::CC_STAT_WIDTH);
         const int h = stats.at<int>(l, cv::CC_STAT_HEIGHT);
-        if (area < 12)
+        if (area < minArea)
             continue;
-        // A filled round dot covers pi/4 of its box and is as wide as high; arcs,
-        // strokes and text do neither.
+        // A filled round dot covers pi/4 of its box; arcs, strokes and text do not.
         const double fillRatio = double(area) / (double(w) * h);
         const double aspect = double(std::min(w, h)) / std::max(w, h);
         const double score = fillRatio * aspect;
-        if (fillRatio > 0.6 && aspect > 0.8 && score > best) {
+        if (fillRatio > 0.6 && aspect > 0.75 && score > best) {
             best = score;
             bestLabel = l;
         }
     }
-    if (bestLabel < 0)
+    return bestLabel;
+}
+
+} // namespace
+
+std::optional<cv::Point2d> findTargetMark(const QImage &display)
+{
+    if (display.isNull())
+        return std::nullopt;
+    QImage rgb = display;
+    if (rgb.format() != QImage::Format_RGB32 && rgb.format() != QImage::Format_ARGB32)
+        rgb = rgb.convertToFormat(QImage::Format_RGB32);
+    const cv::Mat img(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar *>(rgb.constBits()),
+                      static_cast<size_t>(rgb.bytesPerLine()));
+    // Look over the whole picture at a quarter of its size, then at the spot
+    // in full detail, as a person glances and then aims.
+    constexpr int kGlance = 4;
+    cv::Rect roi(0, 0, img.cols, img.rows);
+    if (img.cols >= 64 * kGlance && img.rows >= 64 * kGlance) {
+        cv::Mat small;
+        cv::resize(img, small, cv::Size(img.cols / kGlance, img.rows / kGlance), 0, 0, cv::INTER_AREA);
+        cv::Mat labels, stats;
+        const int l = roundestComponent(rednessOf(small) > 60, 2, labels, stats);
+        if (l < 0)
+            return std::nullopt;
+        const int x = stats.at<int>(l, cv::CC_STAT_LEFT), y = stats.at<int>(l, cv::CC_STAT_TOP);
+        const int w = stats.at<int>(l, cv::CC_STAT_WIDTH), h = stats.at<int>(l, cv::CC_STAT_HEIGHT);
+        roi = cv::Rect((x - 2) * kGlance, (y - 2) * kGlance, (w + 4) * kGlance, (h + 4) * kGlance) &
+              cv::Rect(0, 0, img.cols, img.rows);
+    }
+    const cv::Mat redness = rednessOf(img(roi));
+    cv::Mat labels, stats;
+    const int best = roundestComponent(redness > 80, 12, labels, stats);
+    if (best < 0)
         return std::nullopt;
     // Weighted by redness, so that the anti-aliased rim counts by its share.
-    cv::Mat roi = (labels == bestLabel);
-    const cv::Rect box(stats.at<int>(bestLabel, cv::CC_STAT_LEFT) - 2, stats.at<int>(bestLabel, cv::CC_STAT_TOP) - 2,
-                       stats.at<int>(bestLabel, cv::CC_STAT_WIDTH) + 4,
-                       stats.at<int>(bestLabel, cv::CC_STAT_HEIGHT) + 4);
-    const cv::Rect r = box & cv::Rect(0, 0, img.cols, img.rows);
+    const cv::Rect box(stats.at<int>(best, cv::CC_STAT_LEFT) - 2, stats.at<int>(best, cv::CC_STAT_TOP) - 2,
+                       stats.at<int>(best, cv::CC_STAT_WIDTH) + 4, stats.at<int>(best, cv::CC_STAT_HEIGHT) + 4);
+    const cv::Rect r = box & cv::Rect(0, 0, roi.width, roi.height);
     cv::Mat weight;
     redness(r).convertTo(weight, CV_64F);
     weight = cv::max(weight, 0.0);
     const cv::Moments m = cv::moments(weight);
     if (m.m00 <= 0)
         return std::nullopt;
-    return cv::Point2d(r.x + m.m10 / m.m00, r.y + m.m01 / m.m00);
+    return cv::Point2d(roi.x + r.x + m.m10 / m.m00, roi.y + r.y + m.m01 / m.m00);
 }
 
 } // namespace tl::sim

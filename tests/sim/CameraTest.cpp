@@ -1,6 +1,8 @@
 // The synthetic camera on its own: its ground truth both ways, where the screen
 // lies in its image for every lens and mounting, and its photographs.
 
+#include "resources/Resources.h"
+#include "sim/SimulatedUser.h"
 #include "sim/SyntheticCamera.h"
 
 #include <gtest/gtest.h>
@@ -152,6 +154,41 @@ TEST(SyntheticCamera, LevelsOfBlackAndWhiteDisplays)
     EXPECT_NEAR(meanIn(frame, centre / 2, 5), expect, 2.0);
 }
 
+TEST(SyntheticCamera, PictureOfAnotherSizeIsScaledToTheDisplay)
+{
+    // A grab at half the display's size shows the same board: the same photograph
+    // up to the detail the smaller picture lacks.
+    CameraSetup s = setupFor(1, { false, false }, 2);
+    s.noise = 0;
+    SyntheticCamera cam(s);
+    auto board = [](int w, int h) {
+        QImage img = filled(w, h, Qt::white);
+        QPainter p(&img);
+        p.fillRect(QRectF(w * 0.25, h * 0.25, w * 0.25, h * 0.5), Qt::black);
+        return img;
+    };
+    const cv::Mat full = cam.capture(board(1920, 1080));
+    const cv::Mat half = cam.capture(board(960, 540));
+    cv::Mat diff;
+    cv::absdiff(full, half, diff);
+    EXPECT_LT(cv::mean(diff)[0], 1.0);
+    const cv::Point2d inside = cam.windowToCamera({ 700, 540 });   // in the black box
+    EXPECT_LT(meanIn(half, inside, 3), cam.expectedLevel(inside, 0.0) + 3);
+    // The person reads the mark of a half-size picture in the picture's own pixels.
+    QImage mark = filled(960, 540, Qt::black);
+    {
+        QPainter p(&mark);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(235, 40, 40));
+        p.drawEllipse(QPointF(300.5, 200.5), 5.0, 5.0);
+    }
+    const auto found = findTargetMark(mark);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_NEAR(found->x, 300, 0.05);
+    EXPECT_NEAR(found->y, 200, 0.05);
+}
+
 TEST(SyntheticCamera, NoiseFollowsTheSeed)
 {
     const QImage grey = filled(1920, 1080, QColor(128, 128, 128));
@@ -207,6 +244,54 @@ TEST(SyntheticCamera, SmallDotsAreSeenWhereTheGroundTruthPutsThem)
         EXPECT_NEAR(found.x, expect.x, 0.15) << "lens " << lens;
         EXPECT_NEAR(found.y, expect.y, 0.15) << "lens " << lens;
     }
+}
+
+} // namespace
+} // namespace tl::sim::test
+
+namespace tl::sim::test {
+namespace {
+
+// The manual calibration window as the host draws it: the background image
+// scaled to the window and the 113-px mark label centred on the target, here
+// with arcs of the ring animation drawn over the mark's ring.
+QImage manualWindow(cv::Point2d target, int w, int h, int arcs)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QPainter p(&img);
+    p.drawImage(QRect(0, 0, w, h), QImage(":/Corvane/irpen"));
+    const QPoint topLeft(int(std::floor(target.x - 56 + 0.5)), int(std::floor(target.y - 56 + 0.5)));
+    p.drawImage(QRect(topLeft, QSize(113, 113)), QImage(":/Corvane/pen1"));
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor colours[3] = { QColor(230, 30, 30), QColor(40, 90, 230), QColor(250, 250, 250) };
+    for (int i = 0; i < arcs; ++i) {
+        p.setPen(QPen(colours[i], 5));
+        p.drawArc(QRectF(topLeft.x() + 6 + 6 * i, topLeft.y() + 6 + 6 * i, 100 - 12 * i, 100 - 12 * i),
+                  90 * 16, -120 * 16);
+    }
+    return img;
+}
+
+TEST(SimulatedUser, FindsTheMarkOfTheCalibrationWindow)
+{
+    initResources();
+    ASSERT_FALSE(QImage(":/Corvane/pen1").isNull());
+    for (const cv::Point2d target : { cv::Point2d(105, 105), cv::Point2d(1814, 974), cv::Point2d(674.67, 394.33) })
+        for (int arcs = 0; arcs <= 3; ++arcs) {
+            const auto mark = findTargetMark(manualWindow(target, 1920, 1080, arcs));
+            ASSERT_TRUE(mark.has_value()) << target << " arcs " << arcs;
+            // The label sits at whole pixels: its centre is the rounded target.
+            EXPECT_NEAR(mark->x, std::floor(target.x + 0.5), 0.1) << target << " arcs " << arcs;
+            EXPECT_NEAR(mark->y, std::floor(target.y + 0.5), 0.1) << target << " arcs " << arcs;
+        }
+    // No mark: the background alone shows nothing to touch.
+    QImage bare(1920, 1080, QImage::Format_RGB32);
+    {
+        QPainter p(&bare);
+        p.drawImage(QRect(0, 0, 1920, 1080), QImage(":/Corvane/irpen"));
+    }
+    EXPECT_FALSE(findTargetMark(bare).has_value());
+    EXPECT_FALSE(findTargetMark(QImage()).has_value());
 }
 
 } // namespace
