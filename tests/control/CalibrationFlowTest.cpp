@@ -11,10 +11,13 @@
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "sim/SimulatedUser.h"
+#include "sim/SyntheticCamera.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -26,6 +29,7 @@
 using namespace tl::codec;
 using tl::sim::EmulatedModule;
 using tl::sim::ModuleVariant;
+using tl::test::LogCapture;
 
 namespace {
 
@@ -78,6 +82,24 @@ protected:
             tl::Clock::sleepMs(20);
         }
         return done();
+    }
+
+    // The module watches display `k` through a synthetic camera: what the
+    // calibration window paints there, grabbed on the GUI thread.
+    void watchDisplay(EmulatedModule &module, int k, tl::sim::ProjectedDisplay &display)
+    {
+        tl::sim::CameraSetup setup;
+        setup.seed = 3 + k;
+        auto camera = std::make_shared<tl::sim::SyntheticCamera>(setup);
+        nqmaincontrol *c = control.get();
+        QThread *gui = QThread::currentThread();
+        module.setCamera(camera, [c, k, gui, &display]() -> QImage {
+            if (QThread::currentThread() == gui) {
+                CalibDlg *dlg = c->calibDialog();
+                display.update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
+            }
+            return display.current();
+        });
     }
 
     static std::vector<int> imageKindsRequested(const EmulatedModule &module)
@@ -168,6 +190,62 @@ TEST_F(CalibrationFlowTest, AutoRunShowsBlackWhitePatternAndFetchesThreeImagesIn
     EXPECT_GT(log.find("ac_sse  =", tp), tp);
     EXPECT_GT(log.find("-- ac_pattern_center_twk --", org), org);
     EXPECT_GT(log.find("StopOrNextCalibration: 0 bAuto = true result = 0", org), org);
+}
+
+TEST_F(CalibrationFlowTest, BlankModuleIsCalibratedAutomaticallyAndTracks)
+{
+    auto module = bus.plug(ModuleVariant::blank("TLM-NEW"));
+    start();
+    ASSERT_TRUE(control->wizardPending());
+    tl::sim::ProjectedDisplay display;
+    watchDisplay(*module, 0, display);
+    BoxAnswerer boxes;
+    LogCapture log;
+    // The pattern search has time limits of its own: give it driver time to
+    // spare whatever the load of the machine (slow the clock while it runs).
+    QObject::connect(control->device(), &tl::CamDevCtrl::sigACNewFrame, control->device(),
+                     [this](unsigned char *, int, int) {
+                         if (control->calState() == 9)
+                             tl::Clock::setCompression(0.02);
+                     }, Qt::DirectConnection);
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] {
+        if (control->calState() >= 10 && tl::Clock::compression() < 1)
+            tl::Clock::setCompression(5);
+        return control->threadState() == etaTRACKING && !control->calibDialog()->isVisible();
+    }, 20000));
+
+    EXPECT_TRUE(boxes.texts().isEmpty()) << boxes.texts().join("|").toStdString();
+    EXPECT_EQ(imageKindsRequested(*module), (std::vector<int>{101, 102, 103}));
+    // The upload follows the third image, and the module keeps it.
+    const auto sends = module->received();
+    int lastImage = -1, upload = -1;
+    for (int i = 0; i < static_cast<int>(sends.size()); ++i) {
+        if (sends[i].code == CMD_AC_SENDIMG && sends[i].bytes[8] == 103)
+            lastImage = i;
+        if (sends[i].code == CMD_SET_CALIB_PARAMETER)
+            upload = i;
+    }
+    ASSERT_GE(lastImage, 0);
+    EXPECT_GT(upload, lastImage);
+    EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 1);
+    EXPECT_TRUE(module->lastCalibration().has_value());
+    EXPECT_TRUE(control->device()->isCalibrated(0));
+    EXPECT_TRUE(module->tracking());
+
+    // Every line of the evaluation, in order.
+    int at = log.find("calib_success = 1");
+    ASSERT_GE(at, 0) << log.lines().join("\n").toStdString();
+    for (const char *line : {"-- tp --", "m_tp[ 0] =", "m_tp[12] =", "ac_loop =", "ac_sse  =",
+                             "-- ac_pattern_center_org --", " 0: ", "19: ", "-- ac_pattern_center_twk --", " 0: ",
+                             "19: ", "slotCalibReadyEnd: 0", "StopOrNextCalibration: 0 bAuto = true result = 1",
+                             "etaTRACKING"}) {
+        const int next = log.find(line, at + 1);
+        EXPECT_GT(next, at) << line;
+        if (next > at)
+            at = next;
+    }
+    module->setCamera(nullptr, {});
 }
 
 TEST_F(CalibrationFlowTest, EscapeDuringTheWhiteImageEndsTheRunAtTheNextStep)

@@ -28,3 +28,8 @@ QString runTransfer(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBu
 QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out);
 QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
                  tl::RecordingBackend &backend, quintptr companion, QTextStream &out);
+// Auto or manual calibration started as from the tray on every module, then a
+// grid of pen taps on each display through the modules' own mapping, tracking
+// and injection; the pointing error against the true pen positions.
+QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
+                     tl::RecordingBackend *backend, QTextStream &out);
