@@ -290,11 +290,13 @@ void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
 void Corvane::StartACalibration()
 {
     qDebug() << "Corvane::StartACalibration()";
+    m_control->startAutoCalibration();
 }
 
 void Corvane::StartMCalibration()
 {
     qDebug() << "Corvane::StartMCalibration()";
+    m_control->startManualCalibration();
 }
 
 void Corvane::refreshTrayAfterModeSwitch()

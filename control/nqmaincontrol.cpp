@@ -3,6 +3,7 @@
 // records live in nqmaincontrol_<job>.cpp.
 #include "control/nqmaincontrol.h"
 
+#include "calibration/CalibDlg.h"
 #include "calibration/WaitDlg.h"
 #include "device/CamDevCtrl.h"
 #include "input/InputInjection.h"
@@ -39,6 +40,11 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     connect(m_device, &CamDevCtrl::sigNewFrame, this, &nqmaincontrol::slotNewFrameReceived);
     connect(m_device, &CamDevCtrl::sigReceiveMask, this, &nqmaincontrol::slotReceiveMask);
     connect(m_device, &CamDevCtrl::sigRequestMask, this, &nqmaincontrol::slotRequestMask);
+    connect(m_device, &CamDevCtrl::sigACNewFrame, this, &nqmaincontrol::slotNewACImageReceived);
+    connect(m_device, &CamDevCtrl::sigACNextStep, this, &nqmaincontrol::slotACNextStep);
+    connect(m_device, &CamDevCtrl::sigMCNextStep, this, &nqmaincontrol::slotMCNextStep);
+    connect(m_device, &CamDevCtrl::sigMCDone, this, &nqmaincontrol::slotMCDone);
+    connect(m_device, &CamDevCtrl::sigCalibReadyEnd, this, &nqmaincontrol::slotCalibReadyEnd);
 
     connect(this, &nqmaincontrol::callChangeNextThreadState, this, &nqmaincontrol::threadStateChange,
             Qt::DirectConnection);
@@ -49,6 +55,10 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     m_bCancelRequested = false;
     m_targetWindow = 0;
     m_bConnectionStatus = false;
+    m_calibDlg = new CalibDlg(settings, language);
+    connect(m_calibDlg, &CalibDlg::calDlgWorkingDone, this, &nqmaincontrol::calDlgWorkingDone);
+    connect(m_calibDlg, &CalibDlg::sigMCNextStepPointer, this, &nqmaincontrol::slotMCNextStepPointer);
+    connect(m_calibDlg, &CalibDlg::sigMCPrevStepPointer, this, &nqmaincontrol::slotMCPrevStepPointer);
     m_waitDlg = new WaitDlg();
     m_rcMergedSensor = QRect(0, 0, 9600, 3000);
     m_injection->resetTracking(0);
@@ -77,6 +87,9 @@ nqmaincontrol::~nqmaincontrol()
     m_device = nullptr;
     delete m_messageBox;
     m_messageBox = nullptr;
+    m_calibDlg->disconnect(this);
+    delete m_calibDlg;
+    m_calibDlg = nullptr;
     m_waitDlg->hide();
     delete m_waitDlg;
     m_waitDlg = nullptr;

@@ -13,6 +13,7 @@
 
 #include <memory>
 
+class CalibDlg;
 class ConfigFileRW;
 class LanguageTable;
 class QMessageBox;
@@ -110,6 +111,14 @@ public:
     };
     const AlignFrameStats &alignFrameStats() const { return m_alignStats; }
     void resetAlignFrameStats() { m_alignStats = AlignFrameStats(); }
+    // Calibration runs (auto and manual), module by module, ending in tracking.
+    void startAutoCalibration();
+    void startManualCalibration();
+    void StopOrNextCalibration(bool bAuto, int result, int nDevNum);
+    CalibDlg *calibDialog() const { return m_calibDlg; }
+    // The module's point number for entry k of the fitted list of a manual run
+    // with side x side targets (4 or 5), by mounting; -1 outside the list.
+    static int manualPointOrder(int k, int side, int ceiling, int rear);
 
 signals:
     void callSaveFirmwareParam();
@@ -134,6 +143,13 @@ public slots:
     void slotReceiveMask(unsigned char *mask, int len);
     void slotRequestMask(int idx);
     void OnTimer();
+    void slotNewACImageReceived(unsigned char *buf, int size, int nDevNum);
+    void slotACNextStep(int nDevNum);
+    void slotMCNextStep(int *buf, int len, int nDevNum);
+    void slotMCDone();
+    void slotMCNextStepPointer();
+    void slotMCPrevStepPointer(int nDevNum);
+    void slotCalibReadyEnd(int nDevNum);
 
 private:
     bool initDeviceCheck();
@@ -143,6 +159,12 @@ private:
     void connectTail();
     void copySerialsToRecords();
     void stopReceiveThreads();
+    bool calibrationStartChecks();
+    void prepareCalibrationWindow(int nDevNum, bool bAuto);
+    void requestCapture(int kind, int nDevNum);
+    int captureElapsedMs() const;
+    void evaluateAutoCalibration(int nDevNum);
+    void evaluateManualCalibration(const int *buf, int nDevNum);
     // Sets the calibration state, stops the receive loops and asks the thread
     // state machine for its next state.
     void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);
@@ -173,6 +195,7 @@ private:
     bool m_bTouchInjection = true;
     QVector<DisplayInfo> m_psDisplayInfo;
     WaitDlg *m_waitDlg = nullptr;
+    CalibDlg *m_calibDlg = nullptr;
     QRect m_rcMergedSensor;
     QByteArray m_alignRgb;
     AlignFrameStats m_alignStats;

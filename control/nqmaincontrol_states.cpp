@@ -1,6 +1,8 @@
 // nqmaincontrol: the system, calibration and thread state machines.
 #include "control/nqmaincontrol.h"
 
+#include "calibration/CalibDlg.h"
+
 #include "calibration/WaitDlg.h"
 #include "device/CamDevCtrl.h"
 #include "device/codec/Commands.h"
@@ -201,6 +203,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         m_device->StartRecvThread(1, reverse);
         break;
     case etaMANUAL_CALIBRATION: {
+        prepareCalibrationWindow(nDevNum, false);
         m_threadState = etaMANUAL_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsMANUAL_CAL_CAPTURE_POINT_IMAGE;
@@ -214,6 +217,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         break;
     }
     case etaAUTO_CALIBRATION: {
+        prepareCalibrationWindow(nDevNum, true);
         m_threadState = etaAUTO_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsAUTO_CAL_CAPTURE_BLACK_IMAGE;
@@ -226,6 +230,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     }
     case etaTRACKING: {
         qDebug() << "etaTRACKING";
+        m_calibDlg->hide();
         if (m_modelType[0] != 0)
             configureInjectorLayout();
         const int count = m_psDataMgr->getNumOfCamDevice();
@@ -261,6 +266,7 @@ void nqmaincontrol::StopDevice()
     m_threadState = etaNULL;
     qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
              << m_psDataMgr->getNumOfCamDevice();
+    m_calibDlg->hide();
     qDebug() << "nqmaincontrol::StopDevice() - 4";
 }
 
@@ -274,6 +280,8 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
     StopDevice();
     if (calibrationReady(m_psDataMgr->displayMode()))
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
+    else
+        m_calibDlg->hide();
 }
 
 void nqmaincontrol::setPenTouchMode(int mode)

@@ -491,4 +491,10 @@ bool CamDevCtrl::isCalibrated(int nDevNum) const
     return validIndex(nDevNum) && m_slots[nDevNum].calibrated;
 }
 
+void CamDevCtrl::markCalibrated(int nDevNum)
+{
+    if (validIndex(nDevNum))
+        m_slots[nDevNum].calibrated = true;
+}
+
 } // namespace tl

@@ -68,6 +68,8 @@ public:
     // 0 .. m_nNumDevice - 1.
     const char *serialNumber(int nDevNum) const;
     bool isCalibrated(int nDevNum) const;
+    // The module acknowledged storing an uploaded calibration.
+    void markCalibrated(int nDevNum);
     int numDevices() const { return m_nNumDevice.load(); }
     bool hasHandle(int nDevNum) const;
 

@@ -14,11 +14,12 @@ bool takeValue(const QStringList &args, int &i, QString &value, QString &error)
 
 QString DemoOptions::usage()
 {
-    return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|align|pattern]\n"
+    return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|align|pattern|calibrate]\n"
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
            "                      [--dialogs] [--hold SECONDS]\n"
            "       pattern:       [--display WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
-           "                      [--save-images DIR] [--find-speed FACTOR]\n";
+           "                      [--save-images DIR] [--find-speed FACTOR]\n"
+           "       calibrate:     the pattern options and [--method auto|manual] [--touch-error PX]\n";
 }
 
 bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &error)
@@ -97,6 +98,22 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
             if (wh.size() != 2 || !ok || !okH || out.displayWidth < 320 || out.displayHeight < 200
                 || out.displayWidth > 7680 || out.displayHeight > 4320) {
                 error = "--display takes WxH from 320x200 to 7680x4320";
+                return false;
+            }
+        } else if (a == "--method") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            if (v != "auto" && v != "manual") {
+                error = "--method takes auto or manual";
+                return false;
+            }
+            out.method = v;
+        } else if (a == "--touch-error") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.touchError = v.toDouble(&ok);
+            if (!ok || out.touchError < 0 || out.touchError > 100) {
+                error = "--touch-error takes pixels from 0 to 100";
                 return false;
             }
         } else if (a == "--lens") {

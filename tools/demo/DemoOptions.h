@@ -31,6 +31,11 @@ struct DemoOptions
     QString saveImages;
     double findSpeed = 1.0;
 
+    // The calibrate scenario: how the user calibrates, and how far from each
+    // target a person touches in manual calibration (window pixels, sigma).
+    QString method = "auto";
+    double touchError = 2.0;
+
     // Fills `out` from the arguments; false with `error` set when they are wrong.
     static bool parse(const QStringList &args, DemoOptions &out, QString &error);
     static QString usage();

@@ -34,3 +34,8 @@ QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &
 // The dialogs a user meets first, through the tray as a user reaches them:
 // reports which dialog is visible after each step ("dialog.<step>: <name>").
 QString runDialogs(const DemoOptions &opt, Corvane &driver, QTextStream &out);
+// Auto or manual calibration started as from the tray on every module, then a
+// grid of pen taps on each display through the modules' own mapping, tracking
+// and injection; the pointing error against the true pen positions.
+QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
+                     tl::RecordingBackend *backend, QTextStream &out);

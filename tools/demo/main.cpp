@@ -59,7 +59,7 @@ int main(int argc, char *argv[])
     }
     if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track"
         && opt.scenario != "align"
-        && opt.scenario != "pattern") {
+        && opt.scenario != "pattern" && opt.scenario != "calibrate") {
         out << DemoOptions::usage() << "result: fail unknown scenario " << opt.scenario << "\n";
         return 2;
     }
@@ -70,7 +70,8 @@ int main(int argc, char *argv[])
     // An emulated desktop: one 1920 x 1080 display per module, side by side.
     QList<tl::MonitorInfo> monitors;
     const bool pattern = opt.scenario == "pattern";
-    const int monitorW = pattern ? opt.displayWidth : 1920, monitorH = pattern ? opt.displayHeight : 1080;
+    const bool sized = pattern || opt.scenario == "calibrate";
+    const int monitorW = sized ? opt.displayWidth : 1920, monitorH = sized ? opt.displayHeight : 1080;
     for (int i = 0; i < std::max(1, std::min(opt.modules, 2)); ++i)
         monitors.append({QRect(monitorW * i, 0, monitorW, monitorH), 96.0});
     if (!opt.window)
@@ -104,6 +105,8 @@ int main(int argc, char *argv[])
         failure = runConnect(opt, driver, bus, out);
         if (failure.isEmpty() && pattern)
             failure = runPattern(opt, driver, bus, out);
+        if (failure.isEmpty() && opt.scenario == "calibrate")
+            failure = runCalibrate(opt, driver, bus, recorder, out);
         if (failure.isEmpty() && opt.scenario == "transfer")
             failure = runTransfer(opt, driver, bus, out);
         if (failure.isEmpty() && opt.dialogs)

@@ -1,0 +1,403 @@
+// The two calibration sequences of the controller: auto calibration (the
+// module photographs black, white and the marker pattern; the host finds the
+// pattern and fits the camera-to-window model) and manual calibration (the user
+// touches the targets; the module reports where it saw the pen). Both run module
+// by module, upload the 13 parameters and end in tracking.
+
+#include "control/nqmaincontrol.h"
+
+#include "calibration/CalibDlg.h"
+#include "calibration/CalibWorkspace.h"
+#include "calibration/CalibrationFit.h"
+#include "calibration/PatternRecognition.h"
+#include "device/CamDevCtrl.h"
+#include "device/codec/Commands.h"
+#include "platform/Clock.h"
+#include "settings/ConfigFileRW.h"
+#include "settings/LanguageTable.h"
+
+#include <QDebug>
+
+#include <opencv2/core.hpp>
+
+#include <cstring>
+
+using namespace tl::codec;
+
+namespace {
+
+constexpr int kAutoPointCount = 20;
+constexpr int kCaptureWidth = 1280;
+constexpr int kCaptureHeight = 720;
+constexpr int kCaptureBytes = kCaptureWidth * kCaptureHeight;  // one byte per pixel
+constexpr int kCaptureBytesWide = 2 * kCaptureBytes;            // two bytes per pixel: advances only
+constexpr int kManualListBytes = 200;                          // 25 float pairs
+
+// Lens code of the calibration model and the camera's image reverse flag, from
+// the settings' projector lens choice.
+int lensCodeOf(int lensSelect)
+{
+    return (lensSelect >= 0 && lensSelect <= 2) ? lensSelect + 1 : 0;
+}
+
+int reverseOf(int lensSelect)
+{
+    return (lensSelect >= 0 && lensSelect <= 2) ? 1 : 0;
+}
+
+// A grey QImage seen as an 8-bit OpenCV image (no copy).
+cv::Mat matOf(QImage &image)
+{
+    return cv::Mat(image.height(), image.width(), CV_8UC1, image.bits(), static_cast<size_t>(image.bytesPerLine()));
+}
+
+void logParameters(const double *tp)
+{
+    const tl::CalibWorkspace &ws = tl::calibWorkspace();
+    qDebug().noquote() << QString::asprintf("calib_success = %d", ws.calib_success ? 1 : 0);
+    qDebug().noquote() << "-- tp --";
+    for (int i = 0; i < 13; ++i)
+        qDebug().noquote() << QString::asprintf("m_tp[%2d] = %e;", i, tp[i]);
+    qDebug().noquote() << QString::asprintf("ac_loop = %d", ws.ac_loop);
+    qDebug().noquote() << QString::asprintf("ac_sse  = %f", ws.ac_sse);
+}
+
+void logPointList(const char *title, const cv::Point2f *points, int n)
+{
+    qDebug().noquote() << title;
+    for (int i = 0; i < n; ++i)
+        qDebug().noquote() << QString::asprintf("%2d: %.2f, %.2f", i, double(points[i].x), double(points[i].y));
+}
+
+} // namespace
+
+int nqmaincontrol::manualPointOrder(int k, int side, int ceiling, int rear)
+{
+    if (side < 1 || k < 0 || k >= side * side)
+        return -1;
+    const int i = k / side;
+    const int j = k % side;
+    const int last = side - 1;
+    if (!ceiling && !rear)
+        return side * j + i;
+    if (!ceiling && rear)
+        return side * (last - j) + i;
+    if (ceiling && !rear)
+        return side * (last - j) + (last - i);
+    return side * j + (last - i);
+}
+
+bool nqmaincontrol::calibrationStartChecks()
+{
+    if (m_modelType[0] == 0)
+        return false;
+    if (m_psDataMgr->getNumOfCamDevice() == 2) {
+        if (m_modelType[1] == 0)
+            return false;
+        if (m_modelType[0] != m_modelType[1]) {
+            showMessage(QStringLiteral("Please connect two projectors of same type."));
+            return false;
+        }
+    }
+    const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
+    m_device->setMcPointCounts(m_modelType[0], lensCode);
+    tl::setCalibPointCounts(lensCode);
+    m_bCancelRequested = false;
+    return true;
+}
+
+void nqmaincontrol::startAutoCalibration()
+{
+    if (!calibrationStartChecks())
+        return;
+    systemStateChange(esysUSER_AUTO_CAL_START, 0);
+}
+
+void nqmaincontrol::startManualCalibration()
+{
+    if (!calibrationStartChecks())
+        return;
+    systemStateChange(esysUSER_MANUAL_CAL_START, 0);
+}
+
+void nqmaincontrol::prepareCalibrationWindow(int nDevNum, bool bAuto)
+{
+    m_calibDlg->hide();
+    if (bAuto) {
+        m_calibDlg->showOnMonitor(nDevNum, CalibDlg::ModeBlack);
+        m_calibDlg->prepareAutoPattern();
+    } else {
+        m_calibDlg->showOnMonitor(nDevNum, CalibDlg::ModeManual);
+        m_calibDlg->startMarkRing(false);
+        m_calibDlg->setCount(0);
+        m_calibDlg->prepareManualMarks();
+    }
+    m_calibDlg->showDisplay();
+}
+
+// ---- auto calibration -------------------------------------------------------
+
+void nqmaincontrol::requestCapture(int kind, int nDevNum)
+{
+    m_captureTimer = QDateTime::fromMSecsSinceEpoch(tl::Clock::nowMs());
+    m_captureKind = kind;
+    m_device->sendAcImageRequest(static_cast<uint8_t>(kind), 0, nDevNum);
+}
+
+int nqmaincontrol::captureElapsedMs() const
+{
+    return static_cast<int>(tl::Clock::nowMs() - m_captureTimer.toMSecsSinceEpoch());
+}
+
+void nqmaincontrol::slotACNextStep(int nDevNum)
+{
+    if (m_bCancelRequested) {
+        qDebug() << "nqmaincontrol::slotACNextStep(): AutoCalib Canceled" << nDevNum;
+        m_calState = 0;
+        calDlgWorkingDone(nDevNum);
+        return;
+    }
+    if (m_calibDlg->isHidden()) {
+        qDebug() << "nqmaincontrol::slotACNextStep(): CalibDlg is hidden, maybe AutoCalib Canceled" << nDevNum;
+        m_calState = 0;
+        calDlgWorkingDone(nDevNum);
+        return;
+    }
+
+    switch (m_calState) {
+    case 4:
+        m_calibDlg->setDisplayMode(CalibDlg::ModeWhite);
+        requestCapture(101, nDevNum);
+        m_calState = 5;
+        break;
+    case 5: {
+        const qint32 elapsed = captureElapsedMs();
+        m_device->SendCommand(&elapsed, CMD_AC_WHITE_START, 4, nDevNum, false);
+        m_calState = 6;
+        break;
+    }
+    case 6:
+        m_calibDlg->setDisplayMode(CalibDlg::ModePattern);
+        requestCapture(102, nDevNum);
+        m_calState = 7;
+        break;
+    case 7: {
+        const qint32 elapsed = captureElapsedMs();
+        m_device->SendCommand(&elapsed, CMD_AC_PATTERN_START, 4, nDevNum, false);
+        m_calState = 8;
+        break;
+    }
+    case 8:
+        tl::Clock::sleepMs(100);
+        m_captureKind = 103;
+        m_device->sendAcImageRequest(103, 0, nDevNum);
+        m_calState = 9;
+        break;
+    case 9:
+        if (m_captureKind == 103)
+            evaluateAutoCalibration(nDevNum);
+        break;
+    default:
+        break;
+    }
+}
+
+void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDevNum)
+{
+    if (size != kCaptureBytes && size != kCaptureBytesWide)
+        return;
+    if (size == kCaptureBytes && buf) {
+        // Only the image's own 921,600 bytes are copied, whatever else the buffer holds.
+        QImage &dest = m_captureKind == 101 ? m_calibImages[0]
+                     : m_captureKind == 102 ? m_calibImages[1]
+                                            : m_calibImages[2];
+        for (int y = 0; y < kCaptureHeight; ++y)
+            std::memcpy(dest.scanLine(y), buf + y * kCaptureWidth, kCaptureWidth);
+    }
+    slotACNextStep(nDevNum);
+}
+
+void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
+{
+    cv::Mat working = matOf(m_calibImages[3]);
+    cv::Mat normalized;
+    tl::makeNormalizedPatternImage(matOf(m_calibImages[0]), matOf(m_calibImages[1]), matOf(m_calibImages[2]),
+                                   normalized);
+    if (normalized.size() == working.size() && normalized.type() == working.type())
+        normalized.copyTo(working);
+
+    int width = 0, height = 0;
+    m_calibDlg->getWindowSize(width, height);
+    const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
+    const int reverse = reverseOf(m_psDataMgr->getLensSelect());
+    tl::setCalibInformation(m_calibDlg->getPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
+                            width, height, lensCode, m_nFwParam, m_calibDlg->penType());
+    tl::AC_FindPatternCenter(working);
+    double tp[13] = {};
+    tl::AC_CallCalcCalibParameter(tp);
+
+    const tl::CalibWorkspace &ws = tl::calibWorkspace();
+    logParameters(tp);
+    logPointList("-- ac_pattern_center_org --", ws.ac_pattern_center_org, kAutoPointCount);
+    logPointList("-- ac_pattern_center_twk --", ws.ac_pattern_center_twk, kAutoPointCount);
+
+    if (ws.calib_success) {
+        const int yThreshold = tl::calcYThreshold(tp, width, height);
+        m_device->send_set_calib_parameter(tp, m_calibDlg->ceiling(), m_calibDlg->rear(), width, height, lensCode,
+                                           reverse, false, 0, nullptr, true, yThreshold, yThreshold, nDevNum,
+                                           m_nFwParam);
+        m_calState = 10;
+    } else {
+        StopOrNextCalibration(true, 0, nDevNum);
+    }
+}
+
+// ---- manual calibration -----------------------------------------------------
+
+void nqmaincontrol::slotMCDone()
+{
+    m_calibDlg->setTouchAccepted(false);
+    m_calibDlg->startMarkRing(true);
+}
+
+void nqmaincontrol::slotMCNextStepPointer()
+{
+    qDebug() << "slotMCNextStepPointer";
+    m_calibDlg->setTouchAccepted(true);
+    m_calibDlg->startMarkRing(false);
+    m_calibDlg->incCount();
+    m_calibDlg->nextMark();
+}
+
+void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
+{
+    if (m_calState != 1 || m_calibDlg->getCount() <= 0)
+        return;
+    m_calibDlg->setTouchAccepted(true);
+    m_calibDlg->startMarkRing(false);
+    m_calibDlg->decCount();
+    m_calibDlg->prevMark();
+    int index = m_calibDlg->getCount();
+    slotMCNextStep(&index, 4, nDevNum);
+}
+
+void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
+{
+    if (m_calState == 1) {
+        if (!buf || len < 4)
+            return;
+        int curidx = buf[0];
+        if (m_calibDlg->isTouchAccepted()) {
+            curidx = m_calibDlg->getCount();
+            if (curidx == tl::calibWorkspace().mc_point_count) {
+                m_calState = 2;
+                m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
+                return;
+            }
+            m_calibDlg->setTouchAccepted(false);
+        } else {
+            m_calibDlg->startMarkRing(false);
+            m_calibDlg->setDisplayMode(CalibDlg::ModeKeep);
+            qDebug().noquote() << QString::asprintf("slotMCNextStep: curidx = %d, m_psCalibDlg->getCount() = %d",
+                                                    curidx, m_calibDlg->getCount());
+        }
+        const qint32 index = curidx;
+        m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
+        return;
+    }
+    if (m_calState == 2 && len == kManualListBytes && buf)
+        evaluateManualCalibration(buf, nDevNum);
+}
+
+void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
+{
+    const int count = std::clamp(tl::calibWorkspace().mc_point_count, 0, 25);
+    const int side = count == 25 ? 5 : 4;
+    const int ceiling = m_calibDlg->ceiling();
+    const int rear = m_calibDlg->rear();
+
+    // The module's 25 float pairs, read as bytes (the signal carries them in an int buffer).
+    float module[2 * 25];
+    std::memcpy(module, buf, sizeof module);
+
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+    const cv::Point2f *window = m_calibDlg->getPoints();
+    cv::Point2f targets[25];
+    cv::Point2f touched[25];
+    for (int k = 0; k < count && k < side * side; ++k) {
+        const int i = k / side;
+        const int j = k % side;
+        targets[k] = window[side * j + i];
+        const int m = manualPointOrder(k, side, ceiling, rear);
+        touched[k] = cv::Point2f(module[2 * m], module[2 * m + 1]);
+    }
+
+    int width = 0, height = 0;
+    m_calibDlg->getWindowSize(width, height);
+    const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
+    const int reverse = reverseOf(m_psDataMgr->getLensSelect());
+    tl::setCalibInformation(targets, count, ceiling, rear, width, height, lensCode, m_nFwParam,
+                            m_calibDlg->penType());
+    for (int k = 0; k < count; ++k)
+        ws.ac_pattern_center_twk[k] = touched[k];
+    double tp[13] = {};
+    tl::MC_CallCalcCalibParameter(tp);
+
+    logParameters(tp);
+    logPointList("-- ac_pattern_center_twk --", ws.ac_pattern_center_twk, count);
+
+    if (ws.calib_success) {
+        const int yThreshold = tl::calcYThreshold(tp, width, height);
+        m_device->send_set_calib_parameter(tp, ceiling, rear, width, height, lensCode, reverse, false, 0, nullptr,
+                                           true, yThreshold, yThreshold, nDevNum, m_nFwParam);
+        m_calState = 3;
+    } else {
+        m_device->SendCommand(nullptr, CMD_MC_CANCEL, 0, nDevNum, false);
+        StopOrNextCalibration(false, 0, nDevNum);
+    }
+}
+
+// ---- end of one module --------------------------------------------------------
+
+void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
+{
+    qDebug() << "slotCalibReadyEnd:" << nDevNum << m_threadState;
+    // The module stored what was uploaded: it holds a calibration from now on, as
+    // its EEPROM will say at the next opening.
+    if ((m_calState == 10 || m_calState == 3) && tl::calibWorkspace().calib_success)
+        m_device->markCalibrated(nDevNum);
+    if (m_calState == 10)
+        StopOrNextCalibration(true, tl::calibWorkspace().calib_success ? 1 : 0, nDevNum);
+    else if (m_calState == 3)
+        StopOrNextCalibration(false, tl::calibWorkspace().calib_success ? 1 : 0, nDevNum);
+}
+
+void nqmaincontrol::StopOrNextCalibration(bool bAuto, int result, int nDevNum)
+{
+    if (m_bCancelRequested) {
+        qDebug() << "nqmaincontrol::StopOrNextCalibration(): AutoCalib Canceled" << nDevNum;
+        m_calState = 0;
+        calDlgWorkingDone(nDevNum);
+        return;
+    }
+    qDebug() << "StopOrNextCalibration:" << nDevNum << "bAuto =" << bAuto << "result =" << result;
+    if (nDevNum != 0 && nDevNum != 1)
+        return;
+    m_calResult[nDevNum] = result;
+
+    const int count = m_psDataMgr->getNumOfCamDevice();
+    if (nDevNum + 1 >= count) {
+        m_calibDlg->hide();
+        systemStateCalbrationChange(nDevNum, ecsIDLE_CALIBRATION);
+        bool failed = false;
+        for (int i = 0; i < count && i < 2; ++i)
+            failed = failed || m_calResult[i] == 0;
+        if (failed) {
+            NotifyWait(false);
+            showMessage(m_language ? m_language->messageText(13)
+                                   : QStringLiteral("Calibration failed. Please try again."));
+        }
+        return;
+    }
+    systemStateChange(bAuto ? esysUSER_AUTO_CAL_START_NEXT_DEVICE : esysUSER_MANUAL_CAL_START_NEXT_DEVICE, 0);
+}

@@ -1,0 +1,364 @@
+// The calibrate scenario: a user starts auto or manual calibration as from the
+// tray; each emulated module watches its display through its synthetic camera
+// (what the calibration window really paints), and after the upload a grid of
+// pen touches runs through the modules' own mapping, the tracking path and the
+// injection. Injected positions are compared with where the pen really was.
+
+#include "Scenarios.h"
+
+#include "app/Corvane.h"
+#include "calibration/CalibDlg.h"
+#include "control/nqmaincontrol.h"
+#include "device/CamDevCtrl.h"
+#include "input/InputInjection.h"
+#include "platform/Clock.h"
+#include "platform/fake/RecordingBackend.h"
+#include "settings/ConfigFileRW.h"
+#include "sim/EmulatedBus.h"
+#include "sim/SimulatedUser.h"
+#include "sim/SyntheticCamera.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMessageBox>
+#include <QPolygonF>
+#include <QRegularExpression>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Figures of the calibration evaluation, read from the driver's log lines.
+struct RunFigures
+{
+    std::vector<int> success;
+    std::vector<int> loops;
+    std::vector<double> sse;
+};
+
+RunFigures *g_figures = nullptr;
+std::mutex g_figuresMutex;
+QtMessageHandler g_previous = nullptr;
+
+void figureHandler(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_figuresMutex);
+        if (g_figures) {
+            static const QRegularExpression success("^calib_success = (\\d+)$");
+            static const QRegularExpression loop("^ac_loop = (\\d+)$");
+            static const QRegularExpression sse("^ac_sse  = ([-0-9.eE+naif]+)$");
+            QRegularExpressionMatch m;
+            if ((m = success.match(msg)).hasMatch())
+                g_figures->success.push_back(m.captured(1).toInt());
+            else if ((m = loop.match(msg)).hasMatch())
+                g_figures->loops.push_back(m.captured(1).toInt());
+            else if ((m = sse.match(msg)).hasMatch())
+                g_figures->sse.push_back(m.captured(1).toDouble());
+        }
+    }
+    if (g_previous)
+        g_previous(type, ctx, msg);
+}
+
+struct ErrorStats
+{
+    int n = 0;
+    double rms = 0, p95 = 0, max = 0;
+};
+
+ErrorStats stats(std::vector<double> e)
+{
+    ErrorStats s;
+    s.n = static_cast<int>(e.size());
+    if (e.empty())
+        return s;
+    double sum = 0;
+    for (double v : e)
+        sum += v * v;
+    s.rms = std::sqrt(sum / e.size());
+    std::sort(e.begin(), e.end());
+    s.max = e.back();
+    s.p95 = e[std::min(e.size() - 1, static_cast<size_t>(std::ceil(0.95 * e.size())) - 1)];
+    return s;
+}
+
+QString num(double v, int prec = 3)
+{
+    return QString::number(v, 'f', prec);
+}
+
+std::vector<tl::RecordingBackend::Call> takeCalls(tl::RecordingBackend &backend)
+{
+    std::lock_guard<std::mutex> lock(tl::input::trackingMutex());
+    std::vector<tl::RecordingBackend::Call> calls = backend.calls();
+    backend.clear();
+    return calls;
+}
+
+// Mean position of each contact while it was down, in the order they went down.
+std::vector<QPointF> contactMeans(const std::vector<tl::RecordingBackend::Call> &calls, int *released)
+{
+    std::vector<QPointF> means;
+    std::map<int, std::pair<QPointF, int>> open;   // pointer id -> sum, count
+    std::map<int, size_t> slot;                    // pointer id -> index in means
+    *released = 0;
+    for (const auto &call : calls) {
+        if (call.type != tl::RecordingBackend::Call::Type::Touch)
+            continue;
+        for (const tl::TouchRecord &rec : call.records) {
+            if (rec.flags & tl::TouchDown) {
+                open[rec.pointerId] = {QPointF(), 0};
+                slot[rec.pointerId] = means.size();
+                means.push_back(QPointF(rec.x, rec.y));
+            }
+            if ((rec.flags & tl::TouchInContact) && open.count(rec.pointerId)) {
+                auto &acc = open[rec.pointerId];
+                acc.first += QPointF(rec.x, rec.y);
+                ++acc.second;
+                means[slot[rec.pointerId]] = acc.first / acc.second;
+            }
+            if ((rec.flags & tl::TouchUp) && open.erase(rec.pointerId))
+                ++*released;
+        }
+    }
+    return means;
+}
+
+} // namespace
+
+QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus,
+                     tl::RecordingBackend *backend, QTextStream &out)
+{
+    if (!backend)
+        return "the calibrate scenario reports from a headless run only";
+    nqmaincontrol *control = driver.control();
+    ConfigFileRW *settings = driver.settings();
+    const int modules = settings->getNumOfCamDevice();
+    if (modules < 1 || !control->connectionStatus())
+        return "no module is connected";
+    const int W = opt.displayWidth, H = opt.displayHeight;
+    const bool manual = opt.method == "manual";
+
+    out << "calibrate.method: " << (manual ? "manual" : "auto") << "\n";
+    out << "calibrate.modules: " << modules << "\n";
+    out << "calibrate.display: " << W << "x" << H << "\n";
+    out << "calibrate.lens: " << opt.lens << "\n";
+    out << "calibrate.ceiling: " << int(opt.ceiling) << "\n";
+    out << "calibrate.rear: " << int(opt.rear) << "\n";
+    out << "calibrate.seed: " << opt.seed << "\n";
+    out << "calibrate.noise: " << opt.noise << "\n";
+    if (manual)
+        out << "calibrate.touch_error_px: " << opt.touchError << "\n";
+
+    // What the user set in the wizard: the projector's lens and the mounting.
+    settings->setLensSelect(opt.lens - 1);
+    settings->setCheckCeiling(opt.ceiling);
+    settings->setCheckRear(opt.rear);
+
+    // Each module watches its display: the calibration window when it is shown
+    // there, otherwise a dark board. Grabs happen on the GUI thread; a module
+    // asked from another thread gets the last grab.
+    CalibDlg *dlg = control->calibDialog();
+    const auto devices = bus.devices();
+    std::vector<std::shared_ptr<tl::sim::SyntheticCamera>> cameras;
+    std::vector<std::unique_ptr<tl::sim::ProjectedDisplay>> displays;
+    QThread *gui = QThread::currentThread();
+    for (int k = 0; k < modules; ++k) {
+        tl::sim::CameraSetup setup;
+        setup.displayWidth = W;
+        setup.displayHeight = H;
+        setup.lens = opt.lens;
+        setup.ceiling = opt.ceiling;
+        setup.rear = opt.rear;
+        setup.seed = opt.seed + 1000 * k;
+        setup.noise = opt.noise;
+        cameras.push_back(std::make_shared<tl::sim::SyntheticCamera>(setup));
+        displays.push_back(std::make_unique<tl::sim::ProjectedDisplay>());
+        tl::sim::ProjectedDisplay *display = displays.back().get();
+        devices[k]->setCamera(cameras.back(), [display, dlg, gui, k]() -> QImage {
+            if (QThread::currentThread() == gui) {
+                QImage shown;
+                if (dlg->isVisible() && dlg->devNum() == k)
+                    shown = dlg->grab().toImage();
+                display->update(shown);
+            }
+            return display->current();
+        });
+        tl::sim::UserSetup user;
+        user.sigma = opt.touchError;
+        user.seed = opt.seed + 7 * k;
+        devices[k]->setUser(user);
+        out << "module" << k << ".screen_fill: " << num(cameras.back()->screenFill()) << "\n";
+    }
+    // The simulated user looks at the board from the module's threads: keep the
+    // last grab fresh while the run goes on.
+    QTimer refresher;
+    refresher.setInterval(tl::Clock::wallMs(20));
+    QObject::connect(&refresher, &QTimer::timeout, [&] {
+        for (int k = 0; k < modules; ++k)
+            displays[k]->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
+    });
+    refresher.start();
+
+    // A failure message is answered as a user would; it is counted.
+    QStringList messages;
+    QTimer answerer;
+    answerer.setInterval(5);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            messages << box->text();
+            box->accept();
+        }
+    });
+    answerer.start();
+
+    RunFigures figures;
+    {
+        std::lock_guard<std::mutex> lock(g_figuresMutex);
+        g_figures = &figures;
+    }
+    g_previous = qInstallMessageHandler(figureHandler);
+
+    // The user picks the tray entry.
+    const qint64 startMs = tl::Clock::nowMs();
+    QElapsedTimer wall;
+    wall.start();
+    // The pattern search runs with its own time limits; --find-speed sets the
+    // clock rate while it runs (1 = real time), as in the pattern scenario.
+    const double runSpeed = tl::Clock::compression();
+    QObject::connect(control->device(), &tl::CamDevCtrl::sigACNewFrame, control->device(),
+                     [control, &opt](unsigned char *, int, int) {
+                         if (control->calState() == 9)
+                             tl::Clock::setCompression(opt.findSpeed);
+                     }, Qt::DirectConnection);
+    if (manual)
+        driver.StartMCalibration();
+    else
+        driver.StartACalibration();
+    const qint64 limitMs = startMs + 600000;
+    bool back = false;
+    while (tl::Clock::nowMs() < limitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (control->calState() >= 10 || control->calState() < 9)
+            tl::Clock::setCompression(runSpeed);
+        if (control->threadState() == etaTRACKING && control->calState() == ecsIDLE_CALIBRATION
+            && !dlg->isVisible()) {
+            back = true;
+            break;
+        }
+        tl::Clock::sleepMs(10);
+    }
+    const qint64 runMs = tl::Clock::nowMs() - startMs;
+    refresher.stop();
+    for (auto &d : displays)
+        d->update(QImage());
+    qInstallMessageHandler(g_previous);
+    {
+        std::lock_guard<std::mutex> lock(g_figuresMutex);
+        g_figures = nullptr;
+    }
+    out << "calibrate.driver_ms_to_tracking: " << runMs << "\n";
+    out << "calibrate.wall_ms_to_tracking: " << wall.elapsed() << "\n";
+    out << "calibrate.messages: " << messages.size() << "\n";
+    if (!back)
+        return "the run did not end in tracking";
+
+    bool allCalibrated = true;
+    for (int k = 0; k < modules; ++k) {
+        const int ok = k < static_cast<int>(figures.success.size()) ? figures.success[k] : -1;
+        out << "module" << k << ".calib_success: " << ok << "\n";
+        if (k < static_cast<int>(figures.sse.size()))
+            out << "module" << k << ".ac_sse: " << num(figures.sse[k], 4) << "\n";
+        if (k < static_cast<int>(figures.loops.size()))
+            out << "module" << k << ".ac_loop: " << figures.loops[k] << "\n";
+        out << "module" << k << ".stored: " << (devices[k]->lastCalibration().has_value() ? "yes" : "no") << "\n";
+        allCalibrated = allCalibrated && ok == 1 && devices[k]->lastCalibration().has_value();
+    }
+    if (!allCalibrated)
+        return "a module was not calibrated";
+
+    // The pen on a grid of each display: one tap at a time, through the
+    // module's own mapping of what it sees, the tracking path and injection.
+    // Taps are slow enough for the smoothing to settle; time runs as the
+    // track scenario's does so that reports of two modules keep their pace.
+    const double speed = tl::Clock::compression();
+    tl::Clock::setCompression(std::min(speed, 2.0));
+    const int cols = 9, rows = 6;
+    const int hold = 40, gap = 25;
+    // The hull of the pattern points: the outer pattern rows and columns.
+    const cv::Point2f *pts = dlg->getPoints();
+    QPolygonF hull;
+    if (!manual) {
+        for (int i : {0, 1, 2, 3, 4, 9, 14, 19, 18, 17, 16, 15, 10, 5})
+            hull << QPointF(pts[i].x, pts[i].y);
+    } else {
+        for (int i : {0, 4, 8, 12, 13, 14, 15, 11, 7, 3, 2, 1})
+            hull << QPointF(pts[i].x, pts[i].y);
+    }
+    QString failure;
+    std::vector<double> inside, all;
+    for (int k = 0; k < modules && failure.isEmpty(); ++k) {
+        std::vector<cv::Point2d> taps;
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c)
+                taps.emplace_back(8 + (W - 17) * c / double(cols - 1), 8 + (H - 17) * r / double(rows - 1));
+        control->StopDevice();
+        takeCalls(*backend);
+        for (int m = 0; m < modules; ++m)
+            devices[m]->setWindowPen(m == k ? tl::sim::windowTaps(taps, hold, gap) : tl::sim::WindowPen());
+        const int before = devices[k]->stats().reportsSent;
+        control->systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
+        const int reports = static_cast<int>(taps.size()) * (hold + gap) + 30;
+        const qint64 end = tl::Clock::nowMs() + 600000;
+        while (devices[k]->stats().reportsSent - before < reports && tl::Clock::nowMs() < end) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            tl::Clock::sleepMs(5);
+        }
+        int released = 0;
+        const std::vector<QPointF> means = contactMeans(takeCalls(*backend), &released);
+        out << "module" << k << ".taps: " << taps.size() << "\n";
+        out << "module" << k << ".contacts: " << means.size() << "\n";
+        out << "module" << k << ".released: " << released << "\n";
+        if (means.size() != taps.size()) {
+            failure = QString("module %1: %2 contacts for %3 taps").arg(k).arg(means.size()).arg(taps.size());
+            break;
+        }
+        std::vector<double> in, whole;
+        for (size_t i = 0; i < taps.size(); ++i) {
+            const QPointF truth(W * k + taps[i].x, taps[i].y);
+            const double e = std::hypot(means[i].x() - truth.x(), means[i].y() - truth.y());
+            whole.push_back(e);
+            if (hull.containsPoint(QPointF(taps[i].x, taps[i].y), Qt::OddEvenFill))
+                in.push_back(e);
+        }
+        const ErrorStats si = stats(in), sw = stats(whole);
+        out << "module" << k << ".pointing_hull_px: rms " << num(si.rms) << " p95 " << num(si.p95) << " max "
+            << num(si.max) << " (n " << si.n << ")\n";
+        out << "module" << k << ".pointing_display_px: rms " << num(sw.rms) << " p95 " << num(sw.p95) << " max "
+            << num(sw.max) << " (n " << sw.n << ")\n";
+        inside.insert(inside.end(), in.begin(), in.end());
+        all.insert(all.end(), whole.begin(), whole.end());
+        if (released != static_cast<int>(means.size()))
+            failure = QString("module %1: a contact was left down").arg(k);
+    }
+    for (auto &d : devices)
+        d->setWindowPen({});
+    tl::Clock::setCompression(speed);
+    const ErrorStats si = stats(inside), sw = stats(all);
+    out << "pointing_hull_px: rms " << num(si.rms) << " p95 " << num(si.p95) << " max " << num(si.max) << "\n";
+    out << "pointing_display_px: rms " << num(sw.rms) << " p95 " << num(sw.p95) << " max " << num(sw.max) << "\n";
+    if (failure.isEmpty() && control->threadState() != etaTRACKING)
+        failure = "the modules did not end tracking";
+    return failure;
+}
