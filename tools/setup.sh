@@ -21,6 +21,7 @@ packages=(
   xauth                                        # xvfb-run (the companion and hot key tests)
   dpkg-dev desktop-file-utils appstream lintian   # the Debian package and tools/package-check.sh
   dbus-daemon                                  # the system event tests' private bus
+  clang libclang-rt-14-dev                     # the fuzz targets (libFuzzer) of the test command
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
 )
 
