@@ -668,6 +668,12 @@ bool EmulatedModule::userActiveLocked() const
     return m_userState != UserState::Idle && m_manualMode && m_camera && m_display;
 }
 
+namespace {
+// How long the mark must be out of sight before a person holding the pen on it
+// takes it for gone (driver milliseconds).
+constexpr int64_t kUserGoneMs = 1000;
+} // namespace
+
 void EmulatedModule::maybeUserLocked(int64_t nowMs)
 {
     if (!userActiveLocked() || nowMs < m_userNextLookMs)
@@ -708,6 +714,7 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         m_mcPoints[static_cast<size_t>(m_userIndex)] = { static_cast<float>(c.x), static_cast<float>(c.y) };
         m_userMarkAt = *mark;
         m_userDownMs = nowMs;
+        m_userMissingSinceMs = -1;
         m_userState = UserState::Holding;
         send(kEpIn, makePacket(RES_MC_PATTERN_DONE), t.touchMs);
         return;
@@ -716,9 +723,17 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
     // person tires of waiting); lifting it ends the target.
     if (nowMs < m_userDownMs + t.touchMs)
         return;
-    const bool moved = !mark || cv::norm(*mark - m_userMarkAt) > 3.0;
-    if (moved || nowMs - m_userDownMs >= m_user.maxHoldMs) {
+    // The mark's ring animation covers it for a moment: a person keeps the pen
+    // down until the mark is seen somewhere else, or has been gone a while.
+    const bool movedAway = mark && cv::norm(*mark - m_userMarkAt) > 3.0;
+    if (mark)
+        m_userMissingSinceMs = -1;
+    else if (m_userMissingSinceMs < 0)
+        m_userMissingSinceMs = nowMs;
+    const bool gone = !mark && nowMs - m_userMissingSinceMs >= kUserGoneMs;
+    if (movedAway || gone || nowMs - m_userDownMs >= m_user.maxHoldMs) {
         m_userState = UserState::Idle;
+        m_userMissingSinceMs = -1;
         send(kEpIn, makePacketI32(RES_MC_PATTERN_END, m_userIndex), 0);
     }
 }

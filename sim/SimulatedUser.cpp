@@ -71,13 +71,25 @@ int roundestComponent(const cv::Mat &mask, int minArea, cv::Mat &labels, cv::Mat
 
 } // namespace
 
+QImage toRgb32(const QImage &display)
+{
+    QImage out(display.size(), QImage::Format_RGB32);
+    for (int y = 0; y < display.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(out.scanLine(y));
+        for (int x = 0; x < display.width(); ++x)
+            line[x] = display.pixel(x, y);
+    }
+    return out;
+}
+
 std::optional<cv::Point2d> findTargetMark(const QImage &display)
 {
     if (display.isNull())
         return std::nullopt;
     QImage rgb = display;
-    if (rgb.format() != QImage::Format_RGB32 && rgb.format() != QImage::Format_ARGB32)
-        rgb = rgb.convertToFormat(QImage::Format_RGB32);
+    if (rgb.format() != QImage::Format_RGB32 && rgb.format() != QImage::Format_ARGB32
+        && rgb.format() != QImage::Format_ARGB32_Premultiplied)
+        rgb = toRgb32(display);
     const cv::Mat img(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar *>(rgb.constBits()),
                       static_cast<size_t>(rgb.bytesPerLine()));
     // Look over the whole picture at a quarter of its size, then at the spot

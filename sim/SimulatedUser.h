@@ -72,4 +72,10 @@ struct UserSetup
 // (i, j) centred at (i, j)). Nothing when no such spot is shown.
 std::optional<cv::Point2d> findTargetMark(const QImage &display);
 
+// A picture as 32-bit RGB, converted pixel by pixel on the calling thread.
+// QImage's own conversion of a large picture waits for Qt's global thread pool,
+// which the host's receive loops may fill while they wait for this module: a
+// module must never convert through it.
+QImage toRgb32(const QImage &display);
+
 } // namespace tl::sim

@@ -1,4 +1,5 @@
 #include "sim/SyntheticCamera.h"
+#include "sim/SimulatedUser.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -471,9 +472,16 @@ cv::Mat SyntheticCamera::render(const QImage &display, double gainFactor)
     const int W = m_setup.displayWidth, H = m_setup.displayHeight;
     cv::Mat light(H, W, CV_32F, cv::Scalar(0));
     if (!display.isNull()) {
-        QImage grey = display.convertToFormat(QImage::Format_Grayscale8);
-        cv::Mat g(grey.height(), grey.width(), CV_8UC1, const_cast<uchar *>(grey.constBits()),
-                  static_cast<size_t>(grey.bytesPerLine()));
+        // Not through QImage's conversion: it waits for Qt's global thread pool,
+        // which the host's receive loops may fill while they wait for this module.
+        const QImage rgb = (display.format() == QImage::Format_RGB32 || display.format() == QImage::Format_ARGB32
+                            || display.format() == QImage::Format_ARGB32_Premultiplied)
+            ? display
+            : toRgb32(display);
+        const cv::Mat bgra(rgb.height(), rgb.width(), CV_8UC4, const_cast<uchar *>(rgb.constBits()),
+                           static_cast<size_t>(rgb.bytesPerLine()));
+        cv::Mat g;
+        cv::cvtColor(bgra, g, cv::COLOR_BGRA2GRAY);
         cv::Mat f;
         g.convertTo(f, CV_32F, 1.0 / 255.0);
         if (f.cols != W || f.rows != H)
