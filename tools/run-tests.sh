@@ -18,7 +18,9 @@ if [ "${TESSELINK_SKIP_SANITIZERS:-0}" != 1 ]; then
   # every other finding fails the run.
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  ctest --test-dir build-asan --output-on-failure -j"$jobs" -E '^(test_driver_process)$'
+  # The manual calibration demo runs past its time limit in this build (its
+  # simulated person and timers are slowed too much); the regular half runs it.
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -E '^(test_driver_process|demo_calibrate_manual)$'
 fi
 
 if [ "${TESSELINK_TSAN_STAGE:-0}" = 1 ]; then

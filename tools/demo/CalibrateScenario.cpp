@@ -203,8 +203,10 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     }
     // The simulated user looks at the board from the module's threads: keep the
     // last grab fresh while the run goes on.
+    // The person looks every 100 ms of driver time; a grab every 50 ms keeps
+    // what they see current without keeping the GUI thread busy painting.
     QTimer refresher;
-    refresher.setInterval(tl::Clock::wallMs(20));
+    refresher.setInterval(tl::Clock::wallMs(50));
     QObject::connect(&refresher, &QTimer::timeout, [&] {
         for (int k = 0; k < modules; ++k)
             displays[k]->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
