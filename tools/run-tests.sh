@@ -45,9 +45,9 @@ if [ "${TESSELINK_SKIP_FUZZ:-0}" != 1 ]; then
   cmake --build build-fuzz -j"$jobs" --target $(for t in "${targets[@]}"; do echo "${t%%:*}"; done)
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
-  for spec in "${targets[@]}"; do
-    target=${spec%%:*}
-    seconds=${TESSELINK_FUZZ_SECONDS:-${spec##*:}}
+  for entry in "${targets[@]}"; do
+    target=${entry%%:*}
+    seconds=${TESSELINK_FUZZ_SECONDS:-${entry##*:}}
     mkdir -p "$work/$target" build-fuzz/artifacts
     echo "== $target for $seconds s"
     LLVM_PROFILE_FILE="$work/%p.profraw" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \

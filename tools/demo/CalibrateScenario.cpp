@@ -5,6 +5,7 @@
 // injection. Injected positions are compared with where the pen really was.
 
 #include "Scenarios.h"
+#include "ErrorFigures.h"
 
 #include "app/Corvane.h"
 #include "calibration/CalibDlg.h"
@@ -38,6 +39,9 @@
 
 namespace {
 
+using demo::num;
+using demo::stats;
+
 // Figures of the calibration evaluation, read from the driver's log lines.
 struct RunFigures
 {
@@ -69,33 +73,6 @@ void figureHandler(QtMsgType type, const QMessageLogContext &ctx, const QString 
     }
     if (g_previous)
         g_previous(type, ctx, msg);
-}
-
-struct ErrorStats
-{
-    int n = 0;
-    double rms = 0, p95 = 0, max = 0;
-};
-
-ErrorStats stats(std::vector<double> e)
-{
-    ErrorStats s;
-    s.n = static_cast<int>(e.size());
-    if (e.empty())
-        return s;
-    double sum = 0;
-    for (double v : e)
-        sum += v * v;
-    s.rms = std::sqrt(sum / e.size());
-    std::sort(e.begin(), e.end());
-    s.max = e.back();
-    s.p95 = e[std::min(e.size() - 1, static_cast<size_t>(std::ceil(0.95 * e.size())) - 1)];
-    return s;
-}
-
-QString num(double v, int prec = 3)
-{
-    return QString::number(v, 'f', prec);
 }
 
 std::vector<tl::RecordingBackend::Call> takeCalls(tl::RecordingBackend &backend)
@@ -344,7 +321,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
             if (hull.containsPoint(QPointF(taps[i].x, taps[i].y), Qt::OddEvenFill))
                 in.push_back(e);
         }
-        const ErrorStats si = stats(in), sw = stats(whole);
+        const demo::Stats si = stats(in), sw = stats(whole);
         out << "module" << k << ".pointing_hull_px: rms " << num(si.rms) << " p95 " << num(si.p95) << " max "
             << num(si.max) << " (n " << si.n << ")\n";
         out << "module" << k << ".pointing_display_px: rms " << num(sw.rms) << " p95 " << num(sw.p95) << " max "
@@ -357,7 +334,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     for (auto &d : devices)
         d->setWindowPen({});
     tl::Clock::setCompression(speed);
-    const ErrorStats si = stats(inside), sw = stats(all);
+    const demo::Stats si = stats(inside), sw = stats(all);
     out << "pointing_hull_px: rms " << num(si.rms) << " p95 " << num(si.p95) << " max " << num(si.max) << "\n";
     out << "pointing_display_px: rms " << num(sw.rms) << " p95 " << num(sw.p95) << " max " << num(sw.max) << "\n";
     if (failure.isEmpty() && control->threadState() != etaTRACKING)

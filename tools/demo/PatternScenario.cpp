@@ -2,6 +2,7 @@
 // pattern, and how exactly the driver finds it.
 
 #include "Scenarios.h"
+#include "ErrorFigures.h"
 
 #include "app/Corvane.h"
 #include "calibration/CalibDlg.h"
@@ -35,6 +36,10 @@ using namespace tl::codec;
 
 namespace {
 
+using demo::num;
+using demo::stats;
+using Stats = demo::Stats;
+
 constexpr int kCamW = 1280;
 constexpr int kCamH = 720;
 constexpr int kImageBytes = kCamW * kCamH;
@@ -52,33 +57,6 @@ bool waitFor(Pred done, int driverMs)
         tl::Clock::sleepMs(5);
     }
     return true;
-}
-
-QString num(double v, int decimals = 3)
-{
-    return QString::number(v, 'f', decimals);
-}
-
-struct Stats
-{
-    double rms = 0, p95 = 0, max = 0;
-    int n = 0;
-};
-
-Stats stats(std::vector<double> e)
-{
-    Stats s;
-    s.n = static_cast<int>(e.size());
-    if (e.empty())
-        return s;
-    double sq = 0;
-    for (double v : e)
-        sq += v * v;
-    s.rms = std::sqrt(sq / e.size());
-    std::sort(e.begin(), e.end());
-    s.max = e.back();
-    s.p95 = e[std::min(e.size() - 1, static_cast<size_t>(std::ceil(0.95 * e.size())) - 1)];
-    return s;
 }
 
 // The window point a fitted model should give for a point of the window: the
