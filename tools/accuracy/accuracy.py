@@ -125,6 +125,297 @@ def run(args):
         print("%-60s exit %d %6.1f s" % (name, proc.returncode, wall), flush=True)
 
 
+# ---- report -----------------------------------------------------------------
+
+def parse(path):
+    d = {}
+    with open(path) as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if ": " in line:
+                k, v = line.split(": ", 1)
+                d.setdefault(k, v)
+                d.setdefault("_lines", []).append(line)
+    return d
+
+
+def fnum(d, key):
+    try:
+        return float(d[key])
+    except (KeyError, ValueError):
+        return None
+
+
+def figs(text):
+    """'rms 1 p95 2 max 3 (n 4)' -> dict"""
+    out = {}
+    for k, v in re.findall(r"(rms|p95|max) ([-0-9.]+)", text or ""):
+        out[k] = float(v)
+    return out
+
+
+def med(v):
+    v = [x for x in v if x is not None]
+    return statistics.median(v) if v else None
+
+
+def worst(v):
+    v = [x for x in v if x is not None]
+    return max(v) if v else None
+
+
+def f(x, dec=2):
+    return "–" if x is None else ("%.*f" % (dec, x))
+
+
+def load(raw):
+    runs = {}
+    for name in sorted(os.listdir(raw)):
+        if name.endswith(".txt"):
+            runs[name[:-4]] = parse(os.path.join(raw, name))
+    return runs
+
+
+def pattern_tables(runs, out):
+    groups = {}
+    for name, d in runs.items():
+        m = re.match(r"pattern-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)$", name)
+        if m:
+            display, lens, c, r, seed = m.groups()
+            groups.setdefault((display, int(lens), (int(c), int(r))), []).append((int(seed), d))
+    if not groups:
+        return
+    for display in DISPLAYS:
+        keys = [k for k in groups if k[0] == display]
+        if not keys:
+            continue
+        out.append("\n### %s\n" % display)
+        out.append("| lens | mounting | seeds | found | cam RMS | cam max | dot RMS | marker RMS | marker vs drawn middle |"
+                   " fit as product RMS / p95 / max | fit without tweak RMS / p95 / max | without tweak, markers centred RMS / p95 / max | fit on exact points RMS / max | cut loops |")
+        out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        for lens in (1, 2, 3):
+            for mount in MOUNTS:
+                runs_ = sorted(groups.get((display, lens, mount), []), key=lambda t: t[0])
+                if not runs_:
+                    continue
+                ds = [d for _, d in runs_]
+                found = ",".join(d.get("pattern.found", "?").split(" ")[0] for d in ds)
+
+                def fit(name):
+                    acc = [d.get("pattern.model_%s.accepted" % name) for d in ds]
+                    rej = sum(1 for a in acc if a != "true")
+                    cell = "%s / %s / %s" % (f(med([fnum(d, "pattern.model_%s.rms" % name) for d in ds])),
+                                             f(med([fnum(d, "pattern.model_%s.p95" % name) for d in ds])),
+                                             f(worst([fnum(d, "pattern.model_%s.max" % name) for d in ds])))
+                    return cell + (" (%d rejected)" % rej if rej else "")
+                exact = "%s / %s" % (f(med([fnum(d, "pattern.model_exact.rms") for d in ds]), 3),
+                                     f(worst([fnum(d, "pattern.model_exact.max") for d in ds]), 3))
+                cut = sum(int(d.get("pattern.find_timeouts", "0")) for d in ds)
+                out.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
+                    lens, MOUNT_NAME[mount], ",".join(str(s) for s, _ in runs_), found,
+                    f(med([fnum(d, "pattern.error_cam.rms") for d in ds])),
+                    f(worst([fnum(d, "pattern.error_cam.max") for d in ds])),
+                    f(med([fnum(d, "pattern.dot_error_cam.rms") for d in ds])),
+                    f(med([fnum(d, "pattern.marker_error_cam.rms") for d in ds])),
+                    f(med([fnum(d, "pattern.marker_error_cam_from_drawn_middle.rms") for d in ds])),
+                    fit("fitted"), fit("untweaked"), fit("untweaked_markers_centred"), exact, cut))
+        lost = []
+        for key in sorted(k for k in keys):
+            for seed, d in groups[key]:
+                miss = [l.split(":")[0].split(".")[-1].strip() for l in d.get("_lines", [])
+                        if l.startswith("pattern.point.") and l.endswith("not found")]
+                if miss:
+                    lost.append("lens %d %s seed %d: %s" % (key[1], MOUNT_NAME[key[2]], seed, " ".join(miss)))
+        if lost:
+            out.append("\nPoints not found (element numbers; 6-8, 11-13, 16-18 are markers, the rest dots): "
+                       + "; ".join(lost) + ".")
+
+
+def simfit_tables(runs, out):
+    for display in DISPLAYS:
+        d = runs.get("simfit-" + display)
+        if not d:
+            continue
+        rows = {}
+        for line in d.get("_lines", []) + []:
+            pass
+        path_lines = open(d["_path"]).read().splitlines() if "_path" in d else []
+        for line in path_lines:
+            m = re.match(r"(\d)\s+(\S+)\s+(\d+)\s+\|\s+([-0-9.]+)\s+([-0-9.]+)\s+([-0-9.]+)", line)
+            if m:
+                lens, mount, seed, rms, p95, mx = m.groups()
+                rows.setdefault((int(lens), mount), []).append((float(rms), float(p95), float(mx)))
+        if not rows:
+            continue
+        out.append("\n%s: " % display + "; ".join(
+            "lens %d %s %s / %s" % (k[0], k[1], f(med([r[0] for r in v]), 3), f(worst([r[2] for r in v]), 3))
+            for k, v in sorted(rows.items())) + ".")
+
+
+def calib_tables(runs, out):
+    rows = []
+    for name, d in runs.items():
+        m = re.match(r"calib-(auto|manual)-m(\d)-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)-x(\d+)$", name)
+        if m:
+            method, modules, display, lens, c, r, seed, speed = m.groups()
+            rows.append(dict(method=method, modules=int(modules), display=display, lens=int(lens),
+                             mount=(int(c), int(r)), seed=int(seed), speed=int(speed), d=d))
+    if not rows:
+        return rows
+    rows.sort(key=lambda x: (x["method"], x["speed"], x["modules"], DISPLAYS.index(x["display"]), x["lens"],
+                             MOUNTS.index(x["mount"]), x["seed"]))
+    out.append("| method | modules | display | lens | mounting | seed | time | calibrated | ac_sse | ac_loop |"
+               " hull RMS / p95 / max | display RMS / max | driver s to tracking | evaluation CPU s (process / GUI thread) | cut loops | result |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for x in rows:
+        d = x["d"]
+        n = x["modules"]
+        ok = ",".join(d.get("module%d.calib_success" % k, "?") for k in range(n))
+        sse = ",".join(f(fnum(d, "module%d.ac_sse" % k), 1) for k in range(n))
+        loop = ",".join(d.get("module%d.ac_loop" % k, "–") for k in range(n))
+        hull = figs(d.get("pointing_hull_px"))
+        disp = figs(d.get("pointing_display_px"))
+        cpu = []
+        for k in range(n):
+            c = d.get("module%d.evaluation_cpu_s" % k)
+            if c:
+                v = figs_cpu(c)
+                cpu.append("%s / %s" % (f(v[0]), f(v[1])))
+        drv = fnum(d, "calibrate.driver_ms_to_tracking")
+        res = d.get("result", "?")
+        out.append("| %s | %d | %s | %d | %s | %d | x%d | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            x["method"], n, x["display"], x["lens"], MOUNT_NAME[x["mount"]], x["seed"], x["speed"], ok, sse, loop,
+            "%s / %s / %s" % (f(hull.get("rms")), f(hull.get("p95")), f(hull.get("max"))) if hull else "–",
+            "%s / %s" % (f(disp.get("rms")), f(disp.get("max"))) if disp else "–",
+            f(drv / 1000 if drv is not None else None, 1), "; ".join(cpu) or "–",
+            d.get("calibrate.find_timeouts", "–"), res))
+    return rows
+
+
+def figs_cpu(text):
+    m = re.match(r"process ([-0-9.]+) gui_thread ([-0-9.]+)", text)
+    return (float(m.group(1)), float(m.group(2))) if m else (None, None)
+
+
+def calib_summary(rows, out):
+    groups = {}
+    for x in rows:
+        if x["speed"] != 10 and x["method"] == "auto":
+            continue
+        key = (x["method"], x["modules"], x["display"])
+        groups.setdefault(key, []).append(x)
+    out.append("| method | modules | display | runs | all modules calibrated | hull RMS median (worst) | hull max worst |"
+               " display RMS median | display max worst |")
+    out.append("|---|---|---|---|---|---|---|---|---|")
+    for key in sorted(groups, key=lambda k: (k[0], k[1], DISPLAYS.index(k[2]))):
+        xs = groups[key]
+        ok = sum(1 for x in xs if x["d"].get("result") == "ok")
+        hr = [figs(x["d"].get("pointing_hull_px")).get("rms") for x in xs]
+        hm = [figs(x["d"].get("pointing_hull_px")).get("max") for x in xs]
+        dr = [figs(x["d"].get("pointing_display_px")).get("rms") for x in xs]
+        dm = [figs(x["d"].get("pointing_display_px")).get("max") for x in xs]
+        out.append("| %s | %d | %s | %d | %d of %d | %s (%s) | %s | %s | %s |" % (
+            key[0], key[1], key[2], len(xs), ok, len(xs), f(med(hr)), f(worst(hr)), f(worst(hm)), f(med(dr)),
+            f(worst(dm))))
+
+
+def timing_summary(rows, out):
+    cpu_p, cpu_t, cpu_w = [], [], []
+    for x in rows:
+        for k in range(x["modules"]):
+            c = x["d"].get("module%d.evaluation_cpu_s" % k)
+            if c and x["d"].get("calibrate.find_timeouts", "0") == "0":
+                p, t = figs_cpu(c)
+                cpu_p.append(p)
+                cpu_t.append(t)
+                w = re.search(r"wall_ms ([0-9.]+)", c)
+                if w:
+                    cpu_w.append(float(w.group(1)))
+    if cpu_p:
+        out.append("- Evaluation CPU (normalise, find, fit) over %d auto evaluations without a cut loop: process "
+                   "median **%s s** (min %s, max %s); of it the GUI thread that runs the evaluation median %s s; "
+                   "wall median %s ms on this loaded machine." % (
+                       len(cpu_p), f(med(cpu_p)), f(min(cpu_p)), f(max(cpu_p)), f(med(cpu_t)), f(med(cpu_w), 0)))
+    for method in ("auto", "manual"):
+        for n in (1, 2):
+            xs = [x for x in rows if x["method"] == method and x["modules"] == n and x["speed"] == 2
+                  and x["d"].get("result") == "ok"]
+            v = [fnum(x["d"], "calibrate.driver_ms_to_tracking") for x in xs]
+            if v:
+                out.append("- Driver time from the start action to tracking, %s, %d module%s (time x2, 1920x1080, lens 1, "
+                           "front): median **%s s** over %d runs (%s)." % (
+                               method, n, "s" if n > 1 else "", f(med(v) / 1000, 1), len(v),
+                               ", ".join(f(t / 1000, 1) for t in v)))
+
+
+def dotdiag_section(runs, out):
+    for name, d in sorted(runs.items()):
+        if not name.endswith("-diag"):
+            continue
+        out.append("\n`%s`: found %s; %s" % (name, d.get("pattern.found", "?"), d.get("dotdiag.limits", "")))
+        out.append("")
+        out.append("| dot | truth (camera px) | camera radius | levels with a dot-sized contour | contours passing | failing (test: count) |")
+        out.append("|---|---|---|---|---|---|")
+        for line in d.get("_lines", []):
+            m = re.match(r"dotdiag\.dot\.(\d+): truth (\S+) (\S+) cam_radius (\S+) levels_with_contour (\d+) of (\d+) "
+                         r"pass (\d+) fail (.*)$", line)
+            if m:
+                j, x, y, rad, lv, nl, ps, fl = m.groups()
+                out.append("| %s | %s, %s | %s | %s of %s | %s | %s |" % (j, x, y, rad, lv, nl, ps, fl))
+
+
+def report(args):
+    runs = load(args.raw)
+    for name in runs:
+        runs[name]["_path"] = os.path.join(args.raw, name + ".txt")
+    notes_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
+    notes = open(notes_path).read() if os.path.exists(notes_path) else ""
+    parts = notes.split("<!-- tables -->")
+    out = [parts[0].rstrip()]
+    out.append("\n## (a) Recognition accuracy (pattern scenario)\n")
+    out.append("Camera px for the found centres (against the true camera position of each element's drawn point); "
+               "window px for the fits, over an 8-px grid inside the hull of the 20 pattern points. Per case the "
+               "median over the seeds of each RMS and p95, the worst of each max; `found` lists each seed. "
+               "\"fit as product\" is the driver's fit on the found centres plus the lens tweak table; \"without "
+               "tweak\" the same fit on the found centres; \"markers centred\" that fit with each found marker moved by the "
+               "camera image of half a window pixel down-right (the markers are drawn half a pixel up-left of their "
+               "point); \"exact points\" the fit on the true camera points (the "
+               "model family's floor for these cameras).")
+    pattern_tables(runs, out)
+    out.append("\n### Model family floor (simfit, exact points, auto fit, inside the pattern box: RMS median / max worst, window px)\n")
+    simfit_tables(runs, out)
+    out.append("\n## (b) End to end (calibrate scenario)\n")
+    lines = []
+    rows = calib_tables(runs, lines)
+    calib_summary(rows, out)
+    out.append("\nEvery run:\n")
+    out.extend(lines)
+    out.append("\n## (d) Evaluation CPU and driver times\n")
+    timing_summary(rows, out)
+    out.append("\n## (c) Dot tests per contour (pattern scenario with --dot-diag 1)\n")
+    out.append("A contour counts for a dot when its centroid lies within half the dot's camera radius of the dot's "
+               "true camera position and its area is 0.3 to 3 times the dot's camera area; each is put through the "
+               "search's tests in their order and counted under the first it fails.")
+    dotdiag_section(runs, out)
+    if len(parts) > 1:
+        out.append(parts[1].rstrip())
+    out.append("\n## Commands\n")
+    out.append("```")
+    out.append("cmake --build build -j2 --target tesselink-demo simfit")
+    out.append("for p in manual simfit calib1080 pattern calib2mod calibother times dotdiag; do")
+    out.append("  python3 tools/accuracy/accuracy.py run $p; done")
+    out.append("python3 tools/accuracy/accuracy.py report")
+    out.append("```\n")
+    out.append("Each run, as the runner called it (under nice -n 10):\n")
+    out.append("```")
+    for name in sorted(runs):
+        out.append(runs[name].get("command", "?"))
+    out.append("```")
+    with open(args.out, "w") as fh:
+        fh.write("\n".join(out) + "\n")
+    print("wrote", args.out)
+
+
 if __name__ == "__main__":
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = ap.add_subparsers(dest="cmd", required=True)

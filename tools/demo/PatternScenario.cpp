@@ -437,6 +437,19 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     std::copy(ws.ac_pattern_center_org, ws.ac_pattern_center_org + 25, org);
     modelError("fitted", twk);
     modelError("untweaked", org);
+    // The found centres with each found marker moved by the camera image of
+    // half a window pixel down-right: what the fit gives when the markers'
+    // drawn middle coincides with their point.
+    cv::Point2f shifted[25];
+    std::copy(org, org + 25, shifted);
+    for (int k = 0; k < 20; ++k) {
+        if (!tl::isMarkerIndex(k) || !(org[k].x > 3 && org[k].y > 3))
+            continue;
+        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
+        const cv::Point2d d = truthCam(cv::Point2d(drawn.x, drawn.y)) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5));
+        shifted[k] += cv::Point2f(static_cast<float>(d.x), static_cast<float>(d.y));
+    }
+    modelError("untweaked_markers_centred", shifted);
     modelError("exact", exact);
     std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
 
