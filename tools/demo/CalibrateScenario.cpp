@@ -346,7 +346,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     }
     QString failure;
     std::vector<double> inside, all;
-    for (int k = 0; k < modules && failure.isEmpty(); ++k) {
+    for (int k = 0; k < modules; ++k) {
         std::vector<cv::Point2d> taps;
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < cols; ++c)
@@ -368,16 +368,48 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
         out << "module" << k << ".taps: " << taps.size() << "\n";
         out << "module" << k << ".contacts: " << means.size() << "\n";
         out << "module" << k << ".released: " << released << "\n";
-        if (means.size() != taps.size()) {
-            failure = QString("module %1: %2 contacts for %3 taps").arg(k).arg(means.size()).arg(taps.size());
-            break;
+        // Contact i belongs to tap i when every tap gave one; otherwise each
+        // contact goes to the nearest tap not yet taken within a third of
+        // the grid spacing, and the taps without a contact are listed.
+        std::vector<int> tapOf(means.size(), -1);
+        if (means.size() == taps.size()) {
+            for (size_t i = 0; i < means.size(); ++i)
+                tapOf[i] = static_cast<int>(i);
+        } else {
+            if (failure.isEmpty())
+                failure = QString("module %1: %2 contacts for %3 taps").arg(k).arg(means.size()).arg(taps.size());
+            const double reach = std::min((W - 17) / double(cols - 1), (H - 17) / double(rows - 1)) / 3;
+            std::vector<bool> taken(taps.size(), false);
+            for (size_t i = 0; i < means.size(); ++i) {
+                int best = -1;
+                double bestDistance = reach;
+                for (size_t j = 0; j < taps.size(); ++j) {
+                    const double dd = std::hypot(means[i].x() - (W * k + taps[j].x), means[i].y() - taps[j].y);
+                    if (!taken[j] && dd < bestDistance) {
+                        bestDistance = dd;
+                        best = static_cast<int>(j);
+                    }
+                }
+                if (best >= 0) {
+                    taken[best] = true;
+                    tapOf[i] = best;
+                }
+            }
+            QStringList missed;
+            for (size_t j = 0; j < taps.size(); ++j)
+                if (!taken[j])
+                    missed << QString("%1,%2").arg(num(taps[j].x, 0)).arg(num(taps[j].y, 0));
+            out << "module" << k << ".taps_without_contact: " << missed.join(' ') << "\n";
         }
         std::vector<double> in, whole;
-        for (size_t i = 0; i < taps.size(); ++i) {
-            const QPointF truth(W * k + taps[i].x, taps[i].y);
+        for (size_t i = 0; i < means.size(); ++i) {
+            if (tapOf[i] < 0)
+                continue;
+            const cv::Point2d tap = taps[tapOf[i]];
+            const QPointF truth(W * k + tap.x, tap.y);
             const double e = std::hypot(means[i].x() - truth.x(), means[i].y() - truth.y());
             whole.push_back(e);
-            if (hull.containsPoint(QPointF(taps[i].x, taps[i].y), Qt::OddEvenFill))
+            if (hull.containsPoint(QPointF(tap.x, tap.y), Qt::OddEvenFill))
                 in.push_back(e);
         }
         const demo::Stats si = stats(in), sw = stats(whole);
@@ -387,7 +419,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
             << num(sw.max) << " (n " << sw.n << ")\n";
         inside.insert(inside.end(), in.begin(), in.end());
         all.insert(all.end(), whole.begin(), whole.end());
-        if (released != static_cast<int>(means.size()))
+        if (failure.isEmpty() && released != static_cast<int>(means.size()))
             failure = QString("module %1: a contact was left down").arg(k);
     }
     for (auto &d : devices)
