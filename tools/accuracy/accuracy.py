@@ -14,13 +14,15 @@ directory (default build/accuracy-raw); a case whose file exists is skipped, so
 a plan can be resumed. `report` reads every file there and writes the tables.
 
 Plans:
-  pattern      displays 1280x800, 1920x1080, 3840x2160 x lens 1..3 x four mountings x seeds 1, 2
+  pattern      displays 1280x800, 1920x1080, 3840x2160 x lens 1..3 x four mountings, seed 1; seed 2 at 1920x1080
+  pattern2     seed 2 at 1280x800 and 3840x2160
   calib1080    auto, 1 module, 1920x1080, lens 1..3 x four mountings x seeds 1, 2
   calib2mod    auto, 2 modules, 1920x1080, lens 1..3, front and ceiling+rear, seed 1
   calibother   auto, 1 module, 1280x800 and 3840x2160, lens 1..3, front, seed 1
   manual       manual, 1 and 2 modules, 1920x1080, lens 1, touch error 2 px, seeds 1..3, time x2
   times        auto, 1 and 2 modules, 1920x1080, lens 1, front, seeds 1..3, time x2 (driver times, CPU)
-  dotdiag      pattern runs with --dot-diag 1: 3840x2160 lens 1..3 and 1920x1080 lens 2, 3 (front, seed 1)
+  dotdiag      pattern runs with --dot-diag 1: 3840x2160 lens 1..3 and 1920x1080 lens 2, 3 (front, seed 1),
+               1920x1080 lens 2 rear (seed 1)
   simfit       simfit --seeds 2 at each display
 """
 
@@ -67,9 +69,11 @@ def calib_case(method, modules, display, lens, ceiling, rear, seed, touch_error=
 
 def plan(name):
     cases = []
-    if name == "pattern":
-        for seed in (1, 2):
-            for display in ("1920x1080", "1280x800", "3840x2160"):
+    if name in ("pattern", "pattern2"):
+        # pattern: seed 1 at every display and seed 2 at 1920x1080; pattern2: seed 2 at the others.
+        for seed, displays in ([(1, DISPLAYS), (2, ["1920x1080"])] if name == "pattern"
+                               else [(2, ["1280x800", "3840x2160"])]):
+            for display in displays:
                 for lens in (1, 2, 3):
                     for c, r in MOUNTS:
                         cases.append(pattern_case(display, lens, c, r, seed))
@@ -98,6 +102,7 @@ def plan(name):
         for display, lens in [("3840x2160", 1), ("3840x2160", 2), ("3840x2160", 3), ("1920x1080", 2),
                               ("1920x1080", 3)]:
             cases.append(pattern_case(display, lens, 0, 0, 1, diag=True))
+        cases.append(pattern_case("1920x1080", 2, 0, 1, 1, diag=True))
     elif name == "simfit":
         for display in DISPLAYS:
             cases.append(("simfit-%s" % display, [SIMFIT, "--display", display, "--seeds", "2"]))
@@ -116,6 +121,9 @@ def run(args):
         proc = subprocess.run(["nice", "-n", "10"] + cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               text=True, cwd=ROOT)
         wall = time.time() - t0
+        if proc.returncode in (126, 127):
+            print("%-60s could not be started (exit %d)" % (name, proc.returncode), flush=True)
+            continue
         with open(path + ".tmp", "w") as f:
             f.write("command: %s\n" % " ".join(os.path.relpath(c, ROOT) if c.startswith(ROOT) else c for c in cmd))
             f.write("exit: %d\n" % proc.returncode)
@@ -298,25 +306,54 @@ def figs_cpu(text):
 
 
 def calib_summary(rows, out):
+    """Per method, modules, display and lens. A run whose hull RMS is above 100 px points at the mirrored or turned
+    place (see the findings); it is counted apart and left out of the error figures."""
     groups = {}
     for x in rows:
         if x["speed"] != 10 and x["method"] == "auto":
             continue
-        key = (x["method"], x["modules"], x["display"])
+        key = (x["method"], x["modules"], x["display"], x["lens"])
         groups.setdefault(key, []).append(x)
-    out.append("| method | modules | display | runs | all modules calibrated | hull RMS median (worst) | hull max worst |"
-               " display RMS median | display max worst |")
-    out.append("|---|---|---|---|---|---|---|---|---|")
-    for key in sorted(groups, key=lambda k: (k[0], k[1], DISPLAYS.index(k[2]))):
+    out.append("| method | modules | display | lens | runs (mountings) | every module calibrated | pointing off by > 100 px |"
+               " hull RMS median (worst) | hull max worst | display RMS median | display max worst | taps without contact |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for key in sorted(groups, key=lambda k: (k[0], k[1], DISPLAYS.index(k[2]), k[3])):
         xs = groups[key]
-        ok = sum(1 for x in xs if x["d"].get("result") == "ok")
-        hr = [figs(x["d"].get("pointing_hull_px")).get("rms") for x in xs]
-        hm = [figs(x["d"].get("pointing_hull_px")).get("max") for x in xs]
-        dr = [figs(x["d"].get("pointing_display_px")).get("rms") for x in xs]
-        dm = [figs(x["d"].get("pointing_display_px")).get("max") for x in xs]
-        out.append("| %s | %d | %s | %d | %d of %d | %s (%s) | %s | %s | %s |" % (
-            key[0], key[1], key[2], len(xs), ok, len(xs), f(med(hr)), f(worst(hr)), f(worst(hm)), f(med(dr)),
-            f(worst(dm))))
+        cal = sum(1 for x in xs if all(x["d"].get("module%d.calib_success" % k) == "1" for k in range(x["modules"])))
+        good = [x for x in xs if figs(x["d"].get("pointing_hull_px")).get("rms", 1e9) < 100]
+        off = [x for x in xs if x not in good and "pointing_hull_px" in x["d"]]
+        hr = [figs(x["d"].get("pointing_hull_px")).get("rms") for x in good]
+        hm = [figs(x["d"].get("pointing_hull_px")).get("max") for x in good]
+        dr = [figs(x["d"].get("pointing_display_px")).get("rms") for x in good]
+        dm = [figs(x["d"].get("pointing_display_px")).get("max") for x in good]
+        missing = sum(len(v.split()) for x in xs for k, v in x["d"].items()
+                      if k.endswith(".taps_without_contact"))
+        taps = sum(int(v) for x in xs for k, v in x["d"].items() if re.match(r"module\d\.taps$", k))
+        mounts = sorted(set(MOUNT_NAME[x["mount"]] for x in xs), key=lambda m: list(MOUNT_NAME.values()).index(m))
+        out.append("| %s | %d | %s | %d | %d (%s) | %d of %d | %s | %s (%s) | %s | %s | %s | %d of %d |" % (
+            key[0], key[1], key[2], key[3], len(xs), ", ".join(mounts), cal, len(xs),
+            ", ".join("%s s%d" % (MOUNT_NAME[x["mount"]], x["seed"]) for x in off) or "none",
+            f(med(hr)), f(worst(hr)), f(worst(hm)), f(med(dr)), f(worst(dm)), missing, taps))
+
+
+def comparison(runs, rows, out):
+    out.append("| display | lens | mounting | seed | (a) found | (a) fit as product RMS / max | (a) fit without tweak RMS |"
+               " (b) hull RMS / max | (b) display RMS / max | (b) ac_sse |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|")
+    for x in rows:
+        if x["method"] != "auto" or x["modules"] != 1 or x["speed"] != 10:
+            continue
+        a = runs.get("pattern-%s-l%d-c%d-r%d-s%d" % (x["display"], x["lens"], x["mount"][0], x["mount"][1], x["seed"]))
+        if not a:
+            continue
+        d = x["d"]
+        hull = figs(d.get("pointing_hull_px"))
+        disp = figs(d.get("pointing_display_px"))
+        out.append("| %s | %d | %s | %d | %s | %s / %s | %s | %s / %s | %s / %s | %s |" % (
+            x["display"], x["lens"], MOUNT_NAME[x["mount"]], x["seed"], a.get("pattern.found", "?").split(" ")[0],
+            f(fnum(a, "pattern.model_fitted.rms")), f(fnum(a, "pattern.model_fitted.max")),
+            f(fnum(a, "pattern.model_untweaked.rms")), f(hull.get("rms")), f(hull.get("max")), f(disp.get("rms")),
+            f(disp.get("max")), f(fnum(d, "module0.ac_sse"), 1)))
 
 
 def timing_summary(rows, out):
@@ -338,8 +375,9 @@ def timing_summary(rows, out):
                        len(cpu_p), f(med(cpu_p)), f(min(cpu_p)), f(max(cpu_p)), f(med(cpu_t)), f(med(cpu_w), 0)))
     for method in ("auto", "manual"):
         for n in (1, 2):
+            # Runs that reached tracking with every module calibrated (the tap grid after it may still fail).
             xs = [x for x in rows if x["method"] == method and x["modules"] == n and x["speed"] == 2
-                  and x["d"].get("result") == "ok"]
+                  and all(x["d"].get("module%d.calib_success" % k) == "1" for k in range(n))]
             v = [fnum(x["d"], "calibrate.driver_ms_to_tracking") for x in xs]
             if v:
                 out.append("- Driver time from the start action to tracking, %s, %d module%s (time x2, 1920x1080, lens 1, "
@@ -388,6 +426,9 @@ def report(args):
     lines = []
     rows = calib_tables(runs, lines)
     calib_summary(rows, out)
+    out.append("\nThe same camera in both scenarios (the calibrate scenario's module 0 has the pattern scenario's "
+               "camera of the same seed): (a)'s fitted model over the dense hull grid against (b)'s pen taps.\n")
+    comparison(runs, rows, out)
     out.append("\nEvery run:\n")
     out.extend(lines)
     out.append("\n## (d) Evaluation CPU and driver times\n")
@@ -402,7 +443,7 @@ def report(args):
     out.append("\n## Commands\n")
     out.append("```")
     out.append("cmake --build build -j2 --target tesselink-demo simfit")
-    out.append("for p in manual simfit calib1080 pattern calib2mod calibother times dotdiag; do")
+    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2; do")
     out.append("  python3 tools/accuracy/accuracy.py run $p; done")
     out.append("python3 tools/accuracy/accuracy.py report")
     out.append("```\n")

@@ -465,7 +465,11 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
                 sum += cv::norm(truthCam(cv::Point2d(drawn.x, drawn.y) + d) - t);
             camRadius[k] = sum / 4;
         }
+        // The marker loop of the diagnosis gets the search's own clock rate.
+        const double runSpeed = tl::Clock::compression();
+        tl::Clock::setCompression(opt.findSpeed);
         diagnoseDots(normalized, exact, camRadius, out);
+        tl::Clock::setCompression(runSpeed);
         std::copy(org, org + 25, ws.ac_pattern_center_org);
         std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
     }
