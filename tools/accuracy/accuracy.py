@@ -431,13 +431,13 @@ def report(args):
     comparison(runs, rows, out)
     out.append("\nEvery run:\n")
     out.extend(lines)
-    out.append("\n## (d) Evaluation CPU and driver times\n")
-    timing_summary(rows, out)
     out.append("\n## (c) Dot tests per contour (pattern scenario with --dot-diag 1)\n")
     out.append("A contour counts for a dot when its centroid lies within half the dot's camera radius of the dot's "
                "true camera position and its area is 0.3 to 3 times the dot's camera area; each is put through the "
                "search's tests in their order and counted under the first it fails.")
     dotdiag_section(runs, out)
+    out.append("\n## (d) Evaluation CPU and driver times\n")
+    timing_summary(rows, out)
     if len(parts) > 1:
         out.append(parts[1].rstrip())
     out.append("\n## Commands\n")
