@@ -245,10 +245,7 @@ def simfit_tables(runs, out):
         if not d:
             continue
         rows = {}
-        for line in d.get("_lines", []) + []:
-            pass
-        path_lines = open(d["_path"]).read().splitlines() if "_path" in d else []
-        for line in path_lines:
+        for line in open(d["_path"]).read().splitlines():
             m = re.match(r"(\d)\s+(\S+)\s+(\d+)\s+\|\s+([-0-9.]+)\s+([-0-9.]+)\s+([-0-9.]+)", line)
             if m:
                 lens, mount, seed, rms, p95, mx = m.groups()
