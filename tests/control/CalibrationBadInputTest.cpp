@@ -5,6 +5,7 @@
 // unless a fit succeeded.
 
 #include "CalibrationFixture.h"
+#include "ContactCount.h"
 #include "tests/support/LogCapture.h"
 
 #include "device/CamDevCtrl.h"
@@ -51,34 +52,7 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    // Contacts down now, from the recorded injections.
-    int downNow() const
-    {
-        std::lock_guard<std::mutex> lock(tl::input::trackingMutex());
-        std::map<int, bool> down;
-        for (const auto &call : recorder->calls())
-            for (const tl::TouchRecord &r : call.records) {
-                if (r.flags & tl::TouchDown)
-                    down[r.pointerId] = true;
-                if (r.flags & tl::TouchUp)
-                    down[r.pointerId] = false;
-            }
-        int n = 0;
-        for (const auto &entry : down)
-            n += entry.second;
-        return n;
-    }
-
-    void endRun()
-    {
-        if (control) {
-            control->StopDevice();
-            for (int i = 0; i < settings->getNumOfCamDevice() && i < 2; ++i)
-                control->device()->Close(i);
-        }
-        control.reset();
-        settings.reset();
-    }
+    int downNow() const { return contactsDown(*recorder); }
 
     // Driver time for the module to answer, if it would.
     static void wait(int ms) { settleUntil([] { return false; }, ms / 20); }
@@ -155,7 +129,7 @@ TEST_F(CalibrationBadInputTest, AutoRunWaitsForACaptureNobodyAnswersAndEscapeEnd
         EXPECT_TRUE(module->tracking());
         EXPECT_TRUE(boxes.texts().isEmpty());
         EXPECT_EQ(module->eeprom().tp, before.tp);
-        endRun();
+        closeController();
         bus.unplug(module);
     }
 }
@@ -223,7 +197,7 @@ TEST_F(CalibrationBadInputTest, ManualRunWaitsForTouchesPointsAndAcknowledgement
         // Only the upload the module ignored changed nothing either.
         EXPECT_EQ(module->eeprom().tp, before.tp);
         EXPECT_FALSE(module->lastCalibration().has_value());
-        endRun();
+        closeController();
         bus.unplug(module);
     }
 }
@@ -320,7 +294,7 @@ TEST_F(CalibrationBadInputTest, ImagesServedTwiceAndUnaskedEndsLeaveTheAutoSeque
         EXPECT_EQ(module->eeprom().tp, before.tp);
         EXPECT_TRUE(control->device()->isCalibrated(0));
         EXPECT_TRUE(module->tracking());
-        endRun();
+        closeController();
         bus.unplug(module);
     }
 }
@@ -450,7 +424,7 @@ TEST_F(CalibrationBadInputTest, PointListOfAWrongLengthIsWaitedPastAndEscapeEnds
         EXPECT_TRUE(boxes.texts().isEmpty());
         EXPECT_EQ(module->eeprom().tp, before.tp);
         EXPECT_TRUE(module->tracking());
-        endRun();
+        closeController();
         bus.unplug(module);
     }
 }
@@ -482,7 +456,7 @@ TEST_F(CalibrationBadInputTest, AcknowledgementsOfUploadsThatNeverHappenedInAMan
         EXPECT_GT(log.find("StopOrNextCalibration: 0 bAuto = false result = 1"), fit);
         EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 1);
         EXPECT_TRUE(module->lastCalibration().has_value());
-        endRun();
+        closeController();
         bus.unplug(module);
     }
     // The module drops the upload yet acknowledges it: the run cannot tell and
@@ -505,7 +479,7 @@ TEST_F(CalibrationBadInputTest, AcknowledgementsOfUploadsThatNeverHappenedInAMan
         EXPECT_EQ(module->stats().ignored, 1);
         EXPECT_FALSE(module->lastCalibration().has_value());
         EXPECT_FALSE(module->eeprom().calibrated());
-        endRun();
+        closeController();
         bus.unplug(module);
     }
 }
@@ -636,7 +610,7 @@ TEST_F(CalibrationBadInputTest, UnplugInEachManualStateLeavesNoWindowAndNoContac
         EXPECT_NE(control->threadState(), etaTRACKING);
         EXPECT_EQ(downNow(), 0);
         EXPECT_EQ(settings->getNumOfCamDevice(), 0);
-        endRun();
+        closeController();
     }
 }
 
