@@ -169,6 +169,26 @@ struct World
         QCoreApplication::processEvents();
     }
 
+    // Frames the host did not read by the end of an input (asked for while the
+    // loops read answers, or left after the frame stream stopped) are thrown
+    // away: every input starts from an empty frame endpoint, and what a packet
+    // does belongs to the input that sent it.
+    void discardUnreadFrames()
+    {
+        for (const auto &info : bus.listDevices()) {
+            std::unique_ptr<UsbAccess::Handle> h = bus.open(info.busIndex);
+            if (!h)
+                continue;
+            PacketBuffer buf;
+            int n = 0;
+            for (int i = 0; i < 8 * 481; ++i) {
+                const int rc = h->interruptRead(sim::kEpFrames, buf.data(), kPacketSize, &n, -1);
+                if (rc != 0 && rc != UsbError::Overflow)
+                    break;
+            }
+        }
+    }
+
     void ensureMode(bool display)
     {
         CamDevCtrl *d = dev();
@@ -345,8 +365,12 @@ void run(World &w, const uint8_t *data, size_t size)
     w.restore();
     // The frame stream asks for the next frame after every shown one: it does not
     // run on between inputs.
-    if (w.dev()->displayMode())
+    if (w.dev()->displayMode()) {
         w.ensureMode(false);
+        // What was sent for the answer loops while the frames were read.
+        w.settle();
+    }
+    w.discardUnreadFrames();
 }
 
 } // namespace
