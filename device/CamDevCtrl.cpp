@@ -419,7 +419,13 @@ void CamDevCtrl::abandonSlot(int i)
     std::lock_guard<std::recursive_mutex> lock(sendMutex(i));
     m_table[i].store(nullptr);
     if (m_slots[i].handle) {
-        m_abandoned[i] = std::move(m_slots[i].handle);
+        // A handle set aside before is still read by the loop that outlived this
+        // wait too (no loop starts beside it): it stays. The slot's newer handle
+        // (the module opened again since) has no loop on it and is closed.
+        if (m_abandoned[i])
+            releaseSlotHandle(i);
+        else
+            m_abandoned[i] = std::move(m_slots[i].handle);
         m_slots[i].calibrated = false;
         std::memset(m_slots[i].serial, 0, sizeof m_slots[i].serial);
     }

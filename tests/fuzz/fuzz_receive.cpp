@@ -22,14 +22,19 @@
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "sim/EmulatedBus.h"
+#include "sim/ImageSource.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <sys/prctl.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -48,11 +53,72 @@ constexpr int kCodeCount = sizeof kCodes / sizeof kCodes[0];
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
+// The emulated bus as the host sees it, with a count of the host's threads that
+// are inside a read. Every receive loop inside a read while no module has
+// anything queued is a quiet host: settle() ends there instead of sleeping
+// through a fixed number of rounds.
+class WatchedBus : public UsbAccess
+{
+public:
+    explicit WatchedBus(sim::EmulatedBus &bus) : m_bus(bus) {}
+
+    int readers() const { return m_readers.load(); }
+
+    bool ok() const override { return m_bus.ok(); }
+    std::vector<DeviceInfo> listDevices() override { return m_bus.listDevices(); }
+    std::unique_ptr<Handle> open(int busIndex, int *error = nullptr) override
+    {
+        std::unique_ptr<Handle> inner = m_bus.open(busIndex, error);
+        if (!inner)
+            return nullptr;
+        return std::make_unique<WatchedHandle>(std::move(inner), m_readers);
+    }
+    const char *errorName(int code) const override { return m_bus.errorName(code); }
+    const char *errorText(int code) const override { return m_bus.errorText(code); }
+
+private:
+    class WatchedHandle : public Handle
+    {
+    public:
+        WatchedHandle(std::unique_ptr<Handle> inner, std::atomic<int> &readers)
+            : m_inner(std::move(inner)), m_readers(readers)
+        {
+        }
+        int stringDescriptorAscii(uint8_t index, std::string &out, int maxLen) override
+        {
+            return m_inner->stringDescriptorAscii(index, out, maxLen);
+        }
+        int claimInterface(int iface) override { return m_inner->claimInterface(iface); }
+        int releaseInterface(int iface) override { return m_inner->releaseInterface(iface); }
+        int touchConfigDescriptor() override { return m_inner->touchConfigDescriptor(); }
+        int bulkWrite(uint8_t endpoint, const uint8_t *data, int len, int *transferred, int timeoutMs) override
+        {
+            return m_inner->bulkWrite(endpoint, data, len, transferred, timeoutMs);
+        }
+        int interruptRead(uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs) override
+        {
+            m_readers.fetch_add(1);
+            const int rc = m_inner->interruptRead(endpoint, data, len, transferred, timeoutMs);
+            m_readers.fetch_sub(1);
+            return rc;
+        }
+        bool gone() const override { return m_inner->gone(); }
+
+    private:
+        std::unique_ptr<Handle> m_inner;
+        std::atomic<int> &m_readers;
+    };
+
+    sim::EmulatedBus &m_bus;
+    std::atomic<int> m_readers{0};
+};
+
 struct World
 {
     std::unique_ptr<QApplication> app;
     QTemporaryDir home;
     sim::EmulatedBus bus;
+    WatchedBus watched{bus};
     std::shared_ptr<sim::EmulatedModule> modules[2];
     std::unique_ptr<QWidget> window;
     LanguageTable language;
@@ -68,21 +134,59 @@ struct World
         settle(200);
     }
 
-    // Runs the GUI thread's event loop until the modules have nothing queued for
-    // the host (or a bound of driver time passes).
+    // True when every running receive loop waits in a read and no module has a
+    // packet queued for the host (due or not).
+    bool quiet()
+    {
+        int loops = 0;
+        for (int i = 0; i < CamDevCtrl::kMaxDevices; ++i)
+            loops += dev()->isReceiving(i) ? 1 : 0;
+        if (watched.readers() < loops)
+            return false;
+        for (auto &m : modules)
+            if (m->plugged() && (m->pending(sim::kEpIn) > 0 || m->pending(sim::kEpFrames) > 0))
+                return false;
+        return true;
+    }
+
+    // Runs the GUI thread's event loop until the host is quiet twice in a row (or
+    // `rounds` * 5 ms of driver time have passed: a frame stream is never quiet).
+    // Packets queued for later are waited for in driver time.
     void settle(int rounds = 400)
     {
-        for (int i = 0; i < rounds; ++i) {
+        const qint64 end = Clock::nowMs() + rounds * 5LL;
+        int quietSeen = 0;
+        while (Clock::nowMs() < end) {
             QCoreApplication::processEvents();
-            bool idle = true;
-            for (auto &m : modules)
-                if (m->plugged() && (m->pending(sim::kEpIn) > 0 || m->pending(sim::kEpFrames) > 0))
-                    idle = false;
-            if (idle && i > 2)
-                break;
-            Clock::sleepMs(5);
+            if (quiet()) {
+                if (++quietSeen >= 2)
+                    break;
+                continue;
+            }
+            quietSeen = 0;
+            Clock::sleepMs(1);
         }
         QCoreApplication::processEvents();
+    }
+
+    // Frames the host did not read by the end of an input (asked for while the
+    // loops read answers, or left after the frame stream stopped) are thrown
+    // away: every input starts from an empty frame endpoint, and what a packet
+    // does belongs to the input that sent it.
+    void discardUnreadFrames()
+    {
+        for (const auto &info : bus.listDevices()) {
+            std::unique_ptr<UsbAccess::Handle> h = bus.open(info.busIndex);
+            if (!h)
+                continue;
+            PacketBuffer buf;
+            int n = 0;
+            for (int i = 0; i < 8 * 481; ++i) {
+                const int rc = h->interruptRead(sim::kEpFrames, buf.data(), kPacketSize, &n, -1);
+                if (rc != 0 && rc != UsbError::Overflow)
+                    break;
+            }
+        }
     }
 
     void ensureMode(bool display)
@@ -113,6 +217,35 @@ struct World
             settle(200);
         }
     }
+};
+
+// The modules' test pattern, made once per kind and frame number: the emulator
+// is not under test, and drawing a 640 x 360 frame for every one served costs
+// more than receiving it. Frames repeat every four.
+class CachedPattern : public sim::ImageSource
+{
+public:
+    std::vector<uint8_t> capture(const sim::CaptureContext &ctx) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_captures.find(ctx.kind);
+        if (it == m_captures.end())
+            it = m_captures.emplace(ctx.kind, sim::TestPatternSource::captureFor(ctx.kind)).first;
+        return it->second;
+    }
+    std::vector<uint8_t> alignmentFrame(const sim::CaptureContext &ctx) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<uint8_t> &frame = m_frames[ctx.frameNumber % 4];
+        if (frame.empty())
+            frame = sim::TestPatternSource::frameFor(ctx.frameNumber % 4);
+        return frame;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<int, std::vector<uint8_t>> m_captures;
+    std::vector<uint8_t> m_frames[4];
 };
 
 World *g_world = nullptr;
@@ -232,14 +365,21 @@ void run(World &w, const uint8_t *data, size_t size)
     w.restore();
     // The frame stream asks for the next frame after every shown one: it does not
     // run on between inputs.
-    if (w.dev()->displayMode())
+    if (w.dev()->displayMode()) {
         w.ensureMode(false);
+        // What was sent for the answer loops while the frames were read.
+        w.settle();
+    }
+    w.discardUnreadFrames();
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
+    // Short sleeps of compressed time are microseconds: no timer slack on them
+    // (threads made later inherit it).
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     if (!qEnvironmentVariableIsSet("TL_FUZZ_LOG"))
         qInstallMessageHandler(quiet);
@@ -249,11 +389,17 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     w->app = std::make_unique<QApplication>(*argc, *argv);
     w->app->setQuitOnLastWindowClosed(false);
     tl::initResources();
-    Clock::setCompression(200);
+    // A receive loop's read of 1000 ms is 1 ms of wall time, the least a read
+    // waits; every bound on it (a loop's stop, a drain) stays longer than that.
+    Clock::setCompression(qEnvironmentVariableIsSet("TL_FUZZ_COMPRESSION")
+                              ? qEnvironmentVariable("TL_FUZZ_COMPRESSION").toDouble()
+                              : 1000.0);
     ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
     w->language.loadLanguageData(7, QLocale(QLocale::English));
+    auto pattern = std::make_shared<CachedPattern>();
     for (int i = 0; i < 2; ++i) {
         w->modules[i] = w->bus.plug(sim::ModuleVariant::calibrated("FZ-" + std::to_string(i)));
+        w->modules[i]->setImageSource(pattern);
         // A pen that comes and goes, so tracking keeps making contacts.
         w->modules[i]->setPenScript([i](uint64_t cycle) {
             std::vector<sim::TrackPoint> pts;
@@ -266,7 +412,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     w->settings = std::make_unique<ConfigFileRW>();
     auto backend = std::make_unique<test::CountingBackend>();
     w->backend = backend.get();
-    w->control = std::make_unique<nqmaincontrol>(w->settings.get(), &w->language, &w->bus, w->window.get(), nullptr,
+    w->control = std::make_unique<nqmaincontrol>(w->settings.get(), &w->language, &w->watched, w->window.get(), nullptr,
                                                  std::make_unique<input::InputInjection>(std::move(backend)));
     w->connect();
     g_world = w;
