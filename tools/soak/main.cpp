@@ -10,8 +10,8 @@
 //   3. compressed tracking with pen scripts (strokes that come and go).
 //
 // Reported: resident memory, open descriptors and threads at the start, after a
-// warm-up (one cycle of each kind: one-time allocations of Qt, OpenCV's and the
-// thread pools) and at the end; contacts left down after every unplug, suspend
+// warm-up (each kind of cycle with one and two modules: one-time allocations of
+// Qt, OpenCV's and the thread pools) and at the end; contacts left down after every unplug, suspend
 // and at the end; the unplugs per exchange. Exit status 0 only when the targets
 // hold: RSS growth after the warm-up below 1 MB, descriptors and threads back to
 // the warm-up values, no contact down, the driver back to tracking every time.
@@ -27,12 +27,25 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
+
+#include <malloc.h>
 
 #include <cstdio>
+#include <cstring>
 
 using namespace tl;
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory in quarantine: resident memory says
+// nothing about leaks there; LeakSanitizer judges them at exit instead.
+constexpr bool kRssJudged = false;
+#else
+constexpr bool kRssJudged = true;
+#endif
 
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
@@ -66,10 +79,40 @@ void print(const char *when, const Usage &u)
     std::fflush(stdout);
 }
 
+// Resident memory as a measure of what the driver keeps: glibc's allocator by
+// default raises its mmap threshold to the largest block freed so far and keeps
+// an arena per thread, so that the resident size follows the high-water mark of
+// picture buffers (frames, captures, grabs) handled on many threads, not what is
+// live. With a fixed threshold and two arenas, large blocks go back to the system
+// when freed. --default-allocator measures without this.
+void fixAllocator()
+{
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+    mallopt(M_ARENA_MAX, 2);
+}
+
+// Idle threads of Qt's global pool end after this long: a measurement then
+// counts the threads that stay, not a pool thread that has just finished a task.
+constexpr int kPoolExpiryMs = 500;
+
+Usage measured(soak::Bench &bench)
+{
+    bench.settle(2);
+    QThread::msleep(2 * kPoolExpiryMs);
+    bench.settle(2);
+    return usage();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    bool defaultAllocator = false;
+    for (int i = 1; i < argc; ++i)
+        defaultAllocator = defaultAllocator || std::strcmp(argv[i], "--default-allocator") == 0;
+    if (!defaultAllocator)
+        fixAllocator();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
@@ -94,28 +137,38 @@ int main(int argc, char **argv)
     QCommandLineOption onlyOpt(QStringLiteral("only"),
                                QStringLiteral("Hot-plug only in these exchanges (comma-separated names as reported)."),
                                QStringLiteral("names"));
-    QCommandLineOption shortOpt(QStringLiteral("short"), QStringLiteral("The CI version: 48 hot-plugs (4 in each "
+    QCommandLineOption shortOpt(QStringLiteral("short"), QStringLiteral("The CI version: 48 hot-plugs in tracking "
+                                                                        "and the alignment view (12 in each "
                                                                         "exchange), 10 suspends, 2 minutes of "
                                                                         "tracking."));
     QCommandLineOption logOpt(QStringLiteral("log"), QStringLiteral("Print the driver's log."));
-    cli.addOptions({hotplugOpt, suspendOpt, trackOpt, compressOpt, seedOpt, onlyOpt, shortOpt, logOpt});
+    QCommandLineOption allocOpt(QStringLiteral("default-allocator"),
+                                QStringLiteral("Leave glibc's allocator as it is (resident memory then follows its "
+                                               "high-water mark)."));
+    cli.addOptions({hotplugOpt, suspendOpt, trackOpt, compressOpt, seedOpt, onlyOpt, shortOpt, logOpt, allocOpt});
     cli.process(app);
     if (!cli.isSet(logOpt))
         qInstallMessageHandler(quiet);
     const bool brief = cli.isSet(shortOpt);
-    const int hotplugs = brief ? 4 * soak::kWhereCount : cli.value(hotplugOpt).toInt();
+    const int hotplugs = brief ? 48 : cli.value(hotplugOpt).toInt();
     const int suspends = brief ? 10 : cli.value(suspendOpt).toInt();
     const double minutes = brief ? 2 : cli.value(trackOpt).toDouble();
     std::vector<soak::Where> places;
+    // The short run stays in tracking and the alignment view: a calibration
+    // cycle takes seconds of wall time.
+    const QString only = brief ? QStringLiteral("tracking,frames,mask-download,mask-upload") : cli.value(onlyOpt);
     for (int w = 0; w < soak::kWhereCount; ++w)
-        if (!cli.isSet(onlyOpt) ||
-            cli.value(onlyOpt).split(',').contains(QString::fromLatin1(soak::whereName(static_cast<soak::Where>(w)))))
+        if ((!brief && !cli.isSet(onlyOpt)) ||
+            only.split(',').contains(QString::fromLatin1(soak::whereName(static_cast<soak::Where>(w)))))
             places.push_back(static_cast<soak::Where>(w));
     if (places.empty()) {
         std::fprintf(stderr, "no exchange of that name\n");
         return 2;
     }
 
+    QThreadPool::globalInstance()->setExpiryTimeout(kPoolExpiryMs);
+    std::printf("allocator: %s\n", defaultAllocator ? "glibc default"
+                                                   : "glibc, mmap threshold fixed at 64 kB, 2 arenas");
     tl::initResources();
     Clock::setCompression(cli.value(compressOpt).toDouble());
     ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
@@ -128,13 +181,17 @@ int main(int argc, char **argv)
     {
         soak::Bench bench(cli.value(seedOpt).toUInt());
         bench.setUp();
-        // Warm-up: one of each, so one-time allocations are behind us.
-        for (soak::Where w : places)
-            bench.hotplugCycle(w, 1);
+        // Warm-up: each exchange with one module and (where it is one) with two,
+        // so that one-time allocations and the allocator's high-water mark of
+        // two modules calibrating are behind us.
+        for (int modules = 1; modules <= 2; ++modules)
+            for (soak::Where w : places)
+                if (modules == 1 || (w != soak::Where::MaskDownload && w != soak::Where::MaskUpload))
+                    bench.hotplugCycle(w, modules);
         bench.suspendCycle();
         bench.track(5000);
         const soak::Figures afterWarm = bench.figures();
-        warm = usage();
+        warm = measured(bench);
         print("start", atStart);
         print("warm-up", warm);
         // The short run visits every exchange equally often; the long one draws them.
@@ -163,7 +220,7 @@ int main(int argc, char **argv)
         bench.track(static_cast<qint64>(minutes * 60000));
         bench.usePlugged(2);
         bench.settle(10);
-        atEnd = usage();
+        atEnd = measured(bench);
         print("end", atEnd);
         fig = bench.figures();
         // The warm-up's cycles are not part of the count.
@@ -192,10 +249,13 @@ int main(int argc, char **argv)
     std::printf("contacts down: after a single module's unplug %d times, after suspend %d times, at the end %d\n",
                 fig.downAfterUnplug, fig.downAfterSuspend, finalDown);
     std::printf("driver not back to tracking after %d cycles (warm-up included)\n", notSane);
-    std::printf("RSS growth after warm-up %ld kB, fds %+d, threads %+d; wall time %.1f s\n", growth,
-                atEnd.fds - warm.fds, atEnd.threads - warm.threads, wall.elapsed() / 1000.0);
-    const bool ok = growth < 1024 && atEnd.fds == warm.fds && atEnd.threads == warm.threads && finalDown == 0 &&
+    std::printf("RSS growth after warm-up %ld kB%s, fds %+d, threads %+d; wall time %.1f s\n", growth,
+                kRssJudged ? "" : " (not judged in this build)", atEnd.fds - warm.fds, atEnd.threads - warm.threads,
+                wall.elapsed() / 1000.0);
+    const bool ok = (growth < 1024 || !kRssJudged) && atEnd.fds == warm.fds && atEnd.threads == warm.threads && finalDown == 0 &&
                     fig.downAfterUnplug == 0 && fig.downAfterSuspend == 0 && notSane == 0;
     std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
+    // LeakSanitizer reports after this and ends the process without flushing.
+    std::fflush(stdout);
     return ok ? 0 : 1;
 }
