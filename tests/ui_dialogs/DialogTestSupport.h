@@ -37,8 +37,11 @@ inline std::shared_ptr<ModalRecord> answerNextModal(const QString &button,
     auto rec = std::make_shared<ModalRecord>();
     auto poll = std::make_shared<std::function<void(int)>>();
     *poll = [rec, button, inspect, poll](int left) {
-        if (rec->stopped)
+        if (rec->stopped) {
+            // The poll holds itself; a stopped one lets go, or it is never freed.
+            *poll = nullptr;
             return;
+        }
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal) {
             if (left > 0)

@@ -1,28 +1,25 @@
 // tesselink-soak: the driver on emulated modules for a long time, counting what
 // is left behind.
 //
-//   1. hot-plug cycles: 1 or 2 modules, in tracking or in the frame stream, one
-//      pulled out at a random point of the exchange (after a random number of
-//      packets read by the host), then plugged in again;
+//   1. hot-plug cycles: 1 or 2 modules, one pulled out at a random point of an
+//      exchange drawn from the seed (tracking, the alignment view's frames, the
+//      mask read at opening or sent from the editor, each step of auto
+//      calibration, the targets and the upload of manual calibration), then
+//      plugged in again; after each the driver must be back to tracking;
 //   2. suspend/resume cycles while a pen is down;
 //   3. compressed tracking with pen scripts (strokes that come and go).
 //
 // Reported: resident memory, open descriptors and threads at the start, after a
-// warm-up (one of each cycle: one-time allocations of Qt and the thread pool)
-// and at the end; contacts left down after every unplug, suspend and at the end.
-// Exit status 0 only when the targets hold: RSS growth after the warm-up below
-// 1 MB, descriptors and threads back to the warm-up values, no contact down.
-#include "control/SystemStates.h"
-#include "control/nqmaincontrol.h"
-#include "device/CamDevCtrl.h"
-#include "input/InputInjection.h"
+// warm-up (each kind of cycle with one and two modules: one-time allocations of
+// Qt, OpenCV's and the thread pools) and at the end; contacts left down after every unplug, suspend
+// and at the end; the unplugs per exchange. Exit status 0 only when the targets
+// hold: RSS growth after the warm-up below 1 MB, descriptors and threads back to
+// the warm-up values, no contact down, the driver back to tracking every time.
+#include "Soak.h"
+
 #include "platform/Clock.h"
-#include "platform/InjectionBackend.h"
 #include "platform/Screens.h"
 #include "resources/Resources.h"
-#include "settings/ConfigFileRW.h"
-#include "settings/LanguageTable.h"
-#include "sim/EmulatedBus.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -30,55 +27,27 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QWidget>
+#include <QThread>
+#include <QThreadPool>
 
-#include <bitset>
+#include <malloc.h>
+
 #include <cstdio>
-#include <memory>
-#include <mutex>
-#include <random>
+#include <cstring>
 
 using namespace tl;
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer keeps freed memory in quarantine: resident memory says
+// nothing about leaks there; LeakSanitizer judges them at exit instead.
+constexpr bool kRssJudged = false;
+#else
+constexpr bool kRssJudged = true;
+#endif
+
 void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
-
-// A touch backend that keeps only which contacts are down.
-class CountingBackend : public InjectionBackend
-{
-public:
-    Kind kind() const override { return Kind::Touch; }
-    QString name() const override { return QStringLiteral("counting"); }
-    bool injectTouch(const TouchRecord *records, int count) override
-    {
-        for (int i = 0; i < count; ++i) {
-            if (records[i].pointerId < 0 || records[i].pointerId >= 64)
-                continue;
-            if (records[i].flags & TouchDown)
-                m_down.set(static_cast<size_t>(records[i].pointerId));
-            if (records[i].flags & TouchUp)
-                m_down.reset(static_cast<size_t>(records[i].pointerId));
-        }
-        ++m_injections;
-        return true;
-    }
-    bool sendMouse(int, int, quint32) override { return false; }
-    int downNow() const
-    {
-        std::lock_guard<std::mutex> lock(input::trackingMutex());
-        return static_cast<int>(m_down.count());
-    }
-    long injections() const
-    {
-        std::lock_guard<std::mutex> lock(input::trackingMutex());
-        return m_injections;
-    }
-
-private:
-    std::bitset<64> m_down;
-    long m_injections = 0;
-};
 
 struct Usage
 {
@@ -110,163 +79,40 @@ void print(const char *when, const Usage &u)
     std::fflush(stdout);
 }
 
-class Soak
+// Resident memory as a measure of what the driver keeps: glibc's allocator by
+// default raises its mmap threshold to the largest block freed so far and keeps
+// an arena per thread, so that the resident size follows the high-water mark of
+// picture buffers (frames, captures, grabs) handled on many threads, not what is
+// live. With a fixed threshold and two arenas, large blocks go back to the system
+// when freed. --default-allocator measures without this.
+void fixAllocator()
 {
-public:
-    Soak(unsigned seed) : m_rng(seed) {}
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+    mallopt(M_ARENA_MAX, 2);
+}
 
-    void setUp()
-    {
-        for (int i = 0; i < 2; ++i) {
-            m_modules[i] = m_bus.plug(sim::ModuleVariant::calibrated("SOAK-" + std::to_string(i)));
-            setPen(i);
-        }
-        m_settings = std::make_unique<ConfigFileRW>();
-        auto backend = std::make_unique<CountingBackend>();
-        m_backend = backend.get();
-        m_control = std::make_unique<nqmaincontrol>(m_settings.get(), &m_language, &m_bus, &m_window, nullptr,
-                                                    std::make_unique<input::InputInjection>(std::move(backend)));
-        m_control->systemStateChange(esysCONNECTION_START, -1);
-        settle(20);
-    }
+// Idle threads of Qt's global pool end after this long: a measurement then
+// counts the threads that stay, not a pool thread that has just finished a task.
+constexpr int kPoolExpiryMs = 500;
 
-    void tearDown()
-    {
-        m_control->StopDevice();
-        for (int i = 0; i < 2; ++i)
-            m_control->device()->Close(i);
-        settle(5);
-        m_finalDown = m_backend->downNow();
-        m_control.reset();
-        m_settings.reset();
-    }
-
-    // Strokes: down for 40 report cycles, up for 15, at a position that moves.
-    void setPen(int i)
-    {
-        m_modules[i]->setPenScript([i](uint64_t cycle) {
-            std::vector<sim::TrackPoint> pts;
-            const uint64_t phase = cycle % 55;
-            if (phase < 40)
-                pts.push_back({static_cast<int>(800 + phase * 60 + i * 200), static_cast<int>(900 + (cycle / 55) % 9 * 150),
-                               100});
-            return pts;
-        });
-    }
-
-    // The emulator keeps a log of what it received (bounded, but large): it is
-    // the test bench's memory, not the driver's, and is emptied every cycle.
-    void clearBenchLogs()
-    {
-        for (auto &m : m_modules)
-            m->clearReceived();
-    }
-
-    static void settle(int rounds)
-    {
-        for (int r = 0; r < rounds; ++r) {
-            QCoreApplication::processEvents();
-            Clock::sleepMs(20);
-        }
-    }
-
-    void deviceChanged()
-    {
-        m_control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
-        settle(5);
-    }
-
-    // Exactly `count` modules plugged.
-    void usePlugged(int count)
-    {
-        bool changed = false;
-        for (int i = 0; i < 2; ++i) {
-            const bool want = i < count;
-            if (want && !m_modules[i]->plugged()) {
-                m_bus.replug(m_modules[i]);
-                changed = true;
-            } else if (!want && m_modules[i]->plugged()) {
-                m_bus.unplug(m_modules[i]);
-                changed = true;
-            }
-        }
-        if (changed)
-            deviceChanged();
-    }
-
-    void hotplugCycle()
-    {
-        const int count = 1 + static_cast<int>(m_rng() % 2);
-        usePlugged(count);
-        const bool frames = m_rng() % 2;
-        if (frames)
-            m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, -1);
-        // Pulled out after a random number of packets read by the host.
-        const int victim = static_cast<int>(m_rng() % static_cast<unsigned>(count));
-        sim::FaultPlan plan;
-        plan.unplugAfterSent = 1 + static_cast<int>(m_rng() % (frames ? 900 : 60));
-        m_modules[victim]->setFaults(plan);
-        for (int r = 0; r < 150 && m_modules[victim]->plugged(); ++r)
-            settle(1);
-        m_bus.unplug(m_modules[victim]);   // no effect when the fault did it
-        m_modules[victim]->setFaults({});
-        deviceChanged();
-        if (frames)
-            m_control->resumeAfterAlignment();
-        settle(2);
-        // A pulled module's contacts come up with it; the other may still track.
-        if (count == 1 && m_backend->downNow() != 0)
-            ++m_downAfterUnplug;
-        m_bus.replug(m_modules[victim]);
-        deviceChanged();
-        clearBenchLogs();
-        ++m_hotplugs;
-    }
-
-    void suspendCycle()
-    {
-        usePlugged(1 + static_cast<int>(m_rng() % 2));
-        settle(1 + static_cast<int>(m_rng() % 10));
-        m_control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
-        if (m_backend->downNow() != 0)
-            ++m_downAfterSuspend;
-        settle(2);
-        m_control->systemStateChange(esysCHANGE_WAKE_UP, -1);
-        settle(5);
-        clearBenchLogs();
-        ++m_suspends;
-    }
-
-    void track(qint64 driverMs)
-    {
-        usePlugged(2);
-        const long before = m_backend->injections();
-        const qint64 end = Clock::nowMs() + driverMs;
-        while (Clock::nowMs() < end) {
-            settle(50);
-            clearBenchLogs();
-        }
-        m_trackInjections += m_backend->injections() - before;
-    }
-
-    int m_hotplugs = 0, m_suspends = 0, m_downAfterUnplug = 0, m_downAfterSuspend = 0, m_finalDown = -1;
-    long m_trackInjections = 0;
-    CountingBackend *m_backend = nullptr;
-
-private:
-    std::mt19937 m_rng;
-    sim::EmulatedBus m_bus;
-    std::shared_ptr<sim::EmulatedModule> m_modules[2];
-    QWidget m_window;
-    LanguageTable m_language;
-    std::unique_ptr<ConfigFileRW> m_settings;
-    std::unique_ptr<nqmaincontrol> m_control;
-};
+Usage measured(soak::Bench &bench)
+{
+    bench.settle(2);
+    QThread::msleep(2 * kPoolExpiryMs);
+    bench.settle(2);
+    return usage();
+}
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    bool defaultAllocator = false;
+    for (int i = 1; i < argc; ++i)
+        defaultAllocator = defaultAllocator || std::strcmp(argv[i], "--default-allocator") == 0;
+    if (!defaultAllocator)
+        fixAllocator();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
@@ -288,18 +134,41 @@ int main(int argc, char **argv)
                                    QStringLiteral("x"), QStringLiteral("100"));
     QCommandLineOption seedOpt(QStringLiteral("seed"), QStringLiteral("Random seed."), QStringLiteral("s"),
                                QStringLiteral("16"));
-    QCommandLineOption shortOpt(QStringLiteral("short"), QStringLiteral("The CI version: 40 hot-plugs, 10 suspends, "
-                                                                        "2 minutes of tracking."));
+    QCommandLineOption onlyOpt(QStringLiteral("only"),
+                               QStringLiteral("Hot-plug only in these exchanges (comma-separated names as reported)."),
+                               QStringLiteral("names"));
+    QCommandLineOption shortOpt(QStringLiteral("short"), QStringLiteral("The CI version: 48 hot-plugs in tracking "
+                                                                        "and the alignment view (12 in each "
+                                                                        "exchange), 10 suspends, 2 minutes of "
+                                                                        "tracking."));
     QCommandLineOption logOpt(QStringLiteral("log"), QStringLiteral("Print the driver's log."));
-    cli.addOptions({hotplugOpt, suspendOpt, trackOpt, compressOpt, seedOpt, shortOpt, logOpt});
+    QCommandLineOption allocOpt(QStringLiteral("default-allocator"),
+                                QStringLiteral("Leave glibc's allocator as it is (resident memory then follows its "
+                                               "high-water mark)."));
+    cli.addOptions({hotplugOpt, suspendOpt, trackOpt, compressOpt, seedOpt, onlyOpt, shortOpt, logOpt, allocOpt});
     cli.process(app);
     if (!cli.isSet(logOpt))
         qInstallMessageHandler(quiet);
     const bool brief = cli.isSet(shortOpt);
-    const int hotplugs = brief ? 40 : cli.value(hotplugOpt).toInt();
+    const int hotplugs = brief ? 48 : cli.value(hotplugOpt).toInt();
     const int suspends = brief ? 10 : cli.value(suspendOpt).toInt();
     const double minutes = brief ? 2 : cli.value(trackOpt).toDouble();
+    std::vector<soak::Where> places;
+    // The short run stays in tracking and the alignment view: a calibration
+    // cycle takes seconds of wall time.
+    const QString only = brief ? QStringLiteral("tracking,frames,mask-download,mask-upload") : cli.value(onlyOpt);
+    for (int w = 0; w < soak::kWhereCount; ++w)
+        if ((!brief && !cli.isSet(onlyOpt)) ||
+            only.split(',').contains(QString::fromLatin1(soak::whereName(static_cast<soak::Where>(w)))))
+            places.push_back(static_cast<soak::Where>(w));
+    if (places.empty()) {
+        std::fprintf(stderr, "no exchange of that name\n");
+        return 2;
+    }
 
+    QThreadPool::globalInstance()->setExpiryTimeout(kPoolExpiryMs);
+    std::printf("allocator: %s\n", defaultAllocator ? "glibc default"
+                                                   : "glibc, mmap threshold fixed at 64 kB, 2 arenas");
     tl::initResources();
     Clock::setCompression(cli.value(compressOpt).toDouble());
     ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
@@ -307,21 +176,38 @@ int main(int argc, char **argv)
     QElapsedTimer wall;
     wall.start();
     Usage warm, atEnd;
-    int finalDown = -1, downUnplug = 0, downSuspend = 0, cycles = 0, sleeps = 0;
-    long injections = 0;
+    int finalDown = -1;
+    soak::Figures fig;
     {
-        Soak soak(cli.value(seedOpt).toUInt());
-        soak.setUp();
-        // Warm-up: one of each, so one-time allocations are behind us.
-        for (int i = 0; i < 4; ++i)
-            soak.hotplugCycle();
-        soak.suspendCycle();
-        soak.track(5000);
-        warm = usage();
+        soak::Bench bench(cli.value(seedOpt).toUInt());
+        bench.setUp();
+        // Warm-up: each exchange with one module and (where it is one) with two,
+        // so that one-time allocations and the allocator's high-water mark of
+        // two modules calibrating are behind us.
+        for (int modules = 1; modules <= 2; ++modules)
+            for (soak::Where w : places)
+                if (modules == 1 || (w != soak::Where::MaskDownload && w != soak::Where::MaskUpload))
+                    bench.hotplugCycle(w, modules);
+        bench.suspendCycle();
+        bench.track(5000);
+        const soak::Figures afterWarm = bench.figures();
+        warm = measured(bench);
         print("start", atStart);
         print("warm-up", warm);
+        // The short run visits every exchange equally often; the long one draws them.
+        std::mt19937 draw(cli.value(seedOpt).toUInt() + 1);
         for (int i = 0; i < hotplugs; ++i) {
-            soak.hotplugCycle();
+            // A calibration cycle costs ten to forty times a tracking one: the long
+            // run spends one cycle in ten on them, drawn evenly among their steps.
+            soak::Where w;
+            if (brief || static_cast<int>(places.size()) < soak::kWhereCount)
+                w = places[static_cast<size_t>(i) % places.size()];
+            else if (draw() % 10 == 0)
+                w = static_cast<soak::Where>(static_cast<int>(soak::Where::AutoBlack) + draw() % 8);
+            else
+                w = static_cast<soak::Where>(draw() % 4);
+            const bool maskJob = w == soak::Where::MaskDownload || w == soak::Where::MaskUpload;
+            bench.hotplugCycle(w, maskJob ? 1 : 1 + static_cast<int>(draw() % 2));
             if ((i + 1) % 100 == 0) {
                 char what[32];
                 std::snprintf(what, sizeof what, "plug %d", i + 1);
@@ -329,30 +215,47 @@ int main(int argc, char **argv)
             }
         }
         for (int i = 0; i < suspends; ++i)
-            soak.suspendCycle();
+            bench.suspendCycle();
         print("suspends", usage());
-        soak.track(static_cast<qint64>(minutes * 60000));
-        soak.usePlugged(2);
-        Soak::settle(10);
-        atEnd = usage();
+        bench.track(static_cast<qint64>(minutes * 60000));
+        bench.usePlugged(2);
+        bench.settle(10);
+        atEnd = measured(bench);
         print("end", atEnd);
-        cycles = soak.m_hotplugs;
-        sleeps = soak.m_suspends;
-        downUnplug = soak.m_downAfterUnplug;
-        downSuspend = soak.m_downAfterSuspend;
-        injections = soak.m_trackInjections;
-        soak.tearDown();
-        finalDown = soak.m_finalDown;
+        fig = bench.figures();
+        // The warm-up's cycles are not part of the count.
+        for (int w = 0; w < soak::kWhereCount; ++w) {
+            for (int k = 0; k < 2; ++k)
+                fig.unplugs[w][k] -= afterWarm.unplugs[w][k];
+            fig.missed[w] -= afterWarm.missed[w];
+        }
+        fig.hotplugs -= afterWarm.hotplugs;
+        fig.suspends -= afterWarm.suspends;
+        finalDown = bench.tearDown();
     }
     const long growth = atEnd.rssKb - warm.rssKb;
+    int notSane = 0;
+    std::printf("unplugs per exchange (1 module / 2 modules; exchange not reached: pulled by hand afterwards):\n");
+    for (int w = 0; w < soak::kWhereCount; ++w) {
+        std::printf("  %-16s %4d / %4d   not reached %3d   not back to tracking %d\n",
+                    soak::whereName(static_cast<soak::Where>(w)), fig.unplugs[w][0], fig.unplugs[w][1], fig.missed[w],
+                    fig.notSane[w]);
+        notSane += fig.notSane[w];
+    }
     std::printf("hot-plug cycles %d, suspend/resume cycles %d, tracking %.1f driver minutes (%ld injections)\n",
-                cycles - 4, sleeps - 1, minutes, injections);
+                fig.hotplugs, fig.suspends, minutes, fig.trackInjections);
+    std::printf("calibrations stored by the modules %d, messages answered %d\n", fig.calibrationsStored,
+                fig.messages);
     std::printf("contacts down: after a single module's unplug %d times, after suspend %d times, at the end %d\n",
-                downUnplug, downSuspend, finalDown);
-    std::printf("RSS growth after warm-up %ld kB, fds %+d, threads %+d; wall time %.1f s\n", growth,
-                atEnd.fds - warm.fds, atEnd.threads - warm.threads, wall.elapsed() / 1000.0);
-    const bool ok = growth < 1024 && atEnd.fds == warm.fds && atEnd.threads == warm.threads && finalDown == 0 &&
-                    downUnplug == 0 && downSuspend == 0;
+                fig.downAfterUnplug, fig.downAfterSuspend, finalDown);
+    std::printf("driver not back to tracking after %d cycles (warm-up included)\n", notSane);
+    std::printf("RSS growth after warm-up %ld kB%s, fds %+d, threads %+d; wall time %.1f s\n", growth,
+                kRssJudged ? "" : " (not judged in this build)", atEnd.fds - warm.fds, atEnd.threads - warm.threads,
+                wall.elapsed() / 1000.0);
+    const bool ok = (growth < 1024 || !kRssJudged) && atEnd.fds == warm.fds && atEnd.threads == warm.threads && finalDown == 0 &&
+                    fig.downAfterUnplug == 0 && fig.downAfterSuspend == 0 && notSane == 0;
     std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
+    // LeakSanitizer reports after this and ends the process without flushing.
+    std::fflush(stdout);
     return ok ? 0 : 1;
 }
