@@ -189,7 +189,7 @@ private:
     void receiveMaskFragment(const codec::PacketBuffer &buf);
     void captureLocked(int kind);
     // A capture the host started: the picture is taken and `endCode` answers
-    // once it is there and the capture time has passed.
+    // after the capture time.
     void startCapture(int kind, int32_t endCode);
     // The camera's work runs on the module's own thread, in the order it was
     // asked for: `render` without the lock, then `complete` with it (skipped
@@ -197,11 +197,6 @@ private:
     // `endpoint` is where its answers go.
     void postCameraWork(uint8_t endpoint, std::function<void()> render, std::function<void()> complete);
     int &cameraPendingLocked(uint8_t endpoint) { return endpoint == kEpFrames ? m_cameraPendingFrames : m_cameraPendingIn; }
-    // Whether camera work is still to come (work being completed sees it done).
-    bool cameraBusyLocked() const
-    {
-        return !m_cameraCompleting && (!m_cameraJobs.empty() || m_cameraJobRunning);
-    }
     void cameraLoop();
     const std::vector<uint8_t> &imageFor(int kind);
     void maybeReportLocked(int64_t nowMs);
@@ -292,8 +287,6 @@ private:
     std::thread m_cameraThread;
     std::condition_variable m_cameraCv;
     std::deque<CameraJob> m_cameraJobs;
-    bool m_cameraJobRunning = false;
-    bool m_cameraCompleting = false;
     int m_cameraPendingIn = 0;       // jobs whose answers go to 0x83
     int m_cameraPendingFrames = 0;   // to 0x84
     bool m_cameraStop = false;

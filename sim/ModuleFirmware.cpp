@@ -496,30 +496,11 @@ void EmulatedModule::captureLocked(int kind)
 
 void EmulatedModule::startCapture(int kind, int32_t endCode)
 {
-    const int captureMs = m_variant.timing.captureMs;
-    if (!m_camera) {
-        captureLocked(kind);
-        send(kEpIn, makePacket(endCode), captureMs);
-        return;
-    }
-    // The display is looked at now (its source may have to run on this
-    // thread); the photograph is developed on the camera's thread.
-    const int64_t dueMs = Clock::nowMs() + answerDelayLocked() + captureMs;
-    const QImage display = m_display ? m_display() : QImage();
-    const std::shared_ptr<SyntheticCamera> camera = m_camera;
-    const bool reverse = m_imageReverse;
-    auto img = std::make_shared<std::vector<uint8_t>>();
-    postCameraWork(kEpIn,
-        [img, camera, display, reverse] {
-            *img = toBytes(camera->capture(display), kAcImageBytes);
-            img->resize(kAcImageBytes, 0);
-            if (reverse)
-                std::reverse(img->begin(), img->end());
-        },
-        [this, img, kind, endCode, dueMs] {
-            m_captures[kind] = std::move(*img);
-            enqueue(kEpIn, makePacket(endCode), dueMs);
-        });
+    // Taken at once, on the caller's thread: the host's waits for the answer
+    // start when its write returns, and the photograph must show what the
+    // display showed when the command came.
+    captureLocked(kind);
+    send(kEpIn, makePacket(endCode), m_variant.timing.captureMs);
 }
 
 const std::vector<uint8_t> &EmulatedModule::imageFor(int kind)
@@ -534,11 +515,6 @@ const std::vector<uint8_t> &EmulatedModule::imageFor(int kind)
 
 void EmulatedModule::serveGroup(int kind, int group)
 {
-    // A picture still being taken is sent once it is there.
-    if (cameraBusyLocked()) {
-        postCameraWork(kEpIn, {}, [this, kind, group] { serveGroup(kind, group); });
-        return;
-    }
     // Group 80 (one past the last) is the host's way of finishing an image: the
     // end packet alone answers it, as does any group beyond.
     if (group < kAcGroups) {
@@ -552,10 +528,6 @@ void EmulatedModule::serveGroup(int kind, int group)
 
 void EmulatedModule::servePart(const AcSendImgPart &req)
 {
-    if (cameraBusyLocked()) {
-        postCameraWork(kEpIn, {}, [this, req] { servePart(req); });
-        return;
-    }
     const int first = std::max(0, req.first);
     const int last = std::min(kAcPieces - 1, req.last);
     if (first <= last) {
@@ -662,7 +634,6 @@ void EmulatedModule::cameraLoop()
         }
         CameraJob job = std::move(m_cameraJobs.front());
         m_cameraJobs.pop_front();
-        m_cameraJobRunning = true;
         if (job.render) {
             lk.unlock();
             {
@@ -675,13 +646,10 @@ void EmulatedModule::cameraLoop()
             }
             lk.lock();
         }
-        m_cameraJobRunning = false;
         if (alive(job.generation) && job.complete) {
             // Answers leave as if the command were being carried out now.
             m_extraDelayMs = job.extraDelayMs;
-            m_cameraCompleting = true;
             job.complete();
-            m_cameraCompleting = false;
             m_extraDelayMs = 0;
         }
         --cameraPendingLocked(job.endpoint);
