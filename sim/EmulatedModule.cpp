@@ -37,7 +37,16 @@ EmulatedModule::EmulatedModule(ModuleVariant variant) : m_variant(std::move(vari
     m_userRng.seed(m_user.seed);
 }
 
-EmulatedModule::~EmulatedModule() = default;
+EmulatedModule::~EmulatedModule()
+{
+    {
+        std::lock_guard<std::mutex> lk(m_mutex);
+        m_cameraStop = true;
+    }
+    m_cameraCv.notify_all();
+    if (m_cameraThread.joinable())
+        m_cameraThread.join();
+}
 
 // ---- configuration -------------------------------------------------------------
 
@@ -361,7 +370,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
     // only looks whether a packet is due, for callers that poll.
     const bool unlimited = timeoutMs == 0;
     const bool poll = timeoutMs < 0;
-    const Clk::time_point deadline = unlimited || poll ? Clk::time_point::max() : wallDeadline(timeoutMs);
+    Clk::time_point deadline = unlimited || poll ? Clk::time_point::max() : wallDeadline(timeoutMs);
     std::deque<Outgoing> &q = queue(endpoint);
     for (;;) {
         if (!alive(generation))
@@ -402,8 +411,18 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
                 return rc;
             }
         }
-        if (poll || (!unlimited && Clk::now() >= deadline))
+        if (poll)
             return UsbError::Timeout;
+        if (!unlimited && Clk::now() >= deadline) {
+            // The emulator's camera work stands for what a module's hardware does
+            // at once: the time it takes the emulator does not count against the
+            // host's time-out, just as it did not while the host's write waited.
+            if (cameraPendingLocked(endpoint) == 0)
+                return UsbError::Timeout;
+            m_cv.wait(lk, [&] { return !alive(generation) || cameraPendingLocked(endpoint) == 0; });
+            deadline = wallDeadline(timeoutMs);
+            continue;
+        }
 
         Clk::time_point wake = deadline;
         if (!m_faults.silent) {

@@ -22,6 +22,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tl::sim {
@@ -188,8 +189,19 @@ private:
     void serveGroup(int kind, int group);
     void servePart(const codec::AcSendImgPart &req);
     void serveFrame();
+    void queueFrame(std::vector<uint8_t> frame, int64_t dueMs);
     void receiveMaskFragment(const codec::PacketBuffer &buf);
     void captureLocked(int kind);
+    // A capture the host started: the picture is taken and `endCode` answers
+    // after the capture time.
+    void startCapture(int kind, int32_t endCode);
+    // The camera's work runs on the module's own thread, in the order it was
+    // asked for: `render` without the lock, then `complete` with it (skipped
+    // when the module was unplugged meanwhile). The host's write returns at once.
+    // `endpoint` is where its answers go.
+    void postCameraWork(uint8_t endpoint, std::function<void()> render, std::function<void()> complete);
+    int &cameraPendingLocked(uint8_t endpoint) { return endpoint == kEpFrames ? m_cameraPendingFrames : m_cameraPendingIn; }
+    void cameraLoop();
     const std::vector<uint8_t> &imageFor(int kind);
     void maybeReportLocked(int64_t nowMs);
     void maybeUserLocked(int64_t nowMs);
@@ -266,6 +278,22 @@ private:
     qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
     std::optional<cv::Point2d> m_userSeenMark;
     cv::Point2d m_userMarkAt;
+
+    // The camera's own thread and the work it has yet to do.
+    struct CameraJob
+    {
+        uint64_t generation = 0;
+        uint8_t endpoint = 0;
+        int extraDelayMs = 0;
+        std::function<void()> render;
+        std::function<void()> complete;
+    };
+    std::thread m_cameraThread;
+    std::condition_variable m_cameraCv;
+    std::deque<CameraJob> m_cameraJobs;
+    int m_cameraPendingIn = 0;       // jobs whose answers go to 0x83
+    int m_cameraPendingFrames = 0;   // to 0x84
+    bool m_cameraStop = false;
 
     // Faults.
     FaultPlan m_faults;

@@ -267,18 +267,15 @@ void EmulatedModule::carryOut(const PacketView &p)
             break;
         }
         m_exposure = payloadU8(p, 2);
-        captureLocked(kImageBlack);
-        send(kEpIn, makePacket(RES_AC_BLACK_END), t.captureMs);
+        startCapture(kImageBlack, RES_AC_BLACK_END);
         break;
     case CMD_AC_WHITE_START:
         m_acArgument = payloadI32(p, 0);
-        captureLocked(kImageWhite);
-        send(kEpIn, makePacket(RES_AC_WHITE_END), t.captureMs);
+        startCapture(kImageWhite, RES_AC_WHITE_END);
         break;
     case CMD_AC_PATTERN_START:
         m_acArgument = payloadI32(p, 0);
-        captureLocked(kImagePattern);
-        send(kEpIn, makePacket(RES_AC_PATTERN_END), t.captureMs);
+        startCapture(kImagePattern, RES_AC_PATTERN_END);
         break;
     case CMD_AC_SENDIMG:
         if (p.length < 2) {
@@ -529,6 +526,15 @@ void EmulatedModule::captureLocked(int kind)
     m_captures[kind] = std::move(img);
 }
 
+void EmulatedModule::startCapture(int kind, int32_t endCode)
+{
+    // Taken at once, on the caller's thread: the host's waits for the answer
+    // start when its write returns, and the photograph must show what the
+    // display showed when the command came.
+    captureLocked(kind);
+    send(kEpIn, makePacket(endCode), m_variant.timing.captureMs);
+}
+
 const std::vector<uint8_t> &EmulatedModule::imageFor(int kind)
 {
     auto it = m_captures.find(kind);
@@ -567,34 +573,120 @@ void EmulatedModule::servePart(const AcSendImgPart &req)
     send(kEpIn, makePacket(DAT_AC_IMAGE_PART_END), 0, req.kind, -1);
 }
 
+namespace {
+
+// A frame as it goes on the wire: turned with the image, and dark where the
+// module's mask (when given) covers it.
+void finishFrame(std::vector<uint8_t> &frame, bool reverse, const std::vector<uint8_t> &mask)
+{
+    frame.resize(kFrameBytes, 0);
+    if (reverse)
+        std::reverse(frame.begin(), frame.end());
+    if (!mask.empty()) {
+        for (int i = 0; i < kFrameBytes; ++i)
+            if (mask[static_cast<size_t>(i / 8)] & (0x80 >> (i % 8)))
+                frame[static_cast<size_t>(i)] = 0;
+    }
+}
+
+} // namespace
+
 void EmulatedModule::serveFrame()
 {
+    // The pieces are readable a frame time after the request, or once the
+    // frame exists if it takes longer.
+    const int64_t dueMs = Clock::nowMs() + answerDelayLocked() + m_variant.timing.frameMs;
+    if (m_camera) {
+        // The module ignores what its mask covers: those pixels stay dark. The
+        // mask is drawn on the frames as the host shows them.
+        std::vector<uint8_t> mask;
+        if (m_mask.size() == static_cast<size_t>(kMaskSize) && m_mask[kMaskEnableOffset] != 0)
+            mask = m_mask;
+        const QImage display = m_display ? m_display() : QImage();
+        const std::shared_ptr<SyntheticCamera> camera = m_camera;
+        const int gain = sensorGainLocked();
+        const bool reverse = m_imageReverse;
+        ++m_frameNumber;
+        auto frame = std::make_shared<std::vector<uint8_t>>();
+        postCameraWork(kEpFrames,
+            [frame, camera, display, gain, reverse, mask] {
+                *frame = toBytes(camera->frame(display, gain), kFrameBytes);
+                finishFrame(*frame, reverse, mask);
+            },
+            [this, frame, dueMs] { queueFrame(std::move(*frame), dueMs); });
+        return;
+    }
     CaptureContext ctx;
     ctx.exposure = m_exposure;
     ctx.frameNumber = m_frameNumber;
     ctx.registers = m_registers;
-    std::vector<uint8_t> frame;
-    if (m_camera)
-        frame = toBytes(m_camera->frame(m_display ? m_display() : QImage(), sensorGainLocked()), kFrameBytes);
-    else
-        frame = m_imageSource->alignmentFrame(ctx);
-    frame.resize(kFrameBytes, 0);
-    if (m_imageReverse)
-        std::reverse(frame.begin(), frame.end());
-    // The module ignores what its mask covers: those pixels stay dark. The mask
-    // is drawn on the frames as the host shows them.
-    if (m_camera && m_mask.size() == static_cast<size_t>(kMaskSize) && m_mask[kMaskEnableOffset] != 0) {
-        for (int i = 0; i < kFrameBytes; ++i)
-            if (m_mask[static_cast<size_t>(i / 8)] & (0x80 >> (i % 8)))
-                frame[static_cast<size_t>(i)] = 0;
-    }
-    const int pieces = piecesForImage(kFrameBytes);
-    const int delay = m_variant.timing.frameMs;
-    for (int d = 0; d < pieces; ++d)
-        send(kEpFrames, buildImagePiece(DAT_IMG, d, frame.data(), kFrameBytes), delay, -1, d);
-    send(kEpFrames, makePacket(DAT_IMGEND), delay, -1, -1);
+    std::vector<uint8_t> frame = m_imageSource->alignmentFrame(ctx);
+    finishFrame(frame, m_imageReverse, {});
     ++m_frameNumber;
+    queueFrame(std::move(frame), dueMs);
+}
+
+void EmulatedModule::queueFrame(std::vector<uint8_t> frame, int64_t dueMs)
+{
+    const int pieces = piecesForImage(kFrameBytes);
+    for (int d = 0; d < pieces; ++d)
+        enqueue(kEpFrames, buildImagePiece(DAT_IMG, d, frame.data(), kFrameBytes), dueMs, -1, d);
+    enqueue(kEpFrames, makePacket(DAT_IMGEND), dueMs, -1, -1);
     ++m_stats.framesServed;
+}
+
+// ---- the camera's thread -------------------------------------------------------------
+
+void EmulatedModule::postCameraWork(uint8_t endpoint, std::function<void()> render, std::function<void()> complete)
+{
+    CameraJob job;
+    job.generation = m_generation;
+    job.endpoint = endpoint;
+    ++cameraPendingLocked(endpoint);
+    job.extraDelayMs = m_extraDelayMs;
+    job.render = std::move(render);
+    job.complete = std::move(complete);
+    m_cameraJobs.push_back(std::move(job));
+    if (!m_cameraThread.joinable())
+        m_cameraThread = std::thread([this] { cameraLoop(); });
+    m_cameraCv.notify_all();
+}
+
+void EmulatedModule::cameraLoop()
+{
+    std::unique_lock<std::mutex> lk(m_mutex);
+    for (;;) {
+        m_cameraCv.wait(lk, [&] { return m_cameraStop || !m_cameraJobs.empty(); });
+        if (m_cameraStop) {
+            // Work left undone answers nobody: no read waits for it.
+            m_cameraJobs.clear();
+            m_cameraPendingIn = m_cameraPendingFrames = 0;
+            m_cv.notify_all();
+            return;
+        }
+        CameraJob job = std::move(m_cameraJobs.front());
+        m_cameraJobs.pop_front();
+        if (job.render) {
+            lk.unlock();
+            {
+                // One camera develops at a time: OpenCV's worker pool serves one
+                // caller, and a second camera at work beside it would run alone
+                // on one core and fall far behind the first.
+                static std::mutex developing;
+                std::lock_guard<std::mutex> one(developing);
+                job.render();
+            }
+            lk.lock();
+        }
+        if (alive(job.generation) && job.complete) {
+            // Answers leave as if the command were being carried out now.
+            m_extraDelayMs = job.extraDelayMs;
+            job.complete();
+            m_extraDelayMs = 0;
+        }
+        --cameraPendingLocked(job.endpoint);
+        m_cv.notify_all();
+    }
 }
 
 bool EmulatedModule::reportingLocked() const
