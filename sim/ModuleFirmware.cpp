@@ -774,7 +774,17 @@ std::optional<TrackPoint> EmulatedModule::seePenLocked(cv::Point2d window) const
     // The module's own use of its parameters: camera point -> window point of
     // the calibrated window -> sensor space.
     const cv::Point2d c = orientedLocked(cam);
-    const ModelPoint w = tl::cameraToWindow(m_eeprom.tp.data(), c.x, c.y);
+    ModelPoint w = tl::cameraToWindow(m_eeprom.tp.data(), c.x, c.y);
+    // The fit pairs each pattern element with the screen position of its own
+    // number, and a mounted camera sees the elements turned (ceiling) or
+    // mirrored (rear): the parameters map into that frame, and the module
+    // brings the point back with the mounting flags uploaded with them.
+    const double w1 = m_eeprom.windowWidth - 1.0;
+    const double h1 = m_eeprom.windowHeight - 1.0;
+    if (m_eeprom.rear)
+        w.x = w1 - w.x;
+    if (m_eeprom.ceiling)
+        w = { w1 - w.x, h1 - w.y };
     const double sx = w.x * kSensorWidth / m_eeprom.windowWidth;
     const double sy = w.y * kSensorHeight / m_eeprom.windowHeight;
     // A position the record cannot carry (x is unsigned, y signed 16-bit) is not reported.

@@ -142,13 +142,16 @@ cv::Point2d darkCentre(const cv::Mat &shot, const cv::Mat &white, cv::Point2d ne
     return { r.x + m.m10 / m.m00, r.y + m.m01 / m.m00 };
 }
 
-void uploadCalibration(RawHost &host, const double tp[13], int w = kW, int h = kH)
+void uploadCalibration(RawHost &host, const double tp[13], int w = kW, int h = kH, int lens = 1, int ceiling = 0,
+                       int rear = 0)
 {
     CalibParamInput in;
     in.tp = tp;
     in.windowWidth = w;
     in.windowHeight = h;
-    in.lensType = 1;
+    in.ceiling = ceiling;
+    in.rear = rear;
+    in.lensType = lens;
     in.imageReverse = 0;
     in.fwMinor = 15;
     const auto bytes = encodeCalibParam(makeCalibParam(in));
@@ -490,6 +493,41 @@ TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
             EXPECT_TRUE(recs.empty());
         }
         host.send(CMD_STOP_TRACKING);
+    }
+}
+
+// A mounted camera sees the pattern turned or mirrored, and the fit pairs what
+// it finds with the screen positions of the elements' numbers: the uploaded
+// parameters map into that turned or mirrored frame, and the module must undo
+// it with the mounting flags of the upload, for every lens.
+TEST_F(CameraModuleTest, PenOfAMountedCameraIsReportedWhereItIs)
+{
+    const std::vector<cv::Point2d> pens = { { 300, 200 }, { 960, 540 }, { 1700, 900 }, { 1200, 300 }, { 400, 850 } };
+    for (const int lens : { 1, 2 }) {
+        for (const auto &[ceiling, rear] : { std::pair(0, 0), std::pair(0, 1), std::pair(1, 0), std::pair(1, 1) }) {
+            SCOPED_TRACE("lens " + std::to_string(lens) + " ceiling " + std::to_string(ceiling) + " rear " +
+                         std::to_string(rear));
+            EmulatedBus bus;
+            auto m = bus.plug(ModuleVariant::blank("A"));
+            auto cam = makeCamera(lens, ceiling != 0, rear != 0, 7);
+            Screen screen;
+            m->setCamera(cam, screen.source());
+            m->setWindowPen(windowTaps(pens, 1, 0));
+            RawHost host(bus);
+            ASSERT_TRUE(host.open());
+            double tp[13];
+            ASSERT_TRUE(fitExactAuto(*cam, tp, true));
+            uploadCalibration(host, tp, kW, kH, lens, ceiling, rear);
+            host.sendI32(CMD_SET_TRANSFER_MODE, 2);
+            host.send(CMD_START_TRACKING);
+            for (size_t i = 0; i < pens.size(); ++i) {
+                const auto recs = nextReport(host);
+                ASSERT_EQ(recs.size(), 1u) << i;
+                EXPECT_NEAR(recs[0].x * double(kW) / 4800, pens[i].x, 3.0) << i;
+                EXPECT_NEAR(recs[0].y * double(kH) / 3000, pens[i].y, 3.0) << i;
+            }
+            host.send(CMD_STOP_TRACKING);
+        }
     }
 }
 

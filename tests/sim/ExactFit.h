@@ -6,6 +6,7 @@
 #include "calibration/Calibration.h"
 #include "calibration/CalibWorkspace.h"
 #include "calibration/CalibrationFit.h"
+#include "calibration/PatternGeometry.h"
 #include "calibration/WideCalibration.h"
 #include "sim/SyntheticCamera.h"
 
@@ -40,8 +41,11 @@ inline std::vector<cv::Point2d> autoPatternPoints(int w, int h)
 }
 
 // Fits the 13 parameters through the auto-calibration entry to the exact
-// camera points of the pattern. True when the fit is accepted.
-inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13])
+// camera points of the pattern. True when the fit is accepted. With `asDrawn`
+// each pattern element is found where the calibration window draws it for the
+// camera's mounting (turned for ceiling, mirrored for rear), as the recognition
+// finds it; without, element k is taken at screen position k whatever the mounting.
+inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13], bool asDrawn = false)
 {
     const CameraSetup &s = cam.setup();
     const std::vector<cv::Point2d> win = autoPatternPoints(s.displayWidth, s.displayHeight);
@@ -53,8 +57,13 @@ inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13])
     setCalibInformation(wf, 20, s.ceiling, s.rear, s.displayWidth, s.displayHeight, s.lens, 10, 0);
     CalibWorkspace &ws = calibWorkspace();
     cv::Point2f found[25];
+    std::vector<size_t> drawnAt(win.size());
+    for (size_t s2 = 0; s2 < win.size(); ++s2) {
+        const int k = asDrawn ? patternElement(int(s2) / 5, int(s2) % 5, s.ceiling, s.rear) : int(s2);
+        drawnAt[size_t(k)] = s2;
+    }
     for (size_t k = 0; k < win.size(); ++k) {
-        const cv::Point2d c = cam.windowToCamera(win[k]);
+        const cv::Point2d c = cam.windowToCamera(win[drawnAt[k]]);
         found[k] = cv::Point2f(float(c.x), float(c.y));
         ws.ac_pattern_center_org[k] = found[k];
         ws.ac_pattern_center_twk[k] = found[k];

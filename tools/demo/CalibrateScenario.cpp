@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -368,13 +369,45 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
         out << "module" << k << ".taps: " << taps.size() << "\n";
         out << "module" << k << ".contacts: " << means.size() << "\n";
         out << "module" << k << ".released: " << released << "\n";
-        // Contact i belongs to tap i when every tap gave one; otherwise each
-        // contact goes to the nearest tap not yet taken within a third of
-        // the grid spacing, and the taps without a contact are listed.
+        // Contact i belongs to tap i when every tap gave one. When taps went
+        // without a contact, the contacts keep the taps' order: each goes to a
+        // later tap than the one before, with the least summed distance, so a
+        // turned or mirrored result cannot pair with the mirror-image taps of
+        // the symmetric grid. With more contacts than taps each contact goes
+        // to the nearest tap not yet taken within a third of the grid
+        // spacing. The taps without a contact are listed.
         std::vector<int> tapOf(means.size(), -1);
         if (means.size() == taps.size()) {
             for (size_t i = 0; i < means.size(); ++i)
                 tapOf[i] = static_cast<int>(i);
+        } else if (means.size() < taps.size()) {
+            if (failure.isEmpty())
+                failure = QString("module %1: %2 contacts for %3 taps").arg(k).arg(means.size()).arg(taps.size());
+            const size_t n = means.size(), m = taps.size();
+            auto dist = [&](size_t i, size_t j) {
+                return std::hypot(means[i].x() - (W * k + taps[j].x), means[i].y() - taps[j].y);
+            };
+            // cost[i][j]: the first i contacts on the first j taps, in order.
+            const double inf = std::numeric_limits<double>::infinity();
+            std::vector<std::vector<double>> cost(n + 1, std::vector<double>(m + 1, inf));
+            for (size_t j = 0; j <= m; ++j)
+                cost[0][j] = 0;
+            for (size_t i = 1; i <= n; ++i)
+                for (size_t j = i; j <= m; ++j)
+                    cost[i][j] = std::min(cost[i][j - 1], cost[i - 1][j - 1] + dist(i - 1, j - 1));
+            std::vector<bool> taken(m, false);
+            for (size_t i = n, j = m; i > 0; --j) {
+                if (cost[i][j] == cost[i - 1][j - 1] + dist(i - 1, j - 1)) {
+                    tapOf[i - 1] = static_cast<int>(j - 1);
+                    taken[j - 1] = true;
+                    --i;
+                }
+            }
+            QStringList missed;
+            for (size_t j = 0; j < m; ++j)
+                if (!taken[j])
+                    missed << QString("%1,%2").arg(num(taps[j].x, 0)).arg(num(taps[j].y, 0));
+            out << "module" << k << ".taps_without_contact: " << missed.join(' ') << "\n";
         } else {
             if (failure.isEmpty())
                 failure = QString("module %1: %2 contacts for %3 taps").arg(k).arg(means.size()).arg(taps.size());
