@@ -39,6 +39,38 @@ int roundHalfUp(double v)
     return static_cast<int>(std::floor(v + 0.5));
 }
 
+// Runs `detect` at each threshold level and hands each level's result to
+// `take` in level order. With `parallel`, a batch of levels (one per OpenCV
+// thread) is detected at once; the results are taken in the same order. Stops
+// after the level at which more than `limitMs` of clock time have passed.
+template <typename Detect, typename Take>
+void overThresholds(const std::vector<int> &levels, bool parallel, int limitMs, Detect detect, Take take)
+{
+    using Result = decltype(detect(0));
+    const qint64 start = Clock::nowMs();
+    const int batch = parallel ? std::max(1, cv::getNumThreads()) : 1;
+    for (size_t first = 0; first < levels.size(); first += batch) {
+        const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
+        std::vector<Result> found(n);
+        if (n > 1) {
+            cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
+                for (int i = r.start; i < r.end; ++i)
+                    found[i] = detect(levels[first + i]);
+            });
+        } else {
+            found[0] = detect(levels[first]);
+        }
+        for (size_t i = 0; i < n; ++i) {
+            take(levels[first + i], found[i]);
+            const qint64 elapsed = Clock::nowMs() - start;
+            if (elapsed > limitMs) {
+                qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
+                return;
+            }
+        }
+    }
+}
+
 // q(g1, g2) = min(255, g2 * 256 / (g1 + 1)), 0 where g1 = 0; one table of the
 // 65536 combinations makes the per-pixel work a look-up.
 const unsigned char *normalizationTable()
@@ -359,31 +391,9 @@ void PatternFinder::findMarkerCenters(const cv::Mat &image, cv::Point2f *centers
 {
     addMarkers(detectMarkers(image, -1));
 
-    const std::vector<int> levels = makeThresholdList(image);
-    const qint64 start = Clock::nowMs();
-    const int batch = m_bParallel ? std::max(1, cv::getNumThreads()) : 1;
-    bool stop = false;
-    for (size_t first = 0; first < levels.size() && !stop; first += batch) {
-        const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
-        std::vector<std::vector<MarkerDetection>> found(n);
-        if (n > 1) {
-            cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
-                for (int i = r.start; i < r.end; ++i)
-                    found[i] = detectMarkers(image, levels[first + i]);
-            });
-        } else {
-            found[0] = detectMarkers(image, levels[first]);
-        }
-        for (size_t i = 0; i < n; ++i) {
-            addMarkers(found[i]);
-            const qint64 elapsed = Clock::nowMs() - start;
-            if (elapsed > kLoopLimitMs) {
-                qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
-                stop = true;
-                break;
-            }
-        }
-    }
+    overThresholds(
+        makeThresholdList(image), m_bParallel, kLoopLimitMs, [&](int t) { return detectMarkers(image, t); },
+        [this](int, const std::vector<MarkerDetection> &found) { addMarkers(found); });
 
     for (int k = 0; k < m_nPointCount; ++k) {
         centers[k] = cv::Point2f(0, 0);
@@ -486,52 +496,26 @@ std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::M
     return hits;
 }
 
-void PatternFinder::recogCircularPattern(const cv::Mat &image, int t)
+void PatternFinder::addDots(int t, const std::vector<DotHit> &hits)
 {
     qDebug() << "recogCircularPattern: thr =" << t;
     qDebug() << "diameterNormal =" << m_nDiameterNormal;
-    for (const DotHit &h : circularCandidates(image, t)) {
+    for (const DotHit &h : hits) {
         m_dots[h.slot].push_back(h.centre);
         m_dotCorrections[h.slot].push_back(h.correction);
     }
 }
 
+void PatternFinder::recogCircularPattern(const cv::Mat &image, int t)
+{
+    addDots(t, circularCandidates(image, t));
+}
+
 void PatternFinder::findCircleCenters(const cv::Mat &image, cv::Point2f *centers, cv::Point2f *corrections)
 {
-    const std::vector<int> levels = makeThresholdList(image);
-    const qint64 start = Clock::nowMs();
-    const int batch = m_bParallel ? std::max(1, cv::getNumThreads()) : 1;
-    bool stop = false;
-    for (size_t first = 0; first < levels.size() && !stop; first += batch) {
-        const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
-        std::vector<std::vector<DotHit>> found(n);
-        if (n > 1) {
-            cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
-                for (int i = r.start; i < r.end; ++i)
-                    found[i] = circularCandidates(image, levels[first + i]);
-            });
-            for (size_t i = 0; i < n && !stop; ++i) {
-                qDebug() << "recogCircularPattern: thr =" << levels[first + i];
-                qDebug() << "diameterNormal =" << m_nDiameterNormal;
-                for (const DotHit &h : found[i]) {
-                    m_dots[h.slot].push_back(h.centre);
-                    m_dotCorrections[h.slot].push_back(h.correction);
-                }
-                const qint64 elapsed = Clock::nowMs() - start;
-                if (elapsed > kLoopLimitMs) {
-                    qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
-                    stop = true;
-                }
-            }
-            continue;
-        }
-        recogCircularPattern(image, levels[first]);
-        const qint64 elapsed = Clock::nowMs() - start;
-        if (elapsed > kLoopLimitMs) {
-            qDebug().noquote() << QString::asprintf("timeout: %d", static_cast<int>(elapsed));
-            stop = true;
-        }
-    }
+    overThresholds(
+        makeThresholdList(image), m_bParallel, kLoopLimitMs, [&](int t) { return circularCandidates(image, t); },
+        [this](int t, const std::vector<DotHit> &hits) { addDots(t, hits); });
 
     for (int k = 0; k < m_nPointCount; ++k) {
         centers[k] = cv::Point2f(0, 0);

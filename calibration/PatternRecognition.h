@@ -96,6 +96,8 @@ private:
         cv::Point2d correction;
     };
     std::vector<DotHit> circularCandidates(const cv::Mat &image, int t) const;
+    // Files the dots found at threshold t under their slots.
+    void addDots(int t, const std::vector<DotHit> &hits);
 
     WideCalibration &m_lens;
     Calibration &m_calib;

@@ -24,6 +24,9 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+#include <tuple>
+#include <utility>
+
 namespace {
 // Keys of the language table, as 0-based indexes.
 int C(int key) { return key - 1; }
@@ -41,6 +44,34 @@ W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
     widget->setObjectName(QLatin1String(name));
     widget->setGeometry(x, y, w, h);
     return widget;
+}
+
+// A page of the wizard's stack.
+QWidget *addPage(QStackedWidget *stack, const char *name)
+{
+    auto *page = new QWidget;
+    page->setObjectName(QLatin1String(name));
+    stack->addWidget(page);
+    return page;
+}
+
+// Row `row` of a group's column of radio or check buttons.
+template <typename B>
+B *groupRow(QGroupBox *group, const char *name, int row, int width = 298)
+{
+    return make<B>(group, name, 12, 24 + 26 * row, width, 22);
+}
+
+// A thin divider at `y` and the description box under it, across the group.
+std::pair<QLabel *, QTextEdit *> dividedText(QGroupBox *group, const char *divider, const char *text, int y)
+{
+    return {make<QLabel>(group, divider, 16, y, 586, 4), make<QTextEdit>(group, text, 16, y + 6, 586, 72)};
+}
+
+// A calibration method: its button at `y` and the description beside it.
+std::pair<QPushButton *, QTextEdit *> methodRow(QGroupBox *group, const char *button, const char *text, int y)
+{
+    return {make<QPushButton>(group, button, 16, y, 140, 86), make<QTextEdit>(group, text, 166, y, 436, 86)};
 }
 
 QString driverVersion()
@@ -82,32 +113,27 @@ void WizardDlg::buildForm()
     labelBanner->setScaledContents(true);
 
     stackedWidget = make<QStackedWidget>(this, "stackedWidget", 11, 106, 618, 316);
-    page_1 = new QWidget;
-    page_1->setObjectName("page");
-    page_2 = new QWidget;
-    page_2->setObjectName("page_2");
-    page_3 = new QWidget;
-    page_3->setObjectName("page_3");
-    stackedWidget->addWidget(page_1);
-    stackedWidget->addWidget(page_2);
-    stackedWidget->addWidget(page_3);
+    page_1 = addPage(stackedWidget, "page");
+    page_2 = addPage(stackedWidget, "page_2");
+    page_3 = addPage(stackedWidget, "page_3");
 
     // First page: two columns of groups.
     groupLens = make<QGroupBox>(page_1, "groupLens", 0, 0, 320, 108);
-    radioTBLens = make<QRadioButton>(groupLens, "radioTBLens", 12, 24, 298, 22);
-    radioTALens = make<QRadioButton>(groupLens, "radioTALens", 12, 50, 298, 22);
-    radioTULens = make<QRadioButton>(groupLens, "radioTULens", 12, 76, 298, 22);
-    radioLens4 = make<QRadioButton>(groupLens, "radioLens4", 12, 76, 298, 22);
-    radioLens5 = make<QRadioButton>(groupLens, "radioLens5", 12, 76, 298, 22);
+    radioTBLens = groupRow<QRadioButton>(groupLens, "radioTBLens", 0);
+    radioTALens = groupRow<QRadioButton>(groupLens, "radioTALens", 1);
+    // The fourth and fifth models take the third row where a brand shows them.
+    radioTULens = groupRow<QRadioButton>(groupLens, "radioTULens", 2);
+    radioLens4 = groupRow<QRadioButton>(groupLens, "radioLens4", 2);
+    radioLens5 = groupRow<QRadioButton>(groupLens, "radioLens5", 2);
 
     groupPen = make<QGroupBox>(page_1, "groupPen", 0, 116, 320, 82);
-    radioNormal = make<QRadioButton>(groupPen, "radioNormal", 12, 24, 298, 22);
-    radioPlus = make<QRadioButton>(groupPen, "radioPlus", 12, 50, 298, 22);
+    radioNormal = groupRow<QRadioButton>(groupPen, "radioNormal", 0);
+    radioPlus = groupRow<QRadioButton>(groupPen, "radioPlus", 1);
 
     groupBasic = make<QGroupBox>(page_1, "groupBasic", 0, 206, 320, 108);
-    checkAutoStart = make<QCheckBox>(groupBasic, "checkAutoStart", 12, 24, 298, 22);
-    checkCelling = make<QCheckBox>(groupBasic, "checkCelling", 12, 50, 298, 22);
-    checkRear = make<QCheckBox>(groupBasic, "checkRear", 12, 76, 298, 22);
+    checkAutoStart = groupRow<QCheckBox>(groupBasic, "checkAutoStart", 0);
+    checkCelling = groupRow<QCheckBox>(groupBasic, "checkCelling", 1);
+    checkRear = groupRow<QCheckBox>(groupBasic, "checkRear", 2);
 
     groupLanguage = make<QGroupBox>(page_1, "groupLanguage", 332, 0, 286, 108);
     labelUse = make<QLabel>(groupLanguage, "labelUse", 12, 26, 130, 22);
@@ -121,8 +147,8 @@ void WizardDlg::buildForm()
 
     // The update area and the version labels belong to other brands' builds.
     groupUpdate = make<QGroupBox>(page_1, "groupUpdate", 0, 230, 618, 84);
-    radioDefaultServer = make<QRadioButton>(groupUpdate, "radioDefaultServer", 12, 24, 260, 22);
-    radioOtherServer = make<QRadioButton>(groupUpdate, "radioOtherServer", 12, 50, 220, 22);
+    radioDefaultServer = groupRow<QRadioButton>(groupUpdate, "radioDefaultServer", 0, 260);
+    radioOtherServer = groupRow<QRadioButton>(groupUpdate, "radioOtherServer", 1, 220);
     comboServerList = make<QComboBox>(groupUpdate, "comboServerList", 284, 48, 170, 26);
     comboServerList->setEnabled(false);
     pushUpdate = make<QPushButton>(groupUpdate, "pushUpdate", 464, 46, 84, 28);
@@ -133,21 +159,17 @@ void WizardDlg::buildForm()
 
     // Second page: the way to the alignment view.
     groupAdjust = make<QGroupBox>(page_2, "groupAdjust", 0, 0, 618, 314);
-    labelInfo1 = make<QLabel>(groupAdjust, "labelInfo1", 16, 28, 586, 4);
-    textEditInfo1 = make<QTextEdit>(groupAdjust, "textEditInfo1", 16, 34, 586, 72);
-    labelInfo2 = make<QLabel>(groupAdjust, "labelInfo2", 16, 112, 586, 4);
-    textEditInfo2 = make<QTextEdit>(groupAdjust, "textEditInfo2", 16, 118, 586, 72);
+    std::tie(labelInfo1, textEditInfo1) = dividedText(groupAdjust, "labelInfo1", "textEditInfo1", 28);
+    std::tie(labelInfo2, textEditInfo2) = dividedText(groupAdjust, "labelInfo2", "textEditInfo2", 112);
     pushView = make<QPushButton>(groupAdjust, "pushView", 189, 220, 240, 40);
 
     // Third page: the calibration methods.
     groupCalib = make<QGroupBox>(page_3, "groupCalib", 0, 0, 618, 314);
     labelInfo3 = make<QLabel>(groupCalib, "labelInfo3", 16, 30, 586, 40);
     labelInfo3->setWordWrap(true);
-    pushAutoCalib = make<QPushButton>(groupCalib, "pushAutoCalib", 16, 84, 140, 86);
-    textEditInfo3 = make<QTextEdit>(groupCalib, "textEditInfo3", 166, 84, 436, 86);
+    std::tie(pushAutoCalib, textEditInfo3) = methodRow(groupCalib, "pushAutoCalib", "textEditInfo3", 84);
     labelInfo4 = make<QLabel>(groupCalib, "labelInfo4", 16, 176, 586, 4);
-    pushManualCalib = make<QPushButton>(groupCalib, "pushManualCalib", 16, 190, 140, 86);
-    textEditInfo4 = make<QTextEdit>(groupCalib, "textEditInfo4", 166, 190, 436, 86);
+    std::tie(pushManualCalib, textEditInfo4) = methodRow(groupCalib, "pushManualCalib", "textEditInfo4", 190);
     labelInfo5 = make<QLabel>(groupCalib, "labelInfo5", 16, 282, 586, 4);
 
     for (QTextEdit *box : {textEditInfo, textEditInfo1, textEditInfo2, textEditInfo3, textEditInfo4}) {

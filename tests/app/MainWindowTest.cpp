@@ -6,6 +6,7 @@
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/MainWindowFixture.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -23,36 +24,15 @@ const QString kInterface2 = "USB\\VID_16D0&PID_0F8C&MI_02\\3-1";
 
 // The main window with the real controller and device layer on emulated modules;
 // system events are raised by hand.
-class MainWindowTest : public ::testing::Test
+class MainWindowTest : public tl::test::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        tl::Clock::setCompression(40);
-        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
-    }
-    void TearDown() override
-    {
-        window.reset();
-        tl::ScreenSource::clearOverride();
-        tl::Clock::setCompression(1);
-    }
-
     void start()
     {
-        window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus});
+        makeWindow();
         balloons = std::make_unique<QSignalSpy>(window->tray(), &CorvaneTray::balloonShown);
         window->initialStart();
         settle();
-    }
-
-    static void settle()
-    {
-        for (int i = 0; i < 10; ++i) {
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
     }
 
     static QString storedCount()
@@ -61,9 +41,6 @@ protected:
         return s.value("Device/Count").toString();
     }
 
-    EmulatedBus bus;
-    tl::FakeSystemEvents events;
-    std::unique_ptr<Corvane> window;
     std::unique_ptr<QSignalSpy> balloons;
 };
 

@@ -8,12 +8,14 @@
 #include "device/codec/Commands.h"
 #include "device/codec/Image.h"
 #include "device/codec/Packet.h"
+#include "device/codec/Records.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
 #include "ui/AlignmentDlg.h"
+#include "tests/support/MainWindowFixture.h"
 #include "ui/maskDlg.h"
 
 #include <QAction>
@@ -28,8 +30,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -79,53 +83,24 @@ private:
     QtMessageHandler m_previous = nullptr;
 };
 
-class AlignmentFlowTest : public ::testing::Test
+// The driver on two monitors; driver time ten times faster.
+class AlignmentFlowTest : public tl::test::MainWindowFixture
 {
 protected:
-    void SetUp() override
+    AlignmentFlowTest()
+        : MainWindowFixture(10, {{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}})
     {
-        tl::Clock::setCompression(10);
-        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
-    }
-    void TearDown() override
-    {
-        window.reset();
-        tl::ScreenSource::clearOverride();
-        tl::Clock::setCompression(1);
     }
 
     void start()
     {
-        window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus});
+        makeWindow();
         window->initialStart();
         settle(10);
     }
 
     nqmaincontrol *control() const { return window->control(); }
     AlignmentDlg *view() const { return window->alignmentView(); }
-
-    static void settle(int rounds)
-    {
-        for (int i = 0; i < rounds; ++i) {
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-    }
-
-    // Runs the event loop until `done` holds or `driverMs` of driver time pass.
-    template <typename Pred>
-    static bool settleUntil(Pred done, int driverMs = 60000)
-    {
-        const qint64 end = tl::Clock::nowMs() + driverMs;
-        while (!done()) {
-            if (tl::Clock::nowMs() > end)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            tl::Clock::sleepMs(10);
-        }
-        return true;
-    }
 
     int shown(int i) const { return control()->alignFrameStats().shown[i]; }
 
@@ -137,10 +112,6 @@ protected:
             dragTo(editor, from + (to - from) * i / steps);
         QTest::mouseRelease(editor, Qt::LeftButton, {}, to);
     }
-
-    EmulatedBus bus;
-    tl::FakeSystemEvents events;
-    std::unique_ptr<Corvane> window;
 };
 
 TEST_F(AlignmentFlowTest, TwoModulesStreamFramesOneRequestPerShownFrameThenTrackAgain)
@@ -373,7 +344,7 @@ TEST_F(AlignmentFlowTest, MaskPartOutOfOrderGivesAShortRecordAndNothingBeyond)
     tl::sim::FaultPlan faults;
     faults.packets.push_back({DAT_MASK, -1, 5, 0, 1, tl::sim::PacketFault::SetIndex, 9, {}});
     module->setFaults(faults);
-    window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus});
+    makeWindow();
     QSignalSpy masks(window->control(), &nqmaincontrol::sigReceiveMask);
     window->initialStart();
     settle(10);
@@ -418,48 +389,206 @@ TEST_F(AlignmentFlowTest, MaskDownloadWhileFramesStream)
     view()->clickOK();
 }
 
-// A frame end read by a response wait flushes the queued register writes from
-// the thread that holds the module's send mutex, while the receive loop may be
-// flushing the same queue: register mutex then send mutex there, send mutex then
-// register mutex here. The receive loop is caught between its two gain writes
-// (it holds the register mutex), a frame end is put in front of the mask answer,
-// and the download runs. It must finish.
+// What reached the module, in order: the mask requests and the register writes.
+struct Arrivals
+{
+    std::vector<int> maskRequests;   // positions in received()
+    struct Write
+    {
+        int position;
+        int64_t timeMs;
+        RegisterWrite write;
+    };
+    std::vector<Write> writes;
+
+    explicit Arrivals(const std::vector<tl::sim::ReceivedPacket> &got)
+    {
+        for (size_t k = 0; k < got.size(); ++k) {
+            if (got[k].code == CMD_GET_MASK)
+                maskRequests.push_back(int(k));
+            if (got[k].code != CMD_IIC_WR)
+                continue;
+            PacketView p;
+            if (parsePacket(got[k].bytes, kPacketSize, p) != PacketError::None)
+                continue;
+            if (const auto rw = decodeRegisterWrite(p.payload, p.length))
+                writes.push_back({int(k), got[k].timeMs, *rw});
+        }
+    }
+    // The arrival of a register write, or null.
+    const Write *find(const RegisterWrite &rw) const
+    {
+        for (const Write &w : writes)
+            if (w.write == rw)
+                return &w;
+        return nullptr;
+    }
+    // Register writes that came after the first mask request and before the last.
+    int writesDuringDownload() const
+    {
+        if (maskRequests.empty())
+            return 0;
+        return int(std::count_if(writes.begin(), writes.end(), [&](const Write &w) {
+            return w.position > maskRequests.front() && w.position < maskRequests.back();
+        }));
+    }
+};
+
+// Ends the test program when the steps it guards do not finish within a
+// minute: a deadlock leaves threads blocked holding the module's send mutex, so
+// there is no orderly end.
+class DeadlockGuard
+{
+public:
+    explicit DeadlockGuard(const char *what)
+        : m_watch([this, what] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              if (m_cv.wait_for(lock, std::chrono::seconds(60), [this] { return m_done; }))
+                  return;
+              std::fprintf(stderr, "deadlock: %s never finished\n", what);
+              std::fflush(stdout);
+              std::fflush(stderr);
+              std::_Exit(1);
+          })
+    {
+    }
+    ~DeadlockGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_cv.notify_all();
+        m_watch.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_done = false;
+    std::thread m_watch;
+};
+
+// The whole mask downloaded on a thread of its own.
+std::future<void> startMaskDownload(tl::CamDevCtrl *device)
+{
+    return std::async(std::launch::async, [device] { device->request_get_mask(0); });
+}
+
+// The receive loop flushes queued gain writes at each frame end holding the
+// module's send mutex; a mask download holds it through each response wait, and
+// a frame end read there flushes the same queue. Both take the send mutex, then
+// the register queue: in the opposite orders the two threads block each other
+// for good.
 //
-// Disabled: it deadlocks on the device layer's lock order (send mutex and
-// register mutex taken in opposite orders by ResponseCommand -> flushRegisterWrites
-// and by the receive loop's flushRegisterWrites -> sendIicWrite). Run it with
-// --gtest_also_run_disabled_tests once that order is mended.
-TEST_F(AlignmentFlowTest, DISABLED_GainWritesDuringAResponseWaitDoNotDeadlock)
+// First the download starts while the receive loop is between its two gain
+// writes, with a new gain queued behind them and a frame end put in front of the
+// mask answer: the download waits for the loop's writes, and its first response
+// wait sends the new gain. Then downloads run beside the stream while the
+// brightness changes at every shown frame: the loop's frame ends flush between
+// the response waits.
+TEST_F(AlignmentFlowTest, GainWritesDuringAResponseWaitDoNotDeadlock)
 {
     tl::Clock::setCompression(1);   // the register writes' 100 ms gaps in real time
     auto module = bus.plug(ModuleVariant::calibrated("TLM-LOCK", 15));
     start();
     window->StartAlignmentDisplay();
     ASSERT_TRUE(settleUntil([&] { return shown(0) >= 1; }));
-
-    const size_t writes = module->registerLog().size();
-    control()->slotCamParamSendWait(1023, 0, 0);
-    // Wait (off the event loop: no frame is shown meanwhile, so no new request)
-    // for the first of the two gain writes: the loop now sleeps holding the queue.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (module->registerLog().size() == writes && std::chrono::steady_clock::now() < deadline) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_GT(module->registerLog().size(), writes);
-    PacketBuffer end;
-    buildPacket(DAT_IMGEND, nullptr, 0, end);
-    module->injectPacket(tl::sim::kEpIn, std::vector<uint8_t>(end.begin(), end.end()));
-
     tl::CamDevCtrl *device = control()->device();
-    auto download = std::async(std::launch::async, [device] { device->request_get_mask(0); });
-    if (download.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-        ADD_FAILURE() << "mask download with a frame end in its response wait never finished: deadlock";
-        std::fflush(stdout);
-        std::_Exit(1);   // the blocked threads hold the send mutex: no orderly end
+
+    const auto loopGain = gainRegisters(1023);
+    const auto waitGain = gainRegisters(682);
+    ASSERT_NE(loopGain[1].value, waitGain[1].value);
+    // The download has to start within the loop's 100 ms gap; a busy machine may
+    // miss it, so a few rounds are allowed.
+    bool caughtBetweenWrites = false;
+    for (int round = 0; round < 5 && !caughtBetweenWrites; ++round) {
+        const int shownBefore = shown(0);
+        module->clearReceived();
+        const size_t writes = module->registerLog().size();
+        control()->slotCamParamSendWait(1023, 0, 0);
+        // A frame end starts the loop's writes (after those of a gain it may be
+        // sending already). Once the first is in, the event loop stays idle: no
+        // frame is shown, so none is asked for.
+        auto loopWriting = [&] {
+            const auto log = module->registerLog();
+            return std::find(log.begin() + long(writes), log.end(), loopGain[0]) != log.end();
+        };
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!loopWriting() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(loopWriting());
+        PacketBuffer end;
+        buildPacket(DAT_IMGEND, nullptr, 0, end);
+        module->injectPacket(tl::sim::kEpIn, std::vector<uint8_t>(end.begin(), end.end()));
+        qint64 queued = 0;
+        {
+            DeadlockGuard guard("a mask download started between the receive loop's gain writes");
+            std::future<void> download = startMaskDownload(device);
+            control()->slotCamParamSendWait(682, 0, 0);
+            queued = tl::Clock::nowMs();
+            download.wait();
+        }
+        EXPECT_EQ(device->maskReceivedLength(), AlignmentDlg::kMaskBytes);
+
+        const Arrivals got(module->received());
+        ASSERT_EQ(got.maskRequests.size(), size_t(tl::codec::kMaskParts));
+        const Arrivals::Write *loopSecond = got.find(loopGain[1]);
+        const Arrivals::Write *waitFirst = got.find(waitGain[0]);
+        const Arrivals::Write *waitSecond = got.find(waitGain[1]);
+        ASSERT_TRUE(got.find(loopGain[0]) && loopSecond) << "round " << round;
+        // The loop's writes, both of them, before the first mask request: the
+        // download waited for the loop to let go of the module.
+        EXPECT_LT(loopSecond->position, got.maskRequests[0]);
+        // When the download started and the new gain was queued before the
+        // loop's second write, the loop still held the module; the new gain then
+        // came between the first request and the second: sent by the first
+        // response wait, which read the frame end.
+        if (queued < loopSecond->timeMs) {
+            caughtBetweenWrites = true;
+            std::printf("download between the loop's gain writes in round %d\n", round + 1);
+            ASSERT_TRUE(waitFirst && waitSecond) << "round " << round;
+            for (const Arrivals::Write *w : {waitFirst, waitSecond}) {
+                EXPECT_GT(w->position, got.maskRequests[0]);
+                EXPECT_LT(w->position, got.maskRequests[1]);
+            }
+        }
+        // The view takes the frame waiting for it and the stream goes on.
+        ASSERT_TRUE(settleUntil([&] { return shown(0) > shownBefore + 1; }));
+    }
+    EXPECT_TRUE(caughtBetweenWrites) << "no download started between the receive loop's gain writes";
+
+    // Slow mask answers keep the download beside several frames.
+    tl::sim::FaultPlan slow;
+    slow.commands.push_back({CMD_GET_MASK, 0, -1, tl::sim::CommandFault::Delay, 40});
+    module->setFaults(slow);
+    int level = 0;
+    int lastShown = shown(0);
+    const int shownBefore = lastShown;
+    module->clearReceived();
+    {
+        DeadlockGuard guard("a mask download beside the stream");
+        std::future<void> download = startMaskDownload(device);
+        while (download.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
+            QCoreApplication::processEvents();
+            if (shown(0) != lastShown) {
+                lastShown = shown(0);
+                view()->setBrightness(level++ % 10);
+            }
+        }
     }
     EXPECT_EQ(device->maskReceivedLength(), AlignmentDlg::kMaskBytes);
+    EXPECT_GT(shown(0), shownBefore + 1);
+    const Arrivals got(module->received());
+    EXPECT_EQ(got.maskRequests.size(), size_t(tl::codec::kMaskParts));
+    EXPECT_GT(got.writesDuringDownload(), 0);
+    std::printf("beside the stream: %d frames shown, %d register writes during the download\n",
+                shown(0) - shownBefore, got.writesDuringDownload());
+    module->setFaults({});
     view()->clickOK();
+    EXPECT_EQ(control()->threadState(), etaTRACKING);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/MainWindowFixture.h"
 #include "ui/AboutDlg.h"
 #include "ui/EngineerMode.h"
 #include "ui/WizardDlg.h"
@@ -30,20 +31,12 @@ namespace {
 const QString kInterface2 = "USB\\VID_16D0&PID_0F8C&MI_02\\3-1";
 
 // The main window on emulated modules, as in the driver.
-class MainWindowDialogsTest : public ::testing::Test
+class MainWindowDialogsTest : public tl::test::MainWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        tl::Clock::setCompression(40);
-        QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
-    }
     void TearDown() override
     {
-        window.reset();
-        tl::ScreenSource::clearOverride();
-        tl::Clock::setCompression(1);
+        MainWindowFixture::TearDown();
         // The close handling asks the application to leave its event loop; with
         // none running the request stays pending and would end every later
         // modal run at once. A main loop that starts and ends clears it.
@@ -52,14 +45,10 @@ protected:
     }
     void start()
     {
-        window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}});
+        makeWindow();
         window->initialStart();
         spin(100);
     }
-
-    EmulatedBus bus;
-    tl::FakeSystemEvents events;
-    std::unique_ptr<Corvane> window;
 };
 
 TEST_F(MainWindowDialogsTest, BlankModuleOpensTheWizardInSetupModeWithTheSetUpDefaults)

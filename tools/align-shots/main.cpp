@@ -1,4 +1,6 @@
 // Screenshots of the alignment view on emulated modules, for the documentation.
+// Each module's camera (the emulator's synthetic camera) photographs a desktop
+// projected on its monitor; the view shows its live frames.
 // Run under an X server (Xvfb): tools/screenshots/align-view.sh.
 // Usage: tesselink-align-shots <two-modules.png> <mask-editor.png>
 #include "app/Corvane.h"
@@ -8,16 +10,14 @@
 #include "platform/Screens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/fake/RecordingBackend.h"
-#include "resources/Resources.h"
-#include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
 #include "sim/ModuleVariant.h"
+#include "tools/shotkit/DesktopCamera.h"
+#include "tools/shotkit/ShotKit.h"
 #include "ui/AlignmentDlg.h"
 #include "ui/maskDlg.h"
 
-#include <QApplication>
 #include <QMouseEvent>
-#include <QTemporaryDir>
 
 #include <cstdio>
 #include <functional>
@@ -48,12 +48,14 @@ void mouse(QWidget *w, QEvent::Type type, QPoint p)
     QApplication::sendEvent(w, &e);
 }
 
-// Runs the driver on `modules` emulated modules, opens the view and streams;
-// `prepare` may act on the view before it is photographed.
+// Runs the driver on `modules` emulated modules whose cameras watch a desktop,
+// opens the view and streams; `prepare` may act on the view before it is
+// photographed.
 bool shoot(int modules, const QString &file, const std::function<void(AlignmentDlg *)> &prepare)
 {
     tl::sim::EmulatedBus bus;
     bus.plugAll(tl::sim::moduleSeries(modules, true));
+    tl::shots::watchDesktops(bus, tl::sim::CameraSetup{});
     tl::FakeSystemEvents events;
     Corvane::Platform platform{&events, &bus, [] {
         return std::make_unique<tl::input::InputInjection>(
@@ -75,9 +77,8 @@ bool shoot(int modules, const QString &file, const std::function<void(AlignmentD
     if (prepare)
         prepare(view);
     spinUntil([] { return false; }, 300);
-    const bool saved = streamed && view->grab().save(file);
-    std::printf("%s: %s (%dx%d, frames %d/%d)\n", qPrintable(file), saved ? "saved" : "FAILED", view->width(),
-                view->height(), control->alignFrameStats().shown[0], control->alignFrameStats().shown[1]);
+    const bool saved = streamed && tl::shots::saveShot(view->grab(), file);
+    std::printf("frames shown: %d / %d\n", control->alignFrameStats().shown[0], control->alignFrameStats().shown[1]);
     view->clickOK();
     driver.close();
     return saved;
@@ -86,11 +87,7 @@ bool shoot(int modules, const QString &file, const std::function<void(AlignmentD
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    tl::initResources();
+    tl::shots::ShotApp app(argc, argv);
     qInstallMessageHandler(quietLog);
     if (argc < 3) {
         std::fprintf(stderr, "usage: tesselink-align-shots <two-modules.png> <mask-editor.png>\n");

@@ -5,40 +5,21 @@
 
 #include "calibration/CalibDlg.h"
 #include "calibration/CalibWorkspace.h"
-#include "platform/Clock.h"
-#include "resources/Resources.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
+#include "tools/shotkit/ShotKit.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QScreen>
 #include <cstdio>
 
-namespace {
-void settle(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-bool shoot(const QString &path)
-{
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
-    return !shot.isNull() && shot.save(path);
-}
-} // namespace
+using tl::shots::grabScreen;
+using tl::shots::saveShot;
+using tl::shots::settle;
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    tl::initResources();
-    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("docs");
-    QDir().mkpath(dir);
+    tl::shots::ShotApp app(argc, argv);
+    const QString dir = app.outputDir(1);
 
     ConfigFileRW settings;
     settings.setNumOfCamDevice(1);
@@ -55,7 +36,7 @@ int main(int argc, char **argv)
     dlg.showDisplay();
     dlg.setDisplayMode(CalibDlg::ModePattern);
     settle(800);
-    bool ok = shoot(dir + "/calibration-pattern.png");
+    bool ok = saveShot(grabScreen(), dir + "/calibration-pattern.png");
 
     dlg.hide();
     dlg.showOnMonitor(0, CalibDlg::ModeManual);
@@ -68,7 +49,7 @@ int main(int argc, char **argv)
     for (int i = 0; i < 5; ++i)
         dlg.OnTimer();
     settle(800);
-    ok = shoot(dir + "/calibration-manual-target.png") && ok;
+    ok = saveShot(grabScreen(), dir + "/calibration-manual-target.png") && ok;
     std::printf("%s\n", ok ? "saved" : "failed");
     return ok ? 0 : 1;
 }

@@ -1,13 +1,16 @@
-// The alignment view on emulated modules: live frames, brightness, and with one
-// module a painted mask that goes to the module and is compared with what it stored.
+// The alignment view on emulated modules whose cameras photograph a projected
+// desktop: live frames, brightness, and with one module a painted mask that goes
+// to the module and is compared with what it stored.
 #include "Scenarios.h"
 
 #include "app/Corvane.h"
 #include "control/nqmaincontrol.h"
+#include "device/CamDevCtrl.h"
 #include "device/codec/Commands.h"
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tools/shotkit/DesktopCamera.h"
 #include "ui/AlignmentDlg.h"
 #include "ui/maskDlg.h"
 
@@ -16,11 +19,17 @@
 #include <QMouseEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <vector>
 
 namespace {
 constexpr int kFramesPerModule = 60;
+constexpr qint64 kStreamBoundMs = 600000;
+// Mean difference, in 8-bit levels, between a shown frame and the camera's
+// noise-free picture above which the frame is not that camera's photograph.
+// The camera's noise gives about 1 to 3.
+constexpr double kCameraFrameTolerance = 8.0;
 
 // CPU time of the calling thread: a turn that took long on the wall clock but
 // little CPU was a thread waiting for a core, not a GUI thread at work.
@@ -51,12 +60,34 @@ void mouse(QWidget *w, QEvent::Type type, QPoint p)
 
 QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &bus, QTextStream &out)
 {
-    Q_UNUSED(opt);
     nqmaincontrol *control = driver.control();
     AlignmentDlg *view = driver.alignmentView();
     const int count = driver.settings()->getNumOfCamDevice();
     if (!control->connectionStatus() || count < 1 || count != static_cast<int>(bus.devices().size()))
         return "no connected module to show";
+
+    // Each module's camera photographs a desktop on its monitor.
+    tl::sim::CameraSetup setup;
+    setup.displayWidth = opt.displayWidth;
+    setup.displayHeight = opt.displayHeight;
+    setup.lens = opt.lens;
+    setup.ceiling = opt.ceiling;
+    setup.rear = opt.rear;
+    setup.seed = opt.seed;
+    setup.noise = opt.noise;
+    const std::vector<tl::shots::WatchedDesktop> watched = tl::shots::watchDesktops(bus, setup);
+    // The module each of the driver's indexes is.
+    std::vector<const tl::shots::WatchedDesktop *> desktopOf(static_cast<size_t>(count), nullptr);
+    for (int i = 0; i < count; ++i)
+        for (const tl::shots::WatchedDesktop &w : watched)
+            if (w.module->serial() == control->device()->serialNumber(i))
+                desktopOf[static_cast<size_t>(i)] = &w;
+    for (int i = 0; i < count; ++i) {
+        if (!desktopOf[static_cast<size_t>(i)])
+            return "module " + QString::number(i) + " is not on the bus";
+        out << "module" << i << ".camera_screen_fill: "
+            << QString::number(desktopOf[static_cast<size_t>(i)]->camera->screenFill(), 'f', 3) << "\n";
+    }
 
     control->resetAlignFrameStats();
     driver.StartAlignmentDisplay();
@@ -72,7 +103,10 @@ QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &
     std::vector<qint64> cpuUs;
     std::vector<qint64> frameTimes[2];
     int seen[2] = {0, 0};
-    const qint64 end = tl::Clock::nowMs() + 120000;
+    // A bound on a stream that stopped, never a measure: the emulator photographs
+    // the desktop in wall time (tens of milliseconds a frame), so at a high time
+    // compression on a busy machine a frame may take a second of driver time.
+    const qint64 end = tl::Clock::nowMs() + kStreamBoundMs;
     auto done = [&] {
         for (int i = 0; i < count; ++i)
             if (control->alignFrameStats().shown[i] < kFramesPerModule)
@@ -126,7 +160,56 @@ QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &
     out << "align.gui_cpu_ms_max_streaming (the same turns in GUI-thread CPU time): "
         << (cpuUs.size() < 2 ? 0 : *std::max_element(cpuUs.begin() + 1, cpuUs.end()) / 1000) << "\n";
     if (!done())
-        return "frames did not arrive within 120 s of driver time";
+        return QString("frames did not arrive within %1 s of driver time").arg(kStreamBoundMs / 1000);
+
+    // The next frame of each module against its camera's noise-free picture of
+    // the same desktop at the view's gain: a photograph differs by its noise,
+    // anything else (a test pattern, a stale or torn frame) by far more.
+    std::vector<QImage> next(static_cast<size_t>(count));
+    const QMetaObject::Connection taking
+        = QObject::connect(control, &nqmaincontrol::updateAlignImage, [&next, count](const QImage &image, int i) {
+              if (i >= 0 && i < count && next[static_cast<size_t>(i)].isNull())
+                  next[static_cast<size_t>(i)] = image.copy();
+          });
+    const qint64 nextEnd = tl::Clock::nowMs() + 20000;
+    auto allTaken = [&] {
+        return std::all_of(next.begin(), next.end(), [](const QImage &im) { return !im.isNull(); });
+    };
+    while (!allTaken() && tl::Clock::nowMs() < nextEnd) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        tl::Clock::sleepMs(1);
+    }
+    QObject::disconnect(taking);
+    const int gain = AlignmentDlg::kGainTable[static_cast<size_t>(view->brightnessLevel())];
+    double worstDiff = 0;
+    for (int i = 0; i < count; ++i) {
+        const QImage &shown = next[static_cast<size_t>(i)];
+        if (shown.isNull() || shown.size() != QSize(AlignmentDlg::kImageWidth, AlignmentDlg::kImageHeight))
+            return "module " + QString::number(i) + " showed no frame after the stream";
+        tl::sim::CameraSetup quiet = desktopOf[static_cast<size_t>(i)]->camera->setup();
+        quiet.noise = 0;
+        tl::sim::SyntheticCamera reference(quiet);
+        cv::Mat expected = reference.frame(desktopOf[static_cast<size_t>(i)]->picture, gain);
+        // The module sends its image turned by 180 degrees when told to.
+        if (desktopOf[static_cast<size_t>(i)]->module->imageReverse())
+            cv::flip(expected, expected, -1);
+        // A grey frame as RGB888: the red byte is the level (no QImage conversion,
+        // which may wait for the thread pool the receive loops hold).
+        if (shown.format() != QImage::Format_RGB888)
+            return "module " + QString::number(i) + " showed a frame that is not RGB888";
+        double sum = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            const uchar *line = shown.constScanLine(y);
+            for (int x = 0; x < shown.width(); ++x)
+                sum += std::abs(int(line[3 * x]) - int(expected.at<uchar>(y, x)));
+        }
+        const double diff = sum / double(shown.width() * shown.height());
+        worstDiff = std::max(worstDiff, diff);
+        out << "module" << i << ".frame_vs_camera_mean_abs_diff (8-bit levels): " << QString::number(diff, 'f', 2)
+            << "\n";
+    }
+    if (worstDiff > kCameraFrameTolerance)
+        return "the shown frames are not the module camera's photographs of the desktop";
 
     // One module: a mask stroke in the editor.
     std::shared_ptr<tl::sim::EmulatedModule> module = bus.devices().front();

@@ -18,7 +18,7 @@ QString DemoOptions::usage()
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
            "                      [--dialogs] [--hold SECONDS]\n"
            "       pattern:       [--display WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
-           "                      [--save-images DIR] [--find-speed FACTOR]\n"
+           "                      [--save-images DIR] [--find-speed FACTOR] [--dot-diag 0|1]\n"
            "       calibrate:     the pattern options and [--method auto|manual] [--touch-error PX]\n";
 }
 
@@ -124,6 +124,14 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
                 error = "--lens takes 1, 2 or 3";
                 return false;
             }
+        } else if (a == "--dot-diag") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            if (v != "0" && v != "1") {
+                error = a + " takes 0 or 1";
+                return false;
+            }
+            out.dotDiag = v == "1";
         } else if (a == "--ceiling" || a == "--rear") {
             if (!takeValue(args, i, v, error))
                 return false;

@@ -30,6 +30,9 @@ struct DemoOptions
     double noise = 1.0;
     QString saveImages;
     double findSpeed = 1.0;
+    // Lists, for every dot, the contours near its true position at each
+    // threshold level and which of the dot tests each one fails.
+    bool dotDiag = false;
 
     // The calibrate scenario: how the user calibrates, and how far from each
     // target a person touches in manual calibration (window pixels, sigma).

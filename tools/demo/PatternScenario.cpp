@@ -25,12 +25,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QStringList>
 
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <map>
 
 using namespace tl::codec;
 
@@ -77,6 +80,129 @@ int screenPositionOf(int k, bool ceiling, bool rear)
         if (tl::patternElement(s / 5, s % 5, ceiling, rear) == k)
             return s;
     return -1;
+}
+
+// Every dot-sized contour near a dot's true camera position, at every threshold level
+// the search uses, put through the dot tests of the search in their order:
+// camera box and area, window box and area (through the search's own
+// projection from the markers), and the slot reach. One line per contour and
+// a summary line per dot.
+void diagnoseDots(const cv::Mat &normalized, const cv::Point2f *exact, const double *camRadius, QTextStream &out)
+{
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+    double tp0[tl::kCalibParamCount] = {};
+    tl::WideCalibration lensModel(tp0);
+    lensModel.setPredefinedLens(ws.lens, ws.fwParam);
+    tl::Calibration calib;
+    tl::PatternFinder finder(lensModel, calib);
+    finder.loadExpected();
+    cv::Point2f markerRaw[tl::PatternFinder::kSlots] = {};
+    finder.findMarkerCenters(normalized, markerRaw);
+    if (!tl::calcProjection(markerRaw, lensModel, calib)) {
+        out << "dotdiag: no projection from the markers\n";
+        return;
+    }
+    int R = 0, S = 0;
+    tl::patternCircleRadius(ws.ac_window_width, ws.ac_window_height, R, S);
+    const double D = 2 * R + 1, r = D / 2.0;
+    const double wBoxMin = 0.95 * D, wBoxMax = 1.15 * D;
+    const double wAreaMin = 0.9 * CV_PI * r * r, wAreaMax = 1.1 * CV_PI * r * r;
+    out << "dotdiag.limits: cam box 24..160 area 200..20000; window box " << num(wBoxMin, 1) << ".." << num(wBoxMax, 1)
+        << " area " << num(wAreaMin, 0) << ".." << num(wAreaMax, 0) << "; slot reach 50\n";
+    const std::vector<int> levels = tl::PatternFinder::makeThresholdList(normalized);
+    QStringList levelText;
+    for (int t : levels)
+        levelText << QString::number(t);
+    out << "dotdiag.levels: " << levelText.join(' ') << "\n";
+    auto roundHalfUp = [](double v) { return static_cast<int>(std::floor(v + 0.5)); };
+    struct Tally
+    {
+        int levelsNear = 0, pass = 0;
+        std::map<QString, int> fails;
+    };
+    std::map<int, Tally> tally;
+    for (int t : levels) {
+        cv::Mat bin;
+        cv::threshold(normalized, bin, t, 255, cv::THRESH_BINARY);
+        std::vector<std::vector<cv::Point>> contours;
+        cv::findContours(bin, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+        std::map<int, bool> near;
+        for (const auto &contour : contours) {
+            cv::Point2d c;
+            if (!tl::PatternFinder::polygonCentroid(contour, &c))
+                continue;
+            for (int j = 0; j < 20; ++j) {
+                if (tl::isMarkerIndex(j))
+                    continue;
+                const cv::Point2d truth(exact[j].x, exact[j].y);
+                if (cv::norm(c - truth) > 0.5 * camRadius[j])
+                    continue;
+                // Dot-sized contours only: not the specks of sensor noise.
+                const double area = cv::contourArea(contour);
+                const double dotArea = CV_PI * camRadius[j] * camRadius[j];
+                if (area < 0.3 * dotArea || area > 3 * dotArea)
+                    continue;
+                near[j] = true;
+                const cv::Rect box = cv::boundingRect(contour);
+                std::vector<cv::Point> win;
+                for (const cv::Point &p : contour) {
+                    const cv::Point2d w = finder.camToWindow(cv::Point2d(p.x, p.y));
+                    win.emplace_back(roundHalfUp(w.x), roundHalfUp(w.y));
+                }
+                const cv::Rect wbox = cv::boundingRect(win);
+                const double warea = cv::contourArea(win);
+                const cv::Point2d w = finder.camToWindow(c);
+                const cv::Point2d e = ws.win_coordi[j];
+                QString fail;
+                if (box.width < 24 || box.width > 160 || box.height < 24 || box.height > 160)
+                    fail = "cam_box";
+                else if (area < 200 || area > 20000)
+                    fail = "cam_area";
+                else if (wbox.width < wBoxMin || wbox.width > wBoxMax || wbox.height < wBoxMin || wbox.height > wBoxMax)
+                    fail = "win_box";
+                else if (warea < wAreaMin || warea > wAreaMax)
+                    fail = "win_area";
+                else if (std::fabs(w.x - e.x) >= 50 || std::fabs(w.y - e.y) >= 50)
+                    fail = "slot";
+                Tally &ta = tally[j];
+                if (fail.isEmpty())
+                    ++ta.pass;
+                else
+                    ++ta.fails[fail];
+                out << "dotdiag.contour: dot " << j << " level " << t << " cam_centroid " << num(c.x, 1) << " "
+                    << num(c.y, 1) << " cam_box " << box.width << "x" << box.height << " cam_area " << num(area, 0)
+                    << " win_box " << wbox.width << "x" << wbox.height << " win_area " << num(warea, 0)
+                    << " win_centroid_off " << num(w.x - e.x, 1) << " " << num(w.y - e.y, 1) << " -> "
+                    << (fail.isEmpty() ? QString("pass") : fail) << "\n";
+                break;
+            }
+        }
+        for (const auto &n : near)
+            ++tally[n.first].levelsNear;
+    }
+    for (int j = 0; j < 20; ++j) {
+        if (tl::isMarkerIndex(j))
+            continue;
+        const Tally &ta = tally[j];
+        QString fails;
+        for (const auto &f : ta.fails)
+            fails += QString(" %1 %2").arg(f.first).arg(f.second);
+        out << "dotdiag.dot." << j << ": truth " << num(exact[j].x, 1) << " " << num(exact[j].y, 1) << " cam_radius "
+            << num(camRadius[j], 1) << " levels_with_contour " << ta.levelsNear << " of " << levels.size()
+            << " pass " << ta.pass << " fail" << (fails.isEmpty() ? QString(" none") : fails) << "\n";
+    }
+}
+
+// Threshold loops of the search cut by their time limit ("timeout: N").
+std::atomic<int> g_findTimeouts{ 0 };
+QtMessageHandler g_previousHandler = nullptr;
+
+void countTimeouts(QtMsgType type, const QMessageLogContext &ctx, const QString &msg)
+{
+    if (msg.startsWith("timeout: "))
+        ++g_findTimeouts;
+    if (g_previousHandler)
+        g_previousHandler(type, ctx, msg);
 }
 
 QImage toQImage(const cv::Mat &m)
@@ -210,7 +336,10 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     const double speed = tl::Clock::compression();
     tl::Clock::setCompression(opt.findSpeed);
     timer.restart();
+    g_findTimeouts = 0;
+    g_previousHandler = qInstallMessageHandler(countTimeouts);
     tl::AC_FindPatternCenter(normalized);
+    qInstallMessageHandler(g_previousHandler);
     const double findMs = timer.nsecsElapsed() / 1e6;
     tl::Clock::setCompression(speed);
     tl::CalibWorkspace &ws = tl::calibWorkspace();
@@ -273,6 +402,7 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     out << "pattern.normalize_ms: " << num(normMs, 2) << "\n";
     out << "pattern.find_ms: " << num(findMs, 1) << "\n";
     out << "pattern.find_clock: " << opt.findSpeed << "\n";
+    out << "pattern.find_timeouts: " << g_findTimeouts.load() << "\n";
 
     // Fitted models against the ground truth, over a grid inside the hull of
     // the pattern points: as the driver fits (found + tweak), without the
@@ -307,8 +437,42 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     std::copy(ws.ac_pattern_center_org, ws.ac_pattern_center_org + 25, org);
     modelError("fitted", twk);
     modelError("untweaked", org);
+    // The found centres with each found marker moved by the camera image of
+    // half a window pixel down-right: what the fit gives when the markers'
+    // drawn middle coincides with their point.
+    cv::Point2f shifted[25];
+    std::copy(org, org + 25, shifted);
+    for (int k = 0; k < 20; ++k) {
+        if (!tl::isMarkerIndex(k) || !(org[k].x > 3 && org[k].y > 3))
+            continue;
+        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
+        const cv::Point2d d = truthCam(cv::Point2d(drawn.x, drawn.y)) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5));
+        shifted[k] += cv::Point2f(static_cast<float>(d.x), static_cast<float>(d.y));
+    }
+    modelError("untweaked_markers_centred", shifted);
     modelError("exact", exact);
     std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
+
+    if (opt.dotDiag) {
+        int R = 0, S = 0;
+        tl::patternCircleRadius(W, H, R, S);
+        double camRadius[20] = {};
+        for (int k = 0; k < 20; ++k) {
+            const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
+            const cv::Point2d t(exact[k].x, exact[k].y);
+            double sum = 0;
+            for (const cv::Point2d d : { cv::Point2d(R, 0), cv::Point2d(-R, 0), cv::Point2d(0, R), cv::Point2d(0, -R) })
+                sum += cv::norm(truthCam(cv::Point2d(drawn.x, drawn.y) + d) - t);
+            camRadius[k] = sum / 4;
+        }
+        // The marker loop of the diagnosis gets the search's own clock rate.
+        const double runSpeed = tl::Clock::compression();
+        tl::Clock::setCompression(opt.findSpeed);
+        diagnoseDots(normalized, exact, camRadius, out);
+        tl::Clock::setCompression(runSpeed);
+        std::copy(org, org + 25, ws.ac_pattern_center_org);
+        std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
+    }
 
     if (!opt.saveImages.isEmpty()) {
         QDir().mkpath(opt.saveImages);

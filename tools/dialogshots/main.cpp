@@ -4,58 +4,38 @@
 // The monitor map is drawn from a two-monitor desktop description, as on a
 // machine with a second display; the dialogs themselves use the real screen.
 #include "platform/Screens.h"
-#include "resources/Resources.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
+#include "tools/shotkit/ShotKit.h"
 #include "ui/AboutDlg.h"
 #include "ui/MonitorSelWidget.h"
 #include "ui/WizardDlg.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QGroupBox>
-#include <QPushButton>
 #include <QScreen>
-#include <QTemporaryDir>
-#include <QTextStream>
-#include <QTimer>
 #include <QtTest/QTest>
 
-#include <cstdio>
+using tl::shots::grabScreen;
+using tl::shots::saveShot;
+using tl::shots::settle;
 
 namespace {
-
-void settle(int ms = 300)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // What the screen shows where the window is.
 bool shoot(QWidget *w, const QString &path)
 {
     w->raise();
     w->activateWindow();
-    settle();
-    const QRect r = w->frameGeometry();
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, r.x(), r.y(), r.width(), r.height());
-    const bool ok = !shot.isNull() && shot.save(path);
-    std::printf("%s: %s %dx%d\n", qPrintable(path), ok ? "saved" : "FAILED", shot.width(), shot.height());
-    return ok;
+    settle(300);
+    return saveShot(grabScreen(w->frameGeometry()), path);
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
-    tl::initResources();
-    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("docs");
-    QDir().mkpath(dir);
+    tl::shots::ShotApp app(argc, argv);
+    const QString dir = app.outputDir(1);
     bool ok = true;
 
     // The primary screen first, as Qt lists it, and a second display to its right.
@@ -89,15 +69,9 @@ int main(int argc, char *argv[])
             // marks the real monitor, off this screen).
             MonitorSelWidget *map = wizard.widgetMonitorSel;
             QTest::mouseClick(map, Qt::LeftButton, {}, map->scaledRects()[1].center().toPoint());
-            settle();
-            const QPoint at = wizard.groupMonitor->mapToGlobal(QPoint(0, 0));
-            const QSize size = wizard.groupMonitor->size();
-            const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), size.width(),
-                                                                              size.height());
-            const QString path = dir + "/monitor-select.png";
-            const bool saved = !shot.isNull() && shot.save(path);
-            std::printf("%s: %s\n", qPrintable(path), saved ? "saved" : "FAILED");
-            ok = saved && ok;
+            settle(300);
+            const QRect area(wizard.groupMonitor->mapToGlobal(QPoint(0, 0)), wizard.groupMonitor->size());
+            ok = saveShot(grabScreen(area), dir + "/monitor-select.png") && ok;
         }
         wizard.hide();
     }

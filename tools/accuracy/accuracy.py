@@ -1,0 +1,470 @@
+#!/usr/bin/env python3
+"""Accuracy tables of the auto and manual calibration on the emulator.
+
+    tools/accuracy/accuracy.py run PLAN [--raw DIR]     run the demo cases of a plan, one at a time
+    tools/accuracy/accuracy.py report [--raw DIR] [--out docs/accuracy.md]
+
+Auto runs go at the demo's default time compression (x10) except the `times`
+plan; manual runs go at x2: at x10 on this loaded machine the simulated person
+did not finish the 16 targets within the scenario's 600 s of driver time.
+
+`run` calls build/bin/tesselink-demo (and build/bin/simfit) under `nice -n 10`,
+one process at a time, and keeps each report as a text file in the raw
+directory (default build/accuracy-raw); a case whose file exists is skipped, so
+a plan can be resumed. `report` reads every file there and writes the tables.
+
+Plans:
+  pattern      displays 1280x800, 1920x1080, 3840x2160 x lens 1..3 x four mountings, seed 1; seed 2 at 1920x1080
+  pattern2     seed 2 at 1280x800 and 3840x2160
+  calib1080    auto, 1 module, 1920x1080, lens 1..3 x four mountings x seeds 1, 2
+  calib2mod    auto, 2 modules, 1920x1080, lens 1..3, front and ceiling+rear, seed 1
+  calibother   auto, 1 module, 1280x800 and 3840x2160, lens 1..3, front, seed 1
+  manual       manual, 1 and 2 modules, 1920x1080, lens 1, touch error 2 px, seeds 1..3, time x2
+  times        auto, 1 and 2 modules, 1920x1080, lens 1, front, seeds 1..3, time x2 (driver times, CPU)
+  dotdiag      pattern runs with --dot-diag 1: 3840x2160 lens 1..3 and 1920x1080 lens 2, 3 (front, seed 1),
+               1920x1080 lens 2 rear (seed 1)
+  simfit       simfit --seeds 2 at each display
+"""
+
+import argparse
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+DEMO = os.path.join(ROOT, "build", "bin", "tesselink-demo")
+SIMFIT = os.path.join(ROOT, "build", "bin", "simfit")
+DISPLAYS = ["1280x800", "1920x1080", "3840x2160"]
+MOUNTS = [(0, 0), (0, 1), (1, 0), (1, 1)]
+MOUNT_NAME = {(0, 0): "front", (0, 1): "rear", (1, 0): "ceiling", (1, 1): "ceiling+rear"}
+# The pattern search's loops stop after the level in which 5000 ms of driver
+# time passed; at 0.25 they get 20 s of wall time, which the search does not
+# reach on this machine (the demo counts cut loops: find_timeouts).
+PATTERN_FIND_SPEED = 0.25
+CALIB_FIND_SPEED = 1.0
+
+
+def pattern_case(display, lens, ceiling, rear, seed, diag=False):
+    name = "pattern-%s-l%d-c%d-r%d-s%d%s" % (display, lens, ceiling, rear, seed, "-diag" if diag else "")
+    args = ["--scenario", "pattern", "--display", display, "--lens", str(lens), "--ceiling", str(ceiling),
+            "--rear", str(rear), "--seed", str(seed), "--find-speed", str(PATTERN_FIND_SPEED)]
+    if diag:
+        args += ["--dot-diag", "1"]
+    return name, [DEMO] + args
+
+
+def calib_case(method, modules, display, lens, ceiling, rear, seed, touch_error=2.0, speed=10):
+    name = "calib-%s-m%d-%s-l%d-c%d-r%d-s%d-x%d" % (method, modules, display, lens, ceiling, rear, seed, speed)
+    args = ["--speed", str(speed), "--scenario", "calibrate", "--method", method, "--modules", str(modules),
+            "--calibrated", "0",
+            "--display", display, "--lens", str(lens), "--ceiling", str(ceiling), "--rear", str(rear),
+            "--seed", str(seed), "--find-speed", str(CALIB_FIND_SPEED)]
+    if method == "manual":
+        args += ["--touch-error", str(touch_error)]
+    return name, [DEMO] + args
+
+
+def plan(name):
+    cases = []
+    if name in ("pattern", "pattern2"):
+        # pattern: seed 1 at every display and seed 2 at 1920x1080; pattern2: seed 2 at the others.
+        for seed, displays in ([(1, DISPLAYS), (2, ["1920x1080"])] if name == "pattern"
+                               else [(2, ["1280x800", "3840x2160"])]):
+            for display in displays:
+                for lens in (1, 2, 3):
+                    for c, r in MOUNTS:
+                        cases.append(pattern_case(display, lens, c, r, seed))
+    elif name == "calib1080":
+        for seed in (1, 2):
+            for lens in (1, 2, 3):
+                for c, r in MOUNTS:
+                    cases.append(calib_case("auto", 1, "1920x1080", lens, c, r, seed))
+    elif name == "calib2mod":
+        for lens in (1, 2, 3):
+            for c, r in [(0, 0), (1, 1)]:
+                cases.append(calib_case("auto", 2, "1920x1080", lens, c, r, 1))
+    elif name == "calibother":
+        for display in ("1280x800", "3840x2160"):
+            for lens in (1, 2, 3):
+                cases.append(calib_case("auto", 1, display, lens, 0, 0, 1))
+    elif name == "manual":
+        for modules in (1, 2):
+            for seed in (1, 2, 3):
+                cases.append(calib_case("manual", modules, "1920x1080", 1, 0, 0, seed, speed=2))
+    elif name == "times":
+        for modules in (1, 2):
+            for seed in (1, 2, 3):
+                cases.append(calib_case("auto", modules, "1920x1080", 1, 0, 0, seed, speed=2))
+    elif name == "dotdiag":
+        for display, lens in [("3840x2160", 1), ("3840x2160", 2), ("3840x2160", 3), ("1920x1080", 2),
+                              ("1920x1080", 3)]:
+            cases.append(pattern_case(display, lens, 0, 0, 1, diag=True))
+        cases.append(pattern_case("1920x1080", 2, 0, 1, 1, diag=True))
+    elif name == "simfit":
+        for display in DISPLAYS:
+            cases.append(("simfit-%s" % display, [SIMFIT, "--display", display, "--seeds", "2"]))
+    else:
+        sys.exit("unknown plan " + name)
+    return cases
+
+
+def run(args):
+    os.makedirs(args.raw, exist_ok=True)
+    for name, cmd in plan(args.plan):
+        path = os.path.join(args.raw, name + ".txt")
+        if os.path.exists(path):
+            continue
+        t0 = time.time()
+        proc = subprocess.run(["nice", "-n", "10"] + cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              text=True, cwd=ROOT)
+        wall = time.time() - t0
+        if proc.returncode in (126, 127):
+            print("%-60s could not be started (exit %d)" % (name, proc.returncode), flush=True)
+            continue
+        with open(path + ".tmp", "w") as f:
+            f.write("command: %s\n" % " ".join(os.path.relpath(c, ROOT) if c.startswith(ROOT) else c for c in cmd))
+            f.write("exit: %d\n" % proc.returncode)
+            f.write("wall_s: %.1f\n" % wall)
+            f.write(proc.stdout)
+        os.replace(path + ".tmp", path)
+        print("%-60s exit %d %6.1f s" % (name, proc.returncode, wall), flush=True)
+
+
+# ---- report -----------------------------------------------------------------
+
+def parse(path):
+    d = {}
+    with open(path) as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if ": " in line:
+                k, v = line.split(": ", 1)
+                d.setdefault(k, v)
+                d.setdefault("_lines", []).append(line)
+    return d
+
+
+def fnum(d, key):
+    try:
+        return float(d[key])
+    except (KeyError, ValueError):
+        return None
+
+
+def figs(text):
+    """'rms 1 p95 2 max 3 (n 4)' -> dict"""
+    out = {}
+    for k, v in re.findall(r"(rms|p95|max) ([-0-9.]+)", text or ""):
+        out[k] = float(v)
+    return out
+
+
+def med(v):
+    v = [x for x in v if x is not None]
+    return statistics.median(v) if v else None
+
+
+def worst(v):
+    v = [x for x in v if x is not None]
+    return max(v) if v else None
+
+
+def f(x, dec=2):
+    return "–" if x is None else ("%.*f" % (dec, x))
+
+
+def load(raw):
+    runs = {}
+    for name in sorted(os.listdir(raw)):
+        if name.endswith(".txt"):
+            runs[name[:-4]] = parse(os.path.join(raw, name))
+    return runs
+
+
+def pattern_tables(runs, out):
+    groups = {}
+    for name, d in runs.items():
+        m = re.match(r"pattern-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)$", name)
+        if m:
+            display, lens, c, r, seed = m.groups()
+            groups.setdefault((display, int(lens), (int(c), int(r))), []).append((int(seed), d))
+    if not groups:
+        return
+    for display in DISPLAYS:
+        keys = [k for k in groups if k[0] == display]
+        if not keys:
+            continue
+        out.append("\n### %s\n" % display)
+        out.append("| lens | mounting | seeds | found | cam RMS | cam max | dot RMS | marker RMS | marker vs drawn middle |"
+                   " fit as product RMS / p95 / max | fit without tweak RMS / p95 / max | without tweak, markers centred RMS / p95 / max | fit on exact points RMS / max | cut loops |")
+        out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        for lens in (1, 2, 3):
+            for mount in MOUNTS:
+                runs_ = sorted(groups.get((display, lens, mount), []), key=lambda t: t[0])
+                if not runs_:
+                    continue
+                ds = [d for _, d in runs_]
+                found = ",".join(d.get("pattern.found", "?").split(" ")[0] for d in ds)
+
+                def fit(name):
+                    acc = [d.get("pattern.model_%s.accepted" % name) for d in ds]
+                    rej = sum(1 for a in acc if a != "true")
+                    cell = "%s / %s / %s" % (f(med([fnum(d, "pattern.model_%s.rms" % name) for d in ds])),
+                                             f(med([fnum(d, "pattern.model_%s.p95" % name) for d in ds])),
+                                             f(worst([fnum(d, "pattern.model_%s.max" % name) for d in ds])))
+                    return cell + (" (%d rejected)" % rej if rej else "")
+                exact = "%s / %s" % (f(med([fnum(d, "pattern.model_exact.rms") for d in ds]), 3),
+                                     f(worst([fnum(d, "pattern.model_exact.max") for d in ds]), 3))
+                cut = sum(int(d.get("pattern.find_timeouts", "0")) for d in ds)
+                out.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
+                    lens, MOUNT_NAME[mount], ",".join(str(s) for s, _ in runs_), found,
+                    f(med([fnum(d, "pattern.error_cam.rms") for d in ds])),
+                    f(worst([fnum(d, "pattern.error_cam.max") for d in ds])),
+                    f(med([fnum(d, "pattern.dot_error_cam.rms") for d in ds])),
+                    f(med([fnum(d, "pattern.marker_error_cam.rms") for d in ds])),
+                    f(med([fnum(d, "pattern.marker_error_cam_from_drawn_middle.rms") for d in ds])),
+                    fit("fitted"), fit("untweaked"), fit("untweaked_markers_centred"), exact, cut))
+        lost = []
+        for key in sorted(k for k in keys):
+            for seed, d in groups[key]:
+                miss = [l.split(":")[0].split(".")[-1].strip() for l in d.get("_lines", [])
+                        if l.startswith("pattern.point.") and l.endswith("not found")]
+                if miss:
+                    lost.append("lens %d %s seed %d: %s" % (key[1], MOUNT_NAME[key[2]], seed, " ".join(miss)))
+        if lost:
+            out.append("\nPoints not found (element numbers; 6-8, 11-13, 16-18 are markers, the rest dots): "
+                       + "; ".join(lost) + ".")
+
+
+def simfit_tables(runs, out):
+    for display in DISPLAYS:
+        d = runs.get("simfit-" + display)
+        if not d:
+            continue
+        rows = {}
+        for line in open(d["_path"]).read().splitlines():
+            m = re.match(r"(\d)\s+(\S+)\s+(\d+)\s+\|\s+([-0-9.]+)\s+([-0-9.]+)\s+([-0-9.]+)", line)
+            if m:
+                lens, mount, seed, rms, p95, mx = m.groups()
+                rows.setdefault((int(lens), mount), []).append((float(rms), float(p95), float(mx)))
+        if not rows:
+            continue
+        out.append("\n%s: " % display + "; ".join(
+            "lens %d %s %s / %s" % (k[0], k[1], f(med([r[0] for r in v]), 3), f(worst([r[2] for r in v]), 3))
+            for k, v in sorted(rows.items())) + ".")
+
+
+def calib_tables(runs, out):
+    rows = []
+    for name, d in runs.items():
+        m = re.match(r"calib-(auto|manual)-m(\d)-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)-x(\d+)$", name)
+        if m:
+            method, modules, display, lens, c, r, seed, speed = m.groups()
+            rows.append(dict(method=method, modules=int(modules), display=display, lens=int(lens),
+                             mount=(int(c), int(r)), seed=int(seed), speed=int(speed), d=d))
+    if not rows:
+        return rows
+    rows.sort(key=lambda x: (x["method"], x["speed"], x["modules"], DISPLAYS.index(x["display"]), x["lens"],
+                             MOUNTS.index(x["mount"]), x["seed"]))
+    out.append("| method | modules | display | lens | mounting | seed | time | calibrated | ac_sse | ac_loop |"
+               " hull RMS / p95 / max | display RMS / max | driver s to tracking | evaluation CPU s (process / GUI thread) | cut loops | result |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for x in rows:
+        d = x["d"]
+        n = x["modules"]
+        ok = ",".join(d.get("module%d.calib_success" % k, "?") for k in range(n))
+        sse = ",".join(f(fnum(d, "module%d.ac_sse" % k), 1) for k in range(n))
+        loop = ",".join(d.get("module%d.ac_loop" % k, "–") for k in range(n))
+        hull = figs(d.get("pointing_hull_px"))
+        disp = figs(d.get("pointing_display_px"))
+        cpu = []
+        for k in range(n):
+            c = d.get("module%d.evaluation_cpu_s" % k)
+            if c:
+                v = figs_cpu(c)
+                cpu.append("%s / %s" % (f(v[0]), f(v[1])))
+        drv = fnum(d, "calibrate.driver_ms_to_tracking")
+        res = d.get("result", "?")
+        out.append("| %s | %d | %s | %d | %s | %d | x%d | %s | %s | %s | %s | %s | %s | %s | %s | %s |" % (
+            x["method"], n, x["display"], x["lens"], MOUNT_NAME[x["mount"]], x["seed"], x["speed"], ok, sse, loop,
+            "%s / %s / %s" % (f(hull.get("rms")), f(hull.get("p95")), f(hull.get("max"))) if hull else "–",
+            "%s / %s" % (f(disp.get("rms")), f(disp.get("max"))) if disp else "–",
+            f(drv / 1000 if drv is not None else None, 1), "; ".join(cpu) or "–",
+            d.get("calibrate.find_timeouts", "–"), res))
+    return rows
+
+
+def figs_cpu(text):
+    m = re.match(r"process ([-0-9.]+) gui_thread ([-0-9.]+)", text)
+    return (float(m.group(1)), float(m.group(2))) if m else (None, None)
+
+
+def calib_summary(rows, out):
+    """Per method, modules, display and lens. A run whose hull RMS is above 100 px points at the mirrored or turned
+    place (see the findings); it is counted apart and left out of the error figures."""
+    groups = {}
+    for x in rows:
+        if x["speed"] != 10 and x["method"] == "auto":
+            continue
+        key = (x["method"], x["modules"], x["display"], x["lens"])
+        groups.setdefault(key, []).append(x)
+    out.append("| method | modules | display | lens | runs (mountings) | every module calibrated | pointing off by > 100 px |"
+               " hull RMS median (worst) | hull max worst | display RMS median | display max worst | taps without contact |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    for key in sorted(groups, key=lambda k: (k[0], k[1], DISPLAYS.index(k[2]), k[3])):
+        xs = groups[key]
+        cal = sum(1 for x in xs if all(x["d"].get("module%d.calib_success" % k) == "1" for k in range(x["modules"])))
+        good = [x for x in xs if figs(x["d"].get("pointing_hull_px")).get("rms", 1e9) < 100]
+        off = [x for x in xs if x not in good and "pointing_hull_px" in x["d"]]
+        hr = [figs(x["d"].get("pointing_hull_px")).get("rms") for x in good]
+        hm = [figs(x["d"].get("pointing_hull_px")).get("max") for x in good]
+        dr = [figs(x["d"].get("pointing_display_px")).get("rms") for x in good]
+        dm = [figs(x["d"].get("pointing_display_px")).get("max") for x in good]
+        missing = sum(len(v.split()) for x in xs for k, v in x["d"].items()
+                      if k.endswith(".taps_without_contact"))
+        taps = sum(int(v) for x in xs for k, v in x["d"].items() if re.match(r"module\d\.taps$", k))
+        mounts = sorted(set(MOUNT_NAME[x["mount"]] for x in xs), key=lambda m: list(MOUNT_NAME.values()).index(m))
+        out.append("| %s | %d | %s | %d | %d (%s) | %d of %d | %s | %s (%s) | %s | %s | %s | %d of %d |" % (
+            key[0], key[1], key[2], key[3], len(xs), ", ".join(mounts), cal, len(xs),
+            ", ".join("%s s%d" % (MOUNT_NAME[x["mount"]], x["seed"]) for x in off) or "none",
+            f(med(hr)), f(worst(hr)), f(worst(hm)), f(med(dr)), f(worst(dm)), missing, taps))
+
+
+def comparison(runs, rows, out):
+    out.append("| display | lens | mounting | seed | (a) found | (a) fit as product RMS / max | (a) fit without tweak RMS |"
+               " (b) hull RMS / max | (b) display RMS / max | (b) ac_sse |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|")
+    for x in rows:
+        if x["method"] != "auto" or x["modules"] != 1 or x["speed"] != 10:
+            continue
+        a = runs.get("pattern-%s-l%d-c%d-r%d-s%d" % (x["display"], x["lens"], x["mount"][0], x["mount"][1], x["seed"]))
+        if not a:
+            continue
+        d = x["d"]
+        hull = figs(d.get("pointing_hull_px"))
+        disp = figs(d.get("pointing_display_px"))
+        out.append("| %s | %d | %s | %d | %s | %s / %s | %s | %s / %s | %s / %s | %s |" % (
+            x["display"], x["lens"], MOUNT_NAME[x["mount"]], x["seed"], a.get("pattern.found", "?").split(" ")[0],
+            f(fnum(a, "pattern.model_fitted.rms")), f(fnum(a, "pattern.model_fitted.max")),
+            f(fnum(a, "pattern.model_untweaked.rms")), f(hull.get("rms")), f(hull.get("max")), f(disp.get("rms")),
+            f(disp.get("max")), f(fnum(d, "module0.ac_sse"), 1)))
+
+
+def timing_summary(rows, out):
+    cpu_p, cpu_t, cpu_w = [], [], []
+    for x in rows:
+        for k in range(x["modules"]):
+            c = x["d"].get("module%d.evaluation_cpu_s" % k)
+            if c and x["d"].get("calibrate.find_timeouts", "0") == "0":
+                p, t = figs_cpu(c)
+                cpu_p.append(p)
+                cpu_t.append(t)
+                w = re.search(r"wall_ms ([0-9.]+)", c)
+                if w:
+                    cpu_w.append(float(w.group(1)))
+    if cpu_p:
+        out.append("- Evaluation CPU (normalise, find, fit) over %d auto evaluations without a cut loop: process "
+                   "median **%s s** (min %s, max %s); of it the GUI thread that runs the evaluation median %s s; "
+                   "wall median %s ms on this loaded machine." % (
+                       len(cpu_p), f(med(cpu_p)), f(min(cpu_p)), f(max(cpu_p)), f(med(cpu_t)), f(med(cpu_w), 0)))
+    for method in ("auto", "manual"):
+        for n in (1, 2):
+            # Runs that reached tracking with every module calibrated (the tap grid after it may still fail).
+            xs = [x for x in rows if x["method"] == method and x["modules"] == n and x["speed"] == 2
+                  and all(x["d"].get("module%d.calib_success" % k) == "1" for k in range(n))]
+            v = [fnum(x["d"], "calibrate.driver_ms_to_tracking") for x in xs]
+            if v:
+                out.append("- Driver time from the start action to tracking, %s, %d module%s (time x2, 1920x1080, lens 1, "
+                           "front): median **%s s** over %d runs (%s)." % (
+                               method, n, "s" if n > 1 else "", f(med(v) / 1000, 1), len(v),
+                               ", ".join(f(t / 1000, 1) for t in v)))
+
+
+def dotdiag_section(runs, out):
+    for name, d in sorted(runs.items()):
+        if not name.endswith("-diag"):
+            continue
+        out.append("\n`%s`: found %s; %s" % (name, d.get("pattern.found", "?"), d.get("dotdiag.limits", "")))
+        out.append("")
+        out.append("| dot | truth (camera px) | camera radius | levels with a dot-sized contour | contours passing | failing (test: count) |")
+        out.append("|---|---|---|---|---|---|")
+        for line in d.get("_lines", []):
+            m = re.match(r"dotdiag\.dot\.(\d+): truth (\S+) (\S+) cam_radius (\S+) levels_with_contour (\d+) of (\d+) "
+                         r"pass (\d+) fail (.*)$", line)
+            if m:
+                j, x, y, rad, lv, nl, ps, fl = m.groups()
+                out.append("| %s | %s, %s | %s | %s of %s | %s | %s |" % (j, x, y, rad, lv, nl, ps, fl))
+
+
+def report(args):
+    runs = load(args.raw)
+    for name in runs:
+        runs[name]["_path"] = os.path.join(args.raw, name + ".txt")
+    notes_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
+    notes = open(notes_path).read() if os.path.exists(notes_path) else ""
+    parts = notes.split("<!-- tables -->")
+    out = [parts[0].rstrip()]
+    out.append("\n## (a) Recognition accuracy (pattern scenario)\n")
+    out.append("Camera px for the found centres (against the true camera position of each element's drawn point); "
+               "window px for the fits, over an 8-px grid inside the hull of the 20 pattern points. Per case the "
+               "median over the seeds of each RMS and p95, the worst of each max; `found` lists each seed. "
+               "\"fit as product\" is the driver's fit on the found centres plus the lens tweak table; \"without "
+               "tweak\" the same fit on the found centres; \"markers centred\" that fit with each found marker moved by the "
+               "camera image of half a window pixel down-right (the markers are drawn half a pixel up-left of their "
+               "point); \"exact points\" the fit on the true camera points (the "
+               "model family's floor for these cameras).")
+    pattern_tables(runs, out)
+    out.append("\n### Model family floor (simfit, exact points, auto fit, inside the pattern box: RMS median / max worst, window px)\n")
+    simfit_tables(runs, out)
+    out.append("\n## (b) End to end (calibrate scenario)\n")
+    lines = []
+    rows = calib_tables(runs, lines)
+    calib_summary(rows, out)
+    out.append("\nThe same camera in both scenarios (the calibrate scenario's module 0 has the pattern scenario's "
+               "camera of the same seed): (a)'s fitted model over the dense hull grid against (b)'s pen taps.\n")
+    comparison(runs, rows, out)
+    out.append("\nEvery run:\n")
+    out.extend(lines)
+    out.append("\n## (c) Dot tests per contour (pattern scenario with --dot-diag 1)\n")
+    out.append("A contour counts for a dot when its centroid lies within half the dot's camera radius of the dot's "
+               "true camera position and its area is 0.3 to 3 times the dot's camera area; each is put through the "
+               "search's tests in their order and counted under the first it fails.")
+    dotdiag_section(runs, out)
+    out.append("\n## (d) Evaluation CPU and driver times\n")
+    timing_summary(rows, out)
+    if len(parts) > 1:
+        out.append(parts[1].rstrip())
+    out.append("\n## Commands\n")
+    out.append("```")
+    out.append("cmake --build build -j2 --target tesselink-demo simfit")
+    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2; do")
+    out.append("  python3 tools/accuracy/accuracy.py run $p; done")
+    out.append("python3 tools/accuracy/accuracy.py report")
+    out.append("```\n")
+    out.append("Each run, as the runner called it (under nice -n 10):\n")
+    out.append("```")
+    for name in sorted(runs):
+        out.append(runs[name].get("command", "?"))
+    out.append("```")
+    with open(args.out, "w") as fh:
+        fh.write("\n".join(out) + "\n")
+    print("wrote", args.out)
+
+
+if __name__ == "__main__":
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = ap.add_subparsers(dest="cmd", required=True)
+    r = sub.add_parser("run")
+    r.add_argument("plan")
+    r.add_argument("--raw", default=os.path.join(ROOT, "build", "accuracy-raw"))
+    p = sub.add_parser("report")
+    p.add_argument("--raw", default=os.path.join(ROOT, "build", "accuracy-raw"))
+    p.add_argument("--out", default=os.path.join(ROOT, "docs", "accuracy.md"))
+    a = ap.parse_args()
+    if a.cmd == "run":
+        run(a)
+    else:
+        report(a)
