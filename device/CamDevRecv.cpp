@@ -61,7 +61,10 @@ const uint8_t *CamDevCtrl::mcInputPoints()
 
 bool CamDevCtrl::isReceiving(int nDevNum) const
 {
-    return validIndex(nDevNum) && m_loopActive[nDevNum].load(std::memory_order_acquire);
+    // The loop's own end mark orders its accesses before ours; the future stays
+    // running a little longer, until the pool has let go of the task.
+    return validIndex(nDevNum)
+        && (m_loopActive[nDevNum].load(std::memory_order_acquire) || m_watchers[nDevNum].isRunning());
 }
 
 bool CamDevCtrl::waitForReceiveLoops()

@@ -30,11 +30,12 @@ if [ "${TESSELINK_SKIP_TSAN:-0}" != 1 ]; then
   tsan_suites=(test_control test_app test_device_protocol test_input)
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELINK_TSAN=ON >/dev/null
   cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]}"
-  # The automatic calibration of a blank module spends its time in the pattern
-  # search, whose threads are OpenCV's (TBB, not instrumented: its hand-overs are
-  # invisible) and which takes over ten minutes here; the other calibration runs
-  # cover the controller's threads.
-  GTEST_FILTER='-CalibrationFlowTest.BlankModuleIsCalibratedAutomaticallyAndTracks' \
+  # Left out here (they run in the other halves): the automatic calibration of a
+  # blank module spends its time in the pattern search, whose threads are
+  # OpenCV's (TBB, not instrumented: its hand-overs are invisible), over ten
+  # minutes here; two tests need a pool thread or the simulated person to be
+  # scheduled within compressed waits, which the slowed build does not give.
+  GTEST_FILTER='-CalibrationFlowTest.BlankModuleIsCalibratedAutomaticallyAndTracks:CalibrationFlowTest.ManualRunUploadsTheFitAndReturnsToTracking:DeviceTest.OneModuleStartsOneLoop' \
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 history_size=4" \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "^($(IFS='|'; echo "${tsan_suites[*]}"))\$"
 fi
