@@ -33,9 +33,9 @@ if [ "${TESSELINK_SKIP_TSAN:-0}" != 1 ]; then
   # Left out here (they run in the other halves): the automatic calibration of a
   # blank module spends its time in the pattern search, whose threads are
   # OpenCV's (TBB, not instrumented: its hand-overs are invisible), over ten
-  # minutes here; three tests need a pool thread or the simulated person to be
+  # minutes here; four tests need a pool thread or the simulated person to be
   # scheduled within compressed waits, which the slowed build does not give.
-  GTEST_FILTER='-CalibrationFlowTest.BlankModuleIsCalibratedAutomaticallyAndTracks:CalibrationFlowTest.ManualRunUploadsTheFitAndReturnsToTracking:DeviceTest.OneModuleStartsOneLoop:DeviceTest.RestartingNeverRunsTwoLoops' \
+  GTEST_FILTER='-CalibrationFlowTest.BlankModuleIsCalibratedAutomaticallyAndTracks:CalibrationFlowTest.ManualRunUploadsTheFitAndReturnsToTracking:DeviceTest.OneModuleStartsOneLoop:DeviceTest.RestartingNeverRunsTwoLoops:HardeningTest.ChattyModuleCannotHoldCloseUpdateOrTheDestructor' \
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 history_size=4" \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "^($(IFS='|'; echo "${tsan_suites[*]}"))\$"
 fi
