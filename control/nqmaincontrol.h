@@ -163,6 +163,13 @@ private:
     void prepareCalibrationWindow(int nDevNum, bool bAuto);
     void requestCapture(int kind, int nDevNum);
     int captureElapsedMs() const;
+    // One step of the auto sequence, set off by an end of a capture (`image`
+    // false) or by a complete image (`image` true).
+    void autoCalibrationStep(int nDevNum, bool image);
+    // True when nDevNum is the module whose calibration runs in `threadState`.
+    bool calibrationEventFor(int nDevNum, int threadState) const;
+    // After a cancel of an auto run, ends the run if the module brings no step.
+    void armCancelDeadline(int nDevNum);
     void evaluateAutoCalibration(int nDevNum);
     void evaluateManualCalibration(const int *buf, int nDevNum);
     // Sets the calibration state, stops the receive loops and asks the thread
@@ -180,6 +187,7 @@ private:
     int m_calState = 0;
     int m_threadState = 0;
     bool m_bCancelRequested = false;
+    qint64 m_cancelDeadlineMs = -1;
     TargetWindow m_targetWindow = 0;
     bool m_bConnectionStatus = false;
     int m_modelType[2] = {0, 0};

@@ -17,6 +17,7 @@
 #include "settings/LanguageTable.h"
 
 #include <QDebug>
+#include <QTimer>
 
 #include <opencv2/core.hpp>
 
@@ -32,6 +33,15 @@ constexpr int kCaptureHeight = 720;
 constexpr int kCaptureBytes = kCaptureWidth * kCaptureHeight;  // one byte per pixel
 constexpr int kCaptureBytesWide = 2 * kCaptureBytes;            // two bytes per pixel: advances only
 constexpr int kManualListBytes = 200;                          // 25 float pairs
+// After Escape in an auto run the module's next answer ends the run; a module
+// that gives none within this much driver time does not keep it going.
+constexpr int kCancelGraceMs = 3000;
+
+// The auto states that wait for an image (the others wait for the end of a capture).
+bool waitsForImage(int calState)
+{
+    return calState == 5 || calState == 7 || calState == 9;
+}
 
 // Lens code of the calibration model and the camera's image reverse flag, from
 // the settings' projector lens choice.
@@ -103,6 +113,7 @@ bool nqmaincontrol::calibrationStartChecks()
     m_device->setMcPointCounts(m_modelType[0], lensCode);
     tl::setCalibPointCounts(lensCode);
     m_bCancelRequested = false;
+    m_cancelDeadlineMs = -1;
     return true;
 }
 
@@ -149,7 +160,37 @@ int nqmaincontrol::captureElapsedMs() const
     return static_cast<int>(tl::Clock::nowMs() - m_captureTimer.toMSecsSinceEpoch());
 }
 
+bool nqmaincontrol::calibrationEventFor(int nDevNum, int threadState) const
+{
+    // Every module's receive loop runs during a calibration: an answer counts
+    // only from the module being calibrated, and only while its run goes on.
+    return m_threadState == threadState && m_calState != 0 && m_calibDlg->devNum() == nDevNum;
+}
+
+void nqmaincontrol::armCancelDeadline(int nDevNum)
+{
+    const qint64 due = tl::Clock::nowMs() + kCancelGraceMs;
+    m_cancelDeadlineMs = due;
+    QTimer::singleShot(tl::Clock::wallMs(kCancelGraceMs), this, [this, nDevNum, due] {
+        if (m_cancelDeadlineMs != due || !m_bCancelRequested || m_threadState != etaAUTO_CALIBRATION ||
+            m_calState == 0)
+            return;
+        qDebug() << "nqmaincontrol: no answer from module" << nDevNum << "after the cancel, calState" << m_calState;
+        m_calState = 0;
+        calDlgWorkingDone(nDevNum);
+    });
+}
+
 void nqmaincontrol::slotACNextStep(int nDevNum)
+{
+    if (!calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) {
+        qDebug() << "nqmaincontrol::slotACNextStep(): no auto calibration waits for module" << nDevNum;
+        return;
+    }
+    autoCalibrationStep(nDevNum, false);
+}
+
+void nqmaincontrol::autoCalibrationStep(int nDevNum, bool image)
 {
     if (m_bCancelRequested) {
         qDebug() << "nqmaincontrol::slotACNextStep(): AutoCalib Canceled" << nDevNum;
@@ -163,12 +204,22 @@ void nqmaincontrol::slotACNextStep(int nDevNum)
         calDlgWorkingDone(nDevNum);
         return;
     }
+    // An end where an image is due (or an image where an end is due) is not the
+    // step the state waits for: the sequence keeps waiting for that one.
+    if (m_calState <= 9 && waitsForImage(m_calState) != image) {
+        qDebug().noquote() << QString::asprintf("slotACNextStep: calState %d waits for %s, %s ignored", m_calState,
+                                                waitsForImage(m_calState) ? "an image" : "a capture end",
+                                                image ? "an image" : "a capture end");
+        return;
+    }
 
+    // The window's synchronous repaint runs the event loop: the state moves on
+    // before it, so that an answer handled meanwhile meets the state it belongs to.
     switch (m_calState) {
     case 4:
+        m_calState = 5;
         m_calibDlg->setDisplayMode(CalibDlg::ModeWhite);
         requestCapture(101, nDevNum);
-        m_calState = 5;
         break;
     case 5: {
         const qint32 elapsed = captureElapsedMs();
@@ -177,9 +228,9 @@ void nqmaincontrol::slotACNextStep(int nDevNum)
         break;
     }
     case 6:
+        m_calState = 7;
         m_calibDlg->setDisplayMode(CalibDlg::ModePattern);
         requestCapture(102, nDevNum);
-        m_calState = 7;
         break;
     case 7: {
         const qint32 elapsed = captureElapsedMs();
@@ -206,7 +257,13 @@ void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDe
 {
     if (size != kCaptureBytes && size != kCaptureBytesWide)
         return;
-    if (size == kCaptureBytes && buf) {
+    if (!calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) {
+        qDebug() << "nqmaincontrol::slotNewACImageReceived(): no auto calibration waits for module" << nDevNum;
+        return;
+    }
+    // An image nobody waits for (sent twice, or unasked) must not replace one
+    // already stored for the fit.
+    if (size == kCaptureBytes && buf && waitsForImage(m_calState)) {
         // Only the image's own 921,600 bytes are copied, whatever else the buffer holds.
         QImage &dest = m_captureKind == 101 ? m_calibImages[0]
                      : m_captureKind == 102 ? m_calibImages[1]
@@ -214,7 +271,7 @@ void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDe
         for (int y = 0; y < kCaptureHeight; ++y)
             std::memcpy(dest.scanLine(y), buf + y * kCaptureWidth, kCaptureWidth);
     }
-    slotACNextStep(nDevNum);
+    autoCalibrationStep(nDevNum, true);
 }
 
 void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
@@ -283,6 +340,10 @@ void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
 
 void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
 {
+    if (!calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION)) {
+        qDebug() << "nqmaincontrol::slotMCNextStep(): no manual calibration waits for module" << nDevNum;
+        return;
+    }
     if (m_calState == 1) {
         if (!buf || len < 4)
             return;
@@ -362,6 +423,12 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
 void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
 {
     qDebug() << "slotCalibReadyEnd:" << nDevNum << m_threadState;
+    // Only the module that was sent the parameters, in the run that sent them,
+    // ends its calibration with this.
+    const bool waited = (m_calState == 10 && calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) ||
+                        (m_calState == 3 && calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION));
+    if (!waited)
+        return;
     // The module stored what was uploaded: it holds a calibration from now on, as
     // its EEPROM will say at the next opening.
     if ((m_calState == 10 || m_calState == 3) && tl::calibWorkspace().calib_success)

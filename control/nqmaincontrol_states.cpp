@@ -275,6 +275,7 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
     if (m_threadState == etaAUTO_CALIBRATION && m_calState != 0) {
         qDebug() << "nqmaincontrol::calDlgWorkingDone(): canceled:" << devNum << m_calState;
         m_bCancelRequested = true;
+        armCancelDeadline(devNum);
         return;
     }
     StopDevice();

@@ -316,6 +316,12 @@ void CamDevCtrl::dispatch(const PacketView &p, int bytesRead, int nDevNum, const
         break;
     case DAT_MC_INPUT_POINT:
         tracePacket(nDevNum, p);
+        // A transfer shorter than its length field would leave points the module
+        // never sent (the buffer's zeros) in the list: it is no list.
+        if (p.length == kMcPointBytes && bytesRead < kHeaderSize + kMcPointBytes) {
+            qDebug() << "CamDevCtrl: DAT_MC_INPUT_POINT refused, read" << bytesRead << "nDevNum =" << nDevNum;
+            break;
+        }
         if (p.length == kMcPointBytes) {
             qDebug() << "--------";
             const int n = std::min(std::max(mcPointCount(0), mcPointCount(1)), kMcPoints);

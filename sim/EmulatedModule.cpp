@@ -91,6 +91,7 @@ void EmulatedModule::setFaults(FaultPlan plan)
     m_faults = std::move(plan);
     m_packetRuleHits.assign(m_faults.packets.size(), 0);
     m_commandRuleHits.assign(m_faults.commands.size(), 0);
+    m_extraRuleHits.assign(m_faults.extras.size(), 0);
     m_lossRng.seed(m_faults.seed);
     m_sentSincePlan = 0;
     m_receivedSincePlan = 0;

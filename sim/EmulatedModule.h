@@ -50,6 +50,8 @@ struct ModuleStats
     int piecesLost = 0;          // by the random loss
     int packetsDropped = 0;      // by Drop rules
     int packetsDuplicated = 0;
+    int commandsRepeated = 0;    // by Repeat rules
+    int extraPackets = 0;        // sent by ExtraPacketRules
     int packetsCorrupted = 0;
     int packetsMalformed = 0;    // Truncate, SetLength, SetIndex, Mutate
     int groupsServed = 0;        // CMD_AC_SENDIMG answered with pieces
@@ -176,6 +178,8 @@ private:
     std::deque<Outgoing> &queue(uint8_t endpoint);
     void handlePacket(const codec::PacketBuffer &buf, int bytes, bool *unplugBefore, bool *unplugAfter);
     void carryOut(const codec::PacketView &p);
+    // The packets ExtraPacketRules add to a command from the host.
+    void sendExtrasLocked(int32_t code);
     // An answer, due after the turnaround (plus `delayMs`); faults apply here.
     void send(uint8_t endpoint, const codec::PacketBuffer &pkt, int delayMs, int kind = -1, int index = -1);
     void enqueue(uint8_t endpoint, const codec::PacketBuffer &pkt, int64_t dueMs, int kind = -1, int index = -1);
@@ -267,6 +271,7 @@ private:
     FaultPlan m_faults;
     std::vector<int> m_packetRuleHits;
     std::vector<int> m_commandRuleHits;
+    std::vector<int> m_extraRuleHits;
     std::mt19937_64 m_lossRng;
     int m_sentSincePlan = 0;
     int m_receivedSincePlan = 0;

@@ -42,6 +42,7 @@ enum class CommandFault {
     Delay,         // carried out, its answers come `value` ms later
     UnplugBefore,  // the module goes away as the command arrives: the write fails
     UnplugAfter,   // carried out, then the module goes away before anything is read
+    Repeat,        // carried out twice: every answer comes twice (an image group served twice)
 };
 
 struct CommandRule
@@ -53,12 +54,27 @@ struct CommandRule
     int value = 0;
 };
 
+// A packet the module sends of its own accord when a command arrives, after
+// whatever the command itself brings (also when a CommandRule made it ignore
+// the command): an end of a capture nobody asked for, the acknowledgement of
+// an upload that never came.
+struct ExtraPacketRule
+{
+    int32_t onCommand = 0;  // the command that sets it off; 0 = any
+    int skip = 0;
+    int times = 1;          // -1: every further match
+    int32_t code = 0;       // the packet sent
+    std::vector<uint8_t> payload;
+    int delayMs = 0;        // after the module's turnaround
+};
+
 // Every fault a module can be told to show. Set with EmulatedModule::setFaults;
 // rule counters start afresh each time a plan is set.
 struct FaultPlan
 {
     std::vector<PacketRule> packets;
     std::vector<CommandRule> commands;
+    std::vector<ExtraPacketRule> extras;
 
     // Random loss of image pieces (DAT_IMG, DAT_AC_IMAGE, DAT_AC_IMAGE_PART):
     // each piece is lost with this probability, drawn from a generator seeded

@@ -77,6 +77,7 @@ void EmulatedModule::handlePacket(const PacketBuffer &buf, int bytes, bool *unpl
 
     bool nak = false;
     bool ignore = false;
+    bool repeat = false;
     int extraDelay = 0;
     for (size_t i = 0; i < m_faults.commands.size(); ++i) {
         const CommandRule &rule = m_faults.commands[i];
@@ -101,33 +102,64 @@ void EmulatedModule::handlePacket(const PacketBuffer &buf, int bytes, bool *unpl
         case CommandFault::UnplugAfter:
             *unplugAfter = true;
             break;
+        case CommandFault::Repeat:
+            repeat = true;
+            break;
         }
     }
     if (m_faults.unplugAfterReceived >= 0 && m_receivedSincePlan >= m_faults.unplugAfterReceived)
         *unplugAfter = true;
 
-    if (m_faults.silent || ignore) {
+    if (m_faults.silent) {
         ++m_stats.ignored;
+        return;
+    }
+    if (ignore) {
+        ++m_stats.ignored;
+        sendExtrasLocked(code);
         return;
     }
     if (nak) {
         sendNak(code);
+        sendExtrasLocked(code);
         return;
     }
     // Mask fragments carry 512 in the length field of a full piece: they have
     // their own frame and never pass the packet parser.
     if (code == CMD_SET_MASK) {
         receiveMaskFragment(buf);
+        sendExtrasLocked(code);
         return;
     }
     PacketView view;
     if (parsePacket(buf, bytes, view) != PacketError::None) {
         ++m_stats.malformedCommands;
+        sendExtrasLocked(code);
         return;
     }
     m_extraDelayMs = extraDelay;
     carryOut(view);
+    if (repeat) {
+        ++m_stats.commandsRepeated;
+        carryOut(view);
+    }
+    sendExtrasLocked(code);
     m_extraDelayMs = 0;
+}
+
+void EmulatedModule::sendExtrasLocked(int32_t code)
+{
+    for (size_t i = 0; i < m_faults.extras.size(); ++i) {
+        const ExtraPacketRule &rule = m_faults.extras[i];
+        if (rule.onCommand != 0 && rule.onCommand != code)
+            continue;
+        const int hit = m_extraRuleHits[i]++;
+        if (hit < rule.skip || (rule.times >= 0 && hit >= rule.skip + rule.times))
+            continue;
+        const int len = static_cast<int>(std::min<size_t>(rule.payload.size(), kMaxPayload));
+        send(kEpIn, makePacket(rule.code, rule.payload.empty() ? nullptr : rule.payload.data(), len), rule.delayMs);
+        ++m_stats.extraPackets;
+    }
 }
 
 void EmulatedModule::carryOut(const PacketView &p)

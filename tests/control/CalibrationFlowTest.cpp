@@ -1,7 +1,7 @@
 // Calibration runs through the real controller, calibration window and
 // protocol code against emulated modules.
 
-#include "ControllerFixture.h"
+#include "CalibrationFixture.h"
 #include "tests/support/LogCapture.h"
 
 #include "calibration/CalibDlg.h"
@@ -33,100 +33,8 @@ using tl::test::LogCapture;
 
 namespace {
 
-// Answers every message box the controller opens, remembering its text.
-class BoxAnswerer
+class CalibrationFlowTest : public CalibrationFixture
 {
-public:
-    BoxAnswerer()
-    {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                m_texts << box->text();
-                box->accept();
-            }
-        });
-        m_timer.start();
-    }
-    QStringList texts() const { return m_texts; }
-
-private:
-    QTimer m_timer;
-    QStringList m_texts;
-};
-
-class CalibrationFlowTest : public ControllerFixture
-{
-protected:
-    // The mark's ring runs on the event loop while the module holds the target:
-    // compress less than the other controller tests so that both keep their order
-    // on a loaded machine.
-    CalibrationFlowTest() : ControllerFixture(5) {}
-
-    void start(int lensSelect = 0)
-    {
-        settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
-        settings->setLensSelect(lensSelect);
-        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window);
-        control->systemStateChange(esysCONNECTION_START, -1);
-        QCoreApplication::processEvents();
-    }
-
-    // Runs the event loop until `done` or `rounds` steps of 20 ms driver time.
-    static bool settleUntil(const std::function<bool()> &done, int rounds = 2000)
-    {
-        for (int i = 0; i < rounds; ++i) {
-            if (done())
-                return true;
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-        return done();
-    }
-
-    // The module watches display `k` through a synthetic camera: what the
-    // calibration window paints there, grabbed on the GUI thread.
-    void watchDisplay(EmulatedModule &module, int k, tl::sim::ProjectedDisplay &display)
-    {
-        tl::sim::CameraSetup setup;
-        setup.seed = 3 + k;
-        auto camera = std::make_shared<tl::sim::SyntheticCamera>(setup);
-        nqmaincontrol *c = control.get();
-        QThread *gui = QThread::currentThread();
-        module.setCamera(camera, [c, k, gui, &display]() -> QImage {
-            if (QThread::currentThread() == gui) {
-                CalibDlg *dlg = c->calibDialog();
-                display.update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
-            }
-            return display.current();
-        });
-    }
-
-    static std::vector<int> imageKindsRequested(const EmulatedModule &module)
-    {
-        std::vector<int> kinds;
-        for (const auto &p : module.received(CMD_AC_SENDIMG))
-            if (p.bytes[9] == 0)   // group 0 starts an image
-                kinds.push_back(p.bytes[8]);
-        return kinds;
-    }
-
-    // Camera points that a module would see for the window's manual targets:
-    // a fixed perspective view of the window, index = the window's target index.
-    void touchThroughView(EmulatedModule &module, int onlyBelow = 25)
-    {
-        const std::vector<cv::Point2f> win = {{0, 0}, {1919, 0}, {1919, 1079}, {0, 1079}};
-        const std::vector<cv::Point2f> cam = {{180, 110}, {1110, 95}, {1135, 640}, {160, 620}};
-        const cv::Mat h = cv::getPerspectiveTransform(win, cam);
-        nqmaincontrol *c = control.get();
-        module.setManualTouch([c, h, onlyBelow](int index) -> std::optional<tl::sim::CameraPoint> {
-            if (index >= onlyBelow)
-                return std::nullopt;
-            std::vector<cv::Point2f> in{c->calibDialog()->getPoints()[index]}, out;
-            cv::perspectiveTransform(in, out, h);
-            return tl::sim::CameraPoint{out[0].x, out[0].y};
-        });
-    }
 };
 
 TEST(ManualPointOrder, FollowsTheMounting)

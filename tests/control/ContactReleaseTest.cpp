@@ -1,4 +1,5 @@
 #include "ControllerFixture.h"
+#include "ContactCount.h"
 #include "tests/support/WaitFor.h"
 
 #include "control/nqmaincontrol.h"
@@ -50,23 +51,7 @@ protected:
         ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
     }
 
-    // Contacts down now, from the recorded injections: +1 at a down, -1 at an up.
-    int downNow()
-    {
-        std::lock_guard<std::mutex> lock(tl::input::trackingMutex());
-        std::map<int, bool> down;
-        for (const auto &call : recorder->calls())
-            for (const tl::TouchRecord &r : call.records) {
-                if (r.flags & tl::TouchDown)
-                    down[r.pointerId] = true;
-                if (r.flags & tl::TouchUp)
-                    down[r.pointerId] = false;
-            }
-        int n = 0;
-        for (const auto &entry : down)
-            n += entry.second;
-        return n;
-    }
+    int downNow() const { return contactsDown(*recorder); }
 
     tl::RecordingBackend *recorder = nullptr;
 };

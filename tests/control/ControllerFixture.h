@@ -33,6 +33,14 @@ protected:
 
     void TearDown() override
     {
+        closeController();
+        tl::ScreenSource::clearOverride();
+        tl::Clock::setCompression(1);
+    }
+
+    // Stops and closes the modules, then drops the controller and the settings.
+    void closeController()
+    {
         if (control) {
             control->StopDevice();
             for (int i = 0; i < settings->getNumOfCamDevice() && i < 2; ++i)
@@ -40,8 +48,6 @@ protected:
         }
         control.reset();
         settings.reset();
-        tl::ScreenSource::clearOverride();
-        tl::Clock::setCompression(1);
     }
 
     // Runs the event loop for `rounds` steps of 20 ms driver time.
