@@ -62,8 +62,9 @@ CamDevCtrl::~CamDevCtrl()
         // A loop still reads through this object: nothing it uses may go. Its
         // reads time out, so it ends; this is the last resort of a broken bus.
         qDebug() << "CamDevCtrl::~CamDevCtrl(): a receive loop outlived its bound, waiting for it";
-        for (auto &w : m_watchers)
-            w.waitForFinished();
+        for (int i = 0; i < kMaxDevices; ++i)
+            while (isReceiving(i))
+                m_watchers[i].waitForFinished();
     }
     reapAbandoned();
     if (m_table[0].load()) {

@@ -202,6 +202,11 @@ private:
     std::atomic<bool> m_bFrameStopped{true};
     std::atomic<bool> m_bDisplay{false};
     std::array<QFutureWatcher<void>, kMaxDevices> m_watchers;
+    // Set before a loop is started, cleared (release) as the loop's last act: what
+    // the loop wrote is seen by whoever reads it false (acquire). A future's
+    // running state is read without that ordering, so it cannot tell the GUI
+    // thread that the object may be reused or deleted.
+    std::array<std::atomic<bool>, kMaxDevices> m_loopActive{};
     std::array<std::atomic<qint64>, kMaxDevices> m_frameTimer{};
     std::atomic<TrackingSink *> m_trackingSink{nullptr};
     int m_mcValue = 0;

@@ -61,7 +61,10 @@ const uint8_t *CamDevCtrl::mcInputPoints()
 
 bool CamDevCtrl::isReceiving(int nDevNum) const
 {
-    return validIndex(nDevNum) && m_watchers[nDevNum].isRunning();
+    // The loop's own end mark orders its accesses before ours; the future stays
+    // running a little longer, until the pool has let go of the task.
+    return validIndex(nDevNum)
+        && (m_loopActive[nDevNum].load(std::memory_order_acquire) || m_watchers[nDevNum].isRunning());
 }
 
 bool CamDevCtrl::waitForReceiveLoops()
@@ -144,7 +147,11 @@ void CamDevCtrl::CreateRecvPacketThread()
             qDebug() << "CreateRecvPacketThread: module" << i << "still has its old loop, none started";
             continue;
         }
-        m_watchers[i].setFuture(QtConcurrent::run(pool, [this, display, i] { RecvPacketProc(i, display); }));
+        m_loopActive[i].store(true, std::memory_order_relaxed);
+        m_watchers[i].setFuture(QtConcurrent::run(pool, [this, display, i] {
+            RecvPacketProc(i, display);
+            m_loopActive[i].store(false, std::memory_order_release);
+        }));
     }
     qDebug() << "CreateRecvPacketThread:" << pool->activeThreadCount() << pool->maxThreadCount();
 }

@@ -2,8 +2,8 @@
 # The whole test suite: the regular build in build/, then the same suite built
 # with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/, the
 # the decoder and settings fuzz targets for a bounded time in build-fuzz/ (clang,
-# libFuzzer). TESSELINK_TSAN_STAGE=1 adds the threaded suites under ThreadSanitizer
-# in build-tsan/.
+# libFuzzer), and the threaded suites under ThreadSanitizer in build-tsan/
+# (TESSELINK_SKIP_TSAN=1 leaves that out).
 # Run tools/setup.sh first (it installs the packages and builds build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,13 +23,19 @@ if [ "${TESSELINK_SKIP_SANITIZERS:-0}" != 1 ]; then
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -E '^(test_driver_process|demo_calibrate_manual)$'
 fi
 
-if [ "${TESSELINK_TSAN_STAGE:-0}" = 1 ]; then
-  # Not yet part of the default run: the threaded suites are not yet clean under
-  # ThreadSanitizer. The suites whose code runs on more than one thread. Any report fails the run;
-  # tests/tsan.supp lists only what happens inside uninstrumented Qt and glibc.
+if [ "${TESSELINK_SKIP_TSAN:-0}" != 1 ]; then
+  # The suites whose code runs on more than one thread, under ThreadSanitizer.
+  # Any report fails the run; tests/tsan.supp drops only what Qt, GLib and glibc
+  # (not instrumented) do inside themselves.
   tsan_suites=(test_control test_app test_device_protocol test_input)
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELINK_TSAN=ON >/dev/null
   cmake --build build-tsan -j"$jobs" --target "${tsan_suites[@]}"
+  # Left out here (they run in the other halves): the automatic calibration of a
+  # blank module spends its time in the pattern search, whose threads are
+  # OpenCV's (TBB, not instrumented: its hand-overs are invisible), over ten
+  # minutes here; four tests need a pool thread or the simulated person to be
+  # scheduled within compressed waits, which the slowed build does not give.
+  GTEST_FILTER='-CalibrationFlowTest.BlankModuleIsCalibratedAutomaticallyAndTracks:CalibrationFlowTest.ManualRunUploadsTheFitAndReturnsToTracking:DeviceTest.OneModuleStartsOneLoop:DeviceTest.RestartingNeverRunsTwoLoops:HardeningTest.ChattyModuleCannotHoldCloseUpdateOrTheDestructor' \
   TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1 history_size=4" \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "^($(IFS='|'; echo "${tsan_suites[*]}"))\$"
 fi
