@@ -208,10 +208,12 @@ TEST_F(ControllerTest, FirmwareVersionGivesModelType)
     for (const Case &c : cases) {
         control->slotSetFWVersion(c.version, 0);
         EXPECT_EQ(control->modelType(0), c.type) << c.version;
-        if (c.type == 2)
+        if (c.type == 2) {
             EXPECT_EQ(control->modelSubType(0), c.subType) << c.version;
-        if (QString(c.version).startsWith("51."))
+        }
+        if (QString(c.version).startsWith("51.")) {
             EXPECT_EQ(control->fwParam(), c.fwParam) << c.version;
+        }
         EXPECT_EQ(settings->getDeviceFwVersion(0), c.version);
     }
     // A module index the records do not have is refused, not written: the two
