@@ -9,16 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace {
-template <typename W>
-W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
-    auto *widget = new W(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-} // namespace
+using DialogScale::make;
 
 AboutDlg::AboutDlg(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint

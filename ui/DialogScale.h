@@ -32,4 +32,15 @@ void applyLanguageFont(QWidget *w, const LanguageTable *language, int pointSize 
 // hide or minimise it together with that owner. Call it from showEvent.
 void standAloneIfOwnerHidden(QWidget *dialog);
 
+// A named child widget of `parent` at its designer geometry (which
+// scaleChildren multiplies later).
+template <typename W>
+W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    auto *widget = new W(parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
 } // namespace DialogScale

@@ -12,15 +12,9 @@
 #include <QRadioButton>
 #include <QSlider>
 
+using DialogScale::make;
+
 namespace {
-template <typename W>
-W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
-    auto *widget = new W(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
 
 constexpr int kMargin = 8;
 

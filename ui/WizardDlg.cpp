@@ -27,6 +27,8 @@
 #include <tuple>
 #include <utility>
 
+using DialogScale::make;
+
 namespace {
 // Keys of the language table, as 0-based indexes.
 int C(int key) { return key - 1; }
@@ -36,15 +38,6 @@ int T(int key) { return key - 1; }
 constexpr int kLensCount = 4;      // 0..2 shown, 3 the hidden fourth model
 constexpr int kInfoLineHeight = 20;
 const char *const kInfoStyle = "background-color: rgb(240, 240, 240);";
-
-template <typename W>
-W *make(QWidget *parent, const char *name, int x, int y, int w, int h)
-{
-    auto *widget = new W(parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
 
 // A page of the wizard's stack.
 QWidget *addPage(QStackedWidget *stack, const char *name)
