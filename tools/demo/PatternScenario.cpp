@@ -49,19 +49,6 @@ constexpr int kImageBytes = kCamW * kCamH;
 constexpr int kKinds[3] = { 101, 102, 103 };
 constexpr int kFwParam = 10;
 
-template <typename Pred>
-bool waitFor(Pred done, int driverMs)
-{
-    const qint64 end = tl::Clock::nowMs() + driverMs;
-    while (!done()) {
-        if (tl::Clock::nowMs() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        tl::Clock::sleepMs(5);
-    }
-    return true;
-}
-
 // The window point a fitted model should give for a point of the window: the
 // fit pairs element k with screen position k, and the mounting draws element
 // k at another position (turned for ceiling, mirrored for rear).
@@ -285,7 +272,7 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             const int32_t argument = 0;
             device->SendCommand(&argument, index == 1 ? CMD_AC_WHITE_START : CMD_AC_PATTERN_START, 4, 0, false);
         }
-        if (!waitFor([&] { return nextSteps > before; }, 10000)) {
+        if (!spinUntil([&] { return nextSteps > before; }, 10000, 5)) {
             failure = QString("the module did not answer capture %1").arg(kKinds[index]);
             return false;
         }
@@ -295,7 +282,7 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
         arrived = index;
         images[index].clear();
         device->sendAcImageRequest(static_cast<uint8_t>(kKinds[index]), 0, 0);
-        if (!waitFor([&] { return !images[index].empty(); }, 120000)) {
+        if (!spinUntil([&] { return !images[index].empty(); }, 120000, 5)) {
             failure = QString("image %1 did not arrive").arg(kKinds[index]);
             return false;
         }

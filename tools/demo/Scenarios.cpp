@@ -20,20 +20,19 @@ const char *yesNo(bool b)
     return b ? "true" : "false";
 }
 
-// Runs the event loop until `done` holds or `driverMs` of driver time pass.
-template <typename Pred>
-bool spinUntil(Pred done, int driverMs)
+} // namespace
+
+bool spinUntil(const std::function<bool()> &done, int driverMs, int pollMs)
 {
     const qint64 end = tl::Clock::nowMs() + driverMs;
     while (!done()) {
         if (tl::Clock::nowMs() > end)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        tl::Clock::sleepMs(10);
+        tl::Clock::sleepMs(pollMs);
     }
     return true;
 }
-} // namespace
 
 QString runConnect(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &, QTextStream &out)
 {

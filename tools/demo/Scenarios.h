@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTextStream>
 
+#include <functional>
+
 class Corvane;
 
 namespace tl {
@@ -13,6 +15,10 @@ class RecordingBackend;
 namespace tl::sim {
 class EmulatedBus;
 }
+
+// Runs the event loop, polling every `pollMs` of driver time, until `done`
+// holds (true) or `driverMs` of driver time pass (false).
+bool spinUntil(const std::function<bool()> &done, int driverMs, int pollMs = 10);
 
 // Each scenario prints "name: value" lines and returns an empty text on success,
 // or the reason it failed.
