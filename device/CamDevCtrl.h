@@ -91,6 +91,12 @@ public:
     // loop still runs: its module is then treated as gone (no more sends, its
     // handle is set aside, never closed under the loop's read).
     bool waitForReceiveLoops();
+    // What a receive loop does with one transfer it read from module nDevNum:
+    // the packet is checked and handed to its receiver (tracking, image, mask,
+    // calibration steps) on the calling thread. False when it was refused.
+    // Called by the loops; a caller of its own (a test driving the receive path
+    // without threads) must not run it beside a loop of the same module.
+    bool receiveTransfer(const codec::PacketBuffer &buf, int transferred, int nDevNum);
     // Tracking payloads go here (may be null: tracking packets are then dropped).
     // Set it while the loops are stopped.
     void setTrackingSink(TrackingSink *sink) { m_trackingSink.store(sink); }

@@ -192,14 +192,7 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
         int transferred = 0;
         const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, 1000);
         if (rc == 0) {
-            PacketView p;
-            const PacketError err = parsePacket(buf, transferred, p);
-            if (err != PacketError::None) {
-                qDebug() << "RecvPacketProc: refused packet" << Qt::hex << p.code << Qt::dec << "len" << p.rawLength
-                         << "read" << transferred << "-" << packetErrorText(err) << "nDevNum =" << nDevNum;
-                continue;
-            }
-            dispatch(p, transferred, nDevNum, buf);
+            receiveTransfer(buf, transferred, nDevNum);
             continue;
         }
         if (rc == LIBUSB_ERROR_NO_DEVICE || h->gone()) {
@@ -225,6 +218,21 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
     if (bDisplay && !gone && tableHandle(nDevNum) == h)
         drainFrames(h, ep, nDevNum);
     qDebug() << "<============================RecvPacketProc End" << nDevNum << QThread::currentThreadId();
+}
+
+bool CamDevCtrl::receiveTransfer(const PacketBuffer &buf, int transferred, int nDevNum)
+{
+    if (!validIndex(nDevNum))
+        return false;
+    PacketView p;
+    const PacketError err = parsePacket(buf, transferred, p);
+    if (err != PacketError::None) {
+        qDebug() << "RecvPacketProc: refused packet" << Qt::hex << p.code << Qt::dec << "len" << p.rawLength
+                 << "read" << transferred << "-" << packetErrorText(err) << "nDevNum =" << nDevNum;
+        return false;
+    }
+    dispatch(p, transferred, nDevNum, buf);
+    return true;
 }
 
 void CamDevCtrl::drainFrames(UsbAccess::Handle *h, uint8_t ep, int nDevNum)

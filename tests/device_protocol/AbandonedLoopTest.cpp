@@ -2,6 +2,7 @@
 // stops in a row, with its module pulled and put back in between: the handle it
 // reads through must stay open until it ends.
 #include "Fixture.h"
+#include "tests/support/ForwardingUsb.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -21,10 +22,10 @@ namespace {
 // being destroyed while a read is in progress through them. A held read that
 // finds its handle destroyed touches nothing of it and hands back a packet the
 // loop ignores, so the test fails on its check rather than on the fault itself.
-class HeldReadBus : public UsbAccess
+class HeldReadBus : public ForwardingUsb
 {
 public:
-    explicit HeldReadBus(UsbAccess &inner) : m_inner(inner) {}
+    using ForwardingUsb::ForwardingUsb;
 
     void hold(bool on)
     {
@@ -39,48 +40,35 @@ public:
     }
     int destroyedUnderRead() const { return m_destroyedUnderRead.load(); }
 
-    bool ok() const override { return m_inner.ok(); }
-    std::vector<DeviceInfo> listDevices() override { return m_inner.listDevices(); }
-    const char *errorName(int code) const override { return m_inner.errorName(code); }
-    const char *errorText(int code) const override { return m_inner.errorText(code); }
-    std::unique_ptr<Handle> open(int busIndex, int *error) override
+protected:
+    std::unique_ptr<Handle> wrap(std::unique_ptr<Handle> opened) override
     {
-        std::unique_ptr<Handle> h = m_inner.open(busIndex, error);
-        if (!h)
-            return nullptr;
-        auto state = std::make_shared<State>();
-        state->inner = std::move(h);
-        return std::make_unique<HeldHandle>(state, *this);
+        return std::make_unique<HeldHandle>(std::move(opened), *this);
     }
 
 private:
+    // What a read in progress keeps of its handle: the inner handle and whether
+    // the driver has destroyed the outer one meanwhile.
     struct State
     {
-        std::unique_ptr<Handle> inner;
+        std::shared_ptr<Handle> inner;
         std::atomic<int> reading{0};
         std::atomic<bool> destroyed{false};
     };
 
-    class HeldHandle : public Handle
+    class HeldHandle : public ForwardingHandle
     {
     public:
-        HeldHandle(std::shared_ptr<State> s, HeldReadBus &bus) : m_s(std::move(s)), m_bus(bus) {}
+        HeldHandle(std::shared_ptr<Handle> inner, HeldReadBus &bus)
+            : ForwardingHandle(inner), m_s(std::make_shared<State>()), m_bus(bus)
+        {
+            m_s->inner = std::move(inner);
+        }
         ~HeldHandle() override
         {
             m_s->destroyed = true;
             if (m_s->reading.load() > 0)
                 ++m_bus.m_destroyedUnderRead;
-        }
-        int stringDescriptorAscii(uint8_t i, std::string &out, int maxLen) override
-        {
-            return m_s->inner->stringDescriptorAscii(i, out, maxLen);
-        }
-        int claimInterface(int iface) override { return m_s->inner->claimInterface(iface); }
-        int releaseInterface(int iface) override { return m_s->inner->releaseInterface(iface); }
-        int touchConfigDescriptor() override { return m_s->inner->touchConfigDescriptor(); }
-        int bulkWrite(uint8_t ep, const uint8_t *d, int len, int *tr, int t) override
-        {
-            return m_s->inner->bulkWrite(ep, d, len, tr, t);
         }
         int interruptRead(uint8_t ep, uint8_t *d, int len, int *tr, int t) override
         {
@@ -102,7 +90,6 @@ private:
             --s->reading;
             return rc;
         }
-        bool gone() const override { return m_s->inner->gone(); }
 
     private:
         std::shared_ptr<State> m_s;
@@ -119,7 +106,6 @@ private:
         --m_held;
     }
 
-    UsbAccess &m_inner;
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_hold = false;

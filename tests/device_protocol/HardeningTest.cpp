@@ -3,6 +3,7 @@
 // request, the frame handed to the GUI thread, and a version answer too short
 // to read.
 #include "Fixture.h"
+#include "tests/support/ForwardingUsb.h"
 
 #include "device/codec/Image.h"
 #include "sim/ImageSource.h"
@@ -54,53 +55,33 @@ size_t frameCount(SignalLog &sig)
 
 // A bus whose handles hold up the first call a receive loop makes, so that the
 // loop starts only after StartRecvThread has sent its first frame request.
-class LateLoopBus : public UsbAccess
+class LateLoopBus : public ForwardingUsb
 {
 public:
-    explicit LateLoopBus(UsbAccess &inner) : m_inner(inner) {}
-    bool ok() const override { return m_inner.ok(); }
-    std::vector<DeviceInfo> listDevices() override { return m_inner.listDevices(); }
-    const char *errorName(int code) const override { return m_inner.errorName(code); }
-    const char *errorText(int code) const override { return m_inner.errorText(code); }
-    std::unique_ptr<Handle> open(int busIndex, int *error) override
+    using ForwardingUsb::ForwardingUsb;
+
+protected:
+    std::unique_ptr<Handle> wrap(std::unique_ptr<Handle> opened) override
     {
-        std::unique_ptr<Handle> h = m_inner.open(busIndex, error);
-        return h ? std::make_unique<LateHandle>(std::move(h)) : nullptr;
+        return std::make_unique<LateHandle>(std::move(opened));
     }
 
 private:
-    class LateHandle : public Handle
+    class LateHandle : public ForwardingHandle
     {
     public:
-        explicit LateHandle(std::unique_ptr<Handle> h) : m_h(std::move(h)) {}
-        int stringDescriptorAscii(uint8_t i, std::string &out, int maxLen) override
-        {
-            return m_h->stringDescriptorAscii(i, out, maxLen);
-        }
-        int claimInterface(int iface) override { return m_h->claimInterface(iface); }
-        int releaseInterface(int iface) override { return m_h->releaseInterface(iface); }
+        using ForwardingHandle::ForwardingHandle;
         int touchConfigDescriptor() override
         {
             // The loop's first call on its pool thread; the GUI thread is never held.
             if (QThread::currentThread() != QCoreApplication::instance()->thread() && !m_held.exchange(true))
                 Clock::sleepMs(1500);
-            return m_h->touchConfigDescriptor();
+            return ForwardingHandle::touchConfigDescriptor();
         }
-        int bulkWrite(uint8_t ep, const uint8_t *d, int len, int *tr, int t) override
-        {
-            return m_h->bulkWrite(ep, d, len, tr, t);
-        }
-        int interruptRead(uint8_t ep, uint8_t *d, int len, int *tr, int t) override
-        {
-            return m_h->interruptRead(ep, d, len, tr, t);
-        }
-        bool gone() const override { return m_h->gone(); }
 
     private:
-        std::unique_ptr<Handle> m_h;
         std::atomic<bool> m_held{false};
     };
-    UsbAccess &m_inner;
 };
 
 } // namespace

@@ -8,125 +8,69 @@
 //
 // Input: byte 0 = state (0 tracking, 1 frames, 2 image transfer, 3 mask
 // download, 4 manual calibration), then operations (see run()).
-#include "CountingBackend.h"
+#include "ReceiveWorld.h"
 
 #include "control/SystemStates.h"
-#include "control/nqmaincontrol.h"
-#include "device/CamDevCtrl.h"
-#include "device/codec/Commands.h"
 #include "device/codec/Image.h"
-#include "input/InputInjection.h"
-#include "platform/Clock.h"
-#include "platform/Screens.h"
-#include "resources/Resources.h"
-#include "settings/ConfigFileRW.h"
-#include "settings/LanguageTable.h"
-#include "sim/EmulatedBus.h"
-#include "sim/ImageSource.h"
+#include "tests/support/ForwardingUsb.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QTemporaryDir>
-#include <QWidget>
-
-#include <sys/prctl.h>
+#include <QCoreApplication>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 
 using namespace tl;
 using namespace tl::codec;
+using tl::fuzz::kCodeCount;
+using tl::fuzz::kCodes;
+using tl::fuzz::endpointOf;
 
 namespace {
-
-const int32_t kCodes[] = {
-    DAT_VERSION, DAT_IMG, DAT_IMGEND, DAT_TC_PACKET, RES_ACK, RES_NAK, RES_AC_BLACK_END, RES_AC_WHITE_END,
-    RES_AC_PATTERN_END, DAT_AC_IMAGE, DAT_AC_IMGEND, DAT_AC_PATTERN_CENTER, DAT_AC_CALIB_PARAMETER, RES_AC_RESULT,
-    DAT_TC_CUSTOM_HID, RES_MC_PATTERN_DONE, RES_MC_PATTERN_END, RES_MC_RESULT, RES_DEBUG, DAT_TC_IMAGE,
-    DAT_TC_IMGEND, DAT_OPTION, DAT_EEPROM, DAT_TC_DUAL_MODE, RES_AC_RESULT_GENERATE_END, DAT_AC_IMAGE_PART,
-    RES_AC_READY_END, DAT_MC_INPUT_POINT, DAT_AC_IMAGE_PART_END, DAT_MASK, CMD_IIC_RD};
-constexpr int kCodeCount = sizeof kCodes / sizeof kCodes[0];
-
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // The emulated bus as the host sees it, with a count of the host's threads that
 // are inside a read. Every receive loop inside a read while no module has
 // anything queued is a quiet host: settle() ends there instead of sleeping
 // through a fixed number of rounds.
-class WatchedBus : public UsbAccess
+class WatchedBus : public test::ForwardingUsb
 {
 public:
-    explicit WatchedBus(sim::EmulatedBus &bus) : m_bus(bus) {}
+    using ForwardingUsb::ForwardingUsb;
 
     int readers() const { return m_readers.load(); }
 
-    bool ok() const override { return m_bus.ok(); }
-    std::vector<DeviceInfo> listDevices() override { return m_bus.listDevices(); }
-    std::unique_ptr<Handle> open(int busIndex, int *error = nullptr) override
+protected:
+    std::unique_ptr<Handle> wrap(std::unique_ptr<Handle> opened) override
     {
-        std::unique_ptr<Handle> inner = m_bus.open(busIndex, error);
-        if (!inner)
-            return nullptr;
-        return std::make_unique<WatchedHandle>(std::move(inner), m_readers);
+        return std::make_unique<WatchedHandle>(std::move(opened), m_readers);
     }
-    const char *errorName(int code) const override { return m_bus.errorName(code); }
-    const char *errorText(int code) const override { return m_bus.errorText(code); }
 
 private:
-    class WatchedHandle : public Handle
+    class WatchedHandle : public test::ForwardingHandle
     {
     public:
-        WatchedHandle(std::unique_ptr<Handle> inner, std::atomic<int> &readers)
-            : m_inner(std::move(inner)), m_readers(readers)
+        WatchedHandle(std::shared_ptr<Handle> inner, std::atomic<int> &readers)
+            : ForwardingHandle(std::move(inner)), m_readers(readers)
         {
-        }
-        int stringDescriptorAscii(uint8_t index, std::string &out, int maxLen) override
-        {
-            return m_inner->stringDescriptorAscii(index, out, maxLen);
-        }
-        int claimInterface(int iface) override { return m_inner->claimInterface(iface); }
-        int releaseInterface(int iface) override { return m_inner->releaseInterface(iface); }
-        int touchConfigDescriptor() override { return m_inner->touchConfigDescriptor(); }
-        int bulkWrite(uint8_t endpoint, const uint8_t *data, int len, int *transferred, int timeoutMs) override
-        {
-            return m_inner->bulkWrite(endpoint, data, len, transferred, timeoutMs);
         }
         int interruptRead(uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs) override
         {
             m_readers.fetch_add(1);
-            const int rc = m_inner->interruptRead(endpoint, data, len, transferred, timeoutMs);
+            const int rc = ForwardingHandle::interruptRead(endpoint, data, len, transferred, timeoutMs);
             m_readers.fetch_sub(1);
             return rc;
         }
-        bool gone() const override { return m_inner->gone(); }
 
     private:
-        std::unique_ptr<Handle> m_inner;
         std::atomic<int> &m_readers;
     };
 
-    sim::EmulatedBus &m_bus;
     std::atomic<int> m_readers{0};
 };
 
-struct World
+struct World : fuzz::ReceiveWorld
 {
-    std::unique_ptr<QApplication> app;
-    QTemporaryDir home;
-    sim::EmulatedBus bus;
     WatchedBus watched{bus};
-    std::shared_ptr<sim::EmulatedModule> modules[2];
-    std::unique_ptr<QWidget> window;
-    LanguageTable language;
-    std::unique_ptr<ConfigFileRW> settings;
-    std::unique_ptr<nqmaincontrol> control;
-    test::CountingBackend *backend = nullptr;
-
-    CamDevCtrl *dev() { return control->device(); }
 
     void connect()
     {
@@ -219,67 +163,11 @@ struct World
     }
 };
 
-// The modules' test pattern, made once per kind and frame number: the emulator
-// is not under test, and drawing a 640 x 360 frame for every one served costs
-// more than receiving it. Frames repeat every four.
-class CachedPattern : public sim::ImageSource
-{
-public:
-    std::vector<uint8_t> capture(const sim::CaptureContext &ctx) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        auto it = m_captures.find(ctx.kind);
-        if (it == m_captures.end())
-            it = m_captures.emplace(ctx.kind, sim::TestPatternSource::captureFor(ctx.kind)).first;
-        return it->second;
-    }
-    std::vector<uint8_t> alignmentFrame(const sim::CaptureContext &ctx) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        std::vector<uint8_t> &frame = m_frames[ctx.frameNumber % 4];
-        if (frame.empty())
-            frame = sim::TestPatternSource::frameFor(ctx.frameNumber % 4);
-        return frame;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::map<int, std::vector<uint8_t>> m_captures;
-    std::vector<uint8_t> m_frames[4];
-};
-
 World *g_world = nullptr;
-
-class Reader
-{
-public:
-    Reader(const uint8_t *d, size_t n) : m_d(d), m_n(n) {}
-    bool more() const { return m_i < m_n; }
-    uint8_t u8() { return m_i < m_n ? m_d[m_i++] : 0; }
-    uint16_t u16() { return static_cast<uint16_t>(u8() | (u8() << 8)); }
-    size_t take(uint8_t *out, size_t want)
-    {
-        const size_t k = std::min(want, m_n - m_i);
-        if (k)
-            std::memcpy(out, m_d + m_i, k);
-        m_i += k;
-        return k;
-    }
-
-private:
-    const uint8_t *m_d;
-    size_t m_n;
-    size_t m_i = 0;
-};
-
-uint8_t endpointOf(uint8_t target)
-{
-    return (target & 2) ? sim::kEpFrames : sim::kEpIn;
-}
 
 void run(World &w, const uint8_t *data, size_t size)
 {
-    Reader in(data, size);
+    fuzz::Reader in(data, size);
     CamDevCtrl *d = w.dev();
     const int state = in.u8() % 5;
     w.ensureMode(state == 1);
@@ -359,9 +247,12 @@ void run(World &w, const uint8_t *data, size_t size)
         }
     }
     w.settle();
-    for (auto &m : w.modules)
+    for (auto &m : w.modules) {
         if (m->plugged())
             m->setFaults({});
+        // The module's log of what it was sent would grow for the whole run.
+        m->clearReceived();
+    }
     w.restore();
     // The frame stream asks for the next frame after every shown one: it does not
     // run on between inputs.
@@ -377,43 +268,10 @@ void run(World &w, const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    // Short sleeps of compressed time are microseconds: no timer slack on them
-    // (threads made later inherit it).
-    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!qEnvironmentVariableIsSet("TL_FUZZ_LOG"))
-        qInstallMessageHandler(quiet);
     auto *w = new World;
-    qputenv("XDG_CONFIG_HOME", w->home.path().toLocal8Bit());
-    qputenv("XDG_RUNTIME_DIR", w->home.path().toLocal8Bit());
-    w->app = std::make_unique<QApplication>(*argc, *argv);
-    w->app->setQuitOnLastWindowClosed(false);
-    tl::initResources();
     // A receive loop's read of 1000 ms is 1 ms of wall time, the least a read
     // waits; every bound on it (a loop's stop, a drain) stays longer than that.
-    Clock::setCompression(qEnvironmentVariableIsSet("TL_FUZZ_COMPRESSION")
-                              ? qEnvironmentVariable("TL_FUZZ_COMPRESSION").toDouble()
-                              : 1000.0);
-    ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
-    w->language.loadLanguageData(7, QLocale(QLocale::English));
-    auto pattern = std::make_shared<CachedPattern>();
-    for (int i = 0; i < 2; ++i) {
-        w->modules[i] = w->bus.plug(sim::ModuleVariant::calibrated("FZ-" + std::to_string(i)));
-        w->modules[i]->setImageSource(pattern);
-        // A pen that comes and goes, so tracking keeps making contacts.
-        w->modules[i]->setPenScript([i](uint64_t cycle) {
-            std::vector<sim::TrackPoint> pts;
-            if ((cycle / 7) % 2 == 0)
-                pts.push_back({static_cast<int>(1000 + (cycle % 50) * 40), 1200 + i * 300, 100});
-            return pts;
-        });
-    }
-    w->window = std::make_unique<QWidget>();
-    w->settings = std::make_unique<ConfigFileRW>();
-    auto backend = std::make_unique<test::CountingBackend>();
-    w->backend = backend.get();
-    w->control = std::make_unique<nqmaincontrol>(w->settings.get(), &w->language, &w->watched, w->window.get(), nullptr,
-                                                 std::make_unique<input::InputInjection>(std::move(backend)));
+    w->build(argc, argv, w->watched, 1000.0);
     w->connect();
     g_world = w;
     return 0;

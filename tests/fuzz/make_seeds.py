@@ -70,6 +70,12 @@ write("fuzz_settings", "broken", b"[Configuration\n=\n\\\n[Device]]\nCount\n@@\n
 
 
 # ---- receive path: state byte, then operations ----
+def write_receive(name, data):
+    # Both receive-path targets read the same layout.
+    write("fuzz_receive", name, data)
+    write("fuzz_receive_sync", name, data)
+
+
 def raw(target, data):
     return bytes([0, target]) + struct.pack("<H", len(data)) + data
 
@@ -102,26 +108,26 @@ TRACKING, FRAMES, IMAGE, MASK, MANUAL = range(5)
 # genuine() actions: target bit 0 = module, (target >> 1) % 6 = action.
 FRAME, GROUP, MASKPART, EEPROM, GAIN, VERSION = (a << 1 for a in range(6))
 
-write("fuzz_receive", "tracking", bytes([TRACKING]) + wait(15) + settle())
-write("fuzz_receive", "tracking_hostile", bytes([TRACKING]) + coded(0, "DAT_TC_DUAL_MODE", 7, bytes(12))
+write_receive("tracking", bytes([TRACKING]) + wait(15) + settle())
+write_receive("tracking_hostile", bytes([TRACKING]) + coded(0, "DAT_TC_DUAL_MODE", 7, bytes(12))
       + coded(1, "DAT_TC_DUAL_MODE", 504, bytes(60)) + raw(0, bytes(5)) + wait(5))
-write("fuzz_receive", "tracking_unplug", bytes([TRACKING]) + wait(5) + unplug(1) + wait(5))
-write("fuzz_receive", "frames", bytes([FRAMES]) + wait(10) + genuine(FRAME, 0) + wait(10))
-write("fuzz_receive", "frames_hostile", bytes([FRAMES]) + raw(2, piece(C["DAT_IMG"], 0x7FFFFFF0, 999999999, img))
+write_receive("tracking_unplug", bytes([TRACKING]) + wait(5) + unplug(1) + wait(5))
+write_receive("frames", bytes([FRAMES]) + wait(10) + genuine(FRAME, 0) + wait(10))
+write_receive("frames_hostile", bytes([FRAMES]) + raw(2, piece(C["DAT_IMG"], 0x7FFFFFF0, 999999999, img))
       + coded(2, "DAT_IMGEND", -1) + genuine(GAIN, 18) + coded(2, "DAT_IMGEND", 0) + wait(5))
-write("fuzz_receive", "frames_unplug", bytes([FRAMES]) + wait(3) + unplug(0) + wait(3))
-write("fuzz_receive", "image_group", bytes([IMAGE, 0]) + wait(15) + settle())
-write("fuzz_receive", "image_truncated", bytes([IMAGE, 1]) + fault(0, 3, "DAT_AC_IMAGE", 300, 2) + wait(15))
-write("fuzz_receive", "image_loss", bytes([IMAGE, 2]) + fault(0, 0x40, "DAT_AC_IMAGE", 0, 1) + wait(15))
-write("fuzz_receive", "image_hostile", bytes([IMAGE, 0]) + raw(0, piece(C["DAT_AC_IMAGE"], 1919, 921600, img))
+write_receive("frames_unplug", bytes([FRAMES]) + wait(3) + unplug(0) + wait(3))
+write_receive("image_group", bytes([IMAGE, 0]) + wait(15) + settle())
+write_receive("image_truncated", bytes([IMAGE, 1]) + fault(0, 3, "DAT_AC_IMAGE", 300, 2) + wait(15))
+write_receive("image_loss", bytes([IMAGE, 2]) + fault(0, 0x40, "DAT_AC_IMAGE", 0, 1) + wait(15))
+write_receive("image_hostile", bytes([IMAGE, 0]) + raw(0, piece(C["DAT_AC_IMAGE"], 1919, 921600, img))
       + raw(0, piece(C["DAT_AC_IMAGE_PART"], -3, 921600, img)) + coded(0, "DAT_AC_IMAGE_PART_END", 0)
       + coded(0, "DAT_AC_IMGEND", 0) + wait(10))
-write("fuzz_receive", "image_last_group", bytes([IMAGE, 0]) + genuine(GROUP, 79 * 3) + wait(10))
-write("fuzz_receive", "mask_chain", bytes([MASK]) + settle())
-write("fuzz_receive", "mask_hostile", bytes([MASK]) + fault(0, 5, "DAT_MASK", 3, 1) + genuine(MASKPART, 0)
+write_receive("image_last_group", bytes([IMAGE, 0]) + genuine(GROUP, 79 * 3) + wait(10))
+write_receive("mask_chain", bytes([MASK]) + settle())
+write_receive("mask_hostile", bytes([MASK]) + fault(0, 5, "DAT_MASK", 3, 1) + genuine(MASKPART, 0)
       + raw(0, packet(C["DAT_MASK"], bytes([57]) + img[:130])) + settle())
-write("fuzz_receive", "manual", bytes([MANUAL, 20])
+write_receive("manual", bytes([MANUAL, 20])
       + coded(0, "DAT_MC_INPUT_POINT", 200, b"".join(struct.pack("<ff", i, i) for i in range(25))[:255])
       + coded(0, "RES_MC_PATTERN_END", 4, struct.pack("<i", 3)) + coded(0, "RES_MC_PATTERN_END", 504) + wait(5))
-write("fuzz_receive", "answers_mixed", bytes([TRACKING]) + genuine(EEPROM, 0) + coded(0, "DAT_EEPROM", 200)
+write_receive("answers_mixed", bytes([TRACKING]) + genuine(EEPROM, 0) + coded(0, "DAT_EEPROM", 200)
       + genuine(VERSION | 1, 0) + coded(1, "DAT_VERSION", 1, bytes([9])) + coded(0, "RES_ACK", 4) + wait(5))
