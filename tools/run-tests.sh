@@ -56,10 +56,12 @@ fi
 
 if [ "${TESSELINK_SKIP_FUZZ:-0}" != 1 ]; then
   # Each fuzz target from its seed corpus for a bounded time (seconds per target:
-  # TESSELINK_FUZZ_SECONDS, or the defaults below, about 6 minutes in all;
-  # TESSELINK_FUZZ_RECEIVE_SECONDS for the whole receive path alone).
+  # TESSELINK_FUZZ_SECONDS, or the defaults below, about 7 minutes in all;
+  # TESSELINK_FUZZ_RECEIVE_SECONDS for each of the two receive-path targets: the
+  # threaded one with unplugs and stops, and the one driven on the fuzzer's thread).
   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELINK_FUZZ=ON >/dev/null
-  targets=(fuzz_codec:60 fuzz_settings:60 "fuzz_receive:${TESSELINK_FUZZ_RECEIVE_SECONDS:-60}")
+  targets=(fuzz_codec:60 fuzz_settings:60 "fuzz_receive:${TESSELINK_FUZZ_RECEIVE_SECONDS:-60}"
+           "fuzz_receive_sync:${TESSELINK_FUZZ_RECEIVE_SECONDS:-60}")
   cmake --build build-fuzz -j"$jobs" --target $(for t in "${targets[@]}"; do echo "${t%%:*}"; done)
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
