@@ -29,10 +29,11 @@ using tl::fuzz::kCodes;
 
 namespace {
 
-// Transfers one input may hand to the receive path: a whole image transfer
-// (80 groups and their ends) fits, frame streams and a module that keeps
-// talking are cut there.
-constexpr int kTransferBudget = 4096;
+// Transfers one input may hand to the receive path: a frame (481) fits, and a
+// few groups of an image transfer with their resends; a whole image is reached
+// by asking for its last groups. What comes after is read away unhandled: the
+// paths are the same, only the time grows.
+constexpr int kTransferBudget = 640;
 // Whole alignment frames one input may ask for, in the frames state only (the
 // alignment view is where the host asks for them). A frame is 481 transfers
 // and a 640 x 360 conversion in the controller; more of them add time, not paths.
