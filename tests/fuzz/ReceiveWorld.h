@@ -9,6 +9,7 @@
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
 #include "device/codec/Commands.h"
+#include "device/codec/Image.h"
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
@@ -29,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tl::fuzz {
 
@@ -99,6 +101,83 @@ private:
 inline uint8_t endpointOf(uint8_t target)
 {
     return (target & 2) ? sim::kEpFrames : sim::kEpIn;
+}
+
+// What states 2 to 4 of an input's first byte start, alike in both targets: an
+// image transfer, the mask download, the manual calibration's point counts.
+inline void startState(int state, Reader &in, CamDevCtrl *d)
+{
+    switch (state) {
+    case 2:
+        d->sendAcImageRequest(static_cast<uint8_t>(codec::kImageBlack + in.u8() % 3), 0, 0);
+        break;
+    case 3:
+        d->request_get_mask(0);
+        break;
+    case 4:
+        d->setMcPointCounts(in.u8(), 1);
+        break;
+    default:
+        break;
+    }
+}
+
+// Operations 0 to 3, read alike by both targets: 0 raw bytes (any length up to
+// a packet) and 1 a known code with any length field and a few payload bytes,
+// queued by the module for the host on the endpoint the target byte names;
+// 2 a genuine exchange the host starts with module `slot` (the device layer's
+// index of the target module; `askFrame` asks it for an alignment frame);
+// 3 a fault plan on the module's genuine answers (never an unplug).
+template <class AskFrame>
+void commonOperation(uint8_t op, uint8_t target, Reader &in, sim::EmulatedModule &m, CamDevCtrl *d, int slot,
+                     AskFrame askFrame)
+{
+    using namespace codec;
+    switch (op) {
+    case 0: {
+        std::vector<uint8_t> bytes(in.u16() % (kPacketSize + 1));
+        bytes.resize(in.take(bytes.data(), bytes.size()));
+        m.injectPacket(endpointOf(target), bytes, (target >> 2) * 10);
+        break;
+    }
+    case 1: {
+        PacketBuffer b = makePacket(kCodes[in.u8() % kCodeCount]);
+        const int32_t len = static_cast<int16_t>(in.u16());
+        std::memcpy(b.data() + 4, &len, 4);
+        in.take(b.data() + 8, in.u8());
+        m.injectPacket(endpointOf(target), std::vector<uint8_t>(b.begin(), b.end()), (target >> 2) * 10);
+        break;
+    }
+    case 2: {
+        const uint8_t arg = in.u8();
+        switch ((target >> 1) % 6) {
+        case 0: askFrame(slot); break;
+        case 1: d->sendAcImageRequest(static_cast<uint8_t>(kImageBlack + arg % 3), arg % 82, 0); break;
+        case 2: d->request_get_mask(arg % 60); break;
+        case 3: d->requestEeprom(slot); break;
+        case 4: d->addGainRegisters(static_cast<uint16_t>(arg * 257), slot); break;
+        case 5: d->SendCommand(nullptr, CMD_SENDVERSION, 0, slot, true); break;
+        }
+        break;
+    }
+    case 3: {
+        sim::FaultPlan plan;
+        const uint8_t kind = in.u8();
+        sim::PacketRule r;
+        r.code = kCodes[in.u8() % kCodeCount];
+        r.fault = static_cast<sim::PacketFault>(kind % 8);
+        r.value = static_cast<int16_t>(in.u16());
+        r.times = 1 + in.u8() % 4;
+        if (r.fault == sim::PacketFault::Delay)
+            r.value &= 0x3ff;
+        plan.packets.push_back(r);
+        plan.pieceLoss = (kind >> 4) / 64.0;
+        m.setFaults(plan);
+        break;
+    }
+    default:
+        break;
+    }
 }
 
 struct ReceiveWorld

@@ -22,9 +22,6 @@
 
 using namespace tl;
 using namespace tl::codec;
-using tl::fuzz::kCodeCount;
-using tl::fuzz::kCodes;
-using tl::fuzz::endpointOf;
 
 namespace {
 
@@ -171,19 +168,7 @@ void run(World &w, const uint8_t *data, size_t size)
     CamDevCtrl *d = w.dev();
     const int state = in.u8() % 5;
     w.ensureMode(state == 1);
-    switch (state) {
-    case 2:
-        d->sendAcImageRequest(static_cast<uint8_t>(kImageBlack + in.u8() % 3), 0, 0);
-        break;
-    case 3:
-        d->request_get_mask(0);
-        break;
-    case 4:
-        d->setMcPointCounts(in.u8(), 1);
-        break;
-    default:
-        break;
-    }
+    fuzz::startState(state, in, d);
 
     int ops = 0;
     while (in.more() && ++ops < 64) {
@@ -191,47 +176,12 @@ void run(World &w, const uint8_t *data, size_t size)
         const uint8_t target = in.u8();
         auto &m = w.modules[target & 1];
         switch (op) {
-        case 0: {   // raw bytes, any length up to a packet
-            std::vector<uint8_t> bytes(in.u16() % (kPacketSize + 1));
-            bytes.resize(in.take(bytes.data(), bytes.size()));
-            m->injectPacket(endpointOf(target), bytes, (target >> 2) * 10);
+        case 0:     // raw bytes for the host
+        case 1:     // a known code for the host
+        case 2:     // a genuine exchange started by the host
+        case 3:     // faults on the genuine answers
+            fuzz::commonOperation(op, target, in, *m, d, target & 1, [d](int slot) { d->requestFrame(slot); });
             break;
-        }
-        case 1: {   // a known code, any length field, a few payload bytes
-            PacketBuffer b = makePacket(kCodes[in.u8() % kCodeCount]);
-            const int32_t len = static_cast<int16_t>(in.u16());
-            std::memcpy(b.data() + 4, &len, 4);
-            in.take(b.data() + 8, in.u8());
-            m->injectPacket(endpointOf(target), std::vector<uint8_t>(b.begin(), b.end()), (target >> 2) * 10);
-            break;
-        }
-        case 2: {   // a genuine exchange started by the host
-            const uint8_t arg = in.u8();
-            switch ((target >> 1) % 6) {
-            case 0: d->requestFrame(target & 1); break;
-            case 1: d->sendAcImageRequest(static_cast<uint8_t>(kImageBlack + arg % 3), arg % 82, 0); break;
-            case 2: d->request_get_mask(arg % 60); break;
-            case 3: d->requestEeprom(target & 1); break;
-            case 4: d->addGainRegisters(static_cast<uint16_t>(arg * 257), target & 1); break;
-            case 5: d->SendCommand(nullptr, CMD_SENDVERSION, 0, target & 1, true); break;
-            }
-            break;
-        }
-        case 3: {   // faults on the genuine answers
-            sim::FaultPlan plan;
-            const uint8_t kind = in.u8();
-            sim::PacketRule r;
-            r.code = kCodes[in.u8() % kCodeCount];
-            r.fault = static_cast<sim::PacketFault>(kind % 8);   // never Unplug here
-            r.value = static_cast<int16_t>(in.u16());
-            r.times = 1 + in.u8() % 4;
-            if (r.fault == sim::PacketFault::Delay)
-                r.value &= 0x3ff;
-            plan.packets.push_back(r);
-            plan.pieceLoss = (kind >> 4) / 64.0;
-            m->setFaults(plan);
-            break;
-        }
         case 4:     // the module goes away here
             w.bus.unplug(m);
             break;

@@ -23,9 +23,6 @@
 
 using namespace tl;
 using namespace tl::codec;
-using tl::fuzz::endpointOf;
-using tl::fuzz::kCodeCount;
-using tl::fuzz::kCodes;
 
 namespace {
 
@@ -192,22 +189,10 @@ void run(World &w, const uint8_t *data, size_t size)
     w.budget = kTransferBudget;
     const int state = in.u8() % 5;
     w.framesLeft = state == 1 ? kFrameBudget : 0;
-    switch (state) {
-    case 1:
+    if (state == 1)
         w.askFrame(w.slotOf[in.u8() & 1]);
-        break;
-    case 2:
-        d->sendAcImageRequest(static_cast<uint8_t>(kImageBlack + in.u8() % 3), 0, 0);
-        break;
-    case 3:
-        d->request_get_mask(0);
-        break;
-    case 4:
-        d->setMcPointCounts(in.u8(), 1);
-        break;
-    default:
-        break;
-    }
+    else
+        fuzz::startState(state, in, d);
 
     int ops = 0;
     while (in.more() && ++ops < 64) {
@@ -215,48 +200,12 @@ void run(World &w, const uint8_t *data, size_t size)
         const uint8_t target = in.u8();
         auto &m = w.modules[target & 1];
         switch (op) {
-        case 0: {   // raw bytes, any length up to a packet
-            std::vector<uint8_t> bytes(in.u16() % (kPacketSize + 1));
-            bytes.resize(in.take(bytes.data(), bytes.size()));
-            m->injectPacket(endpointOf(target), bytes, (target >> 2) * 10);
+        case 0:     // raw bytes for the host
+        case 1:     // a known code for the host
+        case 2:     // a genuine exchange started by the host
+        case 3:     // faults on the genuine answers
+            fuzz::commonOperation(op, target, in, *m, d, w.slotOf[target & 1], [&w](int slot) { w.askFrame(slot); });
             break;
-        }
-        case 1: {   // a known code, any length field, a few payload bytes
-            PacketBuffer b = makePacket(kCodes[in.u8() % kCodeCount]);
-            const int32_t len = static_cast<int16_t>(in.u16());
-            std::memcpy(b.data() + 4, &len, 4);
-            in.take(b.data() + 8, in.u8());
-            m->injectPacket(endpointOf(target), std::vector<uint8_t>(b.begin(), b.end()), (target >> 2) * 10);
-            break;
-        }
-        case 2: {   // a genuine exchange started by the host
-            const uint8_t arg = in.u8();
-            const int slot = w.slotOf[target & 1];
-            switch ((target >> 1) % 6) {
-            case 0: w.askFrame(slot); break;
-            case 1: d->sendAcImageRequest(static_cast<uint8_t>(kImageBlack + arg % 3), arg % 82, 0); break;
-            case 2: d->request_get_mask(arg % 60); break;
-            case 3: d->requestEeprom(slot); break;
-            case 4: d->addGainRegisters(static_cast<uint16_t>(arg * 257), slot); break;
-            case 5: d->SendCommand(nullptr, CMD_SENDVERSION, 0, slot, true); break;
-            }
-            break;
-        }
-        case 3: {   // faults on the genuine answers
-            sim::FaultPlan plan;
-            const uint8_t kind = in.u8();
-            sim::PacketRule r;
-            r.code = kCodes[in.u8() % kCodeCount];
-            r.fault = static_cast<sim::PacketFault>(kind % 8);   // never Unplug here
-            r.value = static_cast<int16_t>(in.u16());
-            r.times = 1 + in.u8() % 4;
-            if (r.fault == sim::PacketFault::Delay)
-                r.value &= 0x3ff;
-            plan.packets.push_back(r);
-            plan.pieceLoss = (kind >> 4) / 64.0;
-            m->setFaults(plan);
-            break;
-        }
         case 4:     // what is due now, read
             w.readRound();
             break;
