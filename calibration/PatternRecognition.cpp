@@ -2,6 +2,7 @@
 
 #include "calibration/CalibWorkspace.h"
 #include "calibration/CalibrationFit.h"
+#include "calibration/ContourScan.h"
 #include "calibration/PatternGeometry.h"
 #include "platform/Clock.h"
 
@@ -453,9 +454,10 @@ std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::M
     // The two-level hierarchy would hold exactly these contours, but building
     // it grows with the square of their number, and the sensor noise where
     // the screen has no contrast yields tens of thousands (seconds per level);
-    // the hierarchy itself is not needed.
+    // the hierarchy itself is not needed. Only contours of a dot's camera
+    // size become point lists.
     std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(bin, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+    boxedContours(bin, cv::Size(kDotBoxMin, kDotBoxMin), cv::Size(kDotBoxMax, kDotBoxMax), contours);
 
     // The dot as drawn: a disc 2R + 1 pixels across.
     const double r = m_nDiameterNormal / 2.0;
