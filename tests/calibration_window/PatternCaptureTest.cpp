@@ -103,10 +103,10 @@ TEST(PatternCapture, AllTwentyPointsFoundCloseToTheTruth)
             worst = std::max(worst, err);
             EXPECT_LT(err, 1.0) << "point " << k << " found " << run.org[k] << " truth " << truth;
             // Found points carry the tweak of their slot.
-            if (run.org[k] != cv::Point2f(0, 0))
+            if (run.org[k] != cv::Point2f(0, 0)) {
                 EXPECT_NEAR(run.twk[k].x, run.org[k].x + tweak[k].x, 1e-3);
-            if (run.org[k] != cv::Point2f(0, 0))
                 EXPECT_NEAR(run.twk[k].y, run.org[k].y + tweak[k].y, 1e-3);
+            }
         }
         EXPECT_LT(worst, 1.0) << c.w << " lens " << c.lens;
         EXPECT_TRUE(fitAccepted());
