@@ -138,7 +138,12 @@ public:
     bool tracking() const;
     int transferMode() const;
     int fingerTouchMode() const;
+    // The host's image-reverse flag, as last set.
     bool imageReverse() const;
+    // Whether what the module serves now (images, frames, mask, manual points
+    // and pen positions) is turned by 180 degrees against the camera's upright
+    // view: the reverse flag undoes or makes the turn of the mounting.
+    bool servesTurned() const;
     bool manualMode() const;
     int openHandles() const;
     bool interfaceClaimed(int iface) const;
@@ -206,8 +211,10 @@ private:
     void maybeReportLocked(int64_t nowMs);
     void maybeUserLocked(int64_t nowMs);
     bool userActiveLocked() const;
+    // Whether the sensor's picture reaches the host turned (see servesTurned).
+    bool turnedLocked() const;
     // A camera point as it goes to the host: turned by 180 degrees while the
-    // image is reversed, like the images.
+    // pictures are, like the images.
     cv::Point2d orientedLocked(cv::Point2d camera) const;
     bool maskedLocked(cv::Point2d camera) const;
     // Where the module reports a pen at a window point, or nothing.

@@ -519,9 +519,9 @@ void EmulatedModule::captureLocked(int kind)
     else
         img = m_imageSource->capture(ctx);
     img.resize(kAcImageBytes, 0);
-    // A reversed image is turned by 180 degrees: for a row-major image that is
+    // A turned image is turned by 180 degrees: for a row-major image that is
     // the byte order reversed.
-    if (m_imageReverse)
+    if (turnedLocked())
         std::reverse(img.begin(), img.end());
     m_captures[kind] = std::move(img);
 }
@@ -605,7 +605,7 @@ void EmulatedModule::serveFrame()
         const QImage display = m_display ? m_display() : QImage();
         const std::shared_ptr<SyntheticCamera> camera = m_camera;
         const int gain = sensorGainLocked();
-        const bool reverse = m_imageReverse;
+        const bool reverse = turnedLocked();
         ++m_frameNumber;
         auto frame = std::make_shared<std::vector<uint8_t>>();
         postCameraWork(kEpFrames,
@@ -621,7 +621,7 @@ void EmulatedModule::serveFrame()
     ctx.frameNumber = m_frameNumber;
     ctx.registers = m_registers;
     std::vector<uint8_t> frame = m_imageSource->alignmentFrame(ctx);
-    finishFrame(frame, m_imageReverse, {});
+    finishFrame(frame, turnedLocked(), {});
     ++m_frameNumber;
     queueFrame(std::move(frame), dueMs);
 }
@@ -739,9 +739,16 @@ int EmulatedModule::sensorGainLocked() const
     return ((hi->second << 8) | lo->second) & 0x3FF;
 }
 
+bool EmulatedModule::turnedLocked() const
+{
+    // A module mounted turned sees the board upside down; reversal turns its
+    // pictures once more.
+    return m_imageReverse != m_variant.mountedTurned();
+}
+
 cv::Point2d EmulatedModule::orientedLocked(cv::Point2d c) const
 {
-    if (m_imageReverse)
+    if (turnedLocked())
         return { kAcImageWidth - 1 - c.x, kAcImageHeight - 1 - c.y };
     return c;
 }
