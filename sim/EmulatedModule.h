@@ -281,6 +281,7 @@ private:
     int64_t m_userSinceMs = 0;
     int64_t m_userDownMs = 0;
     int64_t m_userMissingSinceMs = -1;   // holding: since when the mark has not been seen
+    bool m_userRingSeen = false;         // holding: the window has drawn its ring round the mark
     std::optional<cv::Point2d> m_userLastMark;
     qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
     std::optional<cv::Point2d> m_userSeenMark;

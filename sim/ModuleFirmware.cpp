@@ -810,8 +810,8 @@ bool EmulatedModule::userActiveLocked() const
 }
 
 namespace {
-// How long the mark must be out of sight before a person holding the pen on it
-// takes it for gone (driver milliseconds).
+// How long the mark must be out of sight (and no ring drawn where it stood)
+// before a person holding the pen on it takes it for gone (driver milliseconds).
 constexpr int64_t kUserGoneMs = 1000;
 } // namespace
 
@@ -856,25 +856,40 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         m_userMarkAt = *mark;
         m_userDownMs = nowMs;
         m_userMissingSinceMs = -1;
+        m_userRingSeen = false;
         m_userState = UserState::Holding;
         send(kEpIn, makePacket(RES_MC_PATTERN_DONE), t.touchMs);
         return;
     }
-    // Holding: the pen stays until the mark moves on or goes away (or the
-    // person tires of waiting); lifting it ends the target.
+    // Holding: the pen stays until the person sees the window answer the
+    // touch: the ring drawn around the mark has come and gone, the mark has
+    // moved on, or it has gone away. However long the window takes to draw
+    // its ring, the person waits; only a touch that is never answered at all
+    // is given up (maxHoldMs). Lifting the pen ends the target.
     if (nowMs < m_userDownMs + t.touchMs)
         return;
-    // The mark's ring animation covers it for a moment: a person keeps the pen
-    // down until the mark is seen somewhere else, or has been gone a while.
-    const bool movedAway = mark && cv::norm(*mark - m_userMarkAt) > 3.0;
-    if (mark)
+    bool ring = false;
+    if (!seen.isNull()) {
+        const CameraSetup &cs = m_camera->setup();
+        const cv::Point2d inPicture((m_userMarkAt.x + 0.5) * seen.width() / cs.displayWidth - 0.5,
+                                    (m_userMarkAt.y + 0.5) * seen.height() / cs.displayHeight - 0.5);
+        ring = markRingShown(seen, inPicture);
+    }
+    if (ring)
+        m_userRingSeen = true;
+    // While the ring is drawn the mark is partly hidden: where it is found then
+    // says nothing about where it stands.
+    const bool ringDone = m_userRingSeen && !ring;
+    const bool movedAway = !ring && mark && cv::norm(*mark - m_userMarkAt) > 3.0;
+    if (mark || ring)
         m_userMissingSinceMs = -1;
     else if (m_userMissingSinceMs < 0)
         m_userMissingSinceMs = nowMs;
-    const bool gone = !mark && nowMs - m_userMissingSinceMs >= kUserGoneMs;
-    if (movedAway || gone || nowMs - m_userDownMs >= m_user.maxHoldMs) {
+    const bool gone = !mark && !ring && nowMs - m_userMissingSinceMs >= kUserGoneMs;
+    if (ringDone || movedAway || gone || nowMs - m_userDownMs >= m_user.maxHoldMs) {
         m_userState = UserState::Idle;
         m_userMissingSinceMs = -1;
+        m_userRingSeen = false;
         send(kEpIn, makePacketI32(RES_MC_PATTERN_END, m_userIndex), 0);
     }
 }

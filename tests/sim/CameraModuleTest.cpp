@@ -492,6 +492,55 @@ TEST_F(CameraModuleTest, PersonWaitsForAMarkThatIsShownAndStill)
     EXPECT_EQ(end.payloadI32(0), 4);
 }
 
+// The window answers a touch by drawing a ring round the mark; on a busy
+// machine that can take long. The person keeps the pen down, whatever it takes,
+// until the ring has come and gone; a window that never answers is given up
+// after the person's patience.
+TEST_F(CameraModuleTest, PersonHoldsUntilTheRingRoundTheMarkHasComeAndGone)
+{
+    const cv::Point2d target(700, 400);
+    QImage ringed = markAt(target);
+    {
+        QPainter p(&ringed);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(255, 0, 0), 7));
+        p.drawArc(QRectF(target.x + 0.5 - 37.25, target.y + 0.5 - 37.25, 74.5, 74.5), 0, 90 * 16);
+        p.drawArc(QRectF(target.x + 0.5 - 25.5, target.y + 0.5 - 25.5, 51, 51), 0, 90 * 16);
+    }
+    EmulatedBus bus;
+    auto m = bus.plug(moduleWithLens(1));
+    auto cam = makeCamera(1);
+    Screen screen;
+    screen.show(markAt(target));
+    m->setCamera(cam, screen.source());
+    UserSetup user;
+    user.maxHoldMs = 20000;
+    m->setUser(user);
+    RawHost host(bus);
+    ASSERT_TRUE(openUpright(host));
+    host.send(CMD_MC_START);
+    host.sendI32(CMD_MC_PATTERN_START, 2);
+    ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+    // The ring is slow to come and slower to finish: far longer than the
+    // mark may be out of sight before the person takes it for gone.
+    EXPECT_EQ(host.read(0x83, 1500).rc, LIBUSB_ERROR_TIMEOUT);
+    screen.show(ringed);
+    EXPECT_EQ(host.read(0x83, 6000).rc, LIBUSB_ERROR_TIMEOUT);
+    // The ring is gone and the mark stands where it was: answered, the pen lifts.
+    screen.show(markAt(target));
+    Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
+    ASSERT_EQ(end.rc, 0);
+    EXPECT_EQ(end.payloadI32(0), 2);
+
+    // No answer at all: the person gives up only after the patience runs out.
+    host.sendI32(CMD_MC_PATTERN_START, 3);
+    ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+    EXPECT_EQ(host.read(0x83, 8000).rc, LIBUSB_ERROR_TIMEOUT);
+    end = host.readUntil(RES_MC_PATTERN_END, 0x83, 60000);
+    ASSERT_EQ(end.rc, 0);
+    EXPECT_EQ(end.payloadI32(0), 3);
+}
+
 TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
 {
     for (const bool ceiling : { false, true }) {
