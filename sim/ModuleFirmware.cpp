@@ -321,6 +321,7 @@ void EmulatedModule::carryOut(const PacketView &p)
                 break;
             m_userState = UserState::Seeking;
             m_userIndex = index;
+            m_userGivenPoint.reset();
             m_userSinceMs = Clock::nowMs();
             m_userNextLookMs = m_userSinceMs;
             m_userLastMark.reset();
@@ -330,6 +331,19 @@ void EmulatedModule::carryOut(const PacketView &p)
         const std::optional<CameraPoint> seen = m_manualTouch(index);
         if (!seen)
             break;
+        if (m_camera && m_display && lookAtBoardLocked(nullptr)) {
+            // Someone who watches the board touches the mark once it stands
+            // still and keeps the pen down, at least the hold time, until the
+            // window has answered the touch.
+            m_userState = UserState::Seeking;
+            m_userIndex = index;
+            m_userGivenPoint = *seen;
+            m_userSinceMs = Clock::nowMs();
+            m_userNextLookMs = m_userSinceMs;
+            m_userLastMark.reset();
+            m_cv.notify_all();
+            break;
+        }
         m_mcPoints[static_cast<size_t>(index)] = *seen;
         send(kEpIn, makePacket(RES_MC_PATTERN_DONE), t.touchMs);
         send(kEpIn, makePacketI32(RES_MC_PATTERN_END, index), t.touchMs + t.holdMs);
@@ -815,11 +829,8 @@ namespace {
 constexpr int64_t kUserGoneMs = 1000;
 } // namespace
 
-void EmulatedModule::maybeUserLocked(int64_t nowMs)
+std::optional<cv::Point2d> EmulatedModule::lookAtBoardLocked(QImage *seenOut)
 {
-    if (!userActiveLocked() || nowMs < m_userNextLookMs)
-        return;
-    m_userNextLookMs = nowMs + std::max(1, m_user.lookMs);
     const QImage seen = m_display();
     // A picture that has not changed since the last look shows the mark where it was.
     if (seen.isNull() || seen.cacheKey() != m_userSeenKey) {
@@ -833,6 +844,18 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         mark->x = (mark->x + 0.5) * cs.displayWidth / seen.width() - 0.5;
         mark->y = (mark->y + 0.5) * cs.displayHeight / seen.height() - 0.5;
     }
+    if (seenOut)
+        *seenOut = seen;
+    return mark;
+}
+
+void EmulatedModule::maybeUserLocked(int64_t nowMs)
+{
+    if (!userActiveLocked() || nowMs < m_userNextLookMs)
+        return;
+    m_userNextLookMs = nowMs + std::max(1, m_user.lookMs);
+    QImage seen;
+    const std::optional<cv::Point2d> mark = lookAtBoardLocked(&seen);
     const ModuleTiming &t = m_variant.timing;
     if (m_userState == UserState::Seeking) {
         // Wait until the mark stands still (it may still be moving there), then
@@ -841,18 +864,25 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         m_userLastMark = mark;
         if (!still)
             return;
-        cv::Point2d aim = *mark;
-        if (m_user.sigma > 0) {
-            std::normal_distribution<double> err(0.0, m_user.sigma);
-            aim.x += err(m_userRng);
-            aim.y += err(m_userRng);
+        if (m_userGivenPoint) {
+            // The test says where the camera sees this touch.
+            m_mcPoints[static_cast<size_t>(m_userIndex)] = *m_userGivenPoint;
+            m_userMinHoldMs = t.touchMs + t.holdMs;
+        } else {
+            cv::Point2d aim = *mark;
+            if (m_user.sigma > 0) {
+                std::normal_distribution<double> err(0.0, m_user.sigma);
+                aim.x += err(m_userRng);
+                aim.y += err(m_userRng);
+            }
+            const cv::Point2d cam = m_camera->windowToCamera(aim);
+            if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < 0 || cam.y < 0 ||
+                cam.x > kAcImageWidth - 1 || cam.y > kAcImageHeight - 1 || maskedLocked(cam))
+                return;   // the camera does not see the pen there: the person keeps trying
+            const cv::Point2d c = orientedLocked(cam);
+            m_mcPoints[static_cast<size_t>(m_userIndex)] = { static_cast<float>(c.x), static_cast<float>(c.y) };
+            m_userMinHoldMs = t.touchMs;
         }
-        const cv::Point2d cam = m_camera->windowToCamera(aim);
-        if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < 0 || cam.y < 0 ||
-            cam.x > kAcImageWidth - 1 || cam.y > kAcImageHeight - 1 || maskedLocked(cam))
-            return;   // the camera does not see the pen there: the person keeps trying
-        const cv::Point2d c = orientedLocked(cam);
-        m_mcPoints[static_cast<size_t>(m_userIndex)] = { static_cast<float>(c.x), static_cast<float>(c.y) };
         m_userMarkAt = *mark;
         m_userDownMs = nowMs;
         m_userMissingSinceMs = -1;
@@ -866,7 +896,7 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
     // moved on, or it has gone away. However long the window takes to draw
     // its ring, the person waits; only a touch that is never answered at all
     // is given up (maxHoldMs). Lifting the pen ends the target.
-    if (nowMs < m_userDownMs + t.touchMs)
+    if (nowMs < m_userDownMs + m_userMinHoldMs)
         return;
     bool ring = false;
     if (!seen.isNull()) {

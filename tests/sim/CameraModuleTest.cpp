@@ -541,6 +541,36 @@ TEST_F(CameraModuleTest, PersonHoldsUntilTheRingRoundTheMarkHasComeAndGone)
     EXPECT_EQ(end.payloadI32(0), 3);
 }
 
+// A touch the test supplies is held the same way while the module watches the
+// window: at least the hold time, then until the window answers (here the mark
+// moves on). Without a display it ends after the hold time.
+TEST_F(CameraModuleTest, SuppliedTouchIsHeldUntilTheWindowAnswers)
+{
+    for (const bool watching : { true, false }) {
+        SCOPED_TRACE(watching ? "watching" : "not watching");
+        EmulatedBus bus;
+        auto m = bus.plug(moduleWithLens(1));
+        Screen screen;
+        screen.show(markAt({ 700, 400 }));
+        if (watching)
+            m->setCamera(makeCamera(1), screen.source());
+        m->setManualTouch([](int) { return std::optional<CameraPoint>(CameraPoint{ 600.0f, 300.0f }); });
+        RawHost host(bus);
+        ASSERT_TRUE(openUpright(host));
+        host.send(CMD_MC_START);
+        host.sendI32(CMD_MC_PATTERN_START, 5);
+        ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+        if (watching) {
+            // Long past the hold time the window has not answered: the pen stays.
+            EXPECT_EQ(host.read(0x83, 4000).rc, LIBUSB_ERROR_TIMEOUT);
+            screen.show(markAt({ 1200, 700 }));
+        }
+        const Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
+        ASSERT_EQ(end.rc, 0);
+        EXPECT_EQ(end.payloadI32(0), 5);
+    }
+}
+
 TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
 {
     for (const bool ceiling : { false, true }) {
