@@ -289,6 +289,7 @@ private:
     int64_t m_userDownMs = 0;
     int64_t m_userMinHoldMs = 0;         // holding: the pen stays down at least this long
     std::optional<CameraPoint> m_userGivenPoint;   // the camera point of a supplied touch
+    std::optional<cv::Point2d> m_userAnsweredAt;   // where the window last answered a touch
     int64_t m_userMissingSinceMs = -1;   // holding: since when the mark has not been seen
     bool m_userRingSeen = false;         // holding: the window has drawn its ring round the mark
     std::optional<cv::Point2d> m_userLastMark;

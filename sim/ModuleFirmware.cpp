@@ -306,6 +306,7 @@ void EmulatedModule::carryOut(const PacketView &p)
         m_manualMode = true;
         m_mcPoints = {};
         m_userState = UserState::Idle;
+        m_userAnsweredAt.reset();
         break;
     case CMD_MC_CANCEL:
         m_manualMode = false;
@@ -827,6 +828,9 @@ namespace {
 // How long the mark must be out of sight (and no ring drawn where it stood)
 // before a person holding the pen on it takes it for gone (driver milliseconds).
 constexpr int64_t kUserGoneMs = 1000;
+// How long a person waits for the mark to leave the place of a touch the
+// window has answered before taking it that the same target is asked again.
+constexpr int64_t kUserRepeatMs = 3000;
 } // namespace
 
 std::optional<cv::Point2d> EmulatedModule::lookAtBoardLocked(QImage *seenOut)
@@ -863,6 +867,11 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         const bool still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
         m_userLastMark = mark;
         if (!still)
+            return;
+        // A mark still where the window has just answered a touch has not set
+        // off for the next target yet (on a busy machine it may stand a while
+        // before it moves); only if it stays there is that target asked again.
+        if (m_userAnsweredAt && cv::norm(*mark - *m_userAnsweredAt) <= 3.0 && nowMs - m_userSinceMs < kUserRepeatMs)
             return;
         if (m_userGivenPoint) {
             // The test says where the camera sees this touch.
@@ -917,6 +926,10 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         m_userMissingSinceMs = nowMs;
     const bool gone = !mark && !ring && nowMs - m_userMissingSinceMs >= kUserGoneMs;
     if (ringDone || movedAway || gone || nowMs - m_userDownMs >= m_user.maxHoldMs) {
+        if (ringDone || movedAway)
+            m_userAnsweredAt = m_userMarkAt;
+        else
+            m_userAnsweredAt.reset();
         m_userState = UserState::Idle;
         m_userMissingSinceMs = -1;
         m_userRingSeen = false;
