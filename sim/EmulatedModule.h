@@ -294,6 +294,8 @@ private:
     bool m_userRingSeen = false;         // holding: the window has drawn its ring round the mark
     std::optional<cv::Point2d> m_userLastMark;
     qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
+    bool m_userFreshPicture = false;           // the last look brought a picture not seen before
+    int64_t m_userPictureSinceMs = 0;          // since when the picture has been the same
     std::optional<cv::Point2d> m_userSeenMark;
     cv::Point2d m_userMarkAt;
 

@@ -831,6 +831,8 @@ constexpr int64_t kUserGoneMs = 1000;
 // How long a person waits for the mark to leave the place of a touch the
 // window has answered before taking it that the same target is asked again.
 constexpr int64_t kUserRepeatMs = 3000;
+// A picture unchanged this long shows a mark that stands still.
+constexpr int64_t kUserStillMs = 600;
 } // namespace
 
 std::optional<cv::Point2d> EmulatedModule::lookAtBoardLocked(QImage *seenOut)
@@ -840,6 +842,8 @@ std::optional<cv::Point2d> EmulatedModule::lookAtBoardLocked(QImage *seenOut)
     if (seen.isNull() || seen.cacheKey() != m_userSeenKey) {
         m_userSeenKey = seen.isNull() ? 0 : seen.cacheKey();
         m_userSeenMark = findTargetMark(seen);
+        m_userFreshPicture = true;
+        m_userPictureSinceMs = Clock::nowMs();
     }
     std::optional<cv::Point2d> mark = m_userSeenMark;
     if (mark && !seen.isNull()) {
@@ -864,8 +868,17 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
     if (m_userState == UserState::Seeking) {
         // Wait until the mark stands still (it may still be moving there), then
         // put the pen on it, as well as a hand can.
-        const bool still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
-        m_userLastMark = mark;
+        // The picture a person sees may lag the window (it is grabbed now and
+        // then): a mark stands still when two fresh pictures show it in one
+        // place, or when the picture has not changed for a while.
+        bool still = false;
+        if (m_userFreshPicture) {
+            still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
+            m_userLastMark = mark;
+            m_userFreshPicture = false;
+        } else {
+            still = mark && nowMs - m_userPictureSinceMs >= kUserStillMs;
+        }
         if (!still)
             return;
         // A mark still where the window has just answered a touch has not set

@@ -115,7 +115,7 @@ protected:
             CalibDlg *dlg = c->calibDialog();
             display->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
         });
-        refresher.setInterval(tl::Clock::wallMs(100));
+        refresher.setInterval(tl::Clock::wallMs(50));
         refresher.start();
     }
 
