@@ -2,6 +2,7 @@
 
 #include "calibration/CalibWorkspace.h"
 #include "calibration/CalibrationFit.h"
+#include "calibration/ContourScan.h"
 #include "calibration/PatternGeometry.h"
 #include "platform/Clock.h"
 
@@ -12,8 +13,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
+
+#include <time.h>
 
 namespace tl {
 
@@ -34,6 +39,10 @@ constexpr double kDotSlotReach = 50;
 constexpr double kSearchHalf = 10.0;
 constexpr double kSearchStep = 0.2;
 
+// CPU time of the threshold-level work done on threads other than the
+// searching one, over all searches.
+std::atomic<qint64> g_workerCpuNs{ 0 };
+
 int roundHalfUp(double v)
 {
     return static_cast<int>(std::floor(v + 0.5));
@@ -49,13 +58,19 @@ void overThresholds(const std::vector<int> &levels, bool parallel, int limitMs, 
     using Result = decltype(detect(0));
     const qint64 start = Clock::nowMs();
     const int batch = parallel ? std::max(1, cv::getNumThreads()) : 1;
+    const std::thread::id caller = std::this_thread::get_id();
     for (size_t first = 0; first < levels.size(); first += batch) {
         const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
         std::vector<Result> found(n);
         if (n > 1) {
             cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
+                // The caller's own share is in the caller's thread time.
+                const bool worker = std::this_thread::get_id() != caller;
+                const qint64 cpuStart = worker ? threadCpuNs() : 0;
                 for (int i = r.start; i < r.end; ++i)
                     found[i] = detect(levels[first + i]);
+                if (worker)
+                    g_workerCpuNs += threadCpuNs() - cpuStart;
             });
         } else {
             found[0] = detect(levels[first]);
@@ -139,6 +154,18 @@ std::vector<cv::Point> markerContour(const cv::Mat &image, bool binary, const st
 }
 
 } // namespace
+
+qint64 threadCpuNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+qint64 patternSearchWorkerCpuNs()
+{
+    return g_workerCpuNs.load();
+}
 
 void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, const cv::Mat &pattern,
                                 cv::Mat &normalized)
@@ -453,9 +480,10 @@ std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::M
     // The two-level hierarchy would hold exactly these contours, but building
     // it grows with the square of their number, and the sensor noise where
     // the screen has no contrast yields tens of thousands (seconds per level);
-    // the hierarchy itself is not needed.
+    // the hierarchy itself is not needed. Only contours of a dot's camera
+    // size become point lists.
     std::vector<std::vector<cv::Point>> contours;
-    cv::findContours(bin, contours, cv::RETR_LIST, cv::CHAIN_APPROX_SIMPLE);
+    boxedContours(bin, cv::Size(kDotBoxMin, kDotBoxMin), cv::Size(kDotBoxMax, kDotBoxMax), contours);
 
     // The dot as drawn: a disc 2R + 1 pixels across.
     const double r = m_nDiameterNormal / 2.0;

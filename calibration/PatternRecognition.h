@@ -3,6 +3,8 @@
 #include "calibration/Calibration.h"
 #include "calibration/WideCalibration.h"
 
+#include <QtGlobal>
+
 #include <opencv2/core.hpp>
 
 #include <vector>
@@ -22,6 +24,19 @@ void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, cons
 // ac_pattern_center_org, ac_pattern_center_twk and the homography of the
 // workspace. Unfound points stay (0, 0). Call setCalibInformation first.
 void AC_FindPatternCenter(const cv::Mat &normalized);
+
+// CPU time of the calling thread, nanoseconds.
+qint64 threadCpuNs();
+
+// CPU time, in nanoseconds, that the threshold levels of all pattern searches
+// so far have spent on threads other than the searching thread (the levels
+// are worked on two or more at a time). The searching thread's own time over
+// a search plus the growth of this figure is the search's CPU time, without
+// what other threads of the process do meanwhile. Work the image library
+// hands to its own threads outside the batches of levels (the marker
+// detection on the unthresholded image, a level worked on alone) is in
+// neither.
+qint64 patternSearchWorkerCpuNs();
 
 // One marker as the detector saw it: its ID, its four corners (top-left,
 // top-right, bottom-right, bottom-left of the marker) and the integer contour

@@ -276,6 +276,8 @@ void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDe
 
 void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 {
+    const qint64 threadCpuStart = tl::threadCpuNs();
+    const qint64 workerCpuStart = tl::patternSearchWorkerCpuNs();
     cv::Mat working = matOf(m_calibImages[3]);
     cv::Mat normalized;
     tl::makeNormalizedPatternImage(matOf(m_calibImages[0]), matOf(m_calibImages[1]), matOf(m_calibImages[2]),
@@ -292,6 +294,11 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
     tl::AC_FindPatternCenter(working);
     double tp[13] = {};
     tl::AC_CallCalcCalibParameter(tp);
+    // This thread's CPU and the search's worker threads', not the rest of the process.
+    const double threadCpu = (tl::threadCpuNs() - threadCpuStart) / 1e9;
+    const double workerCpu = (tl::patternSearchWorkerCpuNs() - workerCpuStart) / 1e9;
+    qDebug().noquote() << QString::asprintf("evaluation cpu: %.3f s (evaluating thread %.3f s, search workers %.3f s)",
+                                            threadCpu + workerCpu, threadCpu, workerCpu);
 
     const tl::CalibWorkspace &ws = tl::calibWorkspace();
     logParameters(tp);

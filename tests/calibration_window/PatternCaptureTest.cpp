@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 namespace {
 
 // Screen position (row-major index) at which element k is drawn.
@@ -103,10 +105,10 @@ TEST(PatternCapture, AllTwentyPointsFoundCloseToTheTruth)
             worst = std::max(worst, err);
             EXPECT_LT(err, 1.0) << "point " << k << " found " << run.org[k] << " truth " << truth;
             // Found points carry the tweak of their slot.
-            if (run.org[k] != cv::Point2f(0, 0))
+            if (run.org[k] != cv::Point2f(0, 0)) {
                 EXPECT_NEAR(run.twk[k].x, run.org[k].x + tweak[k].x, 1e-3);
-            if (run.org[k] != cv::Point2f(0, 0))
                 EXPECT_NEAR(run.twk[k].y, run.org[k].y + tweak[k].y, 1e-3);
+            }
         }
         EXPECT_LT(worst, 1.0) << c.w << " lens " << c.lens;
         EXPECT_TRUE(fitAccepted());
@@ -131,8 +133,14 @@ TEST(PatternCapture, ParallelThresholdWorkEqualsTheSequentialOrder)
         QStringList log;
         std::vector<std::vector<cv::Point2d>> dots;
         std::vector<size_t> markers;
+        qint64 processCpu = 0, threadCpu = 0, workerCpu = 0;
     };
-    auto runOnce = [&normalized](bool parallel) {
+    auto processCpuNs = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    auto runOnce = [&normalized, &processCpuNs](bool parallel) {
         Result r;
         UnhurriedClock clock;
         LogCapture log;
@@ -142,7 +150,13 @@ TEST(PatternCapture, ParallelThresholdWorkEqualsTheSequentialOrder)
         tl::Calibration calib;
         tl::PatternFinder finder(lens, calib);
         finder.setParallel(parallel);
+        const qint64 process0 = processCpuNs();
+        const qint64 thread0 = tl::threadCpuNs();
+        const qint64 workers0 = tl::patternSearchWorkerCpuNs();
         EXPECT_TRUE(finder.findPatternCenters(normalized, r.found, r.twk));
+        r.workerCpu = tl::patternSearchWorkerCpuNs() - workers0;
+        r.threadCpu = tl::threadCpuNs() - thread0;
+        r.processCpu = processCpuNs() - process0;
         for (int k = 0; k < 25; ++k) {
             r.dots.push_back(finder.dotList(k));
             r.markers.push_back(finder.markerList(k).size());
@@ -159,6 +173,14 @@ TEST(PatternCapture, ParallelThresholdWorkEqualsTheSequentialOrder)
         EXPECT_EQ(a.markers[k], b.markers[k]) << k;
     }
     EXPECT_EQ(a.log, b.log);
+    // The worker figure holds only levels run on other threads: nothing when
+    // the search runs alone, and with the searching thread's own time never
+    // more than the whole process spent (the searching thread's share of a
+    // batch is not counted twice).
+    EXPECT_EQ(a.workerCpu, 0);
+    EXPECT_GT(a.threadCpu, 0);
+    EXPECT_LE(b.threadCpu + b.workerCpu, b.processCpu + 2000000)
+        << "thread " << b.threadCpu << " workers " << b.workerCpu << " process " << b.processCpu;
     int found = 0;
     for (int k = 0; k < 20; ++k)
         found += a.found[k] != cv::Point2f(0, 0);

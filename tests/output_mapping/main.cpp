@@ -1,4 +1,5 @@
 #include "PrivateBus.h"
+#include "tests/support/OneTimeAllocations.h"
 
 #include <QGuiApplication>
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ int main(int argc, char **argv)
     ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().constData(), 1);
     int result = 0;
     {
-        QGuiApplication app(argc, argv);
+        const auto app = tl::test::startApplication<QGuiApplication>(argc, argv);
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
     }

@@ -1,4 +1,5 @@
 #include "PrivateBus.h"
+#include "tests/support/OneTimeAllocations.h"
 #include "TestBus.h"
 
 #include <QGuiApplication>
@@ -20,7 +21,7 @@ int main(int argc, char **argv)
 
     int result = 0;
     {
-        QGuiApplication app(argc, argv);
+        const auto app = tl::test::startApplication<QGuiApplication>(argc, argv);
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
     }

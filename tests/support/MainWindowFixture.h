@@ -11,8 +11,8 @@
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/DriverSpin.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QList>
 #include <gtest/gtest.h>
@@ -50,26 +50,13 @@ protected:
     void makeWindow() { window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}}); }
 
     // Runs the event loop for `rounds` turns of 20 ms of driver time.
-    static void settle(int rounds = 10)
-    {
-        for (int i = 0; i < rounds; ++i) {
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-    }
+    static void settle(int rounds = 10) { tl::test::settle(rounds); }
 
     // Runs the event loop until `done` holds or `driverMs` of driver time pass.
     template <typename Pred>
     static bool settleUntil(Pred done, int driverMs = 60000)
     {
-        const qint64 end = tl::Clock::nowMs() + driverMs;
-        while (!done()) {
-            if (tl::Clock::nowMs() > end)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            tl::Clock::sleepMs(10);
-        }
-        return true;
+        return tl::test::spinUntil(done, driverMs);
     }
 
     tl::sim::EmulatedBus bus;

@@ -1,4 +1,5 @@
 #include "resources/Resources.h"
+#include "tests/support/OneTimeAllocations.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -8,8 +9,8 @@
 // with the embedded images and language files.
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    app.setQuitOnLastWindowClosed(false);
+    const auto app = tl::test::startApplication<QApplication>(argc, argv);
+    app->setQuitOnLastWindowClosed(false);
     tl::initResources();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

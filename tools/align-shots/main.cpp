@@ -12,6 +12,7 @@
 #include "platform/fake/RecordingBackend.h"
 #include "sim/EmulatedBus.h"
 #include "sim/ModuleVariant.h"
+#include "tests/support/DriverSpin.h"
 #include "tools/shotkit/DesktopCamera.h"
 #include "tools/shotkit/ShotKit.h"
 #include "ui/AlignmentDlg.h"
@@ -27,18 +28,6 @@ void quietLog(QtMsgType type, const QMessageLogContext &, const QString &msg)
 {
     if (type >= QtCriticalMsg)
         std::fprintf(stderr, "%s\n", qPrintable(msg));
-}
-
-bool spinUntil(const std::function<bool()> &done, int driverMs)
-{
-    const qint64 end = tl::Clock::nowMs() + driverMs;
-    while (!done()) {
-        if (tl::Clock::nowMs() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        tl::Clock::sleepMs(5);
-    }
-    return true;
 }
 
 void mouse(QWidget *w, QEvent::Type type, QPoint p)
@@ -65,18 +54,18 @@ bool shoot(int modules, const QString &file, const std::function<void(AlignmentD
     driver.initialStart();
     driver.StartAlignmentDisplay();
     nqmaincontrol *control = driver.control();
-    const bool streamed = spinUntil(
+    const bool streamed = tl::test::spinUntil(
         [&] {
             for (int i = 0; i < modules; ++i)
                 if (control->alignFrameStats().shown[i] < 10)
                     return false;
             return true;
         },
-        60000);
+        60000, 5);
     AlignmentDlg *view = driver.alignmentView();
     if (prepare)
         prepare(view);
-    spinUntil([] { return false; }, 300);
+    tl::test::spinFor(300, 5);
     const bool saved = streamed && tl::shots::saveShot(view->grab(), file);
     std::printf("frames shown: %d / %d\n", control->alignFrameStats().shown[0], control->alignFrameStats().shown[1]);
     view->clickOK();

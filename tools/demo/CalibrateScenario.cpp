@@ -9,6 +9,7 @@
 
 #include "app/Corvane.h"
 #include "calibration/CalibDlg.h"
+#include "calibration/PatternRecognition.h"
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
 #include "input/InputInjection.h"
@@ -58,13 +59,16 @@ struct RunFigures
 
 // CPU spent in each auto evaluation (normalise, find, fit): from the arrival
 // of the pattern image to the evaluation's "calib_success" line. The process
-// figure is every thread's time (getrusage); the thread figure is the GUI
-// thread's, which runs the evaluation.
+// figure is every thread's time (getrusage), the module emulator's and the
+// demo's included; the GUI thread figure is the time of the thread that runs
+// the evaluation; the evaluation threads figure adds to it what the pattern
+// search's threshold levels spent on its worker threads.
 struct EvalCpu
 {
     double processStart = -1, threadStart = -1;
+    qint64 workerStartNs = 0;
     QElapsedTimer wall;
-    std::vector<double> process, thread, wallMs;
+    std::vector<double> process, thread, workers, wallMs;
 };
 
 double processCpuSeconds()
@@ -104,6 +108,7 @@ void figureHandler(QtMsgType type, const QMessageLogContext &ctx, const QString 
                 if (g_evalCpu && g_evalCpu->processStart >= 0) {
                     g_evalCpu->process.push_back(processCpuSeconds() - g_evalCpu->processStart);
                     g_evalCpu->thread.push_back(guiThreadCpuSeconds() - g_evalCpu->threadStart);
+                    g_evalCpu->workers.push_back((tl::patternSearchWorkerCpuNs() - g_evalCpu->workerStartNs) / 1e9);
                     g_evalCpu->wallMs.push_back(g_evalCpu->wall.nsecsElapsed() / 1e6);
                     g_evalCpu->processStart = -1;
                 }
@@ -272,6 +277,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
                              if (g_evalCpu) {
                                  g_evalCpu->processStart = processCpuSeconds();
                                  g_evalCpu->threadStart = guiThreadCpuSeconds();
+                                 g_evalCpu->workerStartNs = tl::patternSearchWorkerCpuNs();
                                  g_evalCpu->wall.start();
                              }
                          }
@@ -307,6 +313,9 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     for (size_t k = 0; k < evalCpu.process.size(); ++k)
         out << "module" << k << ".evaluation_cpu_s: process " << num(evalCpu.process[k]) << " gui_thread "
             << num(evalCpu.thread[k]) << " wall_ms " << num(evalCpu.wallMs[k], 0) << "\n";
+    for (size_t k = 0; k < evalCpu.thread.size(); ++k)
+        out << "module" << k << ".evaluation_thread_cpu_s: " << num(evalCpu.thread[k] + evalCpu.workers[k])
+            << " gui_thread " << num(evalCpu.thread[k]) << " search_workers " << num(evalCpu.workers[k]) << "\n";
     out << "calibrate.wall_ms_to_tracking: " << wall.elapsed() << "\n";
     out << "calibrate.messages: " << messages.size() << "\n";
     out << "calibrate.find_timeouts: " << figures.findTimeouts << "\n";

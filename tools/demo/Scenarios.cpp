@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,14 +25,7 @@ const char *yesNo(bool b)
 
 bool spinUntil(const std::function<bool()> &done, int driverMs, int pollMs)
 {
-    const qint64 end = tl::Clock::nowMs() + driverMs;
-    while (!done()) {
-        if (tl::Clock::nowMs() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        tl::Clock::sleepMs(pollMs);
-    }
-    return true;
+    return tl::test::spinUntil(done, driverMs, pollMs);
 }
 
 QString runConnect(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &, QTextStream &out)

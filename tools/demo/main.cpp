@@ -14,6 +14,7 @@
 #include "resources/Resources.h"
 #include "sim/EmulatedBus.h"
 #include "sim/ModuleVariant.h"
+#include "tests/support/OneTimeAllocations.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -46,7 +47,8 @@ int main(int argc, char *argv[])
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
 
-    QApplication app(argc, argv);
+    const auto started = tl::test::startApplication<QApplication>(argc, argv);
+    QApplication &app = *started;
     app.setQuitOnLastWindowClosed(false);
     tl::initResources();
     QTextStream out(stdout);

@@ -9,6 +9,7 @@
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
+#include "tests/support/DriverSpin.h"
 #include "ui/AlignmentDlg.h"
 #include "ui/maskDlg.h"
 
@@ -189,10 +190,7 @@ void Bench::clearBenchLogs()
 
 void Bench::settle(int rounds)
 {
-    for (int r = 0; r < rounds; ++r) {
-        QCoreApplication::processEvents();
-        Clock::sleepMs(20);
-    }
+    tl::test::settle(rounds);
 }
 
 void Bench::answerMessages()
@@ -312,30 +310,27 @@ constexpr qint64 kRateChangeMs = 3000;
 
 void Bench::setSpeed(double speed)
 {
-    if (speed > Clock::compression()) {
-        const qint64 end = Clock::nowMs() + kRateChangeMs;
-        while (Clock::nowMs() < end) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            Clock::sleepMs(10);
-        }
-    }
+    if (speed > Clock::compression())
+        tl::test::spinFor(kRateChangeMs);
     Clock::setCompression(speed);
 }
 
 void Bench::runUntilGone(const std::shared_ptr<sim::EmulatedModule> &m, qint64 driverMs)
 {
     const nqmaincontrol *c = m_driver->control();
-    const qint64 end = Clock::nowMs() + driverMs;
-    while (m->plugged() && Clock::nowMs() < end) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        // The pattern search has time limits of its own: it runs slower.
-        const bool search = c->threadState() == etaAUTO_CALIBRATION && (c->calState() == 8 || c->calState() == 9);
-        if (search && Clock::compression() > kSearchSpeed)
-            Clock::setCompression(kSearchSpeed);
-        else if (!search && Clock::compression() < m_speed)
-            setSpeed(m_speed);
-        Clock::sleepMs(10);
-    }
+    tl::test::spinUntil(
+        [&] {
+            if (!m->plugged())
+                return true;
+            // The pattern search has time limits of its own: it runs slower.
+            const bool search = c->threadState() == etaAUTO_CALIBRATION && (c->calState() == 8 || c->calState() == 9);
+            if (search && Clock::compression() > kSearchSpeed)
+                Clock::setCompression(kSearchSpeed);
+            else if (!search && Clock::compression() < m_speed)
+                setSpeed(m_speed);
+            return false;
+        },
+        driverMs);
 }
 
 // A stroke across the mask editor, at a random place.

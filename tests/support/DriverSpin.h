@@ -1,0 +1,44 @@
+#pragma once
+
+// Running the event loop in driver time (the clock of platform/Clock.h, which
+// tests and tools compress): the one spin the main-window tests, the demo, the
+// soak and the screenshot tools share. Header only: needs Qt Core and the clock.
+
+#include "platform/Clock.h"
+
+#include <QCoreApplication>
+
+namespace tl::test {
+
+// Handles what is queued (at most 5 ms of wall time of it), then lets `pollMs`
+// of driver time pass, until `done()` holds (true) or more than `driverMs` of
+// driver time have passed (false). `done` is asked before every turn.
+template <typename Pred>
+bool spinUntil(Pred &&done, qint64 driverMs, int pollMs = 10)
+{
+    const qint64 end = tl::Clock::nowMs() + driverMs;
+    while (!done()) {
+        if (tl::Clock::nowMs() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        tl::Clock::sleepMs(pollMs);
+    }
+    return true;
+}
+
+// The same for a fixed span of driver time.
+inline void spinFor(qint64 driverMs, int pollMs = 10)
+{
+    spinUntil([] { return false; }, driverMs, pollMs);
+}
+
+// `rounds` turns of everything queued, then 20 ms of driver time.
+inline void settle(int rounds)
+{
+    for (int i = 0; i < rounds; ++i) {
+        QCoreApplication::processEvents();
+        tl::Clock::sleepMs(20);
+    }
+}
+
+} // namespace tl::test
