@@ -568,6 +568,12 @@ bool EmulatedModule::imageReverse() const
     return m_imageReverse;
 }
 
+bool EmulatedModule::servesTurned() const
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return turnedLocked();
+}
+
 bool EmulatedModule::manualMode() const
 {
     std::lock_guard<std::mutex> lk(m_mutex);

@@ -89,6 +89,10 @@ public:
     // Default: a TestPatternSource.
     void setImageSource(std::shared_ptr<ImageSource> source);
     void setPenScript(PenScript script);
+    // Where manual calibration's targets are touched (camera points). While the
+    // module watches a display (setCamera) with the target mark on it, the pen
+    // stays down until the window answers the touch, as the person's does;
+    // otherwise for the variant's hold time.
     void setManualTouch(ManualTouch touch);
     // The module's camera and the display it watches. With a camera, captures
     // and alignment frames are photographs of the display, a person at the
@@ -138,7 +142,12 @@ public:
     bool tracking() const;
     int transferMode() const;
     int fingerTouchMode() const;
+    // The host's image-reverse flag, as last set.
     bool imageReverse() const;
+    // Whether what the module serves now (images, frames, mask, manual points
+    // and pen positions) is turned by 180 degrees against the camera's upright
+    // view: the reverse flag undoes or makes the turn of the mounting.
+    bool servesTurned() const;
     bool manualMode() const;
     int openHandles() const;
     bool interfaceClaimed(int iface) const;
@@ -206,8 +215,13 @@ private:
     void maybeReportLocked(int64_t nowMs);
     void maybeUserLocked(int64_t nowMs);
     bool userActiveLocked() const;
+    // What the person sees of the board: the target mark in window pixels of
+    // the watched display, or nothing; `seen` (may be null) gets the picture.
+    std::optional<cv::Point2d> lookAtBoardLocked(QImage *seen);
+    // Whether the sensor's picture reaches the host turned (see servesTurned).
+    bool turnedLocked() const;
     // A camera point as it goes to the host: turned by 180 degrees while the
-    // image is reversed, like the images.
+    // pictures are, like the images.
     cv::Point2d orientedLocked(cv::Point2d camera) const;
     bool maskedLocked(cv::Point2d camera) const;
     // Where the module reports a pen at a window point, or nothing.
@@ -273,9 +287,15 @@ private:
     int64_t m_userNextLookMs = 0;
     int64_t m_userSinceMs = 0;
     int64_t m_userDownMs = 0;
+    int64_t m_userMinHoldMs = 0;         // holding: the pen stays down at least this long
+    std::optional<CameraPoint> m_userGivenPoint;   // the camera point of a supplied touch
+    std::optional<cv::Point2d> m_userAnsweredAt;   // where the window last answered a touch
     int64_t m_userMissingSinceMs = -1;   // holding: since when the mark has not been seen
+    bool m_userRingSeen = false;         // holding: the window has drawn its ring round the mark
     std::optional<cv::Point2d> m_userLastMark;
     qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
+    bool m_userFreshPicture = false;           // the last look brought a picture not seen before
+    int64_t m_userPictureSinceMs = 0;          // since when the picture has been the same
     std::optional<cv::Point2d> m_userSeenMark;
     cv::Point2d m_userMarkAt;
 

@@ -306,6 +306,7 @@ void EmulatedModule::carryOut(const PacketView &p)
         m_manualMode = true;
         m_mcPoints = {};
         m_userState = UserState::Idle;
+        m_userAnsweredAt.reset();
         break;
     case CMD_MC_CANCEL:
         m_manualMode = false;
@@ -321,6 +322,7 @@ void EmulatedModule::carryOut(const PacketView &p)
                 break;
             m_userState = UserState::Seeking;
             m_userIndex = index;
+            m_userGivenPoint.reset();
             m_userSinceMs = Clock::nowMs();
             m_userNextLookMs = m_userSinceMs;
             m_userLastMark.reset();
@@ -330,6 +332,19 @@ void EmulatedModule::carryOut(const PacketView &p)
         const std::optional<CameraPoint> seen = m_manualTouch(index);
         if (!seen)
             break;
+        if (m_camera && m_display && lookAtBoardLocked(nullptr)) {
+            // Someone who watches the board touches the mark once it stands
+            // still and keeps the pen down, at least the hold time, until the
+            // window has answered the touch.
+            m_userState = UserState::Seeking;
+            m_userIndex = index;
+            m_userGivenPoint = *seen;
+            m_userSinceMs = Clock::nowMs();
+            m_userNextLookMs = m_userSinceMs;
+            m_userLastMark.reset();
+            m_cv.notify_all();
+            break;
+        }
         m_mcPoints[static_cast<size_t>(index)] = *seen;
         send(kEpIn, makePacket(RES_MC_PATTERN_DONE), t.touchMs);
         send(kEpIn, makePacketI32(RES_MC_PATTERN_END, index), t.touchMs + t.holdMs);
@@ -519,9 +534,9 @@ void EmulatedModule::captureLocked(int kind)
     else
         img = m_imageSource->capture(ctx);
     img.resize(kAcImageBytes, 0);
-    // A reversed image is turned by 180 degrees: for a row-major image that is
+    // A turned image is turned by 180 degrees: for a row-major image that is
     // the byte order reversed.
-    if (m_imageReverse)
+    if (turnedLocked())
         std::reverse(img.begin(), img.end());
     m_captures[kind] = std::move(img);
 }
@@ -605,7 +620,7 @@ void EmulatedModule::serveFrame()
         const QImage display = m_display ? m_display() : QImage();
         const std::shared_ptr<SyntheticCamera> camera = m_camera;
         const int gain = sensorGainLocked();
-        const bool reverse = m_imageReverse;
+        const bool reverse = turnedLocked();
         ++m_frameNumber;
         auto frame = std::make_shared<std::vector<uint8_t>>();
         postCameraWork(kEpFrames,
@@ -621,7 +636,7 @@ void EmulatedModule::serveFrame()
     ctx.frameNumber = m_frameNumber;
     ctx.registers = m_registers;
     std::vector<uint8_t> frame = m_imageSource->alignmentFrame(ctx);
-    finishFrame(frame, m_imageReverse, {});
+    finishFrame(frame, turnedLocked(), {});
     ++m_frameNumber;
     queueFrame(std::move(frame), dueMs);
 }
@@ -739,9 +754,16 @@ int EmulatedModule::sensorGainLocked() const
     return ((hi->second << 8) | lo->second) & 0x3FF;
 }
 
+bool EmulatedModule::turnedLocked() const
+{
+    // A module mounted turned sees the board upside down; reversal turns its
+    // pictures once more.
+    return m_imageReverse != m_variant.mountedTurned();
+}
+
 cv::Point2d EmulatedModule::orientedLocked(cv::Point2d c) const
 {
-    if (m_imageReverse)
+    if (turnedLocked())
         return { kAcImageWidth - 1 - c.x, kAcImageHeight - 1 - c.y };
     return c;
 }
@@ -803,21 +825,25 @@ bool EmulatedModule::userActiveLocked() const
 }
 
 namespace {
-// How long the mark must be out of sight before a person holding the pen on it
-// takes it for gone (driver milliseconds).
+// How long the mark must be out of sight (and no ring drawn where it stood)
+// before a person holding the pen on it takes it for gone (driver milliseconds).
 constexpr int64_t kUserGoneMs = 1000;
+// How long a person waits for the mark to leave the place of a touch the
+// window has answered before taking it that the same target is asked again.
+constexpr int64_t kUserRepeatMs = 3000;
+// A picture unchanged this long shows a mark that stands still.
+constexpr int64_t kUserStillMs = 600;
 } // namespace
 
-void EmulatedModule::maybeUserLocked(int64_t nowMs)
+std::optional<cv::Point2d> EmulatedModule::lookAtBoardLocked(QImage *seenOut)
 {
-    if (!userActiveLocked() || nowMs < m_userNextLookMs)
-        return;
-    m_userNextLookMs = nowMs + std::max(1, m_user.lookMs);
     const QImage seen = m_display();
     // A picture that has not changed since the last look shows the mark where it was.
     if (seen.isNull() || seen.cacheKey() != m_userSeenKey) {
         m_userSeenKey = seen.isNull() ? 0 : seen.cacheKey();
         m_userSeenMark = findTargetMark(seen);
+        m_userFreshPicture = true;
+        m_userPictureSinceMs = Clock::nowMs();
     }
     std::optional<cv::Point2d> mark = m_userSeenMark;
     if (mark && !seen.isNull()) {
@@ -826,48 +852,100 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
         mark->x = (mark->x + 0.5) * cs.displayWidth / seen.width() - 0.5;
         mark->y = (mark->y + 0.5) * cs.displayHeight / seen.height() - 0.5;
     }
+    if (seenOut)
+        *seenOut = seen;
+    return mark;
+}
+
+void EmulatedModule::maybeUserLocked(int64_t nowMs)
+{
+    if (!userActiveLocked() || nowMs < m_userNextLookMs)
+        return;
+    m_userNextLookMs = nowMs + std::max(1, m_user.lookMs);
+    QImage seen;
+    const std::optional<cv::Point2d> mark = lookAtBoardLocked(&seen);
     const ModuleTiming &t = m_variant.timing;
     if (m_userState == UserState::Seeking) {
         // Wait until the mark stands still (it may still be moving there), then
         // put the pen on it, as well as a hand can.
-        const bool still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
-        m_userLastMark = mark;
+        // The picture a person sees may lag the window (it is grabbed now and
+        // then): a mark stands still when two fresh pictures show it in one
+        // place, or when the picture has not changed for a while.
+        bool still = false;
+        if (m_userFreshPicture) {
+            still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
+            m_userLastMark = mark;
+            m_userFreshPicture = false;
+        } else {
+            still = mark && nowMs - m_userPictureSinceMs >= kUserStillMs;
+        }
         if (!still)
             return;
-        cv::Point2d aim = *mark;
-        if (m_user.sigma > 0) {
-            std::normal_distribution<double> err(0.0, m_user.sigma);
-            aim.x += err(m_userRng);
-            aim.y += err(m_userRng);
+        // A mark still where the window has just answered a touch has not set
+        // off for the next target yet (on a busy machine it may stand a while
+        // before it moves); only if it stays there is that target asked again.
+        if (m_userAnsweredAt && cv::norm(*mark - *m_userAnsweredAt) <= 3.0 && nowMs - m_userSinceMs < kUserRepeatMs)
+            return;
+        if (m_userGivenPoint) {
+            // The test says where the camera sees this touch.
+            m_mcPoints[static_cast<size_t>(m_userIndex)] = *m_userGivenPoint;
+            m_userMinHoldMs = t.touchMs + t.holdMs;
+        } else {
+            cv::Point2d aim = *mark;
+            if (m_user.sigma > 0) {
+                std::normal_distribution<double> err(0.0, m_user.sigma);
+                aim.x += err(m_userRng);
+                aim.y += err(m_userRng);
+            }
+            const cv::Point2d cam = m_camera->windowToCamera(aim);
+            if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < 0 || cam.y < 0 ||
+                cam.x > kAcImageWidth - 1 || cam.y > kAcImageHeight - 1 || maskedLocked(cam))
+                return;   // the camera does not see the pen there: the person keeps trying
+            const cv::Point2d c = orientedLocked(cam);
+            m_mcPoints[static_cast<size_t>(m_userIndex)] = { static_cast<float>(c.x), static_cast<float>(c.y) };
+            m_userMinHoldMs = t.touchMs;
         }
-        const cv::Point2d cam = m_camera->windowToCamera(aim);
-        if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < 0 || cam.y < 0 ||
-            cam.x > kAcImageWidth - 1 || cam.y > kAcImageHeight - 1 || maskedLocked(cam))
-            return;   // the camera does not see the pen there: the person keeps trying
-        const cv::Point2d c = orientedLocked(cam);
-        m_mcPoints[static_cast<size_t>(m_userIndex)] = { static_cast<float>(c.x), static_cast<float>(c.y) };
         m_userMarkAt = *mark;
         m_userDownMs = nowMs;
         m_userMissingSinceMs = -1;
+        m_userRingSeen = false;
         m_userState = UserState::Holding;
         send(kEpIn, makePacket(RES_MC_PATTERN_DONE), t.touchMs);
         return;
     }
-    // Holding: the pen stays until the mark moves on or goes away (or the
-    // person tires of waiting); lifting it ends the target.
-    if (nowMs < m_userDownMs + t.touchMs)
+    // Holding: the pen stays until the person sees the window answer the
+    // touch: the ring drawn around the mark has come and gone, the mark has
+    // moved on, or it has gone away. However long the window takes to draw
+    // its ring, the person waits; only a touch that is never answered at all
+    // is given up (maxHoldMs). Lifting the pen ends the target.
+    if (nowMs < m_userDownMs + m_userMinHoldMs)
         return;
-    // The mark's ring animation covers it for a moment: a person keeps the pen
-    // down until the mark is seen somewhere else, or has been gone a while.
-    const bool movedAway = mark && cv::norm(*mark - m_userMarkAt) > 3.0;
-    if (mark)
+    bool ring = false;
+    if (!seen.isNull()) {
+        const CameraSetup &cs = m_camera->setup();
+        const cv::Point2d inPicture((m_userMarkAt.x + 0.5) * seen.width() / cs.displayWidth - 0.5,
+                                    (m_userMarkAt.y + 0.5) * seen.height() / cs.displayHeight - 0.5);
+        ring = markRingShown(seen, inPicture);
+    }
+    if (ring)
+        m_userRingSeen = true;
+    // While the ring is drawn the mark is partly hidden: where it is found then
+    // says nothing about where it stands.
+    const bool ringDone = m_userRingSeen && !ring;
+    const bool movedAway = !ring && mark && cv::norm(*mark - m_userMarkAt) > 3.0;
+    if (mark || ring)
         m_userMissingSinceMs = -1;
     else if (m_userMissingSinceMs < 0)
         m_userMissingSinceMs = nowMs;
-    const bool gone = !mark && nowMs - m_userMissingSinceMs >= kUserGoneMs;
-    if (movedAway || gone || nowMs - m_userDownMs >= m_user.maxHoldMs) {
+    const bool gone = !mark && !ring && nowMs - m_userMissingSinceMs >= kUserGoneMs;
+    if (ringDone || movedAway || gone || nowMs - m_userDownMs >= m_user.maxHoldMs) {
+        if (ringDone || movedAway)
+            m_userAnsweredAt = m_userMarkAt;
+        else
+            m_userAnsweredAt.reset();
         m_userState = UserState::Idle;
         m_userMissingSinceMs = -1;
+        m_userRingSeen = false;
         send(kEpIn, makePacketI32(RES_MC_PATTERN_END, m_userIndex), 0);
     }
 }

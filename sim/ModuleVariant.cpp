@@ -18,6 +18,7 @@ ModuleVariant ModuleVariant::calibrated(const std::string &serial, uint8_t fwMin
                                         int windowHeight, uint8_t lens)
 {
     ModuleVariant v = blank(serial, fwMinor);
+    v.lens = lens;
     v.eeprom = sampleCalibration(windowWidth, windowHeight, lens, v.ceiling, v.rear);
     return v;
 }

@@ -126,4 +126,32 @@ std::optional<cv::Point2d> findTargetMark(const QImage &display)
     return cv::Point2d(roi.x + r.x + m.m10 / m.m00, roi.y + r.y + m.m01 / m.m00);
 }
 
+bool markRingShown(const QImage &display, cv::Point2d mark)
+{
+    if (display.isNull() || !std::isfinite(mark.x) || !std::isfinite(mark.y))
+        return false;
+    // The rings lie between about 22 and 41 pixels from the mark's centre; the
+    // mark's own red dot is well inside the inner radius looked at.
+    constexpr double kInner = 20.0;
+    constexpr double kOuter = 44.0;
+    // A tenth of the rings' first step (36 degrees of two arcs) is red enough.
+    constexpr int kRedPixels = 30;
+    const int x0 = std::max(0, static_cast<int>(std::floor(mark.x - kOuter)));
+    const int y0 = std::max(0, static_cast<int>(std::floor(mark.y - kOuter)));
+    const int x1 = std::min(display.width() - 1, static_cast<int>(std::ceil(mark.x + kOuter)));
+    const int y1 = std::min(display.height() - 1, static_cast<int>(std::ceil(mark.y + kOuter)));
+    int red = 0;
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const double d = std::hypot(x - mark.x, y - mark.y);
+            if (d < kInner || d > kOuter)
+                continue;
+            const QRgb c = display.pixel(x, y);
+            if (qRed(c) - std::max(qGreen(c), qBlue(c)) > 80)
+                ++red;
+        }
+    }
+    return red >= kRedPixels;
+}
+
 } // namespace tl::sim

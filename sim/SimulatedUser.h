@@ -64,13 +64,21 @@ struct UserSetup
     double sigma = 2.0;       // error of each touch, window pixels (normal, per axis)
     uint64_t seed = 1;
     int lookMs = 100;         // how often the person looks at the board
-    int maxHoldMs = 4000;     // a person holds the pen this long at most when nothing changes
+    // A person holds the pen until the window answers the touch (the ring drawn
+    // around the mark comes and goes, the mark moves on or goes away). Someone
+    // whose touch is never answered gives up after this long.
+    int maxHoldMs = 60000;
 };
 
 // Where the target mark is on a displayed calibration window: the centre of
 // its red dot, the one compact red spot of the picture (window pixels, pixel
 // (i, j) centred at (i, j)). Nothing when no such spot is shown.
 std::optional<cv::Point2d> findTargetMark(const QImage &display);
+
+// Whether the mark centred at `mark` (picture pixels) is circled by red: the
+// calibration window draws rings around the mark while it takes a touch.
+// The mark alone (a red dot on grey) is not.
+bool markRingShown(const QImage &display, cv::Point2d mark);
 
 // A picture as 32-bit RGB, converted pixel by pixel on the calling thread.
 // QImage's own conversion of a large picture waits for Qt's global thread pool,

@@ -75,7 +75,26 @@ protected:
         return at;
     }
 
+    // One case of a table: a calibrated module plugged, its parameters noted
+    // in `eepromBefore`, and the controller started on it; finishCase() closes the
+    // controller and pulls the module for the next case.
+    std::shared_ptr<EmulatedModule> startCase()
+    {
+        caseModule = bus.plug(ModuleVariant::calibrated("TLM-1"));
+        eepromBefore = caseModule->eeprom();
+        start();
+        return caseModule;
+    }
+    void finishCase()
+    {
+        closeController();
+        bus.unplug(caseModule);
+        caseModule.reset();
+    }
+
     tl::RecordingBackend *recorder = nullptr;
+    std::shared_ptr<EmulatedModule> caseModule;
+    tl::codec::EepromRecord eepromBefore;
 };
 
 // ---- answers that never come ------------------------------------------------------
@@ -99,9 +118,7 @@ TEST_F(CalibrationBadInputTest, AutoRunWaitsForACaptureNobodyAnswersAndEscapeEnd
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
-        const auto before = module->eeprom();
-        start();
+        const auto module = startCase();
         ASSERT_EQ(control->threadState(), etaTRACKING);
         FaultPlan plan;
         plan.commands.push_back(c.rule);
@@ -128,9 +145,8 @@ TEST_F(CalibrationBadInputTest, AutoRunWaitsForACaptureNobodyAnswersAndEscapeEnd
         EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
         EXPECT_TRUE(module->tracking());
         EXPECT_TRUE(boxes.texts().isEmpty());
-        EXPECT_EQ(module->eeprom().tp, before.tp);
-        closeController();
-        bus.unplug(module);
+        EXPECT_EQ(module->eeprom().tp, eepromBefore.tp);
+        finishCase();
     }
 }
 
@@ -171,9 +187,7 @@ TEST_F(CalibrationBadInputTest, ManualRunWaitsForTouchesPointsAndAcknowledgement
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
-        const auto before = module->eeprom();
-        start();
+        const auto module = startCase();
         touchThroughView(*module, c.touched);
         FaultPlan plan;
         plan.commands.push_back(c.rule);
@@ -195,10 +209,9 @@ TEST_F(CalibrationBadInputTest, ManualRunWaitsForTouchesPointsAndAcknowledgement
         EXPECT_TRUE(boxes.texts().isEmpty());
         EXPECT_EQ(log.count("StopOrNextCalibration:"), 0);
         // Only the upload the module ignored changed nothing either.
-        EXPECT_EQ(module->eeprom().tp, before.tp);
+        EXPECT_EQ(module->eeprom().tp, eepromBefore.tp);
         EXPECT_FALSE(module->lastCalibration().has_value());
-        closeController();
-        bus.unplug(module);
+        finishCase();
     }
 }
 
@@ -241,9 +254,7 @@ TEST_F(CalibrationBadInputTest, ImagesServedTwiceAndUnaskedEndsLeaveTheAutoSeque
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
-        const auto before = module->eeprom();
-        start();
+        const auto module = startCase();
         module->setFaults(c.plan);
         BoxAnswerer boxes;
         LogCapture log;
@@ -258,8 +269,9 @@ TEST_F(CalibrationBadInputTest, ImagesServedTwiceAndUnaskedEndsLeaveTheAutoSeque
 
         const auto stats = module->stats();
         EXPECT_GT(stats.commandsRepeated + stats.extraPackets, 0);
-        if (c.ignoredLine)
+        if (c.ignoredLine) {
             EXPECT_TRUE(log.contains(c.ignoredLine)) << c.ignoredLine;
+        }
         EXPECT_EQ(modes, (std::vector<int>{CalibDlg::ModeBlack, CalibDlg::ModeWhite, CalibDlg::ModePattern}));
         EXPECT_EQ(imageKindsRequested(*module), (std::vector<int>{101, 102, 103}));
         // Each capture follows the complete image before it; exactly one of each.
@@ -291,11 +303,10 @@ TEST_F(CalibrationBadInputTest, ImagesServedTwiceAndUnaskedEndsLeaveTheAutoSeque
         EXPECT_TRUE(log.contains("StopOrNextCalibration: 0 bAuto = true result = 0"));
         EXPECT_EQ(boxes.texts(), QStringList{"Calibration failed. Please try again."});
         EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
-        EXPECT_EQ(module->eeprom().tp, before.tp);
+        EXPECT_EQ(module->eeprom().tp, eepromBefore.tp);
         EXPECT_TRUE(control->device()->isCalibrated(0));
         EXPECT_TRUE(module->tracking());
-        closeController();
-        bus.unplug(module);
+        finishCase();
     }
 }
 
@@ -397,9 +408,7 @@ TEST_F(CalibrationBadInputTest, PointListOfAWrongLengthIsWaitedPastAndEscapeEnds
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
-        const auto before = module->eeprom();
-        start();
+        const auto module = startCase();
         touchThroughView(*module);
         FaultPlan plan;
         plan.packets.push_back(c.rule);
@@ -422,10 +431,9 @@ TEST_F(CalibrationBadInputTest, PointListOfAWrongLengthIsWaitedPastAndEscapeEnds
         QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
         ASSERT_TRUE(backInTracking());
         EXPECT_TRUE(boxes.texts().isEmpty());
-        EXPECT_EQ(module->eeprom().tp, before.tp);
+        EXPECT_EQ(module->eeprom().tp, eepromBefore.tp);
         EXPECT_TRUE(module->tracking());
-        closeController();
-        bus.unplug(module);
+        finishCase();
     }
 }
 

@@ -57,6 +57,12 @@ protected:
     // on a loaded machine.
     CalibrationFixture() : ControllerFixture(5) {}
 
+    void TearDown() override
+    {
+        refresher.stop();
+        ControllerFixture::TearDown();
+    }
+
     void start(int lensSelect = 0)
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
@@ -96,6 +102,23 @@ protected:
         });
     }
 
+    // The same with a display of the fixture's own, kept current from the GUI
+    // thread while the test runs: a module's person (or touch) looks at it from
+    // the host's threads and holds the pen until the window answers.
+    void watchDisplay(tl::sim::EmulatedModule &module, int k)
+    {
+        ownDisplays.push_back(std::make_unique<tl::sim::ProjectedDisplay>());
+        tl::sim::ProjectedDisplay *display = ownDisplays.back().get();
+        watchDisplay(module, k, *display);
+        nqmaincontrol *c = control.get();
+        QObject::connect(&refresher, &QTimer::timeout, [c, k, display] {
+            CalibDlg *dlg = c->calibDialog();
+            display->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
+        });
+        refresher.setInterval(tl::Clock::wallMs(50));
+        refresher.start();
+    }
+
     static std::vector<int> imageKindsRequested(const tl::sim::EmulatedModule &module)
     {
         std::vector<int> kinds;
@@ -121,4 +144,7 @@ protected:
             return tl::sim::CameraPoint{out[0].x, out[0].y};
         });
     }
+
+    QTimer refresher;
+    std::vector<std::unique_ptr<tl::sim::ProjectedDisplay>> ownDisplays;
 };

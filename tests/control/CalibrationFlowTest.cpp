@@ -185,6 +185,9 @@ TEST_F(CalibrationFlowTest, ManualRunUploadsTheFitAndReturnsToTracking)
     auto module = bus.plug(ModuleVariant::blank("TLM-NEW"));
     start();
     ASSERT_TRUE(control->wizardPending());
+    // The touches are held until the window has answered each of them, however
+    // long its ring takes on a busy machine.
+    watchDisplay(*module, 0);
     touchThroughView(*module);
     BoxAnswerer boxes;
     control->startManualCalibration();
@@ -206,6 +209,8 @@ TEST_F(CalibrationFlowTest, ManualRunUploadsTheFitAndReturnsToTracking)
     EXPECT_EQ(targets, expected);
     EXPECT_TRUE(control->device()->isCalibrated(0));
     EXPECT_TRUE(module->tracking());
+    refresher.stop();
+    module->setCamera(nullptr, {});
 }
 
 TEST_F(CalibrationFlowTest, BackspaceGoesBackOneTargetButNotBeforeTheFirst)

@@ -246,7 +246,8 @@ TEST_F(HardeningTest, ShownFrameIsNotOverwrittenBeforeTheNextRequest)
     QObject::connect(dev.get(), &CamDevCtrl::sigNewFrame, &gui, [&](unsigned char *buf, int size, int) {
         shown.emplace_back(buf, buf + size);
     }, Qt::QueuedConnection);
-    dev->StartRecvThread(1, 0);
+    // Reversed, as the driver asks a short-throw module: its frames come upright.
+    dev->StartRecvThread(1, 1);
     // Wait without handling events: the GUI thread is busy elsewhere.
     for (int i = 0; i < 20000 && frameCount(sig) < 1; ++i)
         QThread::msleep(1);

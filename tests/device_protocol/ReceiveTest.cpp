@@ -158,7 +158,8 @@ TEST_F(DeviceTest, FrameStreamWithRegisterWritesAtFrameEnd)
     m->clearReceived();
     dev->addGainRegisters(0x1234, 0);
     EXPECT_EQ(dev->pendingRegisterWrites(0).size(), 2u);
-    dev->StartRecvThread(1, 0);
+    // Reversed, as the driver asks a short-throw module: its frames come upright.
+    dev->StartRecvThread(1, 1);
     EXPECT_FALSE(dev->frameStreamStopped());
     ASSERT_TRUE(waitFor([&] { return sig.get<size_t>([](SignalLog &s) { return s.frames.size(); }) >= 1; }));
     const auto reverse = m->received(CMD_SET_IMAGE_REVERSE);

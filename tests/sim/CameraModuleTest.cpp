@@ -85,6 +85,21 @@ std::shared_ptr<SyntheticCamera> makeCamera(int lens = 1, bool ceiling = false, 
     return std::make_shared<SyntheticCamera>(s);
 }
 
+// A module built with `lens`; the short-throw ones (1 to 3) sit turned above the board.
+ModuleVariant moduleWithLens(int lens)
+{
+    ModuleVariant v = ModuleVariant::blank("A");
+    v.lens = static_cast<uint8_t>(lens);
+    return v;
+}
+
+// Opens the module and asks for its pictures turned back upright, as the
+// driver does for a short-throw module.
+bool openUpright(RawHost &host)
+{
+    return host.open() && host.sendI32(CMD_SET_IMAGE_REVERSE, 1) == kPacketSize;
+}
+
 cv::Mat fetchImage(RawHost &host, uint8_t kind)
 {
     std::vector<uint8_t> img(kAcImageBytes, 0);
@@ -180,12 +195,12 @@ class CameraModuleTest : public SimTest
 TEST_F(CameraModuleTest, AutoCapturesPhotographTheDisplayAtEachCommand)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(moduleWithLens(1));
     auto cam = makeCamera(1);
     Screen screen;
     m->setCamera(cam, screen.source());
     RawHost host(bus);
-    ASSERT_TRUE(host.open());
+    ASSERT_TRUE(openUpright(host));
 
     // The pattern: black discs on white at known window points.
     const std::vector<cv::Point2d> dots = { { 400, 300 }, { 1500, 250 }, { 960, 540 }, { 300, 900 }, { 1650, 850 } };
@@ -227,8 +242,8 @@ TEST_F(CameraModuleTest, AutoCapturesPhotographTheDisplayAtEachCommand)
         EXPECT_NEAR(found.y, expect.y, 0.3) << d;
     }
 
-    // Reversed images: the same photograph turned by 180 degrees.
-    host.sendI32(CMD_SET_IMAGE_REVERSE, 1);
+    // Not reversed: the sensor's own view of the board, turned by 180 degrees.
+    host.sendI32(CMD_SET_IMAGE_REVERSE, 0);
     screen.show(pattern);
     host.sendI32(CMD_AC_PATTERN_START, 380);
     ASSERT_EQ(host.read().code(), RES_AC_PATTERN_END);
@@ -245,13 +260,13 @@ TEST_F(CameraModuleTest, AutoCapturesPhotographTheDisplayAtEachCommand)
 TEST_F(CameraModuleTest, AlignmentFramesFollowTheGainAndTheMask)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::calibrated("A"));
+    auto m = bus.plug(ModuleVariant::calibrated("A", 15, kW, kH, 2));
     auto cam = makeCamera(2);
     Screen screen;
     screen.show(filled(Qt::white));
     m->setCamera(cam, screen.source());
     RawHost host(bus);
-    ASSERT_TRUE(host.open());
+    ASSERT_TRUE(openUpright(host));
 
     const cv::Point2d c = cam->windowToCamera({ 1400, 540 });   // right half of the camera image
     const cv::Point2d l = cam->windowToCamera({ 400, 540 });    // left half
@@ -313,6 +328,54 @@ TEST_F(CameraModuleTest, AlignmentFramesFollowTheGainAndTheMask)
     EXPECT_GT(meanAround(f, l / 2, 4), cam->blackLevel() + 5);
 }
 
+// What the board shows reaches the host upright when the host's reversal
+// matches the mounting: a short-throw module (hung turned) told to reverse, any
+// other told not to. The desktop has one bright block near its top-left corner
+// and nothing at the opposite corner, so a turned frame cannot pass for upright.
+TEST_F(CameraModuleTest, FramesShowTheDesktopUprightWhenReversalMatchesTheMounting)
+{
+    QImage desktop = filled(QColor(30, 30, 30));
+    {
+        QPainter p(&desktop);
+        p.fillRect(QRect(300, 200, 240, 160), Qt::white);
+    }
+    const cv::Point2d block(419.5, 279.5);
+    const cv::Point2d opposite(kW - 1 - block.x, kH - 1 - block.y);
+    struct Case
+    {
+        int lens;
+        int reverse;
+        bool upright;
+    };
+    for (const Case &k : { Case{ 1, 1, true }, Case{ 2, 1, true }, Case{ 3, 1, true }, Case{ 0, 0, true },
+                           Case{ 4, 0, true }, Case{ 1, 0, false }, Case{ 0, 1, false } }) {
+        SCOPED_TRACE("lens " + std::to_string(k.lens) + " reverse " + std::to_string(k.reverse));
+        EmulatedBus bus;
+        auto m = bus.plug(moduleWithLens(k.lens));
+        auto cam = makeCamera(k.lens >= 1 && k.lens <= 3 ? k.lens : 1);
+        Screen screen;
+        screen.show(desktop);
+        m->setCamera(cam, screen.source());
+        RawHost host(bus);
+        ASSERT_TRUE(host.open());
+        host.sendI32(CMD_SET_IMAGE_REVERSE, k.reverse);
+        const cv::Mat f = fetchFrame(host);
+        ASSERT_FALSE(f.empty());
+        // Frame pixel of a camera point, as the module sends it.
+        const auto at = [&](cv::Point2d window) {
+            cv::Point2d c = cam->windowToCamera(window);
+            if (!k.upright)
+                c = { kAcImageWidth - 1 - c.x, kAcImageHeight - 1 - c.y };
+            return c / 2;
+        };
+        const double bright = cam->blackLevel() + 0.5 * (cam->expectedLevel(cam->windowToCamera(block), 1.0) -
+                                                         cam->blackLevel());
+        EXPECT_GT(meanAround(f, at(block), 3), bright);
+        EXPECT_LT(meanAround(f, at(opposite), 3), bright);
+        EXPECT_EQ(m->servesTurned(), !k.upright);
+    }
+}
+
 struct ManualRun
 {
     std::vector<cv::Point2d> targets;
@@ -330,7 +393,7 @@ ManualRun runManual(EmulatedBus &bus, Screen &screen)
         for (int k = 0; k < 4; ++k)
             run.targets.emplace_back((i * 1709.0 + 1) / 3 + 105, (k * 869.0 + 1) / 3 + 105);
     RawHost host(bus);
-    if (!host.open())
+    if (!openUpright(host))
         return run;
     host.send(CMD_MC_START);
     for (size_t k = 0; k < run.targets.size(); ++k) {
@@ -367,7 +430,7 @@ TEST_F(CameraModuleTest, ManualCalibrationPersonTouchesEachMarkWithAHumanError)
     std::vector<cv::Point2d> firstSigma2;
     for (const double sigma : { 0.0, 2.0, 2.0 }) {
         EmulatedBus bus;
-        auto m = bus.plug(ModuleVariant::blank("A"));
+        auto m = bus.plug(moduleWithLens(3));
         auto cam = makeCamera(3, true, false);
         Screen screen;
         m->setCamera(cam, screen.source());
@@ -403,13 +466,13 @@ TEST_F(CameraModuleTest, ManualCalibrationPersonTouchesEachMarkWithAHumanError)
 TEST_F(CameraModuleTest, PersonWaitsForAMarkThatIsShownAndStill)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(moduleWithLens(1));
     auto cam = makeCamera(1);
     Screen screen;
     screen.show(filled(Qt::black));
     m->setCamera(cam, screen.source());
     RawHost host(bus);
-    ASSERT_TRUE(host.open());
+    ASSERT_TRUE(openUpright(host));
     host.send(CMD_MC_START);
     host.sendI32(CMD_MC_PATTERN_START, 4);
     // No mark: nobody touches anything.
@@ -429,18 +492,97 @@ TEST_F(CameraModuleTest, PersonWaitsForAMarkThatIsShownAndStill)
     EXPECT_EQ(end.payloadI32(0), 4);
 }
 
+// The window answers a touch by drawing a ring round the mark; on a busy
+// machine that can take long. The person keeps the pen down, whatever it takes,
+// until the ring has come and gone; a window that never answers is given up
+// after the person's patience.
+TEST_F(CameraModuleTest, PersonHoldsUntilTheRingRoundTheMarkHasComeAndGone)
+{
+    const cv::Point2d target(700, 400);
+    QImage ringed = markAt(target);
+    {
+        QPainter p(&ringed);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(255, 0, 0), 7));
+        p.drawArc(QRectF(target.x + 0.5 - 37.25, target.y + 0.5 - 37.25, 74.5, 74.5), 0, 90 * 16);
+        p.drawArc(QRectF(target.x + 0.5 - 25.5, target.y + 0.5 - 25.5, 51, 51), 0, 90 * 16);
+    }
+    EmulatedBus bus;
+    auto m = bus.plug(moduleWithLens(1));
+    auto cam = makeCamera(1);
+    Screen screen;
+    screen.show(markAt(target));
+    m->setCamera(cam, screen.source());
+    UserSetup user;
+    user.maxHoldMs = 20000;
+    m->setUser(user);
+    RawHost host(bus);
+    ASSERT_TRUE(openUpright(host));
+    host.send(CMD_MC_START);
+    host.sendI32(CMD_MC_PATTERN_START, 2);
+    ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+    // The ring is slow to come and slower to finish: far longer than the
+    // mark may be out of sight before the person takes it for gone.
+    EXPECT_EQ(host.read(0x83, 1500).rc, LIBUSB_ERROR_TIMEOUT);
+    screen.show(ringed);
+    EXPECT_EQ(host.read(0x83, 6000).rc, LIBUSB_ERROR_TIMEOUT);
+    // The ring is gone and the mark stands where it was: answered, the pen lifts.
+    screen.show(markAt(target));
+    Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
+    ASSERT_EQ(end.rc, 0);
+    EXPECT_EQ(end.payloadI32(0), 2);
+
+    // No answer at all: the person gives up only after the patience runs out.
+    host.sendI32(CMD_MC_PATTERN_START, 3);
+    ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+    EXPECT_EQ(host.read(0x83, 8000).rc, LIBUSB_ERROR_TIMEOUT);
+    end = host.readUntil(RES_MC_PATTERN_END, 0x83, 60000);
+    ASSERT_EQ(end.rc, 0);
+    EXPECT_EQ(end.payloadI32(0), 3);
+}
+
+// A touch the test supplies is held the same way while the module watches the
+// window: at least the hold time, then until the window answers (here the mark
+// moves on). Without a display it ends after the hold time.
+TEST_F(CameraModuleTest, SuppliedTouchIsHeldUntilTheWindowAnswers)
+{
+    for (const bool watching : { true, false }) {
+        SCOPED_TRACE(watching ? "watching" : "not watching");
+        EmulatedBus bus;
+        auto m = bus.plug(moduleWithLens(1));
+        Screen screen;
+        screen.show(markAt({ 700, 400 }));
+        if (watching)
+            m->setCamera(makeCamera(1), screen.source());
+        m->setManualTouch([](int) { return std::optional<CameraPoint>(CameraPoint{ 600.0f, 300.0f }); });
+        RawHost host(bus);
+        ASSERT_TRUE(openUpright(host));
+        host.send(CMD_MC_START);
+        host.sendI32(CMD_MC_PATTERN_START, 5);
+        ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+        if (watching) {
+            // Long past the hold time the window has not answered: the pen stays.
+            EXPECT_EQ(host.read(0x83, 4000).rc, LIBUSB_ERROR_TIMEOUT);
+            screen.show(markAt({ 1200, 700 }));
+        }
+        const Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
+        ASSERT_EQ(end.rc, 0);
+        EXPECT_EQ(end.payloadI32(0), 5);
+    }
+}
+
 TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
 {
     for (const bool ceiling : { false, true }) {
         EmulatedBus bus;
-        auto m = bus.plug(ModuleVariant::blank("A"));
+        auto m = bus.plug(moduleWithLens(1));
         auto cam = makeCamera(1, ceiling, false, 5);
         Screen screen;
         m->setCamera(cam, screen.source());
         const std::vector<cv::Point2d> pens = { { 300, 200 }, { 960, 540 }, { 1700, 900 }, { 1200, 300 } };
         m->setWindowPen(windowTaps(pens, 1, 0));
         RawHost host(bus);
-        ASSERT_TRUE(host.open());
+        ASSERT_TRUE(openUpright(host));
 
         // Blank: the module cannot place a pen, it reports nothing.
         host.sendI32(CMD_SET_TRANSFER_MODE, 2);
@@ -476,9 +618,9 @@ TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
         host.send(CMD_STOP_TRACKING);
         host.drain();
 
-        // Reversed: the module feeds the turned camera point to the same
-        // parameters, so a calibration made without reversal now points wrong.
-        host.sendI32(CMD_SET_IMAGE_REVERSE, 1);
+        // Not reversed: the module feeds the turned camera point to the same
+        // parameters, so a calibration made on upright pictures now points wrong.
+        host.sendI32(CMD_SET_IMAGE_REVERSE, 0);
         m->setWindowPen(windowTaps(pens, 1, 0));
         host.send(CMD_START_TRACKING);
         const auto recs = nextReport(host);
@@ -508,13 +650,13 @@ TEST_F(CameraModuleTest, PenOfAMountedCameraIsReportedWhereItIs)
             SCOPED_TRACE("lens " + std::to_string(lens) + " ceiling " + std::to_string(ceiling) + " rear " +
                          std::to_string(rear));
             EmulatedBus bus;
-            auto m = bus.plug(ModuleVariant::blank("A"));
+            auto m = bus.plug(moduleWithLens(lens));
             auto cam = makeCamera(lens, ceiling != 0, rear != 0, 7);
             Screen screen;
             m->setCamera(cam, screen.source());
             m->setWindowPen(windowTaps(pens, 1, 0));
             RawHost host(bus);
-            ASSERT_TRUE(host.open());
+            ASSERT_TRUE(openUpright(host));
             double tp[13];
             ASSERT_TRUE(fitExactAuto(*cam, tp, true));
             uploadCalibration(host, tp, kW, kH, lens, ceiling, rear);

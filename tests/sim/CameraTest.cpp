@@ -294,5 +294,38 @@ TEST(SimulatedUser, FindsTheMarkOfTheCalibrationWindow)
     EXPECT_FALSE(findTargetMark(QImage()).has_value());
 }
 
+// The rings the calibration window draws round its 113-pixel mark while it
+// takes a touch: red arcs on three circles, growing in steps of 36 degrees.
+void drawTouchRings(QImage &img, cv::Point2d target, int degrees)
+{
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(255, 0, 0), 7));
+    const QPointF topLeft(std::floor(target.x - 56 + 0.5), std::floor(target.y - 56 + 0.5));
+    for (const QRectF &r : { QRectF(19, 19, 74.5, 74.5), QRectF(31, 31, 51, 51), QRectF(43.2, 43.2, 26, 26) })
+        p.drawArc(r.translated(topLeft), 0, degrees * 16);
+}
+
+TEST(SimulatedUser, SeesTheRingDrawnRoundTheMark)
+{
+    initResources();
+    for (const cv::Point2d target : { cv::Point2d(105, 105), cv::Point2d(1814, 974), cv::Point2d(960, 540) }) {
+        QImage img = manualWindow(target, 1920, 1080, 0);
+        const cv::Point2d at = *findTargetMark(img);
+        // The mark alone: its red dot is no ring.
+        EXPECT_FALSE(markRingShown(img, at)) << target;
+        // The ring's first step already shows, and so does the whole ring.
+        for (const int degrees : { 36, 180, 396 }) {
+            QImage ringed = img.copy();
+            drawTouchRings(ringed, target, degrees);
+            EXPECT_TRUE(markRingShown(ringed, at)) << target << " " << degrees;
+            // Only round the mark it is drawn on: another place shows none.
+            EXPECT_FALSE(markRingShown(ringed, cv::Point2d(at.x + 300 < 1900 ? at.x + 300 : at.x - 300, at.y)))
+                << target;
+        }
+    }
+    EXPECT_FALSE(markRingShown(QImage(), cv::Point2d(10, 10)));
+}
+
 } // namespace
 } // namespace tl::sim::test

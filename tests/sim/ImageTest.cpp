@@ -22,6 +22,15 @@ struct FetchResult
 
 // A minimal host side of the group/resend exchange: it asks for each group,
 // places the pieces, and asks for the missing runs until the group is whole.
+// A module mounted upright (a lens other than the short-throw ones): it sends
+// what its sensor sees unless told to reverse.
+ModuleVariant uprightModule()
+{
+    ModuleVariant v = ModuleVariant::blank("A");
+    v.lens = 0;
+    return v;
+}
+
 FetchResult fetchImage(RawHost &host, uint8_t kind)
 {
     FetchResult res;
@@ -86,7 +95,7 @@ class ImageTest : public SimTest
 TEST_F(ImageTest, EachCaptureEndsWithItsResultAfterTheCaptureTime)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(uprightModule());
     RawHost host(bus);
     ASSERT_TRUE(host.open());
 
@@ -108,7 +117,7 @@ TEST_F(ImageTest, EachCaptureEndsWithItsResultAfterTheCaptureTime)
 TEST_F(ImageTest, GroupCarriesItsTwentyFourPiecesThenTheEnd)
 {
     EmulatedBus bus;
-    bus.plug(ModuleVariant::blank("A"));
+    bus.plug(uprightModule());
     RawHost host(bus);
     ASSERT_TRUE(host.open());
     const std::vector<uint8_t> img = TestPatternSource::captureFor(kImageWhite);
@@ -137,13 +146,14 @@ TEST_F(ImageTest, GroupCarriesItsTwentyFourPiecesThenTheEnd)
 TEST_F(ImageTest, WholeImageArrivesIdenticalAndReversedWhenAsked)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(uprightModule());
     RawHost host(bus);
     ASSERT_TRUE(host.open());
     FetchResult r = fetchImage(host, kImagePattern);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.resendRequests, 0);
     EXPECT_EQ(r.image, TestPatternSource::captureFor(kImagePattern));
+    EXPECT_FALSE(m->servesTurned());
 
     // Reversed: turned by 180 degrees (first row last, each row right to left).
     host.sendI32(CMD_SET_IMAGE_REVERSE, 1);
@@ -157,12 +167,63 @@ TEST_F(ImageTest, WholeImageArrivesIdenticalAndReversedWhenAsked)
     EXPECT_EQ(r.image[kAcImageWidth - 1], upright[kAcImageBytes - kAcImageWidth]);
     EXPECT_TRUE(std::equal(r.image.begin(), r.image.end(), upright.rbegin()));
     EXPECT_EQ(m->servedImage(kImageBlack), r.image);
+    EXPECT_TRUE(m->servesTurned());
+}
+
+// A short-throw module (lens codes 1 to 3) hangs turned above the board: until
+// the host asks for reversal its pictures come upside down, and reversal brings
+// them upright. Any other lens is the other way round.
+TEST_F(ImageTest, MountingDecidesWhatReversalDoes)
+{
+    const std::vector<uint8_t> upright = TestPatternSource::captureFor(kImageWhite);
+    const std::vector<uint8_t> frameUpright = TestPatternSource::frameFor(0);
+    for (const int lens : { 0, 1, 2, 3, 4 }) {
+        SCOPED_TRACE("lens " + std::to_string(lens));
+        const bool mountedTurned = lens >= 1 && lens <= 3;
+        for (const int reverse : { 0, 1 }) {
+            SCOPED_TRACE("reverse " + std::to_string(reverse));
+            EmulatedBus bus;
+            ModuleVariant v = ModuleVariant::blank("A");
+            v.lens = static_cast<uint8_t>(lens);
+            auto m = bus.plug(v);
+            RawHost host(bus);
+            ASSERT_TRUE(host.open());
+            host.sendI32(CMD_SET_IMAGE_REVERSE, reverse);
+            const bool turned = (reverse != 0) != mountedTurned;
+            EXPECT_EQ(m->servesTurned(), turned);
+            EXPECT_EQ(m->imageReverse(), reverse != 0);
+            host.sendI32(CMD_AC_WHITE_START, 420);
+            ASSERT_EQ(host.read().code(), RES_AC_WHITE_END);
+            const FetchResult r = fetchImage(host, kImageWhite);
+            ASSERT_TRUE(r.ok);
+            if (turned)
+                EXPECT_TRUE(std::equal(r.image.begin(), r.image.end(), upright.rbegin()));
+            else
+                EXPECT_EQ(r.image, upright);
+
+            host.send(CMD_SENDFRM_MONO);
+            std::vector<uint8_t> frame(kFrameBytes, 0);
+            for (;;) {
+                const Rx rx = host.read(0x84);
+                ASSERT_EQ(rx.rc, 0);
+                if (rx.code() == DAT_IMGEND)
+                    break;
+                ImagePiece piece;
+                ASSERT_EQ(parseImagePiece(rx.view(), piece), PieceError::None);
+                ASSERT_TRUE(placePiece(piece, frame.data(), frame.size()));
+            }
+            if (turned)
+                EXPECT_TRUE(std::equal(frame.begin(), frame.end(), frameUpright.rbegin()));
+            else
+                EXPECT_EQ(frame, frameUpright);
+        }
+    }
 }
 
 TEST_F(ImageTest, ChosenPiecesLostGiveRunsThatPartialResendsFill)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(uprightModule());
     const int g = 7;
     FaultPlan plan;
     for (int d : {3, 4, 5, 17}) {
@@ -212,7 +273,7 @@ TEST_F(ImageTest, ChosenPiecesLostGiveRunsThatPartialResendsFill)
 TEST_F(ImageTest, PartialResendIsBoundedToTheImage)
 {
     EmulatedBus bus;
-    bus.plug(ModuleVariant::blank("A"));
+    bus.plug(uprightModule());
     RawHost host(bus);
     ASSERT_TRUE(host.open());
     const auto wide = encodeAcSendImgPart(kImageBlack, 1915, 5000);
@@ -231,7 +292,7 @@ TEST_F(ImageTest, SeededLossIsRepeatableAndRecoveredByResends)
 {
     auto run = [](uint64_t seed, ModuleStats *stats) {
         EmulatedBus bus;
-        auto m = bus.plug(ModuleVariant::blank("A"));
+        auto m = bus.plug(uprightModule());
         FaultPlan plan;
         plan.pieceLoss = 0.05;
         plan.seed = seed;
@@ -279,7 +340,7 @@ public:
 TEST_F(ImageTest, SuppliedSourceSeesExposureAndShortImagesArePadded)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(uprightModule());
     auto source = std::make_shared<FixedSource>();
     m->setImageSource(source);
     RawHost host(bus);
@@ -301,7 +362,7 @@ TEST_F(ImageTest, SuppliedSourceSeesExposureAndShortImagesArePadded)
 TEST_F(ImageTest, AlignmentFrameComesOnItsOwnEndpoint)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(uprightModule());
     RawHost host(bus);
     ASSERT_TRUE(host.open());
     for (uint64_t frame = 0; frame < 2; ++frame) {
@@ -326,7 +387,7 @@ TEST_F(ImageTest, AlignmentFrameComesOnItsOwnEndpoint)
 TEST_F(ImageTest, MaskUploadedInFragmentsIsDownloadedByParts)
 {
     EmulatedBus bus;
-    auto m = bus.plug(ModuleVariant::blank("A"));
+    auto m = bus.plug(uprightModule());
     RawHost host(bus);
     ASSERT_TRUE(host.open());
 
@@ -367,7 +428,7 @@ TEST_F(ImageTest, MaskUploadedInFragmentsIsDownloadedByParts)
 TEST_F(ImageTest, IncompleteMaskUploadKeepsTheStoredMask)
 {
     EmulatedBus bus;
-    ModuleVariant v = ModuleVariant::blank("A");
+    ModuleVariant v = uprightModule();
     v.mask.assign(kMaskSize, 0x11);
     auto m = bus.plug(v);
     RawHost host(bus);

@@ -20,6 +20,9 @@ Plans:
   calib2mod    auto, 2 modules, 1920x1080, lens 1..3, front and ceiling+rear, seed 1
   calibother   auto, 1 module, 1280x800 and 3840x2160, lens 1..3, front, seed 1
   manual       manual, 1 and 2 modules, 1920x1080, lens 1, touch error 2 px, seeds 1..3, time x2
+  mounted      the rows the mounting change made stale, most wanted first: manual 1 module lens 3, 2 front;
+               auto lens 1 rear/ceiling/ceiling+rear; manual lens 1..3 in the three other mountings; auto
+               lenses 2, 3 mounted (seeds 1, 2); manual lens 1 front; auto 2 modules ceiling+rear (seeds 1..3 manual)
   times        auto, 1 and 2 modules, 1920x1080, lens 1, front, seeds 1..3, time x2 (driver times, CPU)
   dotdiag      pattern runs with --dot-diag 1: 3840x2160 lens 1..3 and 1920x1080 lens 2, 3 (front, seed 1),
                1920x1080 lens 2 rear (seed 1)
@@ -94,6 +97,27 @@ def plan(name):
         for modules in (1, 2):
             for seed in (1, 2, 3):
                 cases.append(calib_case("manual", modules, "1920x1080", 1, 0, 0, seed, speed=2))
+    elif name == "mounted":
+        # The rows measured before the emulator modelled the turned mounting of
+        # the short-throw modules, most wanted first.
+        def manual(lens, c, r):
+            return [calib_case("manual", 1, "1920x1080", lens, c, r, seed, speed=2) for seed in (1, 2, 3)]
+
+        def auto(lens, c, r):
+            return [calib_case("auto", 1, "1920x1080", lens, c, r, seed) for seed in (1, 2)]
+
+        cases += manual(3, 0, 0) + manual(2, 0, 0)
+        for c, r in MOUNTS[1:]:
+            cases += auto(1, c, r)
+        for c, r in MOUNTS[1:]:
+            for lens in (1, 2, 3):
+                cases += manual(lens, c, r)
+        for lens in (2, 3):
+            for c, r in MOUNTS[1:]:
+                cases += auto(lens, c, r)
+        cases += manual(1, 0, 0)
+        for lens in (1, 2, 3):
+            cases.append(calib_case("auto", 2, "1920x1080", lens, 1, 1, 1))
     elif name == "times":
         for modules in (1, 2):
             for seed in (1, 2, 3):

@@ -190,8 +190,9 @@ QString runAlign(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &
         quiet.noise = 0;
         tl::sim::SyntheticCamera reference(quiet);
         cv::Mat expected = reference.frame(desktopOf[static_cast<size_t>(i)]->picture, gain);
-        // The module sends its image turned by 180 degrees when told to.
-        if (desktopOf[static_cast<size_t>(i)]->module->imageReverse())
+        // The module sends its image turned by 180 degrees when the host's
+        // reversal does not match its mounting.
+        if (desktopOf[static_cast<size_t>(i)]->module->servesTurned())
             cv::flip(expected, expected, -1);
         // A grey frame as RGB888: the red byte is the level (no QImage conversion,
         // which may wait for the thread pool the receive loops hold).

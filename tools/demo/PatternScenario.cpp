@@ -300,11 +300,15 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     QObject::disconnect(stepConn);
     QObject::disconnect(frameConn);
     const bool reversed = module->imageReverse();
+    // Whether the images reached the host turned against the camera's upright
+    // view: the reversal undoes a turned mounting.
+    const bool turned = module->servesTurned();
     projected.update(QImage());
     if (!failure.isEmpty())
         return failure;
     out << "pattern.images: 101 102 103 fetched over the bus\n";
     out << "pattern.image_reverse: " << int(reversed) << "\n";
+    out << "pattern.images_turned: " << int(turned) << "\n";
 
     cv::Mat black(kCamH, kCamW, CV_8UC1, images[0].data());
     cv::Mat white(kCamH, kCamW, CV_8UC1, images[1].data());
@@ -334,12 +338,12 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     // Ground truth in the frame of the images the host got.
     auto truthCam = [&](cv::Point2d win) {
         cv::Point2d c = camera->windowToCamera(win);
-        if (reversed)
+        if (turned)
             c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
         return c;
     };
     auto truthWin = [&](cv::Point2d cam) {
-        if (reversed)
+        if (turned)
             cam = cv::Point2d((kCamW - 1) - cam.x, (kCamH - 1) - cam.y);
         return camera->cameraToWindow(cam);
     };

@@ -80,7 +80,11 @@ int main(int argc, char *argv[])
         tl::ScreenSource::setOverride(monitors);
 
     tl::sim::EmulatedBus bus;
-    bus.plugAll(tl::sim::moduleSeries(opt.modules, opt.calibrated));
+    // The modules are built with the lens the run names (codes 1 to 3: hung turned).
+    std::vector<tl::sim::ModuleVariant> variants = tl::sim::moduleSeries(opt.modules, opt.calibrated);
+    for (tl::sim::ModuleVariant &v : variants)
+        v.lens = static_cast<uint8_t>(opt.lens);
+    bus.plugAll(variants);
     tl::FakeSystemEvents events;
 
     out << "scenario: " << opt.scenario << "\n";
