@@ -47,8 +47,11 @@ void CamDevCtrl::requestFrame(int nDevNum)
 
 void CamDevCtrl::sendFrameRequest(int nDevNum)
 {
-    SendCommand(nullptr, CMD_SENDFRM_MONO, 0, nDevNum, false);
+    // The time is taken before the request goes out: a module may answer the
+    // whole frame before the write returns here, and its end (which clears the
+    // timer) must not be followed by a timer that no frame will ever clear.
     m_frameTimer[nDevNum] = Clock::nowMs();
+    SendCommand(nullptr, CMD_SENDFRM_MONO, 0, nDevNum, false);
 }
 
 int CamDevCtrl::PacketToImage16HID(const uint8_t *buf, uint8_t *dest, size_t destSize, int bytesRead)
