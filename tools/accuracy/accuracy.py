@@ -398,6 +398,7 @@ def timing_summary(rows, out):
         for n in (1, 2):
             # Runs that reached tracking with every module calibrated (the tap grid after it may still fail).
             xs = [x for x in rows if x["method"] == method and x["modules"] == n and x["speed"] == 2
+                  and x["display"] == "1920x1080" and x["lens"] == 1 and x["mount"] == (0, 0)
                   and all(x["d"].get("module%d.calib_success" % k) == "1" for k in range(n))]
             v = [fnum(x["d"], "calibrate.driver_ms_to_tracking") for x in xs]
             if v:
