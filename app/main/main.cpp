@@ -28,7 +28,7 @@ int main(int argc, char *argv[])
 
     tl::LinuxSystemEvents systemEvents;
     tl::LibusbAccess usb;
-    Corvane::Platform platform{&systemEvents, &usb};
+    Corvane::Platform platform{&systemEvents, &usb, {}};   // the platform's own injection
     auto window = std::make_unique<Corvane>(platform, nullptr, Qt::WindowFlags());
     // Module arrival and removal reach the main window through the same source
     // as the other system events.
