@@ -20,6 +20,14 @@ using namespace tl::codec;
 
 namespace {
 
+// Whether the `hit`-th match (counted from 0) of a fault rule gets its fault:
+// the first `skip` matches pass, the next `times` do (-1: every further one).
+template <typename Rule>
+bool ruleFires(const Rule &rule, int hit)
+{
+    return hit >= rule.skip && (rule.times < 0 || hit < rule.skip + rule.times);
+}
+
 // A module buffers answers the host has not read yet; past this many per endpoint
 // it drops new ones (a real module's firmware queue is far smaller).
 constexpr size_t kQueueLimit = 16384;
@@ -83,8 +91,7 @@ void EmulatedModule::handlePacket(const PacketBuffer &buf, int bytes, bool *unpl
         const CommandRule &rule = m_faults.commands[i];
         if (rule.code != 0 && rule.code != code)
             continue;
-        const int hit = m_commandRuleHits[i]++;
-        if (hit < rule.skip || (rule.times >= 0 && hit >= rule.skip + rule.times))
+        if (!ruleFires(rule, m_commandRuleHits[i]++))
             continue;
         switch (rule.fault) {
         case CommandFault::Nak:
@@ -153,8 +160,7 @@ void EmulatedModule::sendExtrasLocked(int32_t code)
         const ExtraPacketRule &rule = m_faults.extras[i];
         if (rule.onCommand != 0 && rule.onCommand != code)
             continue;
-        const int hit = m_extraRuleHits[i]++;
-        if (hit < rule.skip || (rule.times >= 0 && hit >= rule.skip + rule.times))
+        if (!ruleFires(rule, m_extraRuleHits[i]++))
             continue;
         const int len = static_cast<int>(std::min<size_t>(rule.payload.size(), kMaxPayload));
         send(kEpIn, makePacket(rule.code, rule.payload.empty() ? nullptr : rule.payload.data(), len), rule.delayMs);
@@ -430,8 +436,7 @@ void EmulatedModule::enqueue(uint8_t endpoint, const PacketBuffer &pkt, int64_t 
         if ((rule.code != 0 && rule.code != code) || (rule.imageKind >= 0 && rule.imageKind != kind) ||
             (rule.index >= 0 && rule.index != index))
             continue;
-        const int hit = m_packetRuleHits[i]++;
-        if (hit < rule.skip || (rule.times >= 0 && hit >= rule.skip + rule.times))
+        if (!ruleFires(rule, m_packetRuleHits[i]++))
             continue;
         switch (rule.fault) {
         case PacketFault::Drop:
