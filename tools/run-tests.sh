@@ -74,7 +74,7 @@ if [ "${TESSELINK_SKIP_FUZZ:-0}" != 1 ]; then
     seconds=${TESSELINK_FUZZ_SECONDS:-${entry##*:}}
     mkdir -p "$work/$target" build-fuzz/artifacts
     echo "== $target for $seconds s"
-    LLVM_PROFILE_FILE="$work/%p.profraw" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
       LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
       "build-fuzz/bin/$target" -max_total_time="$seconds" -timeout=120 -rss_limit_mb=4096 -print_final_stats=1 \
       -artifact_prefix="build-fuzz/artifacts/" "$work/$target" "tests/fuzz/corpus/$target"
