@@ -6,8 +6,8 @@
 # Builds the fuzz targets with coverage counters in build-fuzz-cov/ (clang,
 # AddressSanitizer as in the test command), replays each receive-path target
 # over its seed corpus plus the given directories (a campaign's corpus; a
-# directory is given to the target whose name it contains, or to every
-# receive-path target when none does), merges the profiles and prints
+# directory named after a target is given to that target only, any other to
+# both receive-path targets), merges the profiles and prints
 # llvm-cov's report for device/ (all targets together, then each alone).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,9 +24,9 @@ objects=()
 for t in "${targets[@]}"; do
   dirs=("tests/fuzz/corpus/$t")
   for d in "$@"; do
-    case "$d" in
-      *"$t"*) dirs+=("$d") ;;
-      *fuzz_*) ;;
+    case "$(basename "$d")" in
+      "$t") dirs+=("$d") ;;
+      fuzz_*) ;;
       *) [ "$t" != fuzz_codec ] && dirs+=("$d") ;;
     esac
   done
