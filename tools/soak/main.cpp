@@ -11,7 +11,9 @@
 //
 // Reported: memory, open descriptors and threads at the start, after a warm-up
 // (each kind of cycle with one and two modules: one-time allocations of Qt,
-// OpenCV's and the thread pools) and at the end; contacts left down after every
+// OpenCV's and the thread pools, the emulator's camera maps) and at the end;
+// the two judged samples are taken in one state (Bench::sampleState: holds
+// that are replaced but follow the last cycle in size at their largest); contacts left down after every
 // unplug, suspend and at the end; the unplugs per exchange. Memory three ways:
 // resident as found, resident after malloc_trim(0), and the allocator's bytes in
 // use. Resident memory as found follows what the allocator keeps free for reuse
