@@ -17,9 +17,10 @@ void boxedContours(const cv::Mat &image, cv::Size minBox, cv::Size maxBox,
     cv::Mat framed;
     cv::copyMakeBorder(image, framed, 1, 1, 1, 1, cv::BORDER_CONSTANT | cv::BORDER_ISOLATED, cv::Scalar(0));
     CvMat header = cvMat(framed);
-    CvMemStorage *storage = cvCreateMemStorage(0);
+    // Released however the scan ends (a throw from the scan or the copies).
+    const cv::Ptr<CvMemStorage> storage(cvCreateMemStorage(0));
     CvSeq *first = nullptr;
-    cvFindContours(&header, storage, &first, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
+    cvFindContours(&header, storage.get(), &first, sizeof(CvContour), CV_RETR_LIST, CV_CHAIN_APPROX_SIMPLE,
                    cvPoint(-1, -1));
     // Without a hierarchy every contour is a sibling of the first, in the
     // order of the full list.
@@ -31,7 +32,6 @@ void boxedContours(const cv::Mat &image, cv::Size minBox, cv::Size maxBox,
         contours.emplace_back(static_cast<size_t>(seq->total));
         cvCvtSeqToArray(seq, contours.back().data(), CV_WHOLE_SEQ);
     }
-    cvReleaseMemStorage(&storage);
 }
 
 } // namespace tl

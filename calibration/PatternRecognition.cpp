@@ -5,6 +5,7 @@
 #include "calibration/ContourScan.h"
 #include "calibration/PatternGeometry.h"
 #include "platform/Clock.h"
+#include "platform/ParallelFor.h"
 
 #include <QDebug>
 #include <QString>
@@ -63,7 +64,7 @@ void overThresholds(const std::vector<int> &levels, bool parallel, int limitMs, 
         const size_t n = std::min(levels.size() - first, static_cast<size_t>(batch));
         std::vector<Result> found(n);
         if (n > 1) {
-            cv::parallel_for_(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
+            parallelFor(cv::Range(0, static_cast<int>(n)), [&](const cv::Range &r) {
                 // The caller's own share is in the caller's thread time.
                 const bool worker = std::this_thread::get_id() != caller;
                 const qint64 cpuStart = worker ? threadCpuNs() : 0;

@@ -142,7 +142,7 @@ void CamDevCtrl::sendAcImageRequest(uint8_t kind, int group, int nDevNum)
             m_acRunIndex = 0;
             m_acSize = 0;
             m_acStats = AcStats{};
-            std::fill(m_frameBuf[0].begin(), m_frameBuf[0].end(), 0);
+            std::memset(m_frameBuf[0].data(), 0, m_frameBuf[0].size());
         }
         m_acKind = kind;
         m_acGroup = group;

@@ -292,7 +292,9 @@ private:
     std::optional<cv::Point2d> m_userAnsweredAt;   // where the window last answered a touch
     int64_t m_userMissingSinceMs = -1;   // holding: since when the mark has not been seen
     bool m_userRingSeen = false;         // holding: the window has drawn its ring round the mark
-    std::optional<cv::Point2d> m_userLastMark;
+    std::optional<cv::Point2d> m_userStillAt;   // seeking: where the mark has stood in the pictures since
+    int64_t m_userStillSinceMs = 0;
+    int m_userStillPictures = 0;                // fresh pictures that have shown it there
     qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
     bool m_userFreshPicture = false;           // the last look brought a picture not seen before
     int64_t m_userPictureSinceMs = 0;          // since when the picture has been the same

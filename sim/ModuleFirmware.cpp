@@ -331,7 +331,8 @@ void EmulatedModule::carryOut(const PacketView &p)
             m_userGivenPoint.reset();
             m_userSinceMs = Clock::nowMs();
             m_userNextLookMs = m_userSinceMs;
-            m_userLastMark.reset();
+            m_userStillAt.reset();
+            m_userStillPictures = 0;
             m_cv.notify_all();
             break;
         }
@@ -347,7 +348,8 @@ void EmulatedModule::carryOut(const PacketView &p)
             m_userGivenPoint = *seen;
             m_userSinceMs = Clock::nowMs();
             m_userNextLookMs = m_userSinceMs;
-            m_userLastMark.reset();
+            m_userStillAt.reset();
+            m_userStillPictures = 0;
             m_cv.notify_all();
             break;
         }
@@ -836,8 +838,17 @@ constexpr int64_t kUserGoneMs = 1000;
 // How long a person waits for the mark to leave the place of a touch the
 // window has answered before taking it that the same target is asked again.
 constexpr int64_t kUserRepeatMs = 3000;
-// A picture unchanged this long shows a mark that stands still.
+// A mark stands still once it has been seen in one place this long, in at
+// least kUserStillPictures new pictures of the board. The pictures lag the
+// window: it is grabbed now and then, and on a busy machine its animation
+// steps less often than it is grabbed, so a mark on its way may show in one
+// place in two pictures running, or in one picture for a long while when the
+// window does not repaint at all.
 constexpr int64_t kUserStillMs = 600;
+constexpr int kUserStillPictures = 3;
+// A board whose picture has not changed at all this long shows a mark at rest
+// (a display painted once and left): long beside a busy window's stalls.
+constexpr int64_t kUserUnchangedMs = 3000;
 } // namespace
 
 std::optional<cv::Point2d> EmulatedModule::lookAtBoardLocked(QImage *seenOut)
@@ -873,18 +884,20 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
     if (m_userState == UserState::Seeking) {
         // Wait until the mark stands still (it may still be moving there), then
         // put the pen on it, as well as a hand can.
-        // The picture a person sees may lag the window (it is grabbed now and
-        // then): a mark stands still when two fresh pictures show it in one
-        // place, or when the picture has not changed for a while.
-        bool still = false;
         if (m_userFreshPicture) {
-            still = mark && m_userLastMark && cv::norm(*mark - *m_userLastMark) < 1.0;
-            m_userLastMark = mark;
             m_userFreshPicture = false;
-        } else {
-            still = mark && nowMs - m_userPictureSinceMs >= kUserStillMs;
+            if (mark && m_userStillAt && cv::norm(*mark - *m_userStillAt) < 1.0) {
+                ++m_userStillPictures;
+            } else {
+                m_userStillAt = mark;
+                m_userStillSinceMs = nowMs;
+                m_userStillPictures = mark ? 1 : 0;
+            }
         }
-        if (!still)
+        const bool still = mark && m_userStillAt && m_userStillPictures >= kUserStillPictures &&
+                           nowMs - m_userStillSinceMs >= kUserStillMs;
+        const bool unchanged = mark && nowMs - m_userPictureSinceMs >= kUserUnchangedMs;
+        if (!still && !unchanged)
             return;
         // A mark still where the window has just answered a touch has not set
         // off for the next target yet (on a busy machine it may stand a while

@@ -20,6 +20,11 @@ namespace tl::sim {
 // back into the module and must not wait for a thread that may be talking to
 // the module. A lambda painting a QImage is fine; for a widget, grab it on the
 // GUI thread into a ProjectedDisplay and hand out its current() here.
+// The person tells a new view of the board by a new image (QImage::cacheKey()):
+// the same image handed out again is a board not repainted since. A mark is
+// taken to stand still once several new views show it in one place, or when
+// the picture has not changed at all for seconds; a display that is lit all
+// the time hands out a new image (a copy) on each call.
 using DisplaySource = std::function<QImage()>;
 
 // The latest picture of a display, handed from the GUI thread (which grabs the

@@ -1,5 +1,6 @@
 #include "sim/SyntheticCamera.h"
 #include "sim/SimulatedUser.h"
+#include "platform/ParallelFor.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -386,7 +387,7 @@ void SyntheticCamera::buildMaps()
     constexpr int kStep = 8;
     const int gw = sw / kStep + 4, gh = sh / kStep + 4;   // nodes -1 .. sw/kStep + 2
     cv::Mat grid(gh, gw, CV_64FC2);
-    cv::parallel_for_(cv::Range(0, gh), [&](const cv::Range &rows) {
+    tl::parallelFor(cv::Range(0, gh), [&](const cv::Range &rows) {
         for (int b = rows.start; b < rows.end; ++b) {
             const double v = ((b - 1) * kStep + 0.5) / kSuper - 0.5;
             for (int a = 0; a < gw; ++a) {
@@ -405,7 +406,7 @@ void SyntheticCamera::buildMaps()
     };
     cv::Mat map(sh, sw, CV_32FC2);
     cv::Mat inside(sh, sw, CV_32F);
-    cv::parallel_for_(cv::Range(0, sh), [&](const cv::Range &rows) {
+    tl::parallelFor(cv::Range(0, sh), [&](const cv::Range &rows) {
         for (int j = rows.start; j < rows.end; ++j) {
             auto *m = map.ptr<cv::Vec2f>(j);
             auto *in = inside.ptr<float>(j);

@@ -24,7 +24,9 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 using namespace tl::codec;
 using tl::sim::EmulatedModule;
@@ -111,9 +113,13 @@ TEST_F(CalibrationFlowTest, BlankModuleIsCalibratedAutomaticallyAndTracks)
     LogCapture log;
     // The pattern search has time limits of its own: give it driver time to
     // spare whatever the load of the machine (slow the clock while it runs).
+    // The third image (the pattern) is the one evaluated; this runs on the
+    // receive loop, before the GUI thread takes the image, so it counts the
+    // images itself rather than read the controller's state.
+    auto images = std::make_shared<std::atomic<int>>(0);
     QObject::connect(control->device(), &tl::CamDevCtrl::sigACNewFrame, control->device(),
-                     [this](unsigned char *, int, int) {
-                         if (control->calState() == 9)
+                     [images](unsigned char *, int, int) {
+                         if (++*images == 3)
                              tl::Clock::setCompression(0.02);
                      }, Qt::DirectConnection);
     control->startAutoCalibration();

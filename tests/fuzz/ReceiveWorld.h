@@ -204,6 +204,9 @@ struct ReceiveWorld
         // them (threads made later inherit it).
         prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Every traced packet reads the time of day: with TZ unset the C library
+        // looks at /etc/localtime again each time.
+        qputenv("TZ", "UTC");
         if (!qEnvironmentVariableIsSet("TL_FUZZ_LOG"))
             qInstallMessageHandler(quietLog);
         qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());

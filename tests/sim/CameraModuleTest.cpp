@@ -25,7 +25,8 @@ using namespace tl::codec;
 constexpr int kW = 1920;
 constexpr int kH = 1080;
 
-// What the display shows; the test changes it between packets.
+// What the display shows; the test changes it between packets. Like a screen
+// that is lit all the time, every look at it is a new view of the board.
 struct Screen
 {
     std::mutex mutex;
@@ -39,7 +40,7 @@ struct Screen
     {
         return [this] {
             std::lock_guard<std::mutex> lk(mutex);
-            return image;
+            return image.copy();
         };
     }
 };
@@ -490,6 +491,61 @@ TEST_F(CameraModuleTest, PersonWaitsForAMarkThatIsShownAndStill)
     const Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
     ASSERT_EQ(end.rc, 0);
     EXPECT_EQ(end.payloadI32(0), 4);
+}
+
+// The picture of a busy window lags: a mark on its way to the target may show
+// in one place in two pictures running (its animation steps less often than
+// the window is grabbed), or in one picture that is not replaced for a while
+// (the window does not repaint at all). The person touches the mark only where
+// it comes to rest.
+TEST_F(CameraModuleTest, PersonIsNotFooledByAMarkThatStallsOnItsWay)
+{
+    const cv::Point2d onTheWay(900, 520);
+    const cv::Point2d target(1400, 800);
+    const QImage stalled = markAt(onTheWay);
+    const QImage atRest = markAt(target);
+    // Looks 1 and 2: two pictures of the mark on its way; looks 3 to 12: the
+    // second one again (no repaint); from look 13: the mark at rest, seen anew
+    // each time.
+    std::mutex mutex;
+    int looks = 0;
+    QImage last;
+    const DisplaySource display = [&]() -> QImage {
+        std::lock_guard<std::mutex> lk(mutex);
+        ++looks;
+        if (looks <= 2)
+            last = stalled.copy();
+        else if (looks > 12)
+            last = atRest.copy();
+        return last;
+    };
+    EmulatedBus bus;
+    auto m = bus.plug(moduleWithLens(1));
+    auto cam = makeCamera(1);
+    m->setCamera(cam, display);
+    UserSetup user;
+    user.sigma = 0;
+    user.maxHoldMs = 2000;
+    m->setUser(user);
+    RawHost host(bus);
+    ASSERT_TRUE(openUpright(host));
+    host.send(CMD_MC_START);
+    host.sendI32(CMD_MC_PATTERN_START, 6);
+    ASSERT_EQ(host.readUntil(RES_MC_PATTERN_DONE, 0x83, 30000).rc, 0);
+    // Nobody answers: the person lifts after their patience.
+    const Rx end = host.readUntil(RES_MC_PATTERN_END, 0x83, 30000);
+    ASSERT_EQ(end.rc, 0);
+    EXPECT_EQ(end.payloadI32(0), 6);
+    host.send(CMD_MC_GET_INPUT_POINT);
+    const Rx pts = host.readUntil(DAT_MC_INPUT_POINT);
+    ASSERT_EQ(pts.rc, 0);
+    ASSERT_EQ(pts.length(), kMcPointBytes);
+    ByteReader r(pts.payload(), kMcPointBytes);
+    r.skip(6 * 8);   // targets 0 to 5
+    const double x = r.f32();
+    const double y = r.f32();
+    const cv::Point2d touched = cam->cameraToWindow({ x, y });
+    EXPECT_LT(cv::norm(touched - target), 1.0) << touched;
 }
 
 // The window answers a touch by drawing a ring round the mark; on a busy

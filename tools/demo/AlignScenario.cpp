@@ -4,6 +4,7 @@
 #include "Scenarios.h"
 
 #include "app/Corvane.h"
+#include "calibration/PatternRecognition.h"
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
 #include "device/codec/Commands.h"
@@ -20,7 +21,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -35,9 +35,7 @@ constexpr double kCameraFrameTolerance = 8.0;
 // little CPU was a thread waiting for a core, not a GUI thread at work.
 qint64 threadCpuUs()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return qint64(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    return tl::threadCpuNs() / 1000;
 }
 
 template <typename T>

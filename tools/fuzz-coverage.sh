@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Line coverage of the device layer reached by the fuzz targets' corpora.
+#
+#   tools/fuzz-coverage.sh [corpus-dir ...]
+#
+# Builds the fuzz targets with coverage counters in build-fuzz-cov/ (clang,
+# AddressSanitizer as in the test command), replays each receive-path target
+# over its seed corpus plus the given directories (a campaign's corpus; a
+# directory named after a target is given to that target only, any other to
+# both receive-path targets), merges the profiles and prints
+# llvm-cov's report for device/ (all targets together, then each alone).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+for tool in llvm-profdata llvm-cov; do
+  command -v "$tool" >/dev/null || { echo "$tool missing (apt-get install llvm-14)"; exit 1; }
+done
+targets=(fuzz_codec fuzz_receive fuzz_receive_sync)
+cmake -S . -B build-fuzz-cov -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTESSELINK_FUZZ=ON -DTESSELINK_FUZZ_COVERAGE=ON >/dev/null
+cmake --build build-fuzz-cov -j"$(nproc)" --target "${targets[@]}"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+objects=()
+for t in "${targets[@]}"; do
+  dirs=("tests/fuzz/corpus/$t")
+  for d in "$@"; do
+    case "$(basename "$d")" in
+      "$t") dirs+=("$d") ;;
+      fuzz_*) ;;
+      *) [ "$t" != fuzz_codec ] && dirs+=("$d") ;;
+    esac
+  done
+  echo "== $t: ${dirs[*]}"
+  # -runs=0 replays every file once and adds nothing.
+  LLVM_PROFILE_FILE="$work/$t-%p.profraw" ASAN_OPTIONS=detect_leaks=0 \
+    "build-fuzz-cov/bin/$t" -runs=0 "${dirs[@]}" 2>&1 | grep -E "INITED|DONE" || true
+  llvm-profdata merge -sparse "$work/$t"-*.profraw -o "$work/$t.profdata"
+  objects+=("build-fuzz-cov/bin/$t")
+done
+llvm-profdata merge -sparse "$work"/*.profdata -o "$work/all.profdata"
+report() {
+  local profile=$1; shift
+  llvm-cov report --instr-profile="$profile" "$@" "$PWD/device" | tail -n 1
+}
+echo "== device/ line coverage, all targets (last line: regions, functions, lines)"
+args=()
+for o in "${objects[@]:1}"; do args+=(-object "$o"); done
+llvm-cov report --instr-profile="$work/all.profdata" "${objects[0]}" "${args[@]}" "$PWD/device"
+for t in "${targets[@]}"; do
+  echo "== $t alone"
+  report "$work/$t.profdata" "build-fuzz-cov/bin/$t"
+done
