@@ -89,6 +89,9 @@ public:
     void hotplugCycle();   // place and module count drawn from the seed
     void suspendCycle();
     void track(qint64 driverMs);
+    // The state every memory sample is taken in (see Soak.cpp); false when the
+    // alignment view did not show both modules' pictures.
+    bool sampleState();
     void usePlugged(int count);
     void settle(int rounds);
 

@@ -11,7 +11,9 @@
 //
 // Reported: memory, open descriptors and threads at the start, after a warm-up
 // (each kind of cycle with one and two modules: one-time allocations of Qt,
-// OpenCV's and the thread pools) and at the end; contacts left down after every
+// OpenCV's and the thread pools, the emulator's camera maps) and at the end;
+// the two judged samples are taken in one state (Bench::sampleState: holds
+// that are replaced but follow the last cycle in size at their largest); contacts left down after every
 // unplug, suspend and at the end; the unplugs per exchange. Memory three ways:
 // resident as found, resident after malloc_trim(0), and the allocator's bytes in
 // use. Resident memory as found follows what the allocator keeps free for reuse
@@ -118,8 +120,9 @@ void fixAllocator()
 // counts the threads that stay, not a pool thread that has just finished a task.
 constexpr int kPoolExpiryMs = 500;
 
-Usage measured(soak::Bench &bench)
+Usage measured(soak::Bench &bench, bool *stateOk)
 {
+    *stateOk = bench.sampleState() && *stateOk;
     bench.settle(2);
     QThread::msleep(2 * kPoolExpiryMs);
     bench.settle(2);
@@ -171,8 +174,11 @@ int main(int argc, char **argv)
     QCommandLineOption heldOpt(QStringLiteral("exit-holding"),
                                QStringLiteral("End the process at the last sample with the driver still running: "
                                               "under a heap profiler, what it holds then shows as not freed."));
+    QCommandLineOption traceOpt(QStringLiteral("trace"),
+                                QStringLiteral("Print the bytes in use after every hot-plug cycle, with its exchange "
+                                               "and module count: which cycle makes a step."));
     cli.addOptions({hotplugOpt, suspendOpt, trackOpt, compressOpt, seedOpt, onlyOpt, shortOpt, logOpt, allocOpt,
-                    heldOpt});
+                    heldOpt, traceOpt});
     cli.process(app);
     if (!cli.isSet(logOpt))
         qInstallMessageHandler(quiet);
@@ -200,10 +206,26 @@ int main(int argc, char **argv)
     Clock::setCompression(cli.value(compressOpt).toDouble());
     ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
 
+    const bool trace = cli.isSet(traceOpt);
+    long tracedKb = 0;
+    int traced = 0;
+    // After a cycle: its exchange, module count and the change of bytes in use.
+    auto traceCycle = [&](soak::Where w, int modules) {
+        if (!trace)
+            return;
+        const struct mallinfo2 mi = mallinfo2();
+        const long kb = static_cast<long>((mi.uordblks + mi.hblkhd) / 1024);
+        std::printf("cycle %4d %-16s %d module%s  in use %7ld kB  %+6ld kB\n", traced++, soak::whereName(w), modules,
+                    modules == 1 ? " " : "s", kb, tracedKb ? kb - tracedKb : 0);
+        std::fflush(stdout);
+        tracedKb = kb;
+    };
+
     QElapsedTimer wall;
     wall.start();
     Usage warm, atEnd;
     int finalDown = -1;
+    bool sampleStateOk = true;
     soak::Figures fig;
     {
         soak::Bench bench(cli.value(seedOpt).toUInt());
@@ -213,12 +235,14 @@ int main(int argc, char **argv)
         // two modules calibrating are behind us.
         for (int modules = 1; modules <= 2; ++modules)
             for (soak::Where w : places)
-                if (modules == 1 || (w != soak::Where::MaskDownload && w != soak::Where::MaskUpload))
+                if (modules == 1 || (w != soak::Where::MaskDownload && w != soak::Where::MaskUpload)) {
                     bench.hotplugCycle(w, modules);
+                    traceCycle(w, modules);
+                }
         bench.suspendCycle();
         bench.track(5000);
         const soak::Figures afterWarm = bench.figures();
-        warm = measured(bench);
+        warm = measured(bench, &sampleStateOk);
         print("start", atStart);
         print("warm-up", warm);
         // The short run visits every exchange equally often; the long one draws them.
@@ -234,7 +258,9 @@ int main(int argc, char **argv)
             else
                 w = static_cast<soak::Where>(draw() % 4);
             const bool maskJob = w == soak::Where::MaskDownload || w == soak::Where::MaskUpload;
-            bench.hotplugCycle(w, maskJob ? 1 : 1 + static_cast<int>(draw() % 2));
+            const int modules = maskJob ? 1 : 1 + static_cast<int>(draw() % 2);
+            bench.hotplugCycle(w, modules);
+            traceCycle(w, modules);
             if ((i + 1) % 50 == 0) {
                 char what[32];
                 std::snprintf(what, sizeof what, "plug %d", i + 1);
@@ -247,7 +273,7 @@ int main(int argc, char **argv)
         bench.track(static_cast<qint64>(minutes * 60000));
         bench.usePlugged(2);
         bench.settle(10);
-        atEnd = measured(bench);
+        atEnd = measured(bench, &sampleStateOk);
         print("end", atEnd);
         if (cli.isSet(heldOpt))
             std::exit(0);
@@ -280,13 +306,15 @@ int main(int argc, char **argv)
     std::printf("contacts down: after a single module's unplug %d times, after suspend %d times, at the end %d\n",
                 fig.downAfterUnplug, fig.downAfterSuspend, finalDown);
     std::printf("driver not back to tracking after %d cycles (warm-up included)\n", notSane);
+    if (!sampleStateOk)
+        std::printf("a sample was not taken in its state: the alignment view did not show both modules\n");
     std::printf("growth after warm-up: in use %ld kB, RSS trimmed %ld kB%s; RSS as found %ld kB (not judged)\n",
                 inUseGrowth, trimmedGrowth, kRssJudged ? "" : " (not judged in this build)", growth);
     std::printf("fds %+d, threads %+d; wall time %.1f s\n", atEnd.fds - warm.fds, atEnd.threads - warm.threads,
                 wall.elapsed() / 1000.0);
     const bool memoryOk = !kRssJudged || (inUseGrowth < 1024 && trimmedGrowth < 1024);
     const bool ok = memoryOk && atEnd.fds == warm.fds && atEnd.threads == warm.threads && finalDown == 0 &&
-                    fig.downAfterUnplug == 0 && fig.downAfterSuspend == 0 && notSane == 0;
+                    fig.downAfterUnplug == 0 && fig.downAfterSuspend == 0 && notSane == 0 && sampleStateOk;
     std::printf("soak: %s\n", ok ? "PASS" : "FAIL");
     // LeakSanitizer reports after this and ends the process without flushing.
     std::fflush(stdout);
