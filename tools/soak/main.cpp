@@ -80,15 +80,21 @@ void readStatus(long *rssKb, int *threads)
     }
 }
 
-// Resident memory before and after malloc_trim(0), and the allocator's own
-// count of bytes in use (small blocks in its arenas plus blocks mapped on their
-// own): resident memory the allocator keeps free is not held by the driver.
+// The allocator's own count of bytes in use (small blocks in its arenas plus
+// blocks mapped on their own), in kB.
+long inUseKb()
+{
+    const struct mallinfo2 mi = mallinfo2();
+    return static_cast<long>((mi.uordblks + mi.hblkhd) / 1024);
+}
+
+// Resident memory before and after malloc_trim(0), and the bytes in use:
+// resident memory the allocator keeps free is not held by the driver.
 Usage usage()
 {
     Usage u;
     readStatus(&u.rssKb, &u.threads);
-    const struct mallinfo2 mi = mallinfo2();
-    u.inUseKb = static_cast<long>((mi.uordblks + mi.hblkhd) / 1024);
+    u.inUseKb = inUseKb();
     malloc_trim(0);
     readStatus(&u.trimmedRssKb, nullptr);
     u.fds = static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System |
@@ -213,8 +219,7 @@ int main(int argc, char **argv)
     auto traceCycle = [&](soak::Where w, int modules) {
         if (!trace)
             return;
-        const struct mallinfo2 mi = mallinfo2();
-        const long kb = static_cast<long>((mi.uordblks + mi.hblkhd) / 1024);
+        const long kb = inUseKb();
         std::printf("cycle %4d %-16s %d module%s  in use %7ld kB  %+6ld kB\n", traced++, soak::whereName(w), modules,
                     modules == 1 ? " " : "s", kb, tracedKb ? kb - tracedKb : 0);
         std::fflush(stdout);
