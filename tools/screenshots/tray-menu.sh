@@ -16,10 +16,8 @@ mkdir -p "$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 printf '[Configuration]\r\nLanguageID=%s\r\n' "$lang" > "$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver/config.ini"
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp &
-export DISPLAY=$display
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+. tools/xvfb-start.sh
+start_xvfb "$work" 1280x800x24
 trayer --edge bottom --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
        --transparent false --tint 0x303030 &
 # The tray host must own the tray selection before the driver asks for it.
