@@ -30,24 +30,28 @@ struct ModalRecord
 // whose text is `button` (a message box) or calls the inspector and closes
 // it. A box without such a button is rejected. Gives up after `tries` polls,
 // so a box that never comes leaves nothing behind.
+//
+// Only the pending timer owns the poll (the poll sees itself through a weak
+// pointer): when the chain ends, or its timer is dropped without firing (the
+// event dispatcher deletes pending single-shot timers when it goes), the poll
+// and its record are freed. A poll that owned itself leaked in the second case.
 inline std::shared_ptr<ModalRecord> answerNextModal(const QString &button,
                                                     std::function<QString(QWidget *)> inspect = {},
                                                     int tries = 300)
 {
+    using Poll = std::function<void(int)>;
     auto rec = std::make_shared<ModalRecord>();
-    auto poll = std::make_shared<std::function<void(int)>>();
-    *poll = [rec, button, inspect, poll](int left) {
-        if (rec->stopped) {
-            // The poll holds itself; a stopped one lets go, or it is never freed.
-            *poll = nullptr;
+    auto poll = std::make_shared<Poll>();
+    std::weak_ptr<Poll> self = poll;
+    *poll = [rec, button, inspect, self](int left) {
+        if (rec->stopped)
             return;
-        }
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal) {
+            // The timer running this call holds the poll, so the lock succeeds.
             if (left > 0)
-                QTimer::singleShot(5, [poll, left] { (*poll)(left - 1); });
-            else
-                *poll = nullptr;
+                if (auto next = self.lock())
+                    QTimer::singleShot(5, [next, left] { (*next)(left - 1); });
             return;
         }
         rec->seen = true;
@@ -62,7 +66,6 @@ inline std::shared_ptr<ModalRecord> answerNextModal(const QString &button,
             for (QAbstractButton *b : box->buttons())
                 if (b->text() == button) {
                     b->click();
-                    *poll = nullptr;
                     return;
                 }
         }
@@ -71,12 +74,8 @@ inline std::shared_ptr<ModalRecord> answerNextModal(const QString &button,
             if (dlg->isVisible())
                 dlg->reject();
         }
-        *poll = nullptr;
     };
-    QTimer::singleShot(0, [poll, tries] {
-        if (*poll)
-            (*poll)(tries);
-    });
+    QTimer::singleShot(0, [poll, tries] { (*poll)(tries); });
     return rec;
 }
 
