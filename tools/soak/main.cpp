@@ -12,15 +12,17 @@
 // Reported: memory, open descriptors and threads at the start, after a warm-up
 // (each kind of cycle with one and two modules: one-time allocations of Qt,
 // OpenCV's and the thread pools, the emulator's camera maps) and at the end;
-// the two judged samples are taken in one state (Bench::sampleState: holds
-// that are replaced but follow the last cycle in size at their largest); contacts left down after every
-// unplug, suspend and at the end; the unplugs per exchange. Memory three ways:
+// the two judged samples are taken in one state (Bench::sampleState), in which
+// the holds that are replaced but sized by the last cycle are at their largest.
+// Also reported: contacts left down after every unplug, suspend and at the end;
+// the unplugs per exchange. Memory three ways:
 // resident as found, resident after malloc_trim(0), and the allocator's bytes in
 // use. Resident memory as found follows what the allocator keeps free for reuse
 // (its high-water marks of picture buffers); it is printed, not judged. Exit
 // status 0 only when the targets hold: growth after the warm-up below 1 MB both
 // in use and resident after the trim, descriptors and threads back to the
-// warm-up values, no contact down, the driver back to tracking every time.
+// warm-up values, no contact down, the driver back to tracking every time and
+// both samples taken in their state.
 #include "Soak.h"
 
 #include "platform/Clock.h"
