@@ -23,12 +23,14 @@ QString Compositor::find(const QString &program)
     return onPath.isEmpty() ? QStandardPaths::findExecutable(program, {QStringLiteral("/usr/lib/xorg")}) : onPath;
 }
 
-bool Compositor::start(const QStringList &argv, const QStringList &env)
+bool Compositor::start(const QStringList &argv, const QStringList &env, int owner)
 {
     char dir[] = "/tmp/tl-compositor-XXXXXX";
     if (!::mkdtemp(dir))
         return false;
     ::chmod(dir, 0700);
+    if (owner >= 0 && ::chown(dir, uid_t(owner), gid_t(owner)) != 0)
+        return false;
     m_runtime = QString::fromLocal8Bit(dir);
     m_logPath = m_runtime + QStringLiteral("/log");
     std::vector<QByteArray> args, vars;

@@ -14,8 +14,9 @@ public:
     ~Compositor() { stop(); }
     // Full path of `program` on PATH; empty when it is not installed.
     static QString find(const QString &program);
-    // Starts `argv` with `env` added to the environment.
-    bool start(const QStringList &argv, const QStringList &env = {});
+    // Starts `argv` with `env` added to the environment; `owner` >= 0 gives
+    // the runtime folder to that uid (for a program that drops root).
+    bool start(const QStringList &argv, const QStringList &env = {}, int owner = -1);
     // Waits until `busName` is owned on the session bus (the child still running).
     bool waitForBusName(const QString &busName, int waitMs = 20000);
     bool running();

@@ -12,9 +12,12 @@
 #include "platform/Clock.h"
 
 #include <QDBusConnection>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -173,4 +176,71 @@ TEST(RealKWin, TheOutputsAreReadFromKWinAndAnUnknownOneIsRefused)
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.error.contains(QStringLiteral("supportInformation"))) << r.error.toStdString();
     QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), copyDir});
+}
+
+// ---- sway --------------------------------------------------------------------
+
+TEST(RealSway, OutputsAreCheckedAgainstGetOutputsBecauseSwayAcceptsAnyName)
+{
+    SKIP_WITHOUT(sway, "sway");
+    const QString setpriv = Compositor::find(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty())
+        GTEST_SKIP() << "setpriv is not installed (sway refuses to run as root; Debian package util-linux)";
+    Compositor sway;
+    // sway drops no root: it runs as nobody, with a config of two outputs,
+    // the second turned (sway's clockwise 90).
+    char cfgDir[] = "/tmp/tl-sway-cfg-XXXXXX";
+    ASSERT_NE(::mkdtemp(cfgDir), nullptr);
+    const QString config = QString::fromLocal8Bit(cfgDir) + QStringLiteral("/config");
+    {
+        QFile f(config);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("output HEADLESS-1 mode 1920x1080 position 0 0\n"
+                "output HEADLESS-2 mode 1280x800 position 1920 0 transform 90\n");
+    }
+    ::chmod(cfgDir, 0755);
+    ::chmod(config.toLocal8Bit().constData(), 0644);
+    ASSERT_TRUE(sway.start({setpriv, "--reuid=65534", "--regid=65534", "--clear-groups", swayPath, "-c", config},
+                           {"WLR_BACKENDS=headless", "WLR_HEADLESS_OUTPUTS=2", "WLR_RENDERER=pixman",
+                            "WLR_LIBINPUT_NO_DEVICES=1", "HOME=/tmp"},
+                           65534));
+    // sway names its socket after its uid and pid; find it.
+    QString found;
+    for (int i = 0; i < 100 && found.isEmpty() && sway.running(); ++i) {
+        tl::Clock::sleepMs(100);
+        const QStringList socks = QDir(sway.runtimeDir()).entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+        if (!socks.isEmpty())
+            found = sway.runtimeDir() + QLatin1Char('/') + socks.first();
+    }
+    ASSERT_FALSE(found.isEmpty()) << sway.log().toStdString();
+    tl::SwayOutputPinner pinner(found);
+    QList<tl::SwayOutputPinner::SwayOutput> outputs;
+    QString error;
+    for (int i = 0; i < 50 && (!pinner.outputs(&outputs, &error) || outputs.size() < 2); ++i)
+        tl::Clock::sleepMs(100);
+    ASSERT_EQ(outputs.size(), 2) << error.toStdString();
+    EXPECT_EQ(outputs[0].name, QStringLiteral("HEADLESS-1"));
+    EXPECT_EQ(outputs[0].rect, QRect(0, 0, 1920, 1080));
+    EXPECT_EQ(outputs[0].transform, 0);
+    EXPECT_EQ(outputs[1].name, QStringLiteral("HEADLESS-2"));
+    EXPECT_EQ(outputs[1].rect, QRect(1920, 0, 800, 1280));
+    EXPECT_EQ(outputs[1].transform, 3);  // the protocol's 270
+
+    // What sway itself answers for an output it does not have ...
+    QByteArray reply;
+    ASSERT_TRUE(pinner.runCommand("input \"5840:3980:Tesselink_Driver_touch\" map_to_output \"HDMI-A-9\"", &reply,
+                                  &error))
+        << error.toStdString();
+    EXPECT_TRUE(reply.contains("\"success\": true") || reply.contains("\"success\":true")) << reply.constData();
+    // ... and what the pinner says.
+    tl::PinResult r = pinner.pin(requestFor(QStringLiteral("HDMI-A-9"), QRect(4000, 0, 800, 600)));
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("it has HEADLESS-1, HEADLESS-2"))) << r.error.toStdString();
+    // A real output, but no such device (sway here has no input devices).
+    r = pinner.pin(requestFor(QString(), QRect(1920, 0, 800, 1280)));
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("lists no input device 5840:3980:Tesselink_Driver_touch")))
+        << r.error.toStdString();
+    sway.stop();
+    QDir(QString::fromLocal8Bit(cfgDir)).removeRecursively();
 }
