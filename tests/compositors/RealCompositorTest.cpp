@@ -241,6 +241,11 @@ TEST(RealSway, OutputsAreCheckedAgainstGetOutputsBecauseSwayAcceptsAnyName)
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.error.contains(QStringLiteral("lists no input device 5840:3980:Tesselink_Driver_touch")))
         << r.error.toStdString();
+    // sway gone: a failure with the reason.
+    sway.kill();
+    r = pinner.pin(requestFor(QStringLiteral("HEADLESS-1"), QRect(0, 0, 1920, 1080)));
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(found)) << r.error.toStdString();
     sway.stop();
     QDir(QString::fromLocal8Bit(cfgDir)).removeRecursively();
 }
