@@ -28,6 +28,7 @@ packages=(
   kwin-wayland                                 # compositor tests: KWin's outputs and outputName (about 70 s to install)
   xserver-xorg-core xserver-xorg-video-dummy   # compositor tests: a real Xorg with several outputs
   xserver-xorg-input-evdev xinput x11-xserver-utils   # compositor tests: a described touchscreen under Xorg, xinput, xrandr
+  sway                                         # compositor tests: sway's get_outputs and its answer to map_to_output
 )
 
 missing=()

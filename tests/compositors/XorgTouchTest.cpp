@@ -132,7 +132,6 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
         dpy = XOpenDisplay(display.constData());
     }
     ASSERT_NE(dpy, nullptr) << x.log().toStdString();
-    const QString root = QStringLiteral("xrandr");
     // Two outputs: 1920x1080 and the board's 1280x800 to its right.
     QString out;
     run(xrandr, {"--newmode", "1920x1080", "173.00", "1920", "2048", "2248", "2576", "1080", "1083", "1088", "1120",
