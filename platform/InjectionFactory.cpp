@@ -133,7 +133,10 @@ std::unique_ptr<InjectionBackend> createTouch(const InjectionSetup &setup, Injec
                 *mappingFailed = true;
                 return nullptr;
             }
-            const QString where = result.where.isEmpty() ? monitorText(plan.outputs) : result.where;
+            devices[i].transform = result.transform;
+            QString where = result.where.isEmpty() ? monitorText(plan.outputs) : result.where;
+            if (result.transform != 0)
+                where += QStringLiteral(", turned with its output (transform %1)").arg(result.transform);
             const QString line = QStringLiteral("InjectionBackend::create(): %1 (%2) mapped to %3 through %4")
                                      .arg(QString::fromUtf8(plan.name), request.devnode, where, pinner->name());
             qDebug().noquote() << line;

@@ -23,6 +23,12 @@ packages=(
   dbus-daemon                                  # the system event tests' private bus
   clang libclang-rt-14-dev                     # the fuzz targets (libFuzzer) of the test command
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
+  libxrandr-dev                                # touch mapping: the X11 matrix turns with its output's CRTC
+  mutter                                       # compositor tests: GNOME's DisplayConfig and output key (about 60 s to install)
+  kwin-wayland                                 # compositor tests: KWin's outputs and outputName (about 70 s to install)
+  xserver-xorg-core xserver-xorg-video-dummy   # compositor tests: a real Xorg with several outputs
+  xserver-xorg-input-evdev xinput x11-xserver-utils   # compositor tests: a described touchscreen under Xorg, xinput, xrandr
+  sway                                         # compositor tests: sway's get_outputs and its answer to map_to_output
 )
 
 missing=()

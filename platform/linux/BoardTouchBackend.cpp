@@ -1,5 +1,7 @@
 #include "platform/linux/BoardTouchBackend.h"
 
+#include "platform/linux/TouchMapping.h"
+
 #include <algorithm>
 
 namespace tl {
@@ -86,6 +88,14 @@ bool BoardTouchBackend::injectTouch(const TouchRecord *records, int count)
         }
     }
     bool ok = true;
+    for (size_t d = 0; d < m_devices.size(); ++d)
+        if (m_devices[d].transform != 0)
+            for (int k = 0; k < m_frameCount[d]; ++k) {
+                TouchRecord &r = m_frame[d][size_t(k)];
+                const QPoint p = toDeviceFrame(QPoint(r.x, r.y), m_devices[d].area, m_devices[d].transform);
+                r.x = p.x();
+                r.y = p.y();
+            }
     for (size_t d = 0; d < m_devices.size(); ++d)
         if (m_frameCount[d] > 0)
             ok = m_devices[d].backend->injectTouch(m_frame[d].data(), m_frameCount[d]) && ok;

@@ -23,6 +23,9 @@ public:
     {
         std::unique_ptr<UinputTouchBackend> backend;
         QRect area;  // window-system coordinates
+        // How the desktop turns the device with its output (TouchMapping.h);
+        // positions are fed in the output's unturned frame.
+        int transform = 0;
     };
 
     BoardTouchBackend(std::vector<Device> devices, const DesktopSpace &space);

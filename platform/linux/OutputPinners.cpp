@@ -7,12 +7,14 @@
 
 #include <QDBusArgument>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDebug>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <cerrno>
@@ -107,6 +109,7 @@ bool GnomeOutputPinner::currentMonitors(QList<MutterMonitor> *out, QString *erro
                 for (MutterMonitor &m : monitors)
                     if (m.connector == connector) {
                         m.position = QPoint(x, y);
+                        m.transform = transform < uint(kTransformCount) ? int(transform) : 0;
                         m.placed = true;
                     }
             }
@@ -117,6 +120,87 @@ bool GnomeOutputPinner::currentMonitors(QList<MutterMonitor> *out, QString *erro
         arg.endArray();
     }
     *out = monitors;
+    return true;
+}
+
+bool GnomeOutputPinner::deviceMapping(const QString &devnode, QRect *rect, QString *error)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.gnome.Mutter.InputMapping"),
+                                                       QStringLiteral("/org/gnome/Mutter/InputMapping"),
+                                                       QStringLiteral("org.gnome.Mutter.InputMapping"),
+                                                       QStringLiteral("GetDeviceMapping"));
+    call << QVariant::fromValue(QDBusObjectPath(devnode));
+    const QDBusMessage reply = m_bus.call(call, QDBus::Block, Clock::wallMs(3000));
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        *error = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+                     ? QStringLiteral("mutter offers no InputMapping (before 43): the mapping cannot be read back")
+                     : QStringLiteral("InputMapping.GetDeviceMapping(%1): %2").arg(devnode, reply.errorMessage());
+        return false;
+    }
+    if (reply.signature() != QLatin1String("(iiii)")) {
+        *error = QStringLiteral("InputMapping.GetDeviceMapping answered \"%1\"").arg(reply.signature());
+        return false;
+    }
+    const QDBusArgument arg = reply.arguments().at(0).value<QDBusArgument>();
+    int x = 0, y = 0, w = 0, h = 0;
+    arg.beginStructure();
+    arg >> x >> y >> w >> h;
+    arg.endStructure();
+    *rect = QRect(x, y, w, h);
+    return true;
+}
+
+bool GnomeOutputPinner::mappedTo(const QString &devnode, const QPoint &expected, QString *error)
+{
+    // mutter takes the key from its settings backend a moment after the write.
+    QRect rect;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (attempt)
+            Clock::sleepMs(100);
+        if (deviceMapping(devnode, &rect, error)) {
+            if (rect.topLeft() == expected)
+                return true;
+            *error = QStringLiteral("mutter maps the device to the monitor at %1,%2 %3x%4")
+                         .arg(rect.x())
+                         .arg(rect.y())
+                         .arg(rect.width())
+                         .arg(rect.height());
+        } else if (error->contains(QLatin1String("before 43"))) {
+            return false;
+        }
+    }
+    return false;
+}
+
+bool GnomeOutputPinner::writeKey(const PinRequest &request, const QList<QByteArray> &value, QString *error)
+{
+    GSettingsSchemaSource *source = g_settings_schema_source_get_default();
+    GSettingsSchema *schema =
+        source ? g_settings_schema_source_lookup(source, kGnomeTouchscreenSchema, TRUE) : nullptr;
+    if (!schema) {
+        *error = QStringLiteral("the schema %1 is not installed").arg(QLatin1String(kGnomeTouchscreenSchema));
+        return false;
+    }
+    const QByteArray path = gnomeTouchscreenPath(request.vendor, request.product).toUtf8();
+    GSettings *settings = g_settings_new_full(schema, nullptr, path.constData());
+    g_settings_schema_unref(schema);
+    QVector<const char *> strv;
+    for (const QByteArray &v : value)
+        strv.append(v.constData());
+    strv.append(nullptr);
+    const bool written = g_settings_set_strv(settings, "output", strv.constData());
+    g_settings_sync();
+    // Read back: a value that did not stick is a failure, not a success.
+    gchar **stored = g_settings_get_strv(settings, "output");
+    bool same = stored && g_strv_length(stored) == guint(value.size());
+    for (int i = 0; same && i < value.size(); ++i)
+        same = value[i] == QByteArray(stored[i]);
+    g_strfreev(stored);
+    g_object_unref(settings);
+    if (!written || !same) {
+        *error = QStringLiteral("the output key of %1 did not take the value").arg(QString::fromUtf8(path));
+        return false;
+    }
     return true;
 }
 
@@ -146,44 +230,47 @@ PinResult GnomeOutputPinner::pin(const PinRequest &request)
                            .arg(target.nativeGeometry().y());
         return result;
     }
-    QList<QByteArray> value = {match->vendor.toUtf8(), match->product.toUtf8(), match->serial.toUtf8()};
-    // Two monitors with the same EDID strings are told apart by the connector
-    // (a fourth value, read by newer mutter; older ones need exactly three).
+    if (!match->placed) {
+        result.error = QStringLiteral("%1 is not part of mutter's layout").arg(match->connector);
+        return result;
+    }
+    const QList<QByteArray> edid = {match->vendor.toUtf8(), match->product.toUtf8(), match->serial.toUtf8()};
+    bool twin = false;
     for (const MutterMonitor &m : monitors)
-        if (&m != match && m.vendor == match->vendor && m.product == match->product && m.serial == match->serial) {
-            value.append(match->connector.toUtf8());
-            break;
+        twin = twin || (&m != match && m.vendor == match->vendor && m.product == match->product &&
+                        m.serial == match->serial);
+    // Two monitors with the same EDID strings are told apart by the connector,
+    // a fourth value that mutter reads from 46 on; before that mutter refuses
+    // the whole key (and takes three values as the first of the twins).
+    QList<QList<QByteArray>> attempts;
+    if (twin)
+        attempts.append(edid + QList<QByteArray>{match->connector.toUtf8()});
+    attempts.append(edid);
+    QStringList tried;
+    for (const QList<QByteArray> &value : attempts) {
+        QString error;
+        if (!writeKey(request, value, &error)) {
+            result.error = error;
+            return result;
         }
-
-    GSettingsSchemaSource *source = g_settings_schema_source_get_default();
-    GSettingsSchema *schema =
-        source ? g_settings_schema_source_lookup(source, kGnomeTouchscreenSchema, TRUE) : nullptr;
-    if (!schema) {
-        result.error = QStringLiteral("the schema %1 is not installed").arg(QLatin1String(kGnomeTouchscreenSchema));
-        return result;
+        if (request.devnode.isEmpty()) {
+            result.error = QStringLiteral("no event node for the device: the mapping cannot be read back");
+            return result;
+        }
+        if (mappedTo(request.devnode, match->position, &error)) {
+            result.ok = true;
+            result.transform = match->transform;
+            result.where = QStringLiteral("%1 (%2 %3 %4%5)")
+                               .arg(match->connector, match->vendor, match->product, match->serial,
+                                    value.size() == 4 ? QStringLiteral(", by connector") : QString());
+            return result;
+        }
+        tried << QStringLiteral("%1 values: %2").arg(value.size()).arg(error);
+        if (error.contains(QLatin1String("before 43")) || error.contains(QLatin1String("does not exist")))
+            break;
     }
-    const QByteArray path = gnomeTouchscreenPath(request.vendor, request.product).toUtf8();
-    GSettings *settings = g_settings_new_full(schema, nullptr, path.constData());
-    g_settings_schema_unref(schema);
-    QVector<const char *> strv;
-    for (const QByteArray &v : value)
-        strv.append(v.constData());
-    strv.append(nullptr);
-    const bool written = g_settings_set_strv(settings, "output", strv.constData());
-    g_settings_sync();
-    // Read back: a value that did not stick is a failure, not a success.
-    gchar **stored = g_settings_get_strv(settings, "output");
-    bool same = stored && g_strv_length(stored) == guint(value.size());
-    for (int i = 0; same && i < value.size(); ++i)
-        same = value[i] == QByteArray(stored[i]);
-    g_strfreev(stored);
-    g_object_unref(settings);
-    if (!written || !same) {
-        result.error = QStringLiteral("the output key of %1 did not take the value").arg(QString::fromUtf8(path));
-        return result;
-    }
-    result.ok = true;
-    result.where = QStringLiteral("%1 (%2 %3 %4)").arg(match->connector, match->vendor, match->product, match->serial);
+    result.error = QStringLiteral("mutter did not map the device to %1: %2")
+                       .arg(match->connector, tried.join(QStringLiteral("; ")));
     return result;
 }
 
@@ -191,11 +278,58 @@ PinResult GnomeOutputPinner::pin(const PinRequest &request)
 
 KWinOutputPinner::KWinOutputPinner(QDBusConnection bus) : m_bus(std::move(bus)) {}
 
+QList<KWinOutputPinner::KWinOutput> KWinOutputPinner::parseOutputs(const QString &text)
+{
+    // "Screen 0:\n---------\nName: Virtual-0\nEnabled: 1\nGeometry: 0,0,1920x1080\n..."
+    QList<KWinOutput> out;
+    static const QRegularExpression geometry(QStringLiteral("^(-?\\d+),(-?\\d+),(\\d+)x(\\d+)$"));
+    bool inScreen = false;
+    for (const QString &raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1String("Screen ")) && line.endsWith(QLatin1Char(':'))) {
+            out.append(KWinOutput());
+            inScreen = true;
+        } else if (inScreen && line.startsWith(QLatin1String("Name: "))) {
+            out.last().name = line.mid(6);
+        } else if (inScreen && line.startsWith(QLatin1String("Enabled: "))) {
+            out.last().enabled = line.mid(9) == QLatin1String("1");
+        } else if (inScreen && line.startsWith(QLatin1String("Geometry: "))) {
+            const QRegularExpressionMatch m = geometry.match(line.mid(10));
+            if (m.hasMatch())
+                out.last().geometry = QRect(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt(),
+                                            m.captured(4).toInt());
+        } else if (line.isEmpty()) {
+            inScreen = false;
+        }
+    }
+    return out;
+}
+
+bool KWinOutputPinner::outputs(QList<KWinOutput> *out, QString *error)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), QStringLiteral("/KWin"),
+                                                       QStringLiteral("org.kde.KWin"),
+                                                       QStringLiteral("supportInformation"));
+    const QDBusMessage reply = m_bus.call(call, QDBus::Block, Clock::wallMs(5000));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QLatin1String("s")) {
+        *error = QStringLiteral("KWin.supportInformation: %1")
+                     .arg(reply.type() == QDBusMessage::ReplyMessage ? QStringLiteral("answered \"%1\"").arg(reply.signature())
+                                                                     : reply.errorMessage());
+        return false;
+    }
+    *out = parseOutputs(reply.arguments().at(0).toString());
+    if (out->isEmpty()) {
+        *error = QStringLiteral("KWin's support information lists no output");
+        return false;
+    }
+    return true;
+}
+
 PinResult KWinOutputPinner::pin(const PinRequest &request)
 {
     PinResult result;
-    if (request.outputs.size() != 1 || request.outputs.first().name.isEmpty()) {
-        result.error = QStringLiteral("KWin binds a touchscreen to one named output");
+    if (request.outputs.size() != 1) {
+        result.error = QStringLiteral("KWin binds a touchscreen to one output");
         return result;
     }
     const QString path = kwinDevicePath(request.devnode);
@@ -203,7 +337,30 @@ PinResult KWinOutputPinner::pin(const PinRequest &request)
         result.error = QStringLiteral("no event node for the device");
         return result;
     }
-    const QString output = request.outputs.first().name;
+    QList<KWinOutput> known;
+    if (!outputs(&known, &result.error))
+        return result;
+    // By name, else by the rectangle (Qt may name a screen its own way).
+    const MonitorInfo &target = request.outputs.first();
+    QString output;
+    for (const KWinOutput &o : known)
+        if (o.enabled && !target.name.isEmpty() && o.name == target.name)
+            output = o.name;
+    for (const KWinOutput &o : known)
+        if (output.isEmpty() && o.enabled && o.geometry == target.nativeGeometry())
+            output = o.name;
+    if (output.isEmpty()) {
+        QStringList names;
+        for (const KWinOutput &o : known)
+            if (o.enabled)
+                names << o.name;
+        result.error = QStringLiteral("KWin has no output %1 at %2,%3 (it has %4)")
+                           .arg(target.name.isEmpty() ? QStringLiteral("(unnamed)") : target.name)
+                           .arg(target.nativeGeometry().x())
+                           .arg(target.nativeGeometry().y())
+                           .arg(names.join(QStringLiteral(", ")));
+        return result;
+    }
     const QString iface = QStringLiteral("org.kde.KWin.InputDevice");
     QDBusMessage set = QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"), path,
                                                       QStringLiteral("org.freedesktop.DBus.Properties"),
@@ -257,6 +414,11 @@ QByteArray SwayOutputPinner::command(const PinRequest &request)
 
 bool SwayOutputPinner::runCommand(const QByteArray &command, QByteArray *reply, QString *error)
 {
+    return request(kI3IpcRunCommand, command, reply, error);
+}
+
+bool SwayOutputPinner::request(quint32 type, const QByteArray &payload, QByteArray *reply, QString *error)
+{
     if (m_path.isEmpty()) {
         *error = QStringLiteral("no sway socket (SWAYSOCK is not set)");
         return false;
@@ -276,7 +438,7 @@ bool SwayOutputPinner::runCommand(const QByteArray &command, QByteArray *reply, 
             ::close(fd);
         return false;
     }
-    const QByteArray frame = i3IpcFrame(kI3IpcRunCommand, command);
+    const QByteArray frame = i3IpcFrame(type, payload);
     bool ok = ::send(fd, frame.constData(), size_t(frame.size()), MSG_NOSIGNAL) == frame.size();
     QByteArray buffer;
     auto readAtLeast = [&](int n) {
@@ -297,11 +459,11 @@ bool SwayOutputPinner::runCommand(const QByteArray &command, QByteArray *reply, 
         ::close(fd);
         return false;
     }
-    quint32 length = 0, type = 0;
+    quint32 length = 0, replyType = 0;
     std::memcpy(&length, buffer.constData() + 6, 4);
-    std::memcpy(&type, buffer.constData() + 10, 4);
-    if (type != kI3IpcRunCommand || length > 1u << 20) {
-        *error = QStringLiteral("sway answered type %1, length %2").arg(type).arg(length);
+    std::memcpy(&replyType, buffer.constData() + 10, 4);
+    if (replyType != type || length > 1u << 20) {
+        *error = QStringLiteral("sway answered type %1, length %2").arg(replyType).arg(length);
         ::close(fd);
         return false;
     }
@@ -315,10 +477,100 @@ bool SwayOutputPinner::runCommand(const QByteArray &command, QByteArray *reply, 
     return true;
 }
 
+bool SwayOutputPinner::outputs(QList<SwayOutput> *out, QString *error)
+{
+    QByteArray reply;
+    if (!request(kI3IpcGetOutputs, QByteArray(), &reply, error))
+        return false;
+    const QJsonDocument doc = QJsonDocument::fromJson(reply);
+    if (!doc.isArray()) {
+        *error = QStringLiteral("sway's get_outputs is not a list: %1").arg(QString::fromUtf8(reply.left(200)));
+        return false;
+    }
+    out->clear();
+    for (const QJsonValue &v : doc.array()) {
+        const QJsonObject o = v.toObject();
+        const QJsonObject r = o.value(QStringLiteral("rect")).toObject();
+        SwayOutput s;
+        s.name = o.value(QStringLiteral("name")).toString();
+        s.active = o.value(QStringLiteral("active")).toBool();
+        s.rect = QRect(r.value(QStringLiteral("x")).toInt(), r.value(QStringLiteral("y")).toInt(),
+                       r.value(QStringLiteral("width")).toInt(), r.value(QStringLiteral("height")).toInt());
+        s.transform = transformFromSway(o.value(QStringLiteral("transform")).toString(QStringLiteral("normal")));
+        out->append(s);
+    }
+    return true;
+}
+
 PinResult SwayOutputPinner::pin(const PinRequest &request)
 {
     PinResult result;
-    const QByteArray cmd = command(request);
+    QList<SwayOutput> known;
+    if (!outputs(&known, &result.error))
+        return result;
+    // Each board monitor as sway names it: by name, else by its rectangle.
+    PinRequest resolved = request;
+    QList<const SwayOutput *> targets;
+    for (MonitorInfo &m : resolved.outputs) {
+        const SwayOutput *found = nullptr;
+        for (const SwayOutput &o : known)
+            if (o.active && !m.name.isEmpty() && o.name == m.name)
+                found = &o;
+        for (const SwayOutput &o : known)
+            if (!found && o.active && o.rect == m.nativeGeometry())
+                found = &o;
+        if (!found) {
+            QStringList names;
+            for (const SwayOutput &o : known)
+                if (o.active)
+                    names << o.name;
+            result.error = QStringLiteral("sway has no output %1 at %2,%3 (it has %4)")
+                               .arg(m.name.isEmpty() ? QStringLiteral("(unnamed)") : m.name)
+                               .arg(m.nativeGeometry().x())
+                               .arg(m.nativeGeometry().y())
+                               .arg(names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", ")));
+            return result;
+        }
+        if (found->transform < 0) {
+            result.error = QStringLiteral("sway reports a transform of %1 this driver does not know").arg(found->name);
+            return result;
+        }
+        m.name = found->name;
+        targets.append(found);
+    }
+    if (targets.isEmpty()) {
+        result.error = QStringLiteral("no board monitor to map to");
+        return result;
+    }
+    if (targets.size() > 1) {
+        // A region does not turn with its outputs; the device would be fed
+        // in the wrong frame on a turned one.
+        for (const SwayOutput *o : targets)
+            if (o->transform != 0) {
+                result.error = QStringLiteral("%1 is turned; one device cannot span it with others").arg(o->name);
+                return result;
+            }
+    }
+    // sway applies a command to a device it does not list to nothing; a
+    // created device shows up a moment after the kernel made it.
+    const QString id = swayIdentifier(request.vendor, request.product, request.name);
+    bool listed = false;
+    QString inputsError;
+    for (int attempt = 0; attempt < 20 && !listed; ++attempt) {
+        if (attempt)
+            Clock::sleepMs(100);
+        QByteArray reply;
+        if (!this->request(kI3IpcGetInputs, QByteArray(), &reply, &inputsError))
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(reply);
+        for (const QJsonValue &v : doc.array())
+            listed = listed || v.toObject().value(QStringLiteral("identifier")).toString() == id;
+    }
+    if (!listed) {
+        result.error = inputsError.isEmpty() ? QStringLiteral("sway lists no input device %1").arg(id) : inputsError;
+        return result;
+    }
+    const QByteArray cmd = command(resolved);
     QByteArray reply;
     if (!runCommand(cmd, &reply, &result.error))
         return result;
@@ -332,7 +584,10 @@ PinResult SwayOutputPinner::pin(const PinRequest &request)
         return result;
     }
     result.ok = true;
-    result.where = request.outputs.size() == 1 ? request.outputs.first().name : outputNames(request.outputs);
+    // map_to_output turns the device with its output; a region does not.
+    result.transform = resolved.outputs.size() == 1 ? targets.first()->transform : 0;
+    result.where = (resolved.outputs.size() == 1 ? resolved.outputs.first().name : outputNames(resolved.outputs)) +
+                   QStringLiteral(" (output and device checked; sway does not report a device's mapping)");
     return result;
 }
 

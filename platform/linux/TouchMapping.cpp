@@ -3,6 +3,7 @@
 #include <QProcessEnvironment>
 #include <QtEndian>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace tl {
@@ -118,7 +119,77 @@ QList<TouchDevicePlan> planTouchDevices(DesktopKind kind, const QList<MonitorInf
     return plans;
 }
 
-std::array<float, 9> coordinateMatrix(const QRect &area, const QSize &root, int rotation)
+std::array<float, 6> transformMatrix(int transform)
+{
+    static const float table[kTransformCount][6] = {
+        {1, 0, 0, 0, 1, 0},   // normal
+        {0, -1, 1, 1, 0, 0},  // 90
+        {-1, 0, 1, 0, -1, 1}, // 180
+        {0, 1, 0, -1, 0, 1},  // 270
+        {-1, 0, 1, 0, 1, 0},  // flipped
+        {0, 1, 0, 1, 0, 0},   // flipped 90
+        {1, 0, 0, 0, -1, 1},  // flipped 180
+        {0, -1, 1, -1, 0, 1}, // flipped 270
+    };
+    const float *t = table[transform >= 0 && transform < kTransformCount ? transform : 0];
+    return {t[0], t[1], t[2], t[3], t[4], t[5]};
+}
+
+int transformFromRandr(int bits)
+{
+    enum { R0 = 1, R90 = 2, R180 = 4, R270 = 8, RX = 16, RY = 32 };
+    // The pairs xinput's transform.c treats alike.
+    switch (bits & 63) {
+    case R0:
+    case R180 | RX | RY: return 0;
+    case R90:
+    case R270 | RX | RY: return 1;
+    case R180:
+    case R0 | RX | RY: return 2;
+    case R270:
+    case R90 | RX | RY: return 3;
+    case R0 | RX:
+    case R180 | RY: return 4;
+    case R90 | RY:
+    case R270 | RX: return 5;
+    case R0 | RY:
+    case R180 | RX: return 6;
+    case R90 | RX:
+    case R270 | RY: return 7;
+    default: return 0;
+    }
+}
+
+int transformFromSway(const QString &name)
+{
+    static const char *const names[kTransformCount] = {"normal", "270", "180", "90",
+                                                       "flipped", "flipped-270", "flipped-180", "flipped-90"};
+    for (int t = 0; t < kTransformCount; ++t)
+        if (name == QLatin1String(names[t]))
+            return t;
+    return -1;
+}
+
+QPoint toDeviceFrame(const QPoint &p, const QRect &area, int transform)
+{
+    if (transform <= 0 || transform >= kTransformCount || area.isEmpty())
+        return p;
+    // The pixel's centre, normalised; then the inverse of the desktop's turn.
+    // Every matrix of the table is its own inverse or that of its mirror turn,
+    // so solve the 2x2 system directly.
+    const double u = (p.x() - area.x() + 0.5) / area.width();
+    const double v = (p.y() - area.y() + 0.5) / area.height();
+    const auto m = transformMatrix(transform);
+    const double det = double(m[0]) * m[4] - double(m[1]) * m[3];
+    const double du = u - m[2], dv = v - m[5];
+    const double du2 = (m[4] * du - m[1] * dv) / det;
+    const double dv2 = (-m[3] * du + m[0] * dv) / det;
+    const int x = area.x() + int(std::floor(du2 * area.width()));
+    const int y = area.y() + int(std::floor(dv2 * area.height()));
+    return QPoint(std::clamp(x, area.left(), area.right()), std::clamp(y, area.top(), area.bottom()));
+}
+
+std::array<float, 9> coordinateMatrix(const QRect &area, const QSize &root, int transform)
 {
     std::array<float, 9> m = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     if (root.width() <= 0 || root.height() <= 0)
@@ -127,26 +198,16 @@ std::array<float, 9> coordinateMatrix(const QRect &area, const QSize &root, int 
     const float y = 1.0f * area.y() / root.height();
     const float w = 1.0f * area.width() / root.width();
     const float h = 1.0f * area.height() / root.height();
-    // Spelled out per rotation, as xinput does, to keep exact values.
-    auto s4 = [&m](float x02, float x12, float d1, float d2, bool mainDiagonal) {
-        m[2] = x02;
-        m[5] = x12;
-        if (mainDiagonal) {
-            m[0] = d1;
-            m[4] = d2;
-        } else {
-            m[0] = 0;
-            m[4] = 0;
-            m[1] = d1;
-            m[3] = d2;
-        }
-    };
-    switch (((rotation % 360) + 360) % 360) {
-    case 90: s4(x + w, y, -w, h, false); break;
-    case 180: s4(x + w, y + h, -w, -h, true); break;
-    case 270: s4(x, y + h, w, -h, false); break;
-    default: s4(x, y, w, h, true); break;
-    }
+    // The output's box times the turn. The turn's entries are 0 and +-1 and
+    // each sum has one term besides the offset, so the values come out exactly
+    // as xinput spells them.
+    const auto t = transformMatrix(transform);
+    m[0] = w * t[0];
+    m[1] = w * t[1];
+    m[2] = t[2] != 0 ? x + w : x;
+    m[3] = h * t[3];
+    m[4] = h * t[4];
+    m[5] = t[5] != 0 ? y + h : y;
     return m;
 }
 

@@ -57,12 +57,35 @@ QList<TouchDevicePlan> planTouchDevices(DesktopKind kind, const QList<MonitorInf
 // the centre of the rectangle); duplicates removed, left to right.
 QList<MonitorInfo> boardMonitorsOf(const QList<QRect> &rects, const QList<MonitorInfo> &monitors);
 
+// ---- Output transforms ---------------------------------------------------------
+
+// How a desktop turns a touchscreen with the output it is bound to, numbered as
+// wl_output and mutter number them: 0 normal, 1/2/3 turned 90/180/270 degrees
+// counter-clockwise, 4 flipped, 5/6/7 flipped and turned. mutter, KWin and
+// wlroots turn a touchscreen with its output (a panel's digitiser turns with
+// the panel), and so does the X11 matrix below: the device is fed positions in
+// its output's unturned frame (`toDeviceFrame`).
+constexpr int kTransformCount = 8;
+// Row-major 2x3 matrix on positions normalised to 0..1: device -> output
+// (mutter's table; xinput's transform.c spells out the same cases).
+std::array<float, 6> transformMatrix(int transform);
+// RandR rotation and reflection bits (RR_Rotate_0 = 1, _90 = 2, _180 = 4,
+// _270 = 8, RR_Reflect_X = 16, RR_Reflect_Y = 32) -> transform; 0 for bits
+// RandR does not define.
+int transformFromRandr(int bits);
+// sway's names in get_outputs ("normal", "90", ..., "flipped-270"); sway counts
+// its turns clockwise, so its "90" is the protocol's 270. -1 for an unknown name.
+int transformFromSway(const QString &name);
+// The device position (in `area`, the device's axes) that a desktop turning the
+// device by `transform` over `area` places at `p`; clamped to `area`.
+QPoint toDeviceFrame(const QPoint &p, const QRect &area, int transform);
+
 // ---- X11: the device's Coordinate Transformation Matrix ----------------------
 
 // Row-major 3x3 matrix that maps the device's full range onto `area` of a root
-// window of `root` size, with the output's rotation (0, 90, 180, 270 degrees
-// counter-clockwise as RandR names them), as `xinput map-to-output` computes it.
-std::array<float, 9> coordinateMatrix(const QRect &area, const QSize &root, int rotation = 0);
+// window of `root` size, turned by `transform` (above) as `xinput
+// map-to-output` turns it for the CRTC's rotation and reflection.
+std::array<float, 9> coordinateMatrix(const QRect &area, const QSize &root, int transform = 0);
 
 // ---- GNOME ------------------------------------------------------------------
 
@@ -84,6 +107,8 @@ QString swayIdentifier(quint16 vendor, quint16 product, const QByteArray &name);
 // One i3-ipc message: "i3-ipc", payload length, type (host byte order), payload.
 QByteArray i3IpcFrame(quint32 type, const QByteArray &payload);
 constexpr quint32 kI3IpcRunCommand = 0;
+constexpr quint32 kI3IpcGetOutputs = 3;
+constexpr quint32 kI3IpcGetInputs = 100;
 constexpr int kI3IpcHeaderSize = 14;
 
 // ---- Pinning ----------------------------------------------------------------
@@ -104,6 +129,9 @@ struct PinResult
     bool ok = false;
     QString where;   // the monitor(s) the device went to, for the log
     QString error;   // why not, for the log
+    // How the desktop turns the device with its output (above); the device's
+    // positions go through toDeviceFrame with it.
+    int transform = 0;
 };
 
 // Pins a touch device to its board monitor(s) through one desktop's interface.

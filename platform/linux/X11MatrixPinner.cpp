@@ -8,6 +8,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
+#include <X11/extensions/Xrandr.h>
 
 #include <cstring>
 
@@ -159,6 +160,41 @@ QVector<float> X11MatrixPinner::readMatrix(const QString &devnode, const QByteAr
     return out;
 }
 
+bool X11MatrixPinner::outputTransform(const QRect &area, int *transform, QString *error)
+{
+    *transform = 0;
+    int event = 0, err = 0;
+    if (!XRRQueryExtension(m_display, &event, &err))
+        return true;  // no RandR: one unturned screen
+    XRRScreenResources *res = XRRGetScreenResourcesCurrent(m_display, DefaultRootWindow(m_display));
+    if (!res)
+        return true;
+    // The lit CRTCs inside the device's area; their rotation turns the matrix
+    // as xinput map-to-output turns it.
+    int inside = 0, turned = 0, bits = 1;
+    for (int i = 0; i < res->ncrtc; ++i) {
+        XRRCrtcInfo *crtc = XRRGetCrtcInfo(m_display, res, res->crtcs[i]);
+        if (!crtc)
+            continue;
+        const QRect r(crtc->x, crtc->y, int(crtc->width), int(crtc->height));
+        if (crtc->mode != None && !r.isEmpty() && area.contains(r)) {
+            ++inside;
+            if (r == area)
+                bits = crtc->rotation;
+            if (transformFromRandr(crtc->rotation) != 0)
+                ++turned;
+        }
+        XRRFreeCrtcInfo(crtc);
+    }
+    XRRFreeScreenResources(res);
+    if (inside > 1 && turned > 0) {
+        *error = QStringLiteral("one device cannot span a turned output and another");
+        return false;
+    }
+    *transform = transformFromRandr(bits);
+    return true;
+}
+
 PinResult X11MatrixPinner::apply(const PinRequest &request)
 {
     PinResult result;
@@ -167,14 +203,28 @@ PinResult X11MatrixPinner::apply(const PinRequest &request)
         result.error = QStringLiteral("the X server has no device %1").arg(request.devnode);
         return result;
     }
+    int transform = 0;
+    if (!outputTransform(request.area, &transform, &result.error))
+        return result;
     const Screen *screen = DefaultScreenOfDisplay(m_display);
-    const auto m = coordinateMatrix(request.area, QSize(WidthOfScreen(screen), HeightOfScreen(screen)));
+    const auto m = coordinateMatrix(request.area, QSize(WidthOfScreen(screen), HeightOfScreen(screen)), transform);
     QString error;
     if (!writeMatrix(id, m.data(), 9, &error)) {
         result.error = QStringLiteral("Coordinate Transformation Matrix refused: %1").arg(error);
         return result;
     }
+    // Read back: another client (a desktop's own input mapper) may hold the
+    // property, or the server may have kept something else.
+    const QVector<float> back = readMatrix(request.devnode, request.name);
+    bool same = back.size() == 9;
+    for (int i = 0; same && i < 9; ++i)
+        same = back[i] == m[size_t(i)];
+    if (!same) {
+        result.error = QStringLiteral("the server kept another Coordinate Transformation Matrix");
+        return result;
+    }
     result.ok = true;
+    result.transform = transform;
     return result;
 }
 

@@ -60,9 +60,15 @@ void Xvfb::stop()
 
 FakeBusObject::FakeBusObject(std::string busName, std::string path, std::string xml, Method method, Getter get,
                              Setter set)
-    : m_name(std::move(busName)), m_path(std::move(path)), m_xml(std::move(xml)), m_method(std::move(method)),
-      m_get(std::move(get)), m_set(std::move(set))
+    : m_name(std::move(busName))
 {
+    addObject(std::move(path), std::move(xml), std::move(method), std::move(get), std::move(set));
+}
+
+void FakeBusObject::addObject(std::string path, std::string xml, Method method, Getter get, Setter set)
+{
+    m_objects.push_back(std::make_unique<Object>(
+        Object{std::move(path), std::move(xml), std::move(method), std::move(get), std::move(set)}));
 }
 
 bool FakeBusObject::start()
@@ -86,8 +92,8 @@ FakeBusObject::~FakeBusObject()
 void FakeBusObject::onCall(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *method,
                            GVariant *params, GDBusMethodInvocation *invocation, gpointer self)
 {
-    auto *me = static_cast<FakeBusObject *>(self);
-    GVariant *reply = me->m_method ? me->m_method(method, params) : nullptr;
+    auto *me = static_cast<Object *>(self);
+    GVariant *reply = me->method ? me->method(method, params) : nullptr;
     if (reply)
         g_dbus_method_invocation_return_value(invocation, reply);
     else
@@ -97,8 +103,8 @@ void FakeBusObject::onCall(GDBusConnection *, const gchar *, const gchar *, cons
 GVariant *FakeBusObject::onGet(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *property,
                                GError **error, gpointer self)
 {
-    auto *me = static_cast<FakeBusObject *>(self);
-    GVariant *v = me->m_get ? me->m_get(property) : nullptr;
+    auto *me = static_cast<Object *>(self);
+    GVariant *v = me->get ? me->get(property) : nullptr;
     if (!v)
         g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_FAILED, "no value");
     return v;
@@ -107,8 +113,8 @@ GVariant *FakeBusObject::onGet(GDBusConnection *, const gchar *, const gchar *, 
 gboolean FakeBusObject::onSet(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *property,
                               GVariant *value, GError **error, gpointer self)
 {
-    auto *me = static_cast<FakeBusObject *>(self);
-    if (me->m_set && me->m_set(property, value))
+    auto *me = static_cast<Object *>(self);
+    if (me->set && me->set(property, value))
         return TRUE;
     g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "refused");
     return FALSE;
@@ -125,18 +131,34 @@ void FakeBusObject::run()
         GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);
-    GDBusNodeInfo *node = conn ? g_dbus_node_info_new_for_xml(m_xml.c_str(), &error) : nullptr;
     static const GDBusInterfaceVTable vtable = {onCall, onGet, onSet, {}};
-    guint id = node ? g_dbus_connection_register_object(conn, m_path.c_str(), node->interfaces[0], &vtable, this,
-                                                        nullptr, &error)
-                    : 0;
-    GVariant *owned = id ? g_dbus_connection_call_sync(conn, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                       "org.freedesktop.DBus", "RequestName",
-                                                       g_variant_new("(su)", m_name.c_str(), 4u), nullptr,
-                                                       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error)
-                         : nullptr;
-    if (!owned) {
-        std::fprintf(stderr, "fake %s: %s\n", m_name.c_str(), error ? error->message : "?");
+    std::vector<GDBusNodeInfo *> nodes;
+    std::vector<guint> ids;
+    bool registered = conn != nullptr;
+    for (const auto &o : m_objects) {
+        if (!registered)
+            break;
+        GDBusNodeInfo *node = g_dbus_node_info_new_for_xml(o->xml.c_str(), &error);
+        const guint id = node ? g_dbus_connection_register_object(conn, o->path.c_str(), node->interfaces[0], &vtable,
+                                                                  o.get(), nullptr, &error)
+                              : 0;
+        if (node)
+            nodes.push_back(node);
+        if (id)
+            ids.push_back(id);
+        registered = id != 0;
+    }
+    GVariant *owned = registered
+                          ? g_dbus_connection_call_sync(conn, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                        "org.freedesktop.DBus", "RequestName",
+                                                        g_variant_new("(su)", m_name.c_str(), 4u), nullptr,
+                                                        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error)
+                          : nullptr;
+    guint32 answer = 0;
+    if (owned)
+        g_variant_get(owned, "(u)", &answer);
+    if (!owned || answer != 1) {
+        std::fprintf(stderr, "fake %s: %s\n", m_name.c_str(), error ? error->message : "name not owned");
         m_ready = -1;
         return;
     }
@@ -144,8 +166,10 @@ void FakeBusObject::run()
     m_loop = g_main_loop_new(m_context, FALSE);
     m_ready = 1;
     g_main_loop_run(m_loop);
-    g_dbus_connection_unregister_object(conn, id);
-    g_dbus_node_info_unref(node);
+    for (guint id : ids)
+        g_dbus_connection_unregister_object(conn, id);
+    for (GDBusNodeInfo *node : nodes)
+        g_dbus_node_info_unref(node);
     g_dbus_connection_close_sync(conn, nullptr, nullptr);
     g_object_unref(conn);
     g_main_loop_unref(m_loop);
@@ -216,17 +240,20 @@ void FakeSway::serve()
         }
         {
             std::lock_guard<std::mutex> g(m_lock);
-            m_commands.push_back(in.size() >= 14 ? in.substr(14, length) : std::string());
+            if (type == 0)
+                m_commands.push_back(in.size() >= 14 ? in.substr(14, length) : std::string());
             m_types.push_back(type);
         }
-        std::string payload = m_mode == Mode::Refuse
-            ? R"([{"success":false,"parse_error":false,"error":"Invalid output"}])"
-            : R"([{"success":true}])";
+        std::string payload = type == 3     ? outputsJson
+                              : type == 100 ? inputsJson
+                              : m_mode == Mode::Refuse
+                                  ? R"([{"success":false,"parse_error":false,"error":"Invalid output"}])"
+                                  : R"([{"success":true}])";
         std::string out = "i3-ipc";
         const uint32_t len = uint32_t(payload.size());
         out.append(reinterpret_cast<const char *>(&len), 4);
         out.append(reinterpret_cast<const char *>(&type), 4);
-        if (m_mode == Mode::CloseMidReply)
+        if (m_mode == Mode::CloseMidReply && type == 0)
             out += payload.substr(0, 5);  // then the socket closes
         else
             out += payload;

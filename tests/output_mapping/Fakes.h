@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,8 +28,9 @@ private:
     QByteArray m_display;
 };
 
-// A D-Bus object served by GDBus on a thread of its own (Qt's blocking calls
-// on the test thread must not wait for the test thread's main loop).
+// D-Bus objects served by GDBus under one name, on a thread of their own
+// (Qt's blocking calls on the test thread must not wait for the test thread's
+// main loop).
 class FakeBusObject
 {
 public:
@@ -39,9 +41,18 @@ public:
     FakeBusObject(std::string busName, std::string path, std::string xml, Method method, Getter get = {},
                   Setter set = {});
     ~FakeBusObject();
+    // Another object under the same name; before start().
+    void addObject(std::string path, std::string xml, Method method, Getter get = {}, Setter set = {});
     bool start();
 
 private:
+    struct Object
+    {
+        std::string path, xml;
+        Method method;
+        Getter get;
+        Setter set;
+    };
     void run();
     static void onCall(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *method,
                        GVariant *params, GDBusMethodInvocation *invocation, gpointer self);
@@ -50,10 +61,8 @@ private:
     static gboolean onSet(GDBusConnection *, const gchar *, const gchar *, const gchar *, const gchar *property,
                           GVariant *value, GError **, gpointer self);
 
-    std::string m_name, m_path, m_xml;
-    Method m_method;
-    Getter m_get;
-    Setter m_set;
+    std::string m_name;
+    std::vector<std::unique_ptr<Object>> m_objects;
     std::thread m_thread;
     GMainContext *m_context = nullptr;
     GMainLoop *m_loop = nullptr;
@@ -61,7 +70,9 @@ private:
     std::atomic<int> m_ready{0};  // 1 ok, -1 failed
 };
 
-// A sway IPC socket that answers one RUN_COMMAND per connection.
+// A sway IPC socket that answers one request per connection: RUN_COMMAND as
+// its mode says (sway itself answers success to a command for an output or a
+// device it does not have), GET_OUTPUTS and GET_INPUTS with the lists below.
 class FakeSway
 {
 public:
@@ -70,8 +81,17 @@ public:
     ~FakeSway();
     bool start();
     QString path() const { return m_path; }
+    // RUN_COMMAND payloads, in order.
     std::vector<std::string> commands();
+    // Every request's type, in order.
     std::vector<uint32_t> types();
+
+    // Two outputs side by side, our device listed; tests replace them.
+    std::string outputsJson =
+        R"([{"name":"HDMI-A-1","active":true,"transform":"normal","rect":{"x":1920,"y":0,"width":1280,"height":800}},)"
+        R"({"name":"HDMI-A-2","active":true,"transform":"normal","rect":{"x":3200,"y":0,"width":1280,"height":800}},)"
+        R"({"name":"eDP-1","active":true,"transform":"normal","rect":{"x":0,"y":0,"width":1920,"height":1080}}])";
+    std::string inputsJson = R"([{"identifier":"5840:3980:Tesselink_Driver_touch","type":"touch"}])";
 
 private:
     void serve();

@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
@@ -138,21 +139,70 @@ TEST(XTestPointer, AStrokeOnTheRightHandMonitorMovesThePointerAlongIt)
 
 // ---- X11: the Coordinate Transformation Matrix ------------------------------
 
-TEST(X11Matrix, MatchesXinputsFormulasForEveryRotation)
+TEST(X11Matrix, MatchesXinputsFormulasForEveryRotationAndReflection)
 {
-    // xinput map-to-output: offset / root and size / root, spelled per rotation.
+    // xinput map-to-output: offset / root and size / root, spelled per
+    // rotation and reflection of the CRTC (RandR bits).
     const QRect out(1920, 0, 1280, 1024);
     const QSize root(3200, 1080);
     const float x = 1920.f / 3200, y = 0, w = 1280.f / 3200, h = 1024.f / 1080;
     using M = std::array<float, 9>;
-    EXPECT_EQ(tl::coordinateMatrix(out, root, 0), (M{w, 0, x, 0, h, y, 0, 0, 1}));
-    EXPECT_EQ(tl::coordinateMatrix(out, root, 90), (M{0, -w, x + w, h, 0, y, 0, 0, 1}));
-    EXPECT_EQ(tl::coordinateMatrix(out, root, 180), (M{-w, 0, x + w, 0, -h, y + h, 0, 0, 1}));
-    EXPECT_EQ(tl::coordinateMatrix(out, root, 270), (M{0, w, x, -h, 0, y + h, 0, 0, 1}));
+    enum { R0 = 1, R90 = 2, R180 = 4, R270 = 8, RX = 16, RY = 32 };
+    auto at = [&](int bits) { return tl::coordinateMatrix(out, root, tl::transformFromRandr(bits)); };
+    EXPECT_EQ(at(R0), (M{w, 0, x, 0, h, y, 0, 0, 1}));
+    EXPECT_EQ(at(R90), (M{0, -w, x + w, h, 0, y, 0, 0, 1}));
+    EXPECT_EQ(at(R180), (M{-w, 0, x + w, 0, -h, y + h, 0, 0, 1}));
+    EXPECT_EQ(at(R270), (M{0, w, x, -h, 0, y + h, 0, 0, 1}));
+    EXPECT_EQ(at(R0 | RX), (M{-w, 0, x + w, 0, h, y, 0, 0, 1}));
+    EXPECT_EQ(at(R180 | RY), (M{-w, 0, x + w, 0, h, y, 0, 0, 1}));
+    EXPECT_EQ(at(R0 | RY), (M{w, 0, x, 0, -h, y + h, 0, 0, 1}));
+    EXPECT_EQ(at(R90 | RX), (M{0, -w, x + w, -h, 0, y + h, 0, 0, 1}));
+    EXPECT_EQ(at(R90 | RY), (M{0, w, x, h, 0, y, 0, 0, 1}));
+    EXPECT_EQ(at(R270 | RX | RY), (M{0, -w, x + w, h, 0, y, 0, 0, 1}));
+    EXPECT_EQ(at(R0 | RX | RY), (M{-w, 0, x + w, 0, -h, y + h, 0, 0, 1}));
     // The device's far corner lands on the output's far corner (rotation 0).
-    const M m = tl::coordinateMatrix(out, root, 0);
+    const M m = at(R0);
     EXPECT_FLOAT_EQ((m[0] * 1 + m[2]) * root.width(), 3200.f);
     EXPECT_FLOAT_EQ((m[4] * 1 + m[5]) * root.height(), 1024.f);
+}
+
+TEST(OutputTransform, TheDeviceIsFedSoThatTheTurnedDesktopPlacesEachPointRight)
+{
+    // Where each desktop puts the device's origin and the end of its x axis on
+    // a turned output (mutter's matrices, KWin's devicePointToGlobalPosition,
+    // xinput's transform.c), in output fractions.
+    struct Corner
+    {
+        int transform;
+        QPointF origin, xEnd;
+    };
+    const Corner corners[] = {
+        {0, {0, 0}, {1, 0}}, {1, {1, 0}, {1, 1}}, {2, {1, 1}, {0, 1}}, {3, {0, 1}, {0, 0}},
+        {4, {1, 0}, {0, 0}}, {5, {0, 0}, {0, 1}}, {6, {0, 1}, {1, 1}}, {7, {1, 1}, {1, 0}},
+    };
+    const QRect area(1920, 0, 1280, 800);
+    auto pixel = [&](const QPointF &f) {
+        return QPoint(area.x() + std::min(int(f.x() * area.width()), area.width() - 1),
+                      area.y() + std::min(int(f.y() * area.height()), area.height() - 1));
+    };
+    for (const Corner &c : corners) {
+        const QPoint origin = tl::toDeviceFrame(pixel(c.origin), area, c.transform);
+        const QPoint xEnd = tl::toDeviceFrame(pixel(c.xEnd), area, c.transform);
+        EXPECT_LE((origin - area.topLeft()).manhattanLength(), 2) << "transform " << c.transform << " origin at "
+                                                                  << origin.x() << "," << origin.y();
+        EXPECT_LE((xEnd - area.topRight()).manhattanLength(), 2) << "transform " << c.transform << " x end at "
+                                                                 << xEnd.x() << "," << xEnd.y();
+        // Every pixel stays on the device.
+        for (int k = 0; k < 50; ++k) {
+            const QPoint p(area.x() + (k * 97) % area.width(), area.y() + (k * 61) % area.height());
+            EXPECT_TRUE(area.contains(tl::toDeviceFrame(p, area, c.transform))) << c.transform;
+        }
+    }
+    // sway names its turns clockwise.
+    EXPECT_EQ(tl::transformFromSway(QStringLiteral("90")), 3);
+    EXPECT_EQ(tl::transformFromSway(QStringLiteral("flipped-90")), 7);
+    EXPECT_EQ(tl::transformFromSway(QStringLiteral("normal")), 0);
+    EXPECT_EQ(tl::transformFromSway(QStringLiteral("sideways")), -1);
 }
 
 TEST(X11Matrix, IsSetAndReadBackOnTheServerAndAWrongSizeIsRefused)
@@ -190,7 +240,7 @@ TEST(X11Matrix, IsSetAndReadBackOnTheServerAndAWrongSizeIsRefused)
     EXPECT_FALSE(missing.error.isEmpty());
 }
 
-// ---- GNOME: the output key and DisplayConfig ---------------------------------
+// ---- GNOME: the output key, DisplayConfig and InputMapping -----------------
 
 namespace {
 
@@ -201,11 +251,36 @@ const char kDisplayConfigXml[] = R"X(<node><interface name="org.gnome.Mutter.Dis
     <arg name="properties" direction="out" type="a{sv}"/></method>
 </interface></node>)X";
 
-const char kTwoMonitors[] =
-    "(@u 1, [(('eDP-1', 'LEN', 'Laptop panel', '0x00000000'), [('1920x1080@60', 1920, 1080, 60.0, 1.0, [1.0], "
-    "@a{sv} {})], @a{sv} {}), (('HDMI-1', 'EPS', 'Projector', 'PX1000'), [('1280x800@60', 1280, 800, 60.0, 1.0, "
-    "[1.0], @a{sv} {})], @a{sv} {})], [(0, 0, 1.0, @u 0, true, [('eDP-1', 'LEN', 'Laptop panel', '0x00000000')], "
-    "@a{sv} {}), (1920, 0, 1.0, @u 0, false, [('HDMI-1', 'EPS', 'Projector', 'PX1000')], @a{sv} {})], @a{sv} {})";
+const char kInputMappingXml[] = R"X(<node><interface name="org.gnome.Mutter.InputMapping">
+  <method name="GetDeviceMapping"><arg name="device_node" direction="in" type="o"/>
+    <arg name="rect" direction="out" type="(iiii)"/></method>
+</interface></node>)X";
+
+struct FakeMonitor
+{
+    std::string connector, vendor, product, serial;
+    QRect rect;
+    unsigned transform = 0;
+};
+
+std::string currentState(const std::vector<FakeMonitor> &monitors)
+{
+    std::string out = "(@u 1, [";
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        const FakeMonitor &m = monitors[i];
+        out += (i ? ", " : "") + std::string("(('") + m.connector + "', '" + m.vendor + "', '" + m.product + "', '" +
+               m.serial + "'), [('mode', " + std::to_string(m.rect.width()) + ", " + std::to_string(m.rect.height()) +
+               ", 60.0, 1.0, [1.0], @a{sv} {})], @a{sv} {})";
+    }
+    out += "], [";
+    for (size_t i = 0; i < monitors.size(); ++i) {
+        const FakeMonitor &m = monitors[i];
+        out += (i ? ", " : "") + std::string("(") + std::to_string(m.rect.x()) + ", " + std::to_string(m.rect.y()) +
+               ", 1.0, @u " + std::to_string(m.transform) + ", " + (i ? "false" : "true") + ", [('" + m.connector +
+               "', '" + m.vendor + "', '" + m.product + "', '" + m.serial + "')], @a{sv} {})";
+    }
+    return out + "], @a{sv} {})";
+}
 
 QStringList storedOutput(quint16 product)
 {
@@ -220,16 +295,90 @@ QStringList storedOutput(quint16 product)
     return out;
 }
 
+// mutter on a private bus: DisplayConfig, and InputMapping answering for one
+// device node with the monitor mutter `version` picks from the output key
+// (match_config: before 46 exactly three values, the first monitor with those
+// EDID strings; from 46 on a fourth value, the connector, picks among twins).
+struct FakeMutter
+{
+    std::vector<FakeMonitor> monitors;
+    int version = 46;
+    std::string devnode = "/dev/input/event40";
+    std::mutex lock;
+    std::unique_ptr<FakeBusObject> config, mapping;
+
+    bool start(bool withInputMapping = true)
+    {
+        config = std::make_unique<FakeBusObject>(
+            "org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig", kDisplayConfigXml,
+            [this](const std::string &method, GVariant *) -> GVariant * {
+                std::lock_guard<std::mutex> g(lock);
+                return method == "GetCurrentState" ? g_variant_new_parsed(currentState(monitors).c_str()) : nullptr;
+            });
+        if (!config->start())
+            return false;
+        if (!withInputMapping)
+            return true;
+        mapping = std::make_unique<FakeBusObject>(
+            "org.gnome.Mutter.InputMapping", "/org/gnome/Mutter/InputMapping", kInputMappingXml,
+            [this](const std::string &method, GVariant *params) -> GVariant * {
+                const char *node = nullptr;
+                g_variant_get(params, "(&o)", &node);
+                std::lock_guard<std::mutex> g(lock);
+                if (method != "GetDeviceMapping" || devnode != node)
+                    return nullptr;
+                const QStringList key = storedOutput(0x0F8C);
+                for (const FakeMonitor &m : monitors) {
+                    bool match = (version >= 46 ? key.size() >= 3 : key.size() == 3) &&
+                                 key[0].toStdString() == m.vendor && key[1].toStdString() == m.product &&
+                                 key[2].toStdString() == m.serial;
+                    int twins = 0;
+                    for (const FakeMonitor &o : monitors)
+                        twins += o.vendor == m.vendor && o.product == m.product && o.serial == m.serial;
+                    if (match && version >= 46 && key.size() >= 4 && twins > 1)
+                        match = key[3].toStdString() == m.connector;
+                    if (match)
+                        return g_variant_new("((iiii))", m.rect.x(), m.rect.y(), m.rect.width(), m.rect.height());
+                }
+                return nullptr;  // "Device is not mapped to any output"
+            });
+        return mapping->start();
+    }
+};
+
+std::vector<FakeMonitor> laptopAndProjector()
+{
+    return {{"eDP-1", "LEN", "Laptop panel", "0x00000000", QRect(0, 0, 1920, 1080)},
+            {"HDMI-1", "EPS", "Projector", "PX1000", QRect(1920, 0, 1280, 800)}};
+}
+
+std::vector<FakeMonitor> twinProjectors()
+{
+    return {{"HDMI-1", "EPS", "Projector", "PX1000", QRect(0, 0, 1280, 800)},
+            {"HDMI-2", "EPS", "Projector", "PX1000", QRect(1280, 0, 1280, 800)}};
+}
+
 tl::PinRequest projectorRequest(const QString &connector, const QRect &at)
 {
     tl::PinRequest r;
     r.name = "Tesselink Driver touch";
     r.product = 0x0F8C;
+    r.devnode = QStringLiteral("/dev/input/event40");
     MonitorInfo m(at);
     m.name = connector;
     r.outputs = {m};
     r.area = at;
     return r;
+}
+
+void setStoredOutput(const std::vector<const char *> &values)
+{
+    GSettings *s = g_settings_new_with_path(tl::kGnomeTouchscreenSchema,
+                                            "/org/gnome/desktop/peripherals/touchscreens/16d0:0f8c/");
+    std::vector<const char *> v = values;
+    v.push_back(nullptr);
+    g_settings_set_strv(s, "output", v.data());
+    g_object_unref(s);
 }
 
 } // namespace
@@ -238,26 +387,18 @@ TEST(GnomeOutput, TheKeyNamesTheBoardsMonitorAsDisplayConfigDescribesIt)
 {
     EXPECT_EQ(tl::gnomeTouchscreenPath(0x16D0, 0x0F8C),
               QStringLiteral("/org/gnome/desktop/peripherals/touchscreens/16d0:0f8c/"));
-    std::string answer = kTwoMonitors;
-    FakeBusObject mutter("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig", kDisplayConfigXml,
-                         [&](const std::string &method, GVariant *) -> GVariant * {
-                             return method == "GetCurrentState" ? g_variant_new_parsed(answer.c_str()) : nullptr;
-                         });
+    FakeMutter mutter;
+    mutter.monitors = laptopAndProjector();
     ASSERT_TRUE(mutter.start());
     tl::GnomeOutputPinner pinner(QDBusConnection::sessionBus());
 
     // A stale value from an earlier set-up names a monitor that is gone.
-    {
-        GSettings *s = g_settings_new_with_path(tl::kGnomeTouchscreenSchema,
-                                                "/org/gnome/desktop/peripherals/touchscreens/16d0:0f8c/");
-        const char *stale[] = {"OLD", "Gone", "1", nullptr};
-        g_settings_set_strv(s, "output", stale);
-        g_object_unref(s);
-    }
+    setStoredOutput({"OLD", "Gone", "1"});
     tl::PinResult r = pinner.pin(projectorRequest(QStringLiteral("HDMI-1"), QRect(1920, 0, 1280, 800)));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
     EXPECT_EQ(storedOutput(0x0F8C), (QStringList{"EPS", "Projector", "PX1000"}));
     EXPECT_TRUE(r.where.contains(QStringLiteral("HDMI-1")));
+    EXPECT_EQ(r.transform, 0);
 
     // Matched by position when the connector name differs (GNOME on Xorg names
     // outputs its own way).
@@ -271,13 +412,67 @@ TEST(GnomeOutput, TheKeyNamesTheBoardsMonitorAsDisplayConfigDescribesIt)
     EXPECT_TRUE(r.error.contains(QStringLiteral("DP-9")));
     EXPECT_EQ(storedOutput(0x0F8C), (QStringList{"LEN", "Laptop panel", "0x00000000"}));
 
-    // Two identical projectors: the connector tells them apart.
-    answer = std::string(kTwoMonitors);
-    answer.replace(answer.find("'LEN', 'Laptop panel', '0x00000000'"), 35, "'EPS', 'Projector', 'PX1000'");
-    answer.replace(answer.find("'LEN', 'Laptop panel', '0x00000000'"), 35, "'EPS', 'Projector', 'PX1000'");
-    r = pinner.pin(projectorRequest(QStringLiteral("HDMI-1"), QRect(1920, 0, 1280, 800)));
+    // Two identical projectors: mutter 46 tells them apart by the connector.
+    {
+        std::lock_guard<std::mutex> g(mutter.lock);
+        mutter.monitors = twinProjectors();
+    }
+    r = pinner.pin(projectorRequest(QStringLiteral("HDMI-2"), QRect(1280, 0, 1280, 800)));
     ASSERT_TRUE(r.ok) << r.error.toStdString();
-    EXPECT_EQ(storedOutput(0x0F8C), (QStringList{"EPS", "Projector", "PX1000", "HDMI-1"}));
+    EXPECT_EQ(storedOutput(0x0F8C), (QStringList{"EPS", "Projector", "PX1000", "HDMI-2"}));
+}
+
+TEST(GnomeOutput, BeforeMutter46TwinsAreNotClaimedAndThreeValuesAreWritten)
+{
+    FakeMutter mutter;
+    mutter.monitors = twinProjectors();
+    mutter.version = 43;
+    ASSERT_TRUE(mutter.start());
+    tl::GnomeOutputPinner pinner(QDBusConnection::sessionBus());
+    // The second of two identical projectors: mutter 43 refuses the
+    // four-value key and maps three values to the first twin.
+    tl::PinResult r = pinner.pin(projectorRequest(QStringLiteral("HDMI-2"), QRect(1280, 0, 1280, 800)));
+    EXPECT_FALSE(r.ok) << r.where.toStdString();
+    EXPECT_TRUE(r.error.contains(QStringLiteral("HDMI-2"))) << r.error.toStdString();
+    EXPECT_TRUE(r.error.contains(QStringLiteral("0,0 1280x800"))) << r.error.toStdString();
+    // The first twin is what three values give: taken, with the value this
+    // mutter reads.
+    r = pinner.pin(projectorRequest(QStringLiteral("HDMI-1"), QRect(0, 0, 1280, 800)));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(storedOutput(0x0F8C), (QStringList{"EPS", "Projector", "PX1000"}));
+    // Distinct monitors under mutter 43: three values, confirmed.
+    {
+        std::lock_guard<std::mutex> g(mutter.lock);
+        mutter.monitors = laptopAndProjector();
+        mutter.monitors[1].transform = 1;  // the projector turned 90 degrees
+    }
+    r = pinner.pin(projectorRequest(QStringLiteral("HDMI-1"), QRect(1920, 0, 800, 1280)));
+    ASSERT_TRUE(r.ok) << r.error.toStdString();
+    EXPECT_EQ(storedOutput(0x0F8C), (QStringList{"EPS", "Projector", "PX1000"}));
+    EXPECT_EQ(r.transform, 1);
+}
+
+TEST(GnomeOutput, AMappingMutterCannotReportIsAFailure)
+{
+    // No InputMapping (mutter before 43): the key is written, nothing claimed.
+    {
+        FakeMutter mutter;
+        mutter.monitors = laptopAndProjector();
+        ASSERT_TRUE(mutter.start(false));
+        const tl::PinResult r = tl::GnomeOutputPinner(QDBusConnection::sessionBus())
+                                    .pin(projectorRequest(QStringLiteral("HDMI-1"), QRect(1920, 0, 1280, 800)));
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(r.error.contains(QStringLiteral("cannot be read back"))) << r.error.toStdString();
+    }
+    // A device mutter does not list.
+    FakeMutter mutter;
+    mutter.monitors = laptopAndProjector();
+    mutter.devnode = "/dev/input/event41";
+    ASSERT_TRUE(mutter.start());
+    const tl::PinResult r = tl::GnomeOutputPinner(QDBusConnection::sessionBus())
+                                .pin(projectorRequest(QStringLiteral("HDMI-1"), QRect(1920, 0, 1280, 800)));
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("GetDeviceMapping"))) << r.error.toStdString();
 }
 
 TEST(GnomeOutput, AReplyOfTheWrongTypeIsAFailure)
@@ -304,12 +499,26 @@ TEST(GnomeOutput, NoDisplayConfigServiceIsAFailureNotASuccess)
 
 // ---- KDE: outputName ---------------------------------------------------------
 
+namespace {
+
+const char kKWinSupportXml[] = R"X(<node><interface name="org.kde.KWin">
+  <method name="supportInformation"><arg type="s" direction="out"/></method></interface></node>)X";
+
+// KWin 5.27's support information, the part that lists the outputs.
+const char kKWinScreens[] = "Screens\n=======\nActive screen follows mouse:  yes\nNumber of Screens: 2\n\n"
+                            "Screen 0:\n---------\nName: eDP-1\nEnabled: 1\nGeometry: 0,0,1920x1080\nScale: 1\n"
+                            "Screen 1:\n---------\nName: HDMI-A-1\nEnabled: 1\nGeometry: 1920,0,1280x800\nScale: 1\n"
+                            "Refresh Rate: 60000\n\nCompositing\n===========\n";
+
+} // namespace
+
 TEST(KWinOutput, TheDeviceObjectReceivesTheOutputName)
 {
     EXPECT_EQ(tl::kwinDevicePath(QStringLiteral("/dev/input/event12")),
               QStringLiteral("/org/kde/KWin/InputDevice/event12"));
     EXPECT_TRUE(tl::kwinDevicePath(QStringLiteral("/dev/input/mouse0")).isEmpty());
     std::string outputName;
+    bool refuseUnknown = true;
     const std::string xml = R"X(<node><interface name="org.kde.KWin.InputDevice">
         <property name="name" type="s" access="read"/>
         <property name="outputName" type="s" access="readwrite"/></interface></node>)X";
@@ -319,13 +528,15 @@ TEST(KWinOutput, TheDeviceObjectReceivesTheOutputName)
             return p == "outputName" ? g_variant_new_string(outputName.c_str()) : g_variant_new_string("x");
         },
         [&](const std::string &p, GVariant *v) {
-            // KWin keeps only outputs it knows.
             const std::string name = g_variant_get_string(v, nullptr);
-            if (p != "outputName" || (name != "HDMI-A-1" && name != "eDP-1"))
+            if (p != "outputName" || (refuseUnknown && name != "HDMI-A-1" && name != "eDP-1"))
                 return false;
             outputName = name;
             return true;
         });
+    kwin.addObject("/KWin", kKWinSupportXml, [](const std::string &m, GVariant *) -> GVariant * {
+        return m == "supportInformation" ? g_variant_new("(s)", kKWinScreens) : nullptr;
+    });
     ASSERT_TRUE(kwin.start());
     tl::KWinOutputPinner pinner(QDBusConnection::sessionBus());
     tl::PinRequest r = projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800));
@@ -335,12 +546,22 @@ TEST(KWinOutput, TheDeviceObjectReceivesTheOutputName)
     EXPECT_EQ(outputName, "HDMI-A-1");
     EXPECT_EQ(res.where, QStringLiteral("HDMI-A-1"));
 
-    // An output name KWin does not know.
+    // Qt's name differs: the output KWin has at that rectangle.
+    r.outputs.first().name = QStringLiteral("XWAYLAND0");
+    r.outputs.first().geometry = QRect(0, 0, 1920, 1080);
+    res = pinner.pin(r);
+    ASSERT_TRUE(res.ok) << res.error.toStdString();
+    EXPECT_EQ(outputName, "eDP-1");
+
+    // An output KWin does not have: refused before the write, also where KWin
+    // would store the name (and drop every touch of the device).
+    refuseUnknown = false;
     r.outputs.first().name = QStringLiteral("DP-7");
+    r.outputs.first().geometry = QRect(5000, 0, 800, 600);
     res = pinner.pin(r);
     EXPECT_FALSE(res.ok);
-    EXPECT_TRUE(res.error.contains(QStringLiteral("DP-7")));
-    EXPECT_EQ(outputName, "HDMI-A-1");
+    EXPECT_TRUE(res.error.contains(QStringLiteral("no output DP-7"))) << res.error.toStdString();
+    EXPECT_EQ(outputName, "eDP-1");
 }
 
 TEST(KWinOutput, APropertyOfTheWrongTypeIsAFailure)
@@ -351,6 +572,9 @@ TEST(KWinOutput, APropertyOfTheWrongTypeIsAFailure)
         "org.kde.KWin", "/org/kde/KWin/InputDevice/event78", xml, {},
         [](const std::string &) -> GVariant * { return g_variant_new_int32(3); },
         [](const std::string &, GVariant *) { return true; });
+    kwin.addObject("/KWin", kKWinSupportXml, [](const std::string &, GVariant *) -> GVariant * {
+        return g_variant_new("(s)", kKWinScreens);
+    });
     ASSERT_TRUE(kwin.start());
     tl::KWinOutputPinner pinner(QDBusConnection::sessionBus());
     tl::PinRequest r = projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800));
@@ -379,11 +603,69 @@ TEST(SwayOutput, TheSocketReceivesMapToOutputOrMapToRegion)
     r.area = QRect(1920, 0, 2560, 800);
     res = pinner.pin(r);
     ASSERT_TRUE(res.ok) << res.error.toStdString();
+    // A monitor Qt names differently: the output sway has at its rectangle.
+    r = projectorRequest(QString(), QRect(3200, 0, 1280, 800));
+    res = pinner.pin(r);
+    ASSERT_TRUE(res.ok) << res.error.toStdString();
     const auto commands = sway.commands();
-    ASSERT_EQ(commands.size(), 2u);
+    ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[0], "input \"5840:3980:Tesselink_Driver_touch\" map_to_output \"HDMI-A-1\"");
     EXPECT_EQ(commands[1], "input \"5840:3980:Tesselink_Driver_touch\" map_to_region 1920 0 2560 800");
-    EXPECT_EQ(sway.types(), (std::vector<uint32_t>{0, 0}));
+    EXPECT_EQ(commands[2], "input \"5840:3980:Tesselink_Driver_touch\" map_to_output \"HDMI-A-2\"");
+    // get_outputs, get_inputs, then the command.
+    EXPECT_EQ(sway.types(), (std::vector<uint32_t>{3, 100, 0, 3, 100, 0, 3, 100, 0}));
+}
+
+TEST(SwayOutput, AnOutputOrADeviceSwayDoesNotHaveIsNotClaimed)
+{
+    // sway answers success to map_to_output for anything; the check is ours.
+    FakeSway sway(FakeSway::Mode::Accept);
+    ASSERT_TRUE(sway.start());
+    tl::SwayOutputPinner pinner(sway.path());
+    tl::PinResult res = pinner.pin(projectorRequest(QStringLiteral("HDMI-A-9"), QRect(5000, 0, 1280, 800)));
+    EXPECT_FALSE(res.ok);
+    EXPECT_TRUE(res.error.contains(QStringLiteral("no output HDMI-A-9"))) << res.error.toStdString();
+    EXPECT_TRUE(res.error.contains(QStringLiteral("HDMI-A-1, HDMI-A-2, eDP-1"))) << res.error.toStdString();
+    EXPECT_TRUE(sway.commands().empty());
+
+    // An output that is off is not an output to map to.
+    FakeSway off(FakeSway::Mode::Accept);
+    off.outputsJson = R"([{"name":"HDMI-A-1","active":false,"transform":"normal","rect":{"x":0,"y":0,"width":0,"height":0}}])";
+    ASSERT_TRUE(off.start());
+    res = tl::SwayOutputPinner(off.path()).pin(projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800)));
+    EXPECT_FALSE(res.ok);
+    EXPECT_TRUE(off.commands().empty());
+
+    // The device under another identifier (sway would map nothing).
+    FakeSway other(FakeSway::Mode::Accept);
+    other.inputsJson = R"([{"identifier":"5840:3980:Another_touch","type":"touch"}])";
+    ASSERT_TRUE(other.start());
+    res = tl::SwayOutputPinner(other.path()).pin(projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800)));
+    EXPECT_FALSE(res.ok);
+    EXPECT_TRUE(res.error.contains(QStringLiteral("5840:3980:Tesselink_Driver_touch"))) << res.error.toStdString();
+    EXPECT_TRUE(other.commands().empty());
+}
+
+TEST(SwayOutput, ATurnedOutputTurnsTheDeviceAndCannotBeSpanned)
+{
+    FakeSway sway(FakeSway::Mode::Accept);
+    sway.outputsJson =
+        R"([{"name":"HDMI-A-1","active":true,"transform":"normal","rect":{"x":1920,"y":0,"width":1280,"height":800}},)"
+        R"({"name":"HDMI-A-2","active":true,"transform":"90","rect":{"x":3200,"y":0,"width":800,"height":1280}}])";
+    ASSERT_TRUE(sway.start());
+    tl::SwayOutputPinner pinner(sway.path());
+    tl::PinResult res = pinner.pin(projectorRequest(QStringLiteral("HDMI-A-2"), QRect(3200, 0, 800, 1280)));
+    ASSERT_TRUE(res.ok) << res.error.toStdString();
+    EXPECT_EQ(res.transform, 3);  // sway's clockwise 90 is the protocol's 270
+    tl::PinRequest r = projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800));
+    MonitorInfo turned(QRect(3200, 0, 800, 1280));
+    turned.name = QStringLiteral("HDMI-A-2");
+    r.outputs.append(turned);
+    r.area = QRect(1920, 0, 2080, 1280);
+    res = pinner.pin(r);
+    EXPECT_FALSE(res.ok);
+    EXPECT_TRUE(res.error.contains(QStringLiteral("turned"))) << res.error.toStdString();
+    EXPECT_EQ(sway.commands().size(), 1u);
 }
 
 TEST(SwayOutput, ARefusalOrASocketClosingMidReplyIsAFailure)
@@ -391,13 +673,13 @@ TEST(SwayOutput, ARefusalOrASocketClosingMidReplyIsAFailure)
     FakeSway refusing(FakeSway::Mode::Refuse);
     ASSERT_TRUE(refusing.start());
     tl::PinResult res = tl::SwayOutputPinner(refusing.path())
-                            .pin(projectorRequest(QStringLiteral("HDMI-A-9"), QRect(1920, 0, 1280, 800)));
+                            .pin(projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800)));
     EXPECT_FALSE(res.ok);
     EXPECT_TRUE(res.error.contains(QStringLiteral("Invalid output"))) << res.error.toStdString();
 
     FakeSway closing(FakeSway::Mode::CloseMidReply);
     ASSERT_TRUE(closing.start());
-    res = tl::SwayOutputPinner(closing.path()).pin(projectorRequest(QStringLiteral("HDMI-A-1"), QRect(0, 0, 800, 600)));
+    res = tl::SwayOutputPinner(closing.path()).pin(projectorRequest(QStringLiteral("HDMI-A-1"), QRect(1920, 0, 1280, 800)));
     EXPECT_FALSE(res.ok);
     EXPECT_TRUE(res.error.contains(QStringLiteral("middle of a reply"))) << res.error.toStdString();
 

@@ -452,7 +452,8 @@ struct RecordingPinner : tl::OutputPinner
 {
     std::vector<tl::PinRequest> *requests;
     bool refuse;
-    RecordingPinner(std::vector<tl::PinRequest> *r, bool no) : requests(r), refuse(no) {}
+    int transform = 0;  // how the compositor turns the device with its output
+    RecordingPinner(std::vector<tl::PinRequest> *r, bool no, int turn = 0) : requests(r), refuse(no), transform(turn) {}
     QString name() const override { return QStringLiteral("test pinner"); }
     tl::PinResult pin(const tl::PinRequest &request) override
     {
@@ -461,6 +462,7 @@ struct RecordingPinner : tl::OutputPinner
         r.ok = !refuse;
         r.where = request.outputs.value(0).name;
         r.error = QStringLiteral("output unknown to the compositor");
+        r.transform = transform;
         return r;
     }
 };
@@ -587,6 +589,55 @@ TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneO
     EXPECT_EQ(requests[0].area, QRect(0, 0, 3840, 1080));
     EXPECT_EQ(requests[0].outputs.size(), 2);
 
+    inj.reset();
+    tl::setInjectionSetupHook({});
+    tl::ScreenSource::clearOverride();
+}
+
+TEST_F(EmulatedUinput, ADeviceOnATurnedOutputIsFedSoThatTheCompositorsTurnPlacesTheTouch)
+{
+    // KWin and mutter turn a touchscreen with its output: for an output turned
+    // 90 degrees (wl_output 1) a device position (u, v) in 0..1 lands on the
+    // output at (1 - v, u).
+    std::vector<tl::PinRequest> requests;
+    tl::setInjectionSetupHook([&](tl::InjectionSetup &s) {
+        s.managed = true;
+        s.desktopKind = tl::DesktopKind::KdeWayland;
+        s.pinnerFactory = [&](tl::DesktopKind) { return std::make_unique<RecordingPinner>(&requests, false, 1); };
+    });
+    tl::MonitorInfo laptop(QRect(0, 0, 1920, 1080), 96, true);
+    laptop.name = QStringLiteral("eDP-1");
+    tl::MonitorInfo projector(QRect(1920, 0, 1280, 800));
+    projector.name = QStringLiteral("HDMI-A-1");
+    tl::ScreenSource::setOverride({laptop, projector});
+    auto inj = tl::input::InputInjection::createForPlatform();
+    inj->selectDisplayLayout(1, 1);
+    ASSERT_TRUE(inj->touchInjectionAvailable());
+    inj->resetTracking(0);
+    inj->configure(2, 0.8, 1);  // raw
+    takeEvents();
+    // Sensor (1200, 750) of 4800 x 3000: a quarter across, a quarter down the
+    // board, desktop pixel (1920 + 320, 200).
+    const uint8_t rec[6] = {0xB0, 0x04, 0xEE, 0x02, 100, 0};
+    inj->trackingEntry(rec, 6, 0);
+    int x = -1, y = -1;
+    for (const input_event &e : takeEvents()) {
+        if (e.type == EV_ABS && e.code == ABS_MT_POSITION_X)
+            x = e.value;
+        if (e.type == EV_ABS && e.code == ABS_MT_POSITION_Y)
+            y = e.value;
+    }
+    ASSERT_GE(x, 0);
+    ASSERT_GE(y, 0);
+    double maxX = 0, maxY = 0;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        maxX = state.abs[ABS_MT_POSITION_X].maximum + 1;
+        maxY = state.abs[ABS_MT_POSITION_Y].maximum + 1;
+    }
+    const double u = x / maxX, v = y / maxY;
+    EXPECT_NEAR(1920 + (1 - v) * 1280, 2240, 3);
+    EXPECT_NEAR(u * 800, 200, 3);
     inj.reset();
     tl::setInjectionSetupHook({});
     tl::ScreenSource::clearOverride();
