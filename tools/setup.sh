@@ -23,6 +23,7 @@ packages=(
   dbus-daemon                                  # the system event tests' private bus
   clang libclang-rt-14-dev                     # the fuzz targets (libFuzzer) of the test command
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
+  debootstrap                                  # tools/package-check.sh --debian12: install in a clean Debian 12 root
 )
 
 missing=()
