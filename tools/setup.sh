@@ -24,6 +24,7 @@ packages=(
   clang libclang-rt-14-dev                     # the fuzz targets (libFuzzer) of the test command
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
   debootstrap                                  # tools/package-check.sh --debian12: install in a clean Debian 12 root
+  libsm-dev libice-dev                         # the XSMP session manager peer of test_driver_session
 )
 
 missing=()
