@@ -5,11 +5,17 @@
 # root, removes it (only the inert autostart conffile may stay) and purges it
 # (nothing may stay). With --install it also installs the package on this
 # machine (needs root) and purges it, checking that nothing is left.
-# Usage: tools/package-check.sh [--install]
+# With --debian12 ROOT it installs the package with apt (Recommends included)
+# into a clean Debian 12 root made by debootstrap (made there first when ROOT
+# does not exist; needs root and the Debian mirror), shows what the boot will
+# load, then removes and purges it there and lists what is left.
+# Usage: tools/package-check.sh [--install | --debian12 ROOT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_install=0
+debian12=""
 [ "${1:-}" = "--install" ] && root_install=1
+[ "${1:-}" = "--debian12" ] && debian12=${2:?--debian12 needs a folder}
 
 fail() { echo "FAIL: $*"; exit 1; }
 work=$(mktemp -d)
@@ -140,5 +146,41 @@ if [ "$root_install" = 1 ]; then
     [ -e "$f" ] && fail "$f left after purge"
   done
   echo "  every file of the package is gone"
+fi
+if [ -n "$debian12" ]; then
+  echo "== clean Debian 12 root: apt install, remove, purge"
+  [ "$(id -u)" = 0 ] || fail "--debian12 needs root"
+  if [ ! -x "$debian12/usr/bin/apt-get" ]; then
+    debootstrap --variant=minbase bookworm "$debian12" http://deb.debian.org/debian >/dev/null || fail "debootstrap"
+  fi
+  cp /etc/resolv.conf "$debian12/etc/resolv.conf"
+  # No services start inside the root.
+  printf '#!/bin/sh\nexit 101\n' > "$debian12/usr/sbin/policy-rc.d"; chmod +x "$debian12/usr/sbin/policy-rc.d"
+  mountpoint -q "$debian12/proc" || mount -t proc proc "$debian12/proc"
+  trap 'umount "$debian12/proc" 2>/dev/null; rm -rf "$work"' EXIT
+  cp "$deb" "$debian12/tmp/"
+  in_root() { chroot "$debian12" env DEBIAN_FRONTEND=noninteractive "$@"; }
+  in_root apt-get update -qq
+  in_root apt-get install -y "./tmp/$(basename "$deb")" >"$work/apt.log" 2>&1 || { tail -20 "$work/apt.log"; fail "apt install"; }
+  grep -E '^Setting up tesselink-driver|newly installed' "$work/apt.log" | sed 's/^/  /'
+  in_root dpkg -s tesselink-driver | grep -E '^(Status|Version|Recommends):' | sed 's/^/  /'
+  for p in qtwayland5 gnome-shell-extension-appindicator fonts-noto-cjk; do
+    in_root dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || fail "$p (recommended) not installed"
+  done
+  echo "  recommended packages installed: qtwayland5 gnome-shell-extension-appindicator fonts-noto-cjk"
+  echo "  modules-load.d as systemd reads it at boot:"
+  if in_root sh -c 'command -v systemd-analyze' >/dev/null; then
+    in_root systemd-analyze cat-config modules-load.d 2>/dev/null | sed 's/^/    /'
+  else
+    cat "$debian12/usr/lib/modules-load.d/tesselink-driver.conf" | sed 's/^/    /'
+  fi
+  in_root apt-get remove -y tesselink-driver >"$work/apt.log" 2>&1 || fail "apt remove"
+  echo "  after remove, of the package's files:"
+  for f in $expected; do [ -e "$debian12/${f#./}" ] && echo "    ${f#./} (kept)"; done
+  grep -qx 'TryExec=tesselink-driver' "$debian12/etc/xdg/autostart/tesselink-driver.desktop" || fail "autostart left active"
+  in_root apt-get purge -y tesselink-driver >"$work/apt.log" 2>&1 || fail "apt purge"
+  for f in $expected; do [ -e "$debian12/${f#./}" ] && fail "${f#./} left after purge"; done
+  in_root dpkg -s tesselink-driver >/dev/null 2>&1 && fail "still known to dpkg after purge"
+  echo "  after purge: none of the package's files, dpkg knows no tesselink-driver"
 fi
 echo "package check: OK"
