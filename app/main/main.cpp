@@ -93,13 +93,15 @@ int main(int argc, char *argv[])
     window->hide();
     qDebug() << "main() - 2";
     splash->finish(window.get());
+    // Closed for good: its picture and window backing would stay resident for
+    // the whole session otherwise.
+    splash.reset();
+    splashPicture.reset();
     qDebug() << "main() - 3";
 
     window->initialStart();
     const int code = app.exec();
 
-    splash.reset();
-    splashPicture.reset();
     window.reset();
     return code;
 }
