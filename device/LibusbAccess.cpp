@@ -27,8 +27,8 @@ public:
 
     ~LibusbHandle() override
     {
-        for (int iface : m_claimed)
-            libusb_release_interface(m_h, iface);
+        for (int iface : std::set<int>(m_claimed))
+            releaseInterface(iface);
         libusb_close(m_h);
     }
 
@@ -45,12 +45,26 @@ public:
         return n;
     }
 
+    // The module's interfaces are HID-class: the kernel's HID driver binds them
+    // at plug-in, and a claim of a bound interface fails with "busy". The driver
+    // is detached first and handed the interface back at release, so that the
+    // module's own tracking reaches the desktop again once the driver lets go.
     int claimInterface(int iface) override
     {
+        if (m_claimed.count(iface))
+            return 0;
+        const bool refused = !detachKernelDriver(iface);
         const int rc = libusb_claim_interface(m_h, iface);
         note(rc);
-        if (rc == 0)
+        if (rc == 0) {
             m_claimed.insert(iface);
+        } else if (rc == LIBUSB_ERROR_BUSY) {
+            qDebug().noquote() << QString::asprintf(
+                "LibusbAccess: interface %d is held by %s; the module cannot be used until it is free", iface,
+                refused ? "its kernel driver" : "another program");
+        }
+        if (rc != 0)
+            reattachKernelDriver(iface);
         return rc;
     }
 
@@ -61,6 +75,7 @@ public:
         const int rc = libusb_release_interface(m_h, iface);
         note(rc);
         m_claimed.erase(iface);
+        reattachKernelDriver(iface);
         return rc;
     }
 
@@ -103,6 +118,49 @@ public:
     bool gone() const override { return m_gone.load(); }
 
 private:
+    // False when a kernel driver holds the interface and would not let go.
+    bool detachKernelDriver(int iface)
+    {
+        const int active = libusb_kernel_driver_active(m_h, iface);
+        note(active);
+        if (active == 0 || active == LIBUSB_ERROR_NOT_SUPPORTED)
+            return true;
+        if (active < 0) {
+            qDebug().noquote() << QString::asprintf("LibusbAccess: interface %d: the kernel driver cannot be asked: %d %s",
+                                                    iface, active, libusb_error_name(active));
+            return true;
+        }
+        const int rc = libusb_detach_kernel_driver(m_h, iface);
+        note(rc);
+        if (rc == 0) {
+            m_detached.insert(iface);
+            qDebug().noquote() << QString::asprintf("LibusbAccess: interface %d: kernel driver detached", iface);
+        } else if (rc != LIBUSB_ERROR_NOT_FOUND) {
+            qDebug().noquote() << QString::asprintf(
+                "LibusbAccess: interface %d: the kernel driver refused to let go of it: %d %s: %s", iface, rc,
+                libusb_error_name(rc), libusb_strerror(rc));
+            return false;
+        }
+        return true;
+    }
+
+    void reattachKernelDriver(int iface)
+    {
+        if (!m_detached.erase(iface))
+            return;
+        const int rc = libusb_attach_kernel_driver(m_h, iface);
+        note(rc);
+        if (rc == 0)
+            qDebug().noquote() << QString::asprintf("LibusbAccess: interface %d: kernel driver attached again", iface);
+        else if (rc == LIBUSB_ERROR_NO_DEVICE)
+            qDebug().noquote() << QString::asprintf(
+                "LibusbAccess: interface %d: the module is gone, no kernel driver to hand it back to", iface);
+        else
+            qDebug().noquote() << QString::asprintf(
+                "LibusbAccess: interface %d: the kernel driver could not take it back: %d %s: %s", iface, rc,
+                libusb_error_name(rc), libusb_strerror(rc));
+    }
+
     void note(int rc)
     {
         if (rc == LIBUSB_ERROR_NO_DEVICE)
@@ -127,6 +185,7 @@ private:
 
     libusb_device_handle *m_h;
     std::set<int> m_claimed;
+    std::set<int> m_detached;   // interfaces whose kernel driver this handle detached
     std::map<uint8_t, int> m_types;
     std::atomic<bool> m_gone{false};
 };

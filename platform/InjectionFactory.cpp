@@ -3,6 +3,7 @@
 #include "platform/DesktopSpace.h"
 #include "platform/Screens.h"
 #include "platform/linux/BoardTouchBackend.h"
+#include "platform/linux/UinputDiagnosis.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
 #include "platform/linux/XTestMouseBackend.h"
@@ -52,9 +53,12 @@ InjectionSetup defaultInjectionSetup()
 
 QString uinputAccessMessage(const QString &uinputPath)
 {
-    return QStringLiteral("Touch input is off: the driver cannot open %1. Install the udev rule "
-                          "60-tesselink-uinput.rules (it gives the logged-in user access to uinput), "
-                          "then log out and in again.")
+    // What this machine lacks: the module, the rule, udev's work or a new login.
+    const QString advice = uinputAdvice(uinputPath, gatherUinputFacts(uinputPath));
+    if (!advice.isEmpty())
+        return advice;
+    return QStringLiteral("Touch input is off: the driver cannot open %1 although it may write to it; the "
+                          "kernel's uinput does not answer.")
         .arg(uinputPath);
 }
 
@@ -188,6 +192,7 @@ InjectionChoice createInjectionBackend(const InjectionSetup &setup)
             choice.logLine =
                 QStringLiteral("InjectionBackend::create(): no uinput (%1), XTest pointer").arg(touchError);
             qDebug().noquote() << choice.logLine;
+            qDebug().noquote() << "InjectionBackend::create():" << uinputAccessMessage(setup.uinputPath);
             return choice;
         }
         touchError += QStringLiteral("; XTest: ") + xError;

@@ -4,9 +4,11 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -48,6 +50,59 @@ void ensureFolder()
     QDir().mkpath(ConfigFileRW::settingsFolder());
 }
 
+// A file of the machine-wide folder is an administrator's: it may be missing,
+// unreadable or hold values out of range, and none of that may stop the driver.
+// Opens it for reading, or says why not and gives null.
+std::unique_ptr<QSettings> openReadable(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return nullptr;
+    QFile probe(path);
+    if (!info.isFile() || !probe.open(QIODevice::ReadOnly)) {
+        qDebug().noquote() << "ConfigFileRW: cannot read" << path << "- its settings are not used";
+        return nullptr;
+    }
+    probe.close();
+    // Lines that are not settings are skipped; the keys around them still count.
+    return openIni(path);
+}
+
+// Applies `key` to `field` when it is present. From a machine-wide file the
+// value must be a number within lo..hi; anything else is said and left out, so
+// the field keeps what it had (its default).
+bool readChecked(const QSettings &s, const QString &path, bool machineWide, const char *key, int lo, int hi,
+                 int &field)
+{
+    if (!s.contains(key))
+        return false;
+    if (!machineWide) {
+        field = readInt(s, key);
+        return true;
+    }
+    const QString text = s.value(key).toString().trimmed();
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    if (!ok || v < lo || v > hi) {
+        qDebug().noquote() << QString("ConfigFileRW: %1: %2=%3 is not a value of %4..%5 - the default stays")
+                                  .arg(path, QString::fromLatin1(key), text)
+                                  .arg(lo)
+                                  .arg(hi);
+        return false;
+    }
+    field = v;
+    return true;
+}
+
+bool readCheckedBool(const QSettings &s, const QString &path, bool machineWide, const char *key, bool &field)
+{
+    int v = field ? 1 : 0;
+    if (!readChecked(s, path, machineWide, key, 0, 1, v))
+        return false;
+    field = v != 0;
+    return true;
+}
+
 } // namespace
 
 ConfigFileRW::ConfigFileRW(const QList<QRect> &displays)
@@ -57,6 +112,7 @@ ConfigFileRW::ConfigFileRW(const QList<QRect> &displays)
     m_nLanguageId = 0;
     m_nPenSelect = 0;
     m_nPenTouchMode = 0;
+    m_nDisplays = displays.size();
     loadConfig();
     m_nLensSelect = 2;
     m_bCheckCeiling = true;
@@ -82,6 +138,30 @@ QString ConfigFileRW::settingsFolder()
         + QString::fromUtf8(tl::kBrand.settingsFolder);
 }
 
+QStringList ConfigFileRW::machineWideFolders()
+{
+    // The user's folder comes first in the list; the rest are XDG_CONFIG_DIRS
+    // (by default /etc/xdg), most important first.
+    QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation);
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    folders.removeAll(own);
+    for (QString &f : folders)
+        f += QString::fromUtf8(tl::kBrand.settingsFolder);
+    return folders;
+}
+
+QStringList ConfigFileRW::layeredPaths(const QString &fileName, const QString &ownPath)
+{
+    // Least important first, so that each later file overrides the ones before
+    // it key by key, and the user's own file last of all.
+    QStringList paths;
+    const QStringList folders = machineWideFolders();
+    for (auto it = folders.crbegin(); it != folders.crend(); ++it)
+        paths << *it + "/" + fileName;
+    paths << ownPath;
+    return paths;
+}
+
 QString ConfigFileRW::configFilePath()
 {
     return settingsFolder() + "/config.ini";
@@ -103,39 +183,47 @@ int ConfigFileRW::displayMode() const
 
 void ConfigFileRW::loadConfig()
 {
-    const QString path = configFilePath();
-    if (!QFileInfo::exists(path))
+    // Preferences an administrator set for every user of the machine, then the
+    // user's own on top: a key the user's file holds wins.
+    const QString own = configFilePath();
+    for (const QString &path : layeredPaths("config.ini", own))
+        applyConfig(path, path != own);
+}
+
+void ConfigFileRW::applyConfig(const QString &path, bool machineWide)
+{
+    auto s = openReadable(path);
+    if (!s)
         return;
-    auto s = openIni(path);
     // [Device] Count is not applied: the count always starts at 0 and only
     // module discovery raises it.
     s->beginGroup(kGroupConfiguration);
-    if (s->contains("Start_Program"))
-        m_bStartProgram = readInt(*s, "Start_Program") != 0;
-    if (s->contains("LanguageID"))
-        m_nLanguageId = readInt(*s, "LanguageID");
-    if (s->contains("PenSelect"))
-        m_nPenSelect = readInt(*s, "PenSelect");
-    if (s->contains("Pen_Touch_Mode"))
-        m_nPenTouchMode = readInt(*s, "Pen_Touch_Mode");
+    readCheckedBool(*s, path, machineWide, "Start_Program", m_bStartProgram);
+    readChecked(*s, path, machineWide, "LanguageID", 0, kLanguageCount, m_nLanguageId);
+    readChecked(*s, path, machineWide, "PenSelect", 0, 1, m_nPenSelect);
+    readChecked(*s, path, machineWide, "Pen_Touch_Mode", 0, 1, m_nPenTouchMode);
     s->endGroup();
 }
 
 void ConfigFileRW::loadParam()
 {
-    const QString path = paramFilePath();
-    if (!QFileInfo::exists(path))
+    // The installation an administrator described for the machine (lens,
+    // mounting, monitor, paired serials), then the user's own file on top.
+    const QString own = paramFilePath();
+    for (const QString &path : layeredPaths("param.ini", own))
+        applyParam(path, path != own);
+}
+
+void ConfigFileRW::applyParam(const QString &path, bool machineWide)
+{
+    auto s = openReadable(path);
+    if (!s)
         return;
-    auto s = openIni(path);
     s->beginGroup(kGroupConfiguration);
-    if (s->contains("LensSelect"))
-        m_nLensSelect = readInt(*s, "LensSelect");
-    if (s->contains("CheckCeiling"))
-        m_bCheckCeiling = readInt(*s, "CheckCeiling") != 0;
-    if (s->contains("CheckRear"))
-        m_bCheckRear = readInt(*s, "CheckRear") != 0;
-    if (s->contains("Monitor"))
-        m_nMonitor = readInt(*s, "Monitor");
+    readChecked(*s, path, machineWide, "LensSelect", 0, 3, m_nLensSelect);
+    readCheckedBool(*s, path, machineWide, "CheckCeiling", m_bCheckCeiling);
+    readCheckedBool(*s, path, machineWide, "CheckRear", m_bCheckRear);
+    readChecked(*s, path, machineWide, "Monitor", 0, m_nDisplays > 0 ? m_nDisplays - 1 : INT_MAX, m_nMonitor);
     for (int n = 1; n <= 2; ++n) {
         const QString key = QString::asprintf("SerialNumber%d", n);
         if (!s->contains(key))

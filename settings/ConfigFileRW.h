@@ -3,6 +3,7 @@
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 // Live state of one module slot, shared by the controller, wizard and dialogs.
@@ -16,6 +17,12 @@ struct DeviceRecord
 // Every persistent setting of the driver (config.ini: user preferences and the
 // device count; param.ini: installation parameters and the paired serials) and
 // the two module slots. One instance, owned by the main window, GUI thread only.
+//
+// Both files are read in layers: first the machine-wide copies an administrator
+// put in the XDG configuration folders (/etc/xdg followed by the brand folder,
+// or what XDG_CONFIG_DIRS names), then the user's own. A key the user's file
+// holds wins; a key it lacks comes from the machine-wide file. Saves go only to
+// the user's folder; the machine-wide files are never written.
 class ConfigFileRW
 {
 public:
@@ -30,6 +37,10 @@ public:
     static QString settingsFolder();
     static QString configFilePath();
     static QString paramFilePath();
+    // The machine-wide settings folders, most important first.
+    static QStringList machineWideFolders();
+    // Languages of the language list (LanguageID 1..kLanguageCount; 0 follows the system).
+    static constexpr int kLanguageCount = 23;
 
     void loadConfig();
     void loadParam();
@@ -78,6 +89,9 @@ public:
     void setDeviceSerial(int slot, const char *serial16);
 
 private:
+    static QStringList layeredPaths(const QString &fileName, const QString &ownPath);
+    void applyConfig(const QString &path, bool machineWide);
+    void applyParam(const QString &path, bool machineWide);
     static void copySerial(char dst[16], const char *src, int srcMax);
 
     int m_nDeviceCount = 0;
@@ -89,6 +103,7 @@ private:
     bool m_bCheckCeiling = true;
     bool m_bCheckRear = false;
     int m_nMonitor = 0;
+    int m_nDisplays = 0;   // monitors known at construction (0: unknown)
     char m_savedSerial[2][16] = {};
     DeviceRecord *m_pDevices = nullptr;
 };

@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Builds the Debian package in build/ and checks it: contents, desktop files,
-# AppStream metainfo, lintian (when installed), then installs it into a scratch
-# root and removes it again. With --install it also installs the package on
-# this machine (needs root) and purges it, checking that nothing is left.
-# Usage: tools/package-check.sh [--install]
+# Builds the Debian package in build/ and checks it: its relations (Recommends),
+# its files against the list below, the desktop files, AppStream metainfo, the
+# maintainer scripts, lintian (when installed); then installs it into a scratch
+# root, removes it (only the inert autostart conffile may stay) and purges it
+# (nothing may stay). With --install it also installs the package on this
+# machine (needs root) and purges it, checking that nothing is left.
+# With --debian12 ROOT it installs the package with apt (Recommends included)
+# into a clean Debian 12 root made by debootstrap (made there first when ROOT
+# does not exist; needs root and the Debian mirror), shows what the boot will
+# load, then removes and purges it there and lists what is left.
+# Usage: tools/package-check.sh [--install | --debian12 ROOT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_install=0
+debian12=""
 [ "${1:-}" = "--install" ] && root_install=1
+[ "${1:-}" = "--debian12" ] && debian12=${2:?--debian12 needs a folder}
 
 fail() { echo "FAIL: $*"; exit 1; }
 work=$(mktemp -d)
@@ -27,32 +35,52 @@ echo "== control"
 dpkg-deb -I "$deb" control | sed 's/^/  /'
 dpkg-deb -f "$deb" Depends | grep -q libqt5core5a || fail "dependencies were not computed from the binaries"
 
+echo "== relations"
+recommends=$(dpkg-deb -f "$deb" Recommends)
+echo "  Recommends: $recommends"
+for p in qtwayland5 gnome-shell-extension-appindicator fonts-dejavu-core fonts-noto-core fonts-noto-cjk; do
+  grep -qw -- "$p" <<<"$recommends" || fail "does not recommend $p"
+done
+
 echo "== contents"
 dpkg-deb -c "$deb" | awk '{print "  " $6}'
-files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}')
-for f in $files; do
-  case "$f" in
-    ./usr/local/*) fail "$f under /usr/local" ;;
-    ./usr/*|./etc/xdg/autostart/*) ;;
-    *) fail "$f outside /usr and the autostart folder" ;;
-  esac
-  case "$(basename "$f")" in
-    *tesselink*|changelog.gz|copyright) ;;
-    *) fail "$f is not named after the package" ;;
-  esac
-done
-for f in ./usr/bin/tesselink-driver ./usr/lib/udev/rules.d/60-tesselink-uinput.rules \
-         ./usr/lib/udev/rules.d/70-tesselink-module.rules ./usr/share/applications/tesselink-driver.desktop \
-         ./etc/xdg/autostart/tesselink-driver.desktop ./usr/share/icons/hicolor/48x48/apps/tesselink-driver.png \
-         ./usr/share/metainfo/tesselink-driver.metainfo.xml; do
-  grep -qx "$f" <<<"$files" || fail "$f missing"
-done
+files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+# Exactly these files, no more and no fewer.
+expected=$(sort <<'LIST'
+./etc/xdg/autostart/tesselink-driver.desktop
+./usr/bin/tesselink-driver
+./usr/lib/modules-load.d/tesselink-driver.conf
+./usr/lib/udev/rules.d/60-tesselink-uinput.rules
+./usr/lib/udev/rules.d/70-tesselink-module.rules
+./usr/share/applications/tesselink-driver.desktop
+./usr/share/doc/tesselink-driver/changelog.gz
+./usr/share/doc/tesselink-driver/copyright
+./usr/share/icons/hicolor/128x128/apps/tesselink-driver.png
+./usr/share/icons/hicolor/16x16/apps/tesselink-driver.png
+./usr/share/icons/hicolor/48x48/apps/tesselink-driver.png
+./usr/share/icons/hicolor/96x96/apps/tesselink-driver.png
+./usr/share/man/man1/tesselink-driver.1.gz
+./usr/share/metainfo/tesselink-driver.metainfo.xml
+LIST
+)
+if [ "$files" != "$expected" ]; then
+  diff <(echo "$expected") <(echo "$files") | sed 's/^/  /'
+  fail "the package's files differ from the list (< expected, > in the package)"
+fi
+echo "  the files are exactly the expected $(wc -l <<<"$expected")"
 
 echo "== unpacked checks"
 dpkg-deb -x "$deb" "$work/x"
 for rule in packaging/*.rules build/packaging/*.rules; do
   cmp "$rule" "$work/x/usr/lib/udev/rules.d/$(basename "$rule")" || fail "$rule differs in the package"
 done
+grep -qx uinput "$work/x/usr/lib/modules-load.d/tesselink-driver.conf" || fail "the modules-load.d entry does not name uinput"
+grep -qx 'TryExec=tesselink-driver' "$work/x/etc/xdg/autostart/tesselink-driver.desktop" \
+  || fail "the autostart entry has no TryExec"
+dpkg-deb -e "$deb" "$work/ctl0"
+grep -qx /etc/xdg/autostart/tesselink-driver.desktop "$work/ctl0/conffiles" || fail "the autostart entry is no conffile"
+grep -q 'modprobe -q uinput' "$work/ctl0/postinst" || fail "postinst does not load uinput"
+grep -q 'sysname-match=uinput' "$work/ctl0/postinst" || fail "postinst does not let udev apply the rule to the node"
 echo "-- desktop-file-validate"
 desktop-file-validate "$work/x/usr/share/applications/tesselink-driver.desktop" \
                       "$work/x/etc/xdg/autostart/tesselink-driver.desktop"
@@ -69,26 +97,41 @@ else
   echo "-- lintian not installed: skipped"
 fi
 
-echo "== scratch root: install and remove"
+echo "== scratch root: install, remove, purge"
 sr=$work/root
 mkdir -p "$sr/var/lib/dpkg/info" "$sr/var/lib/dpkg/updates"
 touch "$sr/var/lib/dpkg/status"
 # The scratch root has none of the libraries: dependencies are not its business.
-# Maintainer scripts run on this machine (udevadm may be missing or without a
-# daemon here: the scripts must not mind).
+# Maintainer scripts run on this machine with DPKG_ROOT set, and then leave the
+# running kernel and udev alone.
 dpkgr=(dpkg --root="$sr" --log=/dev/null --force-script-chrootless --force-depends --force-not-root)
-"${dpkgr[@]}" -i "$deb" 2>&1 | grep -v -e 'depends on' -e 'is not installed' -e 'however:' -e 'dependency problems' | sed 's/^/  /'
+quiet() { grep -v -e 'depends on' -e 'is not installed' -e 'however:' -e 'dependency problems' | sed 's/^/  /'; }
+"${dpkgr[@]}" -i "$deb" 2>&1 | quiet
 "${dpkgr[@]}" -s tesselink-driver | grep -q '^Status: install ok installed' || fail "not installed in the scratch root"
-"${dpkgr[@]}" -P tesselink-driver 2>&1 | sed 's/^/  /'
+for f in $expected; do
+  [ -f "$sr/${f#./}" ] || fail "$f not installed"
+done
+echo "  installed: every file of the list"
+leftover() { (cd "$sr" && find . -mindepth 1 -not -type d -not -path './var/lib/dpkg/*' | sort); }
+"${dpkgr[@]}" -r tesselink-driver 2>&1 | quiet
+left=$(leftover)
+echo "  after remove: ${left:-nothing}"
+# Only the conffile stays until purge, and it starts nothing: its TryExec
+# names the program that is gone.
+[ "$left" = "./etc/xdg/autostart/tesselink-driver.desktop" ] || fail "left after remove: $left"
+grep -qx 'TryExec=tesselink-driver' "$sr/etc/xdg/autostart/tesselink-driver.desktop" || fail "autostart left active"
+[ ! -e "$sr/usr/bin/tesselink-driver" ] || fail "the program is still there"
+[ ! -e "$sr/usr/lib/modules-load.d/tesselink-driver.conf" ] || fail "uinput would still be loaded at boot"
+"${dpkgr[@]}" -P tesselink-driver 2>&1 | quiet
 left=$(cd "$sr" && find . -mindepth 1 -not -path ./var -not -path ./var/lib -not -path './var/lib/dpkg*')
 [ -z "$left" ] || fail "left after purge: $left"
-echo "  nothing left outside dpkg's database"
+echo "  after purge: nothing left outside dpkg's database"
 
-echo "== maintainer scripts without udevadm"
+echo "== maintainer scripts without udevadm and modprobe"
 mkdir -p "$work/ctl"
 dpkg-deb -e "$deb" "$work/ctl"
-env PATH=/nonexistent /bin/sh "$work/ctl/postinst" configure || fail "postinst fails without udevadm"
-env PATH=/nonexistent /bin/sh "$work/ctl/postrm" purge || fail "postrm fails without udevadm"
+env -u DPKG_ROOT PATH=/nonexistent /bin/sh "$work/ctl/postinst" configure || fail "postinst fails without udevadm"
+env -u DPKG_ROOT PATH=/nonexistent /bin/sh "$work/ctl/postrm" purge || fail "postrm fails without udevadm"
 echo "  postinst and postrm succeed"
 
 if [ "$root_install" = 1 ]; then
@@ -103,5 +146,41 @@ if [ "$root_install" = 1 ]; then
     [ -e "$f" ] && fail "$f left after purge"
   done
   echo "  every file of the package is gone"
+fi
+if [ -n "$debian12" ]; then
+  echo "== clean Debian 12 root: apt install, remove, purge"
+  [ "$(id -u)" = 0 ] || fail "--debian12 needs root"
+  if [ ! -x "$debian12/usr/bin/apt-get" ]; then
+    debootstrap --variant=minbase bookworm "$debian12" http://deb.debian.org/debian >/dev/null || fail "debootstrap"
+  fi
+  cp /etc/resolv.conf "$debian12/etc/resolv.conf"
+  # No services start inside the root.
+  printf '#!/bin/sh\nexit 101\n' > "$debian12/usr/sbin/policy-rc.d"; chmod +x "$debian12/usr/sbin/policy-rc.d"
+  mountpoint -q "$debian12/proc" || mount -t proc proc "$debian12/proc"
+  trap 'umount "$debian12/proc" 2>/dev/null; rm -rf "$work"' EXIT
+  cp "$deb" "$debian12/tmp/"
+  in_root() { chroot "$debian12" env DEBIAN_FRONTEND=noninteractive "$@"; }
+  in_root apt-get update -qq
+  in_root apt-get install -y "./tmp/$(basename "$deb")" >"$work/apt.log" 2>&1 || { tail -20 "$work/apt.log"; fail "apt install"; }
+  grep -E '^Setting up tesselink-driver|newly installed' "$work/apt.log" | sed 's/^/  /'
+  in_root dpkg -s tesselink-driver | grep -E '^(Status|Version|Recommends):' | sed 's/^/  /'
+  for p in qtwayland5 gnome-shell-extension-appindicator fonts-noto-cjk; do
+    in_root dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || fail "$p (recommended) not installed"
+  done
+  echo "  recommended packages installed: qtwayland5 gnome-shell-extension-appindicator fonts-noto-cjk"
+  echo "  modules-load.d as systemd reads it at boot:"
+  if in_root sh -c 'command -v systemd-analyze' >/dev/null; then
+    in_root systemd-analyze cat-config modules-load.d 2>/dev/null | sed 's/^/    /'
+  else
+    cat "$debian12/usr/lib/modules-load.d/tesselink-driver.conf" | sed 's/^/    /'
+  fi
+  in_root apt-get remove -y tesselink-driver >"$work/apt.log" 2>&1 || fail "apt remove"
+  echo "  after remove, of the package's files:"
+  for f in $expected; do [ -e "$debian12/${f#./}" ] && echo "    ${f#./} (kept)"; done
+  grep -qx 'TryExec=tesselink-driver' "$debian12/etc/xdg/autostart/tesselink-driver.desktop" || fail "autostart left active"
+  in_root apt-get purge -y tesselink-driver >"$work/apt.log" 2>&1 || fail "apt purge"
+  for f in $expected; do [ -e "$debian12/${f#./}" ] && fail "${f#./} left after purge"; done
+  in_root dpkg -s tesselink-driver >/dev/null 2>&1 && fail "still known to dpkg after purge"
+  echo "  after purge: none of the package's files, dpkg knows no tesselink-driver"
 fi
 echo "package check: OK"

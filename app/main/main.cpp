@@ -6,25 +6,73 @@
 #include "platform/linux/LinuxSystemEvents.h"
 #include "resources/Resources.h"
 #include "settings/BrandProfile.h"
+#include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 
 #include <QDebug>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QSessionManager>
 #include <QSplashScreen>
 #include <QThread>
 
 #include <memory>
 
+namespace {
+
+// Another instance runs: its box, in the language of the user's settings, and
+// nothing else. No controller, injector, tray, hot-plug watch or system-event
+// source is built, so a signal while the box is open ends this process the
+// plain way and nothing of the running instance's settings is touched.
+int refuseSecondInstance()
+{
+    const ConfigFileRW settings;   // reads config.ini, writes nothing
+    LanguageTable language;
+    language.loadLanguageData(settings.getLanguageId());
+    qDebug() << "SingleApplication: another instance runs:" << language.messageText(1);
+    QMessageBox::critical(nullptr, QString::fromUtf8(tl::kBrand.productDisplayName), language.messageText(1),
+                          QMessageBox::Ok);
+    return 1;
+}
+
+// The driver starts from the session's autostart entry; a session manager that
+// saves the session must not start a second one at the next login.
+void neverRestartedBySession(SingleApplication &app)
+{
+    const auto never = [](QSessionManager &manager) {
+        manager.setRestartHint(QSessionManager::RestartNever);
+    };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, never, Qt::DirectConnection);
+    QObject::connect(&app, &QGuiApplication::saveStateRequest, &app, never, Qt::DirectConnection);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // Everything the driver draws is raster (widgets, images, the calibration
+    // screens): the X11 GL integration would only load a GL driver (under a
+    // server without GL acceleration, Mesa's software one, some 50 MB) that
+    // nothing uses. Whoever sets the variable keeps their choice.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     SingleApplication app(argc, argv);
     tl::initResources();
     // The driver lives in the tray: closing a dialog must not end it.
     app.setQuitOnLastWindowClosed(false);
     qDebug() << "QThread::idealThreadCount =" << QThread::idealThreadCount();
     app.setApplicationVersion(QString::fromLatin1(tl::kDriverVersion));
+    app.setWindowIcon(QIcon(":/Corvane/icon"));
+    neverRestartedBySession(app);
+
+    auto splashPicture = std::make_unique<QPixmap>(":/Corvane/splash");
+    auto splash = std::make_unique<QSplashScreen>(*splashPicture);
+    splash->show();
+    splash->showMessage("Loading Resource", Qt::AlignLeft, Qt::white);
+
+    if (!app.tryLock())
+        return refuseSecondInstance();
 
     tl::LinuxSystemEvents systemEvents;
     tl::LibusbAccess usb;
@@ -38,32 +86,22 @@ int main(int argc, char *argv[])
     QObject::connect(&hotplug, &tl::SystemEventSource::deviceInterfaceRemoved, &systemEvents,
                      &tl::SystemEventSource::deviceInterfaceRemoved);
 
-    app.setWindowIcon(QIcon(":/Corvane/icon"));
-    auto splashPicture = std::make_unique<QPixmap>(":/Corvane/splash");
-    auto splash = std::make_unique<QSplashScreen>(*splashPicture);
-    splash->show();
-    splash->showMessage("Loading Resource", Qt::AlignLeft, Qt::white);
     window->setWindowTitle(QString::fromUtf8(tl::kBrand.productDisplayName));
-
-    if (!app.tryLock()) {
-        qDebug() << "SingleApplication: another instance runs:" << window->language()->messageText(1);
-        QMessageBox::critical(nullptr, QString::fromUtf8(tl::kBrand.productDisplayName),
-                              window->language()->messageText(1), QMessageBox::Ok);
-        return 1;
-    }
 
     tl::Clock::sleepMs(2000);
     qDebug() << "main() - 1";
     window->hide();
     qDebug() << "main() - 2";
     splash->finish(window.get());
+    // Closed for good: its picture and window backing would stay resident for
+    // the whole session otherwise.
+    splash.reset();
+    splashPicture.reset();
     qDebug() << "main() - 3";
 
     window->initialStart();
     const int code = app.exec();
 
-    splash.reset();
-    splashPicture.reset();
     window.reset();
     return code;
 }

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Runs the real driver binary under Xvfb with a private home and checks:
 #  - started with no module, it logs the connection start and stays up;
+#  - no GL driver is loaded (the driver draws raster only);
 #  - a second start shows one critical box titled "Tesselink Driver" and exits 1;
+#    it builds none of the driver's parts, and a SIGTERM while its box is open
+#    leaves the running instance's config.ini as it was;
 #  - after kill -9 of the first, the next start succeeds;
 #  - SIGTERM ends it through the close handling: exit code 0, [Device] Count=0.
 set -u
@@ -31,6 +34,35 @@ wait_log "$work/first.log" "NotifyWait: false" 5 || fail "wait cover not hidden"
 sleep 1
 kill -0 $first 2>/dev/null || fail "first instance did not stay up"
 
+# Mesa's GL (its software rasteriser, LLVM) and Qt's GL integration plugins stay
+# out; libGL/libGLX/libGLdispatch themselves are glvnd's dispatch stubs that
+# Debian's QtGui links against.
+gl=$(grep -E '_dri\.so|libGLX_mesa|libgallium|libLLVM|glx-integration|egl-integration' "/proc/$first/maps" | awk '{print $6}' | sort -u)
+[ -z "$gl" ] || fail "a GL stack is mapped: $gl"
+
+find_box() {
+  box=""
+  for _ in $(seq 100); do
+    box=$(xdotool search --sync --onlyvisible --name "^Tesselink Driver$" 2>/dev/null | head -n 1) && [ -n "$box" ] && break
+    sleep 0.1
+  done
+}
+ini="$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver/config.ini"
+printf '[Device]\r\nCount=7\r\n' > "$ini"
+cp "$ini" "$work/config.before"
+"$driver" >"$work/refused.log" 2>&1 &
+refused=$!
+find_box
+[ -n "$box" ] || fail "no refusal box"
+for part in "Corvane::Corvane()" "CamDevCtrl::CamDevCtrl()" "nqmaincontrol" "CorvaneTray" "UsbHotplugSource" \
+            "LinuxSystemEvents" "LibusbAccess" "Uinput"; do
+  grep -qF "$part" "$work/refused.log" && fail "the refused instance built $part"
+done
+kill -TERM $refused
+wait $refused
+cmp -s "$ini" "$work/config.before" || fail "SIGTERM of the refused instance changed config.ini: $(cat "$ini")"
+kill -0 $first 2>/dev/null || fail "first instance disturbed by the refused one's end"
+
 "$driver" >"$work/second.log" 2>&1 &
 second=$!
 box=""
@@ -55,6 +87,5 @@ sleep 1
 kill -TERM $third
 wait $third; code=$?
 [ $code -eq 0 ] || fail "SIGTERM exit code $code"
-ini="$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver/config.ini"
 grep -A3 '^\[Device\]' "$ini" | grep -q '^Count=0' || fail "config.ini has no [Device] Count=0: $(cat "$ini")"
 echo "PASS"

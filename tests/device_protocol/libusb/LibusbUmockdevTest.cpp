@@ -211,6 +211,179 @@ TEST(LibusbUnderUmockdev, ImagesMaskFramesAndUnplug)
     Clock::setCompression(1);
 }
 
+namespace {
+
+// One module on a testbed whose interfaces the kernel's HID driver holds (or
+// whatever `kernel` says), with the driver's device layer on real libusb.
+struct KernelDriverBench
+{
+    explicit KernelDriverBench(UsbfsBridge::Kernel kernel, const char *serial = "HID-0001")
+    {
+        module = modules.plug(sim::ModuleVariant::calibrated(serial, 15));
+        modules.listDevices();
+        testbed = UsbfsBridge::newTestbed();
+        bridge = std::make_unique<UsbfsBridge>(testbed, 6, modules.open(0), module->variant().serialIndex, kernel);
+    }
+    ~KernelDriverBench()
+    {
+        bridge.reset();
+        UsbfsBridge::freeTestbed(testbed);
+    }
+
+    sim::EmulatedBus modules;
+    std::shared_ptr<sim::EmulatedModule> module;
+    UMockdevTestbed *testbed = nullptr;
+    std::unique_ptr<UsbfsBridge> bridge;
+};
+
+using Holder = UsbfsBridge::Holder;
+
+} // namespace
+
+TEST(LibusbKernelDriver, DetachedAtClaimAndHandedBackAtCloseAndDestruction)
+{
+    if (!underWrapper())
+        GTEST_SKIP() << "needs umockdev-wrapper (ctest runs it so)";
+    Clock::setCompression(5);
+    KernelDriverBench bench({});
+    ASSERT_TRUE(bench.bridge->attached());
+    ASSERT_EQ(bench.bridge->holder(2), Holder::KernelDriver);
+    {
+        LogCapture log;
+        LibusbAccess usb;
+        ConfigFileRW settings;
+        {
+            CamDevCtrl dev(&settings, &usb);
+            ASSERT_EQ(dev.UpdateCameraInfo(), 1);
+            EXPECT_EQ(bench.bridge->holder(2), Holder::Client);
+            EXPECT_EQ(bench.bridge->holder(3), Holder::Client);
+            EXPECT_EQ(bench.bridge->disconnects(), 2);
+            EXPECT_TRUE(log.contains("LibusbAccess: interface 2: kernel driver detached"));
+            EXPECT_TRUE(log.contains("LibusbAccess: interface 3: kernel driver detached"));
+            EXPECT_TRUE(log.hasLine("libusb_claim_interface(2) = 0"));
+            ASSERT_TRUE(dev.openDevices());
+
+            // Close: the hand-back first (the module tracks in transfer mode 0),
+            // then the kernel driver gets both interfaces again.
+            EXPECT_TRUE(dev.Close(0));
+            EXPECT_EQ(bench.module->transferMode(), 0);
+            EXPECT_TRUE(bench.module->tracking());
+            EXPECT_EQ(bench.bridge->holder(2), Holder::KernelDriver);
+            EXPECT_EQ(bench.bridge->holder(3), Holder::KernelDriver);
+            EXPECT_EQ(bench.bridge->connects(), 2);
+            const int handBack = log.find("CMD_START_TRACKING");
+            const int attached = log.find("LibusbAccess: interface 2: kernel driver attached again");
+            EXPECT_GE(handBack, 0);
+            EXPECT_GT(attached, handBack);
+
+            // Opened again and left to the destructor: the same hand-over.
+            ASSERT_EQ(dev.UpdateCameraInfo(), 1);
+            EXPECT_EQ(bench.bridge->holder(2), Holder::Client);
+            ASSERT_TRUE(dev.openDevices());
+        }
+        EXPECT_EQ(bench.bridge->holder(2), Holder::KernelDriver);
+        EXPECT_EQ(bench.bridge->holder(3), Holder::KernelDriver);
+        EXPECT_EQ(bench.bridge->disconnects(), 4);
+        EXPECT_EQ(bench.bridge->connects(), 4);
+        EXPECT_EQ(log.count("LibusbAccess: interface 3: kernel driver attached again"), 2);
+    }
+    Clock::setCompression(1);
+}
+
+TEST(LibusbKernelDriver, UnplugWhileDetachedThenClose)
+{
+    if (!underWrapper())
+        GTEST_SKIP() << "needs umockdev-wrapper (ctest runs it so)";
+    Clock::setCompression(5);
+    KernelDriverBench bench({});
+    ASSERT_TRUE(bench.bridge->attached());
+    LogCapture log;
+    LibusbAccess usb;
+    ConfigFileRW settings;
+    {
+        CamDevCtrl dev(&settings, &usb);
+        ASSERT_EQ(dev.UpdateCameraInfo(), 1);
+        ASSERT_TRUE(dev.openDevices());
+        bench.module->unplug();
+        EXPECT_TRUE(dev.Close(0));
+        // The device is gone: no driver to hand the interfaces to, and nothing
+        // pretends it was done.
+        EXPECT_TRUE(log.contains("LibusbAccess: interface 2: the module is gone, no kernel driver to hand it back to"));
+        EXPECT_EQ(bench.bridge->connects(), 0);
+        EXPECT_FALSE(log.contains("kernel driver attached again"));
+        EXPECT_EQ(dev.UpdateCameraInfo(), 0);
+    }
+    Clock::setCompression(1);
+}
+
+TEST(LibusbKernelDriver, InterfacesThatCannotBeHadLeaveTheModuleUncounted)
+{
+    if (!underWrapper())
+        GTEST_SKIP() << "needs umockdev-wrapper (ctest runs it so)";
+    Clock::setCompression(5);
+    {
+        // A kernel driver that refuses to let go.
+        UsbfsBridge::Kernel refusing;
+        refusing.refuseDetach = true;
+        KernelDriverBench bench(refusing);
+        ASSERT_TRUE(bench.bridge->attached());
+        LogCapture log;
+        LibusbAccess usb;
+        ConfigFileRW settings;
+        CamDevCtrl dev(&settings, &usb);
+        EXPECT_EQ(dev.GetNumberOfCameraDevices(), 1);
+        EXPECT_EQ(dev.UpdateCameraInfo(), 0);
+        EXPECT_EQ(dev.serialNumber(0), nullptr);
+        EXPECT_TRUE(log.contains("LibusbAccess: interface 2: the kernel driver refused to let go of it"));
+        EXPECT_TRUE(log.contains(
+            "LibusbAccess: interface 2 is held by its kernel driver; the module cannot be used until it is free"));
+        EXPECT_TRUE(log.contains("libusb_claim_interface(2) FAIL!! -6: LIBUSB_ERROR_BUSY"));
+        EXPECT_EQ(bench.bridge->holder(2), Holder::KernelDriver);
+        EXPECT_EQ(bench.bridge->holder(3), Holder::KernelDriver);
+        EXPECT_FALSE(bench.module->interfaceClaimed(2));
+        EXPECT_TRUE(dev.openDevices());
+        EXPECT_EQ(bench.module->receivedCount(CMD_SENDVERSION), 0);
+    }
+    {
+        // Another program holds both interfaces: it keeps them, the driver
+        // does not take them from it.
+        UsbfsBridge::Kernel held;
+        held.otherProgram = true;
+        KernelDriverBench bench(held);
+        ASSERT_TRUE(bench.bridge->attached());
+        LogCapture log;
+        LibusbAccess usb;
+        ConfigFileRW settings;
+        CamDevCtrl dev(&settings, &usb);
+        EXPECT_EQ(dev.UpdateCameraInfo(), 0);
+        EXPECT_TRUE(log.contains(
+            "LibusbAccess: interface 2 is held by another program; the module cannot be used until it is free"));
+        EXPECT_EQ(bench.bridge->disconnects(), 0);
+        EXPECT_EQ(bench.bridge->holder(2), Holder::OtherProgram);
+    }
+    {
+        // A driver that does not take the interfaces back: said so, no crash,
+        // and the next open claims them straight away.
+        UsbfsBridge::Kernel noReattach;
+        noReattach.refuseAttach = true;
+        KernelDriverBench bench(noReattach);
+        ASSERT_TRUE(bench.bridge->attached());
+        LogCapture log;
+        LibusbAccess usb;
+        ConfigFileRW settings;
+        CamDevCtrl dev(&settings, &usb);
+        ASSERT_EQ(dev.UpdateCameraInfo(), 1);
+        ASSERT_TRUE(dev.openDevices());
+        EXPECT_TRUE(dev.Close(0));
+        EXPECT_TRUE(log.contains("LibusbAccess: interface 2: the kernel driver could not take it back: -5 "
+                                 "LIBUSB_ERROR_NOT_FOUND"));
+        EXPECT_EQ(bench.bridge->holder(2), Holder::None);
+        EXPECT_EQ(dev.UpdateCameraInfo(), 1);
+        EXPECT_EQ(bench.bridge->disconnects(), 2);
+    }
+    Clock::setCompression(1);
+}
+
 TEST(LibusbUnderUmockdev, HotplugReportsEachInterfaceOnce)
 {
     if (!underWrapper())

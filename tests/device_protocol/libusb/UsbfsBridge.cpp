@@ -16,17 +16,23 @@ namespace tl::test {
 
 namespace {
 
-// Device descriptor and configuration 1: interface 2 with bulk OUT 0x03 and
-// interrupt IN 0x83, interface 3 with interrupt IN 0x84.
+// Device descriptor and configuration 1: HID-class interface 2 with bulk OUT
+// 0x03 and interrupt IN 0x83, HID-class interface 3 with interrupt IN 0x84, each
+// with its HID descriptor (one report descriptor).
 const uint8_t kDescriptors[] = {
     0x12, 0x01, 0x00, 0x02, 0x00, 0x00, 0x00, 0x40, 0xD0, 0x16, 0x8C, 0x0F, 0x00, 0x01, 0x01, 0x02, 0x03, 0x01,
-    0x09, 0x02, 0x30, 0x00, 0x02, 0x01, 0x00, 0x80, 0x32,
-    0x09, 0x04, 0x02, 0x00, 0x02, 0xFF, 0x00, 0x00, 0x00,
+    0x09, 0x02, 0x42, 0x00, 0x02, 0x01, 0x00, 0x80, 0x32,
+    0x09, 0x04, 0x02, 0x00, 0x02, 0x03, 0x00, 0x00, 0x00,
+    0x09, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22, 0x22, 0x00,
     0x07, 0x05, 0x03, 0x02, 0x00, 0x02, 0x00,
     0x07, 0x05, 0x83, 0x03, 0x00, 0x02, 0x01,
-    0x09, 0x04, 0x03, 0x00, 0x01, 0xFF, 0x00, 0x00, 0x00,
+    0x09, 0x04, 0x03, 0x00, 0x01, 0x03, 0x00, 0x00, 0x00,
+    0x09, 0x21, 0x11, 0x01, 0x00, 0x01, 0x22, 0x22, 0x00,
     0x07, 0x05, 0x84, 0x03, 0x00, 0x02, 0x01,
 };
+static_assert(sizeof(kDescriptors) == 18 + 0x42, "wTotalLength must match the configuration");
+
+constexpr char kKernelDriver[] = "usbhid";
 
 gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer self)
 {
@@ -63,9 +69,11 @@ std::string hex(const uint8_t *data, size_t n)
 } // namespace
 
 UsbfsBridge::UsbfsBridge(UMockdevTestbed *testbed, int address, std::unique_ptr<UsbAccess::Handle> device,
-                         uint8_t serialIndex)
-    : m_testbed(testbed), m_device(std::move(device)), m_serialIndex(serialIndex)
+                         uint8_t serialIndex, Kernel kernel)
+    : m_testbed(testbed), m_device(std::move(device)), m_serialIndex(serialIndex), m_kernel(kernel)
 {
+    for (Holder &h : m_holder)
+        h = kernel.otherProgram ? Holder::OtherProgram : kernel.driverBound ? Holder::KernelDriver : Holder::None;
     char num[8];
     std::snprintf(num, sizeof num, "%03d", address);
     m_devnode = std::string("/dev/bus/usb/001/") + num;
@@ -125,6 +133,24 @@ int UsbfsBridge::urbsSubmitted() const
     return m_submitted;
 }
 
+UsbfsBridge::Holder UsbfsBridge::holder(int iface) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return iface == 2 || iface == 3 ? m_holder[iface - 2] : Holder::None;
+}
+
+int UsbfsBridge::disconnects() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_disconnects;
+}
+
+int UsbfsBridge::connects() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_connects;
+}
+
 bool UsbfsBridge::handle(UMockdevIoctlClient *client)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -132,22 +158,15 @@ bool UsbfsBridge::handle(UMockdevIoctlClient *client)
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     switch (request) {
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE: {
-        GError *error = nullptr;
-        UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), &error);
-        if (!d) {
-            g_clear_error(&error);
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            return true;
-        }
-        unsigned int iface;
-        std::memcpy(&iface, d->data, sizeof iface);
-        const int rc = request == USBDEVFS_CLAIMINTERFACE ? m_device->claimInterface(static_cast<int>(iface))
-                                                          : m_device->releaseInterface(static_cast<int>(iface));
-        umockdev_ioctl_client_complete(client, rc == 0 ? 0 : -1, rc == 0 ? 0 : errnoOf(rc));
-        umockdev_ioctl_data_unref(d);
+    case USBDEVFS_RELEASEINTERFACE:
+        claimOrRelease(client, arg, request == USBDEVFS_CLAIMINTERFACE);
         return true;
-    }
+    case USBDEVFS_GETDRIVER:
+        getDriver(client, arg);
+        return true;
+    case USBDEVFS_IOCTL:
+        driverIoctl(client, arg);
+        return true;
     case USBDEVFS_SUBMITURB:
         submit(client, arg);
         return true;
@@ -161,6 +180,129 @@ bool UsbfsBridge::handle(UMockdevIoctlClient *client)
     default:
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
         return true;
+    }
+}
+
+void UsbfsBridge::claimOrRelease(UMockdevIoctlClient *client, UMockdevIoctlData *arg, bool claim)
+{
+    GError *error = nullptr;
+    UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), &error);
+    if (!d) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    unsigned int iface;
+    std::memcpy(&iface, d->data, sizeof iface);
+    umockdev_ioctl_data_unref(d);
+    if (m_device->gone()) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+    if (iface != 2 && iface != 3) {
+        umockdev_ioctl_client_complete(client, -1, claim ? ENOENT : EINVAL);
+        return;
+    }
+    Holder &h = m_holder[iface - 2];
+    if (claim && h == Holder::Client) {
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return;
+    }
+    if (claim && h != Holder::None) {
+        // usb_driver_claim_interface: the interface has a driver already.
+        umockdev_ioctl_client_complete(client, -1, EBUSY);
+        return;
+    }
+    if (!claim && h != Holder::Client) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    const int rc = claim ? m_device->claimInterface(static_cast<int>(iface))
+                         : m_device->releaseInterface(static_cast<int>(iface));
+    if (rc == 0)
+        h = claim ? Holder::Client : Holder::None;
+    umockdev_ioctl_client_complete(client, rc == 0 ? 0 : -1, rc == 0 ? 0 : errnoOf(rc));
+}
+
+void UsbfsBridge::getDriver(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+{
+    GError *error = nullptr;
+    UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), &error);
+    if (!d) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    usbdevfs_getdriver gd;
+    std::memcpy(&gd, d->data, sizeof gd);
+    if (m_device->gone()) {
+        umockdev_ioctl_data_unref(d);
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+    const Holder h = gd.interface == 2 || gd.interface == 3 ? m_holder[gd.interface - 2] : Holder::None;
+    if (h == Holder::None) {
+        umockdev_ioctl_data_unref(d);
+        umockdev_ioctl_client_complete(client, -1, ENODATA);
+        return;
+    }
+    std::memset(gd.driver, 0, sizeof gd.driver);
+    std::strncpy(gd.driver, h == Holder::KernelDriver ? kKernelDriver : "usbfs", sizeof gd.driver - 1);
+    umockdev_ioctl_data_update(d, 0, reinterpret_cast<guint8 *>(&gd), static_cast<gint>(sizeof gd));
+    umockdev_ioctl_data_unref(d);
+    umockdev_ioctl_client_complete(client, 0, 0);
+}
+
+void UsbfsBridge::driverIoctl(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+{
+    GError *error = nullptr;
+    UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), &error);
+    if (!d) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    usbdevfs_ioctl cmd;
+    std::memcpy(&cmd, d->data, sizeof cmd);
+    umockdev_ioctl_data_unref(d);
+    if (m_device->gone()) {
+        umockdev_ioctl_client_complete(client, -1, ENODEV);
+        return;
+    }
+    if (cmd.ifno != 2 && cmd.ifno != 3) {
+        umockdev_ioctl_client_complete(client, -1, EINVAL);
+        return;
+    }
+    Holder &h = m_holder[cmd.ifno - 2];
+    switch (static_cast<unsigned long>(cmd.ioctl_code)) {
+    case USBDEVFS_DISCONNECT:
+        if (h == Holder::None) {
+            umockdev_ioctl_client_complete(client, -1, ENODATA);
+        } else if (h == Holder::KernelDriver && m_kernel.refuseDetach) {
+            umockdev_ioctl_client_complete(client, -1, EACCES);
+        } else {
+            // The kernel unbinds whatever holds it, a usbfs claim included.
+            if (h == Holder::Client)
+                m_device->releaseInterface(cmd.ifno);
+            h = Holder::None;
+            ++m_disconnects;
+            umockdev_ioctl_client_complete(client, 0, 0);
+        }
+        return;
+    case USBDEVFS_CONNECT:
+        if (h != Holder::None) {
+            umockdev_ioctl_client_complete(client, -1, EBUSY);
+        } else if (m_kernel.refuseAttach) {
+            umockdev_ioctl_client_complete(client, 0, 0);   // no driver took it
+        } else {
+            h = Holder::KernelDriver;
+            ++m_connects;
+            umockdev_ioctl_client_complete(client, 1, 0);
+        }
+        return;
+    default:
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
+        return;
     }
 }
 

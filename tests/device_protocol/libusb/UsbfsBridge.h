@@ -19,13 +19,33 @@ namespace tl::test {
 // device of another UsbAccess (the emulated bus): interface claims go to its
 // handle, bulk OUT URBs become its writes, interrupt IN URBs are filled from its
 // reads when libusb reaps them, control URBs answer the string descriptors.
+//
+// The device is what the real module is to Linux: interfaces 2 and 3 are
+// HID-class, and the kernel's HID driver ("usbhid") holds them from plug-in.
+// The bridge answers the usbfs driver ioctls as the kernel does: GETDRIVER
+// names the driver (ENODATA when none), IOCTL(DISCONNECT) unbinds it (ENODATA
+// when none), IOCTL(CONNECT) binds it again (returns 1; EBUSY when the
+// interface is held, 0 when no driver takes it), and a claim of a held
+// interface fails with EBUSY.
+struct UsbfsKernel
+{
+    bool driverBound = true;     // usbhid holds interfaces 2 and 3 at plug-in
+    bool refuseDetach = false;   // DISCONNECT fails (EACCES), the driver stays
+    bool refuseAttach = false;   // CONNECT finds no driver that takes the interface
+    bool otherProgram = false;   // another program's usbfs claim holds 2 and 3
+};
+
 class UsbfsBridge
 {
 public:
+    // Who holds an interface.
+    enum class Holder { None, KernelDriver, Client, OtherProgram };
+    using Kernel = UsbfsKernel;
+
     // Adds the device (bus 1, address `address`) with the module's descriptors to
     // the testbed and attaches the ioctl handler to its node.
     UsbfsBridge(UMockdevTestbed *testbed, int address, std::unique_ptr<UsbAccess::Handle> device,
-                uint8_t serialIndex);
+                uint8_t serialIndex, UsbfsKernel kernel = UsbfsKernel());
     ~UsbfsBridge();
     UsbfsBridge(const UsbfsBridge &) = delete;
     UsbfsBridge &operator=(const UsbfsBridge &) = delete;
@@ -41,6 +61,9 @@ public:
     bool attached() const { return m_attached; }
     std::string devnode() const { return m_devnode; }
     int urbsSubmitted() const;
+    Holder holder(int iface) const;
+    int disconnects() const;   // kernel driver unbound through usbfs
+    int connects() const;      // kernel driver bound again through usbfs
 
     // The ioctl handler (called on umockdev's handler thread).
     bool handle(UMockdevIoctlClient *client);
@@ -63,6 +86,9 @@ private:
     void discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
     void control(Urb &u);
     void poll(Urb &u);
+    void claimOrRelease(UMockdevIoctlClient *client, UMockdevIoctlData *arg, bool claim);
+    void getDriver(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    void driverIoctl(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
 
     UMockdevTestbed *m_testbed;
     UMockdevIoctlBase *m_handler = nullptr;
@@ -74,6 +100,10 @@ private:
     mutable std::mutex m_mutex;
     std::deque<Urb> m_urbs;   // submitted, in order; reaped when done
     int m_submitted = 0;
+    Kernel m_kernel;
+    Holder m_holder[2] = {Holder::None, Holder::None};   // interfaces 2 and 3
+    int m_disconnects = 0;
+    int m_connects = 0;
 };
 
 } // namespace tl::test
