@@ -1,6 +1,7 @@
 #include "ui/EngineerMode.h"
 
 #include "input/NqUtils.h"
+#include "platform/Screens.h"
 #include "ui/DialogScale.h"
 
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QWindow>
 
 using DialogScale::make;
 
@@ -120,8 +122,13 @@ EngineerMode::EngineerMode(QWidget *parent, ConfigFileRW *settings, int nDevNum)
     QRect display = (m_nDevNum == 0 || m_nDevNum == 1) ? rects[m_nDevNum] : QRect();
     if (display.isNull())
         display = rects[0];
-    if (!display.isNull())
+    if (!display.isNull()) {
+        // On the module's display's screen. A Wayland compositor places the
+        // dialog itself (sway: on the focused output) and ignores the move.
+        winId();
+        tl::placement::bindToScreen(windowHandle(), display, nullptr);
         move(display.right() - kMargin - width() + 1, display.bottom() - kMargin - height() + 1);
+    }
 }
 
 EngineerMode::~EngineerMode() = default;
