@@ -202,6 +202,8 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     std::vector<std::shared_ptr<tl::sim::SyntheticCamera>> cameras;
     std::vector<std::unique_ptr<tl::sim::ProjectedDisplay>> displays;
     QThread *gui = QThread::currentThread();
+    // Why a camera could not photograph its output (GUI thread only).
+    std::vector<QString> grabErrors(static_cast<size_t>(modules));
     for (int k = 0; k < modules; ++k) {
         tl::sim::CameraSetup setup;
         setup.displayWidth = W;
@@ -217,12 +219,15 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
         // In a window session the camera photographs the output it watches,
         // whatever the window system shows there.
         const std::shared_ptr<tl::sim::OutputGrab> output = watchedOutput(k);
-        devices[k]->setCamera(cameras.back(), [display, dlg, gui, k, output]() -> QImage {
+        QString *grabError = &grabErrors[static_cast<size_t>(k)];
+        devices[k]->setCamera(cameras.back(), [display, dlg, gui, k, output, grabError]() -> QImage {
             if (QThread::currentThread() == gui) {
                 QImage shown;
-                if (output)
+                if (output) {
                     shown = output->grab();
-                else if (dlg->isVisible() && dlg->devNum() == k)
+                    if (shown.isNull() && grabError->isEmpty())
+                        *grabError = output->lastError();
+                } else if (dlg->isVisible() && dlg->devNum() == k)
                     shown = dlg->grab().toImage();
                 display->update(shown);
             }
@@ -337,6 +342,9 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     out << "calibrate.wall_ms_to_tracking: " << wall.elapsed() << "\n";
     out << "calibrate.messages: " << messages.size() << "\n";
     out << "calibrate.find_timeouts: " << figures.findTimeouts << "\n";
+    for (int k = 0; k < modules; ++k)
+        if (!grabErrors[static_cast<size_t>(k)].isEmpty())
+            return QString("module %1: the camera could not photograph its output: %2").arg(k).arg(grabErrors[static_cast<size_t>(k)]);
     if (!back)
         return "the run did not end in tracking";
 

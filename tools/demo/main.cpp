@@ -73,6 +73,8 @@ bool watchOutputs(DemoOptions &opt, QTextStream &out, QString &error)
         if (k == 0) {
             opt.displayWidth = m.geometry.width();
             opt.displayHeight = m.geometry.height();
+            out << "window.display: " << opt.displayWidth << "x" << opt.displayHeight
+                << " (the watched monitor's; --display sizes headless runs)\n";
         }
     }
     return true;
