@@ -28,10 +28,8 @@ watch_windows() {
     | sed "s/^/$1 /"
 }
 grab_outputs() {
-  xwd -root -silent >"$1.xwd" || return 1
-  convert "xwd:$1.xwd" -crop 1280x800+0+0 +repage "$1-DUMMY0.png"
-  convert "xwd:$1.xwd" -crop 1920x1080+1280+0 +repage "$1-DUMMY1.png"
-  rm -f "$1.xwd"
+  import -window root -crop 1280x800+0+0 +repage "$1-DUMMY0.png"
+  import -window root -crop 1920x1080+1280+0 +repage "$1-DUMMY1.png"
 }
 x11=(env QT_QPA_PLATFORM=xcb)
 
