@@ -23,6 +23,8 @@ packages=(
   dbus-daemon                                  # the system event tests' private bus
   clang libclang-rt-14-dev                     # the fuzz targets (libFuzzer) of the test command
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk fontconfig   # language texts without glyph boxes
+  sway grim qtwayland5 jq                      # desktop tests: headless sway, its screencopy, Qt on Wayland, its tree
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils   # desktop tests: Xorg with two dummy outputs (xrandr, gtf)
 )
 
 missing=()

@@ -122,13 +122,8 @@ EngineerMode::EngineerMode(QWidget *parent, ConfigFileRW *settings, int nDevNum)
     QRect display = (m_nDevNum == 0 || m_nDevNum == 1) ? rects[m_nDevNum] : QRect();
     if (display.isNull())
         display = rects[0];
-    if (!display.isNull()) {
-        // On the module's display's screen. A Wayland compositor places the
-        // dialog itself (sway: on the focused output) and ignores the move.
-        winId();
-        tl::placement::bindToScreen(windowHandle(), display, nullptr);
+    if (!display.isNull())
         move(display.right() - kMargin - width() + 1, display.bottom() - kMargin - height() + 1);
-    }
 }
 
 EngineerMode::~EngineerMode() = default;
@@ -186,6 +181,11 @@ void EngineerMode::clickSaveTracking()
 
 void EngineerMode::showEvent(QShowEvent *event)
 {
+    // On the screen of the display it was placed on, before it is mapped. A
+    // Wayland compositor places the dialog itself (sway: on the focused
+    // output) and ignores the position.
+    if (windowHandle())
+        tl::placement::bindToScreen(windowHandle(), geometry(), nullptr);
     DialogScale::standAloneIfOwnerHidden(this);
     QDialog::showEvent(event);
 }
