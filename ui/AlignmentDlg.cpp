@@ -1,8 +1,8 @@
 #include "ui/AlignmentDlg.h"
 
 #include "input/NqUtils.h"
-#include "platform/Screens.h"
 #include "platform/Clock.h"
+#include "platform/Screens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "ui/maskDlg.h"

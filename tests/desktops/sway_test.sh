@@ -99,5 +99,20 @@ if want align; then
   check_windows align "the alignment view" "Tesselink Alignment"
 fi
 
+# Two modules need two projectors of one type: two equal outputs, side by
+# side; module k's camera watches output k, and each calibration window must
+# be full screen on its own output.
+if want calibrate_two; then
+  stop_sway
+  SWAY_OUTPUT1="1920x1080 0 0" SWAY_OUTPUT2="1920x1080 1920 0" start_sway "$WORK" \
+    || { echo "FAIL: sway did not start again"; exit 1; }
+  run_demo calibrate_two "${wl[@]}" -- --modules 2 --calibrated 0 --scenario calibrate --find-speed 0.05
+  expect_result calibrate_two ok
+  for o in "HEADLESS-1 0" "HEADLESS-2 1920"; do
+    grep -q "^[0-9]* ${o% *} 1 ${o#* } 0 1920 1080 tesselink-demo$" "$WORK/calibrate_two.windows" \
+      && pass "calibrate_two: a full-screen window on ${o% *}" || fail "calibrate_two: none on ${o% *}"
+  done
+fi
+
 [ "$fails" -eq 0 ] && echo "all sway checks passed" || echo "$fails sway check(s) failed"
 exit $((fails > 0))

@@ -73,5 +73,20 @@ if want align; then
   check_window align "the alignment view"
 fi
 
+# Two modules need two projectors of one type: two equal outputs, side by
+# side; module k's camera watches output k, and each calibration window must
+# cover its own output.
+if want calibrate_two; then
+  stop_xorg_dummy
+  XORG_OUTPUT0="1920x1080 0 0" XORG_OUTPUT1="1920x1080 1920 0" start_xorg_dummy "$WORK" \
+    || { echo "FAIL: Xorg did not come up again"; exit 1; }
+  run_demo calibrate_two "${x11[@]}" -- --modules 2 --calibrated 0 --scenario calibrate --find-speed 0.05
+  expect_result calibrate_two ok
+  for g in 1920x1080+0+0 1920x1080+1920+0; do
+    grep -q " $g\$" "$WORK/calibrate_two.windows" && pass "calibrate_two: a window covers $g" \
+      || fail "calibrate_two: no window at $g"
+  done
+fi
+
 [ "$fails" -eq 0 ] && echo "all Xorg checks passed" || echo "$fails Xorg check(s) failed"
 exit $((fails > 0))
