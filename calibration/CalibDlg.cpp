@@ -4,6 +4,7 @@
 #include "calibration/PatternGeometry.h"
 #include "input/NqUtils.h"
 #include "platform/Clock.h"
+#include "platform/Screens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 
@@ -14,7 +15,9 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include <cmath>
 
@@ -93,16 +96,24 @@ void CalibDlg::showOnMonitor(int devNum, int mode)
     }
     if (devNum < 0 || devNum > 1 || rect.isEmpty()) {
         // No display for this module: an empty window rather than a failure.
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
         setGeometry(0, 0, 0, 0);
         m_nWidth = 0;
         m_nHeight = 0;
         m_background = QImage();
         return;
     }
+    // Bound to the monitor's screen before it is shown; where the window
+    // system does not let a client place its window, full screen on it.
+    winId();
+    bool fullScreen = false;
+    const QScreen *screen = tl::placement::bindToScreen(windowHandle(), rect, &fullScreen);
     setGeometry(rect);
+    setWindowState(fullScreen ? (windowState() | Qt::WindowFullScreen) : (windowState() & ~Qt::WindowFullScreen));
     m_nWidth = rect.width();
     m_nHeight = rect.height();
-    qDebug() << "CalibDlg::showOnMonitor():" << devNum << mode << rect;
+    qDebug() << "CalibDlg::showOnMonitor():" << devNum << mode << rect << "screen"
+             << (screen ? screen->name() : QString("none")) << "fullScreen" << fullScreen;
     m_background = QImage(":/Corvane/irpen").scaled(m_nWidth, m_nHeight, Qt::IgnoreAspectRatio,
                                                     Qt::SmoothTransformation);
 }

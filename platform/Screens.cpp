@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMutex>
 #include <QScreen>
+#include <QWindow>
 #include <qpa/qplatformscreen.h>
 #include <optional>
 
@@ -67,5 +68,49 @@ int ScreenSource::primaryIndex(const QList<MonitorInfo> &list)
             return i;
     return list.isEmpty() ? -1 : 0;
 }
+
+namespace placement {
+
+bool positionIgnored()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+QScreen *screenShowing(const QRect &rect)
+{
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()) || rect.isEmpty())
+        return nullptr;
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (QScreen *screen : screens)
+        if (screen->geometry().contains(rect.center()))
+            return screen;
+    QScreen *best = nullptr;
+    qint64 bestArea = 0;
+    for (QScreen *screen : screens) {
+        const QRect common = screen->geometry().intersected(rect);
+        const qint64 area = qint64(common.width()) * common.height();
+        if (!common.isEmpty() && area > bestArea) {
+            best = screen;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+QScreen *bindToScreen(QWindow *window, const QRect &rect, bool *fullScreen)
+{
+    if (fullScreen)
+        *fullScreen = false;
+    QScreen *screen = screenShowing(rect);
+    if (!window || !screen)
+        return screen;
+    if (window->screen() != screen)
+        window->setScreen(screen);
+    if (fullScreen)
+        *fullScreen = positionIgnored() && screen->geometry() == rect;
+    return screen;
+}
+
+} // namespace placement
 
 } // namespace tl

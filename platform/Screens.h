@@ -5,6 +5,9 @@
 #include <QSizeF>
 #include <QString>
 
+class QScreen;
+class QWindow;
+
 namespace tl {
 
 // One monitor as the window system reports it: its full area in desktop
@@ -52,5 +55,30 @@ public:
     // -1 for an empty list.
     static int primaryIndex(const QList<MonitorInfo> &list);
 };
+
+// Putting a window on a monitor. On X11 (and XWayland) a client gives its
+// window a geometry and the window lands there. A Wayland client sets neither
+// its position nor, under a tiling compositor, its size: it can only ask for
+// full screen on one output, which it names by the screen its window is bound
+// to. Windows that cover a monitor therefore bind to that monitor's screen
+// before they are shown, and ask for full screen where geometry is not obeyed.
+namespace placement {
+
+// Whether the window system ignores a client's window position (native
+// Wayland). False for X11, XWayland and the offscreen platform.
+bool positionIgnored();
+
+// The Qt screen that shows `rect` (desktop coordinates): the one holding its
+// centre, else the one it overlaps most; null when no screen shows any of it.
+QScreen *screenShowing(const QRect &rect);
+
+// Binds `window` (created, not yet shown) to the screen that shows `rect` and
+// returns that screen (null when none; the window is left as it was). Returns
+// through `fullScreen` whether the window must ask for full screen to cover
+// `rect`: true only where positions are ignored and `rect` is that screen's
+// whole area.
+QScreen *bindToScreen(QWindow *window, const QRect &rect, bool *fullScreen);
+
+} // namespace placement
 
 } // namespace tl

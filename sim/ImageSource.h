@@ -2,6 +2,10 @@
 
 #include "device/codec/Image.h"
 
+#include <QImage>
+#include <QRect>
+#include <QString>
+
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -42,6 +46,44 @@ public:
 
     static std::vector<uint8_t> captureFor(int kind);
     static std::vector<uint8_t> frameFor(uint64_t frameNumber);
+};
+
+// What one output of a live window session shows: the pixels the window system
+// composed there, whatever window put them there (or none). This is the
+// projector's light in a window session: a camera watching the output sees a
+// misplaced or partly covered window as a person in the room would.
+//   X11 (also Xvfb and XWayland clients): the root window's pixels inside the
+//     output's rectangle, read through Qt's screen grab.
+//   wlroots compositors (sway): the output through the screencopy protocol,
+//     by running `grim -o OUTPUT -`.
+// Elsewhere (offscreen, other Wayland compositors) there is nothing to grab.
+class OutputGrab
+{
+public:
+    enum class Method { None, RootWindow, Screencopy };
+
+    // `name`: the output as the window system names it (RandR output,
+    // wl_output name); `area`: its rectangle in the window system's own
+    // coordinates (X11 root pixels; Wayland layout).
+    OutputGrab(const QString &name, const QRect &area, Method method);
+
+    // The method for Qt's platform plugin ("xcb", "wayland", "offscreen").
+    static Method methodFor(const QString &platformName);
+
+    const QString &name() const { return m_name; }
+    const QRect &area() const { return m_area; }
+    Method method() const { return m_method; }
+
+    // The output's current picture at its size; a null image when it cannot
+    // be read (see lastError()). The root window read needs the GUI thread.
+    QImage grab();
+    QString lastError() const { return m_error; }
+
+private:
+    QString m_name;
+    QRect m_area;
+    Method m_method = Method::None;
+    QString m_error;
 };
 
 } // namespace tl::sim

@@ -28,9 +28,9 @@ packages=(
   kwin-wayland                                 # compositor tests: KWin's outputs and outputName (about 70 s to install)
   xserver-xorg-core xserver-xorg-video-dummy   # compositor tests: a real Xorg with several outputs
   xserver-xorg-input-evdev xinput x11-xserver-utils   # compositor tests: a described touchscreen under Xorg, xinput, xrandr
-  sway                                         # compositor tests: sway's get_outputs and its answer to map_to_output
   debootstrap                                  # tools/package-check.sh --debian12: install in a clean Debian 12 root
   libsm-dev libice-dev                         # the XSMP session manager peer of test_driver_session
+  sway grim qtwayland5 jq                      # compositor and desktop tests: headless sway, its screencopy, Qt on Wayland, its tree
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "input/NqUtils.h"
 #include "platform/Clock.h"
+#include "platform/Screens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "ui/maskDlg.h"
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstring>
@@ -196,7 +198,13 @@ void AlignmentDlg::imageDisplay(bool bDisplay, int arg)
         NqUtils::getMonitorRect(desktop[0], monitor);
         view = desktop[0];
     }
+    // Bound to the board monitor's screen before it is shown; full screen
+    // there where the window system does not let a client place its window.
+    winId();
+    bool fullScreen = false;
+    tl::placement::bindToScreen(windowHandle(), view, &fullScreen);
     setGeometry(view);
+    setWindowState(fullScreen ? (windowState() | Qt::WindowFullScreen) : (windowState() & ~Qt::WindowFullScreen));
     for (int i = 0; i < 2; ++i) {
         if (!desktop[i].isEmpty())
             m_rcMonitor[i] = desktop[i].translated(-view.topLeft());

@@ -1,6 +1,7 @@
 #include "ui/EngineerMode.h"
 
 #include "input/NqUtils.h"
+#include "platform/Screens.h"
 #include "ui/DialogScale.h"
 
 #include <QCheckBox>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QWindow>
 
 using DialogScale::make;
 
@@ -179,6 +181,11 @@ void EngineerMode::clickSaveTracking()
 
 void EngineerMode::showEvent(QShowEvent *event)
 {
+    // On the screen of the display it was placed on, before it is mapped. A
+    // Wayland compositor places the dialog itself (sway: on the focused
+    // output) and ignores the position.
+    if (windowHandle())
+        tl::placement::bindToScreen(windowHandle(), geometry(), nullptr);
     DialogScale::standAloneIfOwnerHidden(this);
     QDialog::showEvent(event);
 }

@@ -17,6 +17,7 @@
 #include "platform/fake/RecordingBackend.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "sim/ImageSource.h"
 #include "sim/SimulatedUser.h"
 #include "sim/SyntheticCamera.h"
 
@@ -168,7 +169,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
                      tl::RecordingBackend *backend, QTextStream &out)
 {
     if (!backend)
-        return "the calibrate scenario reports from a headless run only";
+        return "the calibrate scenario needs the recording injection";
     nqmaincontrol *control = driver.control();
     ConfigFileRW *settings = driver.settings();
     const int modules = settings->getNumOfCamDevice();
@@ -201,6 +202,8 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     std::vector<std::shared_ptr<tl::sim::SyntheticCamera>> cameras;
     std::vector<std::unique_ptr<tl::sim::ProjectedDisplay>> displays;
     QThread *gui = QThread::currentThread();
+    // Why a camera could not photograph its output (GUI thread only).
+    std::vector<QString> grabErrors(static_cast<size_t>(modules));
     for (int k = 0; k < modules; ++k) {
         tl::sim::CameraSetup setup;
         setup.displayWidth = W;
@@ -213,15 +216,25 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
         cameras.push_back(std::make_shared<tl::sim::SyntheticCamera>(setup));
         displays.push_back(std::make_unique<tl::sim::ProjectedDisplay>());
         tl::sim::ProjectedDisplay *display = displays.back().get();
-        devices[k]->setCamera(cameras.back(), [display, dlg, gui, k]() -> QImage {
+        // In a window session the camera photographs the output it watches,
+        // whatever the window system shows there.
+        const std::shared_ptr<tl::sim::OutputGrab> output = watchedOutput(k);
+        QString *grabError = &grabErrors[static_cast<size_t>(k)];
+        devices[k]->setCamera(cameras.back(), [display, dlg, gui, k, output, grabError]() -> QImage {
             if (QThread::currentThread() == gui) {
                 QImage shown;
-                if (dlg->isVisible() && dlg->devNum() == k)
+                if (output) {
+                    shown = output->grab();
+                    if (shown.isNull() && grabError->isEmpty())
+                        *grabError = output->lastError();
+                } else if (dlg->isVisible() && dlg->devNum() == k)
                     shown = dlg->grab().toImage();
                 display->update(shown);
             }
             return display->current();
         });
+        if (output)
+            out << "module" << k << ".camera_output: " << output->name() << "\n";
         tl::sim::UserSetup user;
         user.sigma = opt.touchError;
         user.seed = opt.seed + 7 * k;
@@ -234,11 +247,21 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     // what they see current without keeping the GUI thread busy painting.
     QTimer refresher;
     refresher.setInterval(tl::Clock::wallMs(50));
+    // In a window session an auto run is photographed only when the module
+    // captures; the person of a manual run looks at the output.
+    bool windowSession = false;
+    for (int k = 0; k < modules; ++k)
+        windowSession = windowSession || watchedOutput(k) != nullptr;
     QObject::connect(&refresher, &QTimer::timeout, [&] {
-        for (int k = 0; k < modules; ++k)
-            displays[k]->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
+        for (int k = 0; k < modules; ++k) {
+            if (const std::shared_ptr<tl::sim::OutputGrab> output = watchedOutput(k))
+                displays[k]->update(output->grab());
+            else
+                displays[k]->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
+        }
     });
-    refresher.start();
+    if (!windowSession || manual)
+        refresher.start();
 
     // A failure message is answered as a user would; it is counted.
     QStringList messages;
@@ -319,6 +342,9 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     out << "calibrate.wall_ms_to_tracking: " << wall.elapsed() << "\n";
     out << "calibrate.messages: " << messages.size() << "\n";
     out << "calibrate.find_timeouts: " << figures.findTimeouts << "\n";
+    for (int k = 0; k < modules; ++k)
+        if (!grabErrors[static_cast<size_t>(k)].isEmpty())
+            return QString("module %1: the camera could not photograph its output: %2").arg(k).arg(grabErrors[static_cast<size_t>(k)]);
     if (!back)
         return "the run did not end in tracking";
 
@@ -357,6 +383,10 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     QString failure;
     std::vector<double> inside, all;
     for (int k = 0; k < modules; ++k) {
+        // Where module k's display lies on the desktop: the emulated displays
+        // side by side, or in a window session the output its camera watches.
+        const std::shared_ptr<tl::sim::OutputGrab> watched = watchedOutput(k);
+        const QPoint origin = watched ? watched->area().topLeft() : QPoint(W * k, 0);
         std::vector<cv::Point2d> taps;
         for (int r = 0; r < rows; ++r)
             for (int c = 0; c < cols; ++c)
@@ -394,7 +424,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
                 failure = QString("module %1: %2 contacts for %3 taps").arg(k).arg(means.size()).arg(taps.size());
             const size_t n = means.size(), m = taps.size();
             auto dist = [&](size_t i, size_t j) {
-                return std::hypot(means[i].x() - (W * k + taps[j].x), means[i].y() - taps[j].y);
+                return std::hypot(means[i].x() - (origin.x() + taps[j].x), means[i].y() - (origin.y() + taps[j].y));
             };
             // cost[i][j]: the first i contacts on the first j taps, in order.
             const double inf = std::numeric_limits<double>::infinity();
@@ -426,7 +456,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
                 int best = -1;
                 double bestDistance = reach;
                 for (size_t j = 0; j < taps.size(); ++j) {
-                    const double dd = std::hypot(means[i].x() - (W * k + taps[j].x), means[i].y() - taps[j].y);
+                    const double dd = std::hypot(means[i].x() - (origin.x() + taps[j].x), means[i].y() - (origin.y() + taps[j].y));
                     if (!taken[j] && dd < bestDistance) {
                         bestDistance = dd;
                         best = static_cast<int>(j);
@@ -448,7 +478,7 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
             if (tapOf[i] < 0)
                 continue;
             const cv::Point2d tap = taps[tapOf[i]];
-            const QPointF truth(W * k + tap.x, tap.y);
+            const QPointF truth(origin.x() + tap.x, origin.y() + tap.y);
             const double e = std::hypot(means[i].x() - truth.x(), means[i].y() - truth.y());
             whole.push_back(e);
             if (hull.containsPoint(QPointF(tap.x, tap.y), Qt::OddEvenFill))

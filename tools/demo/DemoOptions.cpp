@@ -16,13 +16,13 @@ QString DemoOptions::usage()
 {
     return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|align|pattern|calibrate]\n"
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
-           "                      [--dialogs] [--hold SECONDS]\n"
+           "                      [--dialogs] [--hold SECONDS] [--monitor N] [--camera-monitor N]\n"
            "       pattern:       [--display WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
            "                      [--save-images DIR] [--find-speed FACTOR] [--dot-diag 0|1]\n"
            "       calibrate:     the pattern options and [--method auto|manual] [--touch-error PX]\n";
 }
 
-bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &error)
+bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &error, QStringList *rest)
 {
     for (int i = 1; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -42,6 +42,15 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
                 error = "--hold takes 0 to 3600 seconds";
                 return false;
             }
+        } else if (a == "--monitor" || a == "--camera-monitor") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            const int n = v.toInt(&ok);
+            if (!ok || n < 0 || n > 15) {
+                error = a + " takes a monitor index from 0 to 15";
+                return false;
+            }
+            (a == "--monitor" ? out.monitor : out.cameraMonitor) = n;
         } else if (a == "--modules") {
             if (!takeValue(args, i, v, error))
                 return false;
@@ -160,6 +169,8 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
                 error = "--find-speed takes a factor from 0.001 to 1000";
                 return false;
             }
+        } else if (rest) {
+            rest->append(a);
         } else {
             error = "unknown argument " + a;
             return false;

@@ -17,6 +17,13 @@ struct DemoOptions
     bool verbose = false;       // pass the driver's log through to stderr
     bool dialogs = false;       // walk the dialogs a user meets first and report which one is visible
     int hold = 0;               // seconds to keep running before closing (to look at the windows)
+    // The board's monitor (the Monitor setting, an index in the left-to-right
+    // list of monitors) for a run with one module; -1 keeps the setting's default.
+    int monitor = -1;
+    // The monitor the emulated module's camera watches in a window session
+    // (-1: the board's monitor). Another one stands for a projector cabled to
+    // one output while the board is set to another.
+    int cameraMonitor = -1;
 
     // The pattern scenario: the emulated monitor, the module's lens and
     // mounting, the camera's noise (a scale of its default, 0 = none), where
@@ -39,7 +46,9 @@ struct DemoOptions
     QString method = "auto";
     double touchError = 2.0;
 
-    // Fills `out` from the arguments; false with `error` set when they are wrong.
-    static bool parse(const QStringList &args, DemoOptions &out, QString &error);
+    // Fills `out` from the arguments (args[0] is the program); false with
+    // `error` set when they are wrong. With `rest`, an argument the demo does
+    // not know is not an error but goes there (for the toolkit), in order.
+    static bool parse(const QStringList &args, DemoOptions &out, QString &error, QStringList *rest = nullptr);
     static QString usage();
 };

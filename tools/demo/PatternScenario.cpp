@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "sim/ImageSource.h"
 #include "sim/EmulatedModule.h"
 #include "sim/SimulatedUser.h"
 #include "sim/SyntheticCamera.h"
@@ -24,8 +25,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
+#include <QScreen>
 #include <QStringList>
+#include <QTimer>
+#include <QWindow>
 
 #include <opencv2/imgproc.hpp>
 
@@ -242,8 +247,32 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     dlg.showOnMonitor(0, CalibDlg::ModeBlack);
     dlg.prepareAutoPattern();
     dlg.showDisplay();
-    auto project = [&] { projected.update(dlg.grab().toImage()); };
+    // Headless: the window's own painting is the projector's light. In a
+    // window session the camera photographs its output as the window system
+    // shows it, after the time a compositor takes to show a new frame.
+    const std::shared_ptr<tl::sim::OutputGrab> output = watchedOutput(0);
+    QString grabError;
+    auto project = [&] {
+        if (!output) {
+            projected.update(dlg.grab().toImage());
+            return;
+        }
+        QEventLoop settle;
+        QTimer::singleShot(150, &settle, &QEventLoop::quit);
+        settle.exec();
+        const QImage shot = output->grab();
+        if (shot.isNull() && grabError.isEmpty())
+            grabError = output->lastError();
+        projected.update(shot);
+    };
     project();
+    if (output) {
+        const QScreen *screen = dlg.windowHandle() ? dlg.windowHandle()->screen() : nullptr;
+        const QRect g = dlg.geometry();
+        out << "pattern.window: " << g.width() << "x" << g.height() << "+" << g.x() << "+" << g.y() << " screen "
+            << (screen ? screen->name() : QString("none")) << " full_screen " << int(dlg.isFullScreen()) << "\n";
+        out << "pattern.camera_output: " << output->name() << "\n";
+    }
 
     // The module in auto calibration, its images turned as the controller asks.
     control->StopDevice();
@@ -306,6 +335,8 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     projected.update(QImage());
     if (!failure.isEmpty())
         return failure;
+    if (!grabError.isEmpty())
+        return "the camera could not photograph its output: " + grabError;
     out << "pattern.images: 101 102 103 fetched over the bus\n";
     out << "pattern.image_reverse: " << int(reversed) << "\n";
     out << "pattern.images_turned: " << int(turned) << "\n";

@@ -23,6 +23,21 @@ const char *yesNo(bool b)
 
 } // namespace
 
+namespace {
+std::shared_ptr<tl::sim::OutputGrab> g_watched[2];
+}
+
+void setWatchedOutput(int module, std::shared_ptr<tl::sim::OutputGrab> grab)
+{
+    if (module >= 0 && module < 2)
+        g_watched[module] = std::move(grab);
+}
+
+std::shared_ptr<tl::sim::OutputGrab> watchedOutput(int module)
+{
+    return module >= 0 && module < 2 ? g_watched[module] : nullptr;
+}
+
 bool spinUntil(const std::function<bool()> &done, int driverMs, int pollMs)
 {
     return tl::test::spinUntil(done, driverMs, pollMs);

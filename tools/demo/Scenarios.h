@@ -6,6 +6,7 @@
 #include <QTextStream>
 
 #include <functional>
+#include <memory>
 
 class Corvane;
 
@@ -14,7 +15,14 @@ class RecordingBackend;
 }
 namespace tl::sim {
 class EmulatedBus;
+class OutputGrab;
 }
+
+// What the camera of module `module` photographs in a window session: the
+// output it watches, as the window system shows it. Null (headless runs): the
+// scenarios photograph the calibration window's own painting.
+void setWatchedOutput(int module, std::shared_ptr<tl::sim::OutputGrab> grab);
+std::shared_ptr<tl::sim::OutputGrab> watchedOutput(int module);
 
 // Runs the event loop, polling every `pollMs` of driver time, until `done`
 // holds (true) or `driverMs` of driver time pass (false).

@@ -12,18 +12,24 @@
 #include "platform/fake/RecordingBackend.h"
 #include "platform/fake/RecordingCompanionLink.h"
 #include "resources/Resources.h"
+#include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "sim/ImageSource.h"
 #include "sim/ModuleVariant.h"
 #include "tests/support/OneTimeAllocations.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 bool g_verbose = false;
@@ -34,29 +40,89 @@ void demoLog(QtMsgType type, const QMessageLogContext &, const QString &msg)
     if (g_verbose || type >= QtCriticalMsg)
         std::fprintf(stderr, "%s\n", qPrintable(msg));
 }
+// In a window session the emulated modules photograph real outputs. Module k
+// of two watches the k-th monitor from the left; a single module watches the
+// --camera-monitor, else the board's monitor (--monitor, else the Monitor
+// setting's default, 0). The pattern and calibrate scenarios then work at the
+// size of the watched monitor.
+bool watchOutputs(DemoOptions &opt, QTextStream &out, QString &error)
+{
+    QList<tl::MonitorInfo> list = tl::ScreenSource::monitors();
+    std::stable_sort(list.begin(), list.end(), [](const tl::MonitorInfo &a, const tl::MonitorInfo &b) {
+        return a.geometry.left() < b.geometry.left();
+    });
+    out << "window.platform: " << QGuiApplication::platformName() << "\n";
+    for (int i = 0; i < list.size(); ++i)
+        out << "window.monitor" << i << ": " << list[i].name << " " << list[i].geometry.width() << "x"
+            << list[i].geometry.height() << "+" << list[i].geometry.x() << "+" << list[i].geometry.y() << "\n";
+    if (opt.monitor >= list.size() || opt.cameraMonitor >= list.size()) {
+        error = QString("the window system shows %1 monitor(s)").arg(list.size());
+        return false;
+    }
+    const int count = std::min(std::max(opt.modules, 0), 2);
+    const tl::sim::OutputGrab::Method method = tl::sim::OutputGrab::methodFor(QGuiApplication::platformName());
+    for (int k = 0; k < count; ++k) {
+        int watched = k;
+        if (count == 1)
+            watched = opt.cameraMonitor >= 0 ? opt.cameraMonitor : std::max(opt.monitor, 0);
+        if (watched >= list.size())
+            break;
+        const tl::MonitorInfo &m = list[watched];
+        setWatchedOutput(k, std::make_shared<tl::sim::OutputGrab>(m.name, m.nativeGeometry(), method));
+        out << "module" << k << ".camera_watches: " << watched << " " << m.name << "\n";
+        if (k == 0) {
+            opt.displayWidth = m.geometry.width();
+            opt.displayHeight = m.geometry.height();
+            out << "window.display: " << opt.displayWidth << "x" << opt.displayHeight
+                << " (the watched monitor's; --display sizes headless runs)\n";
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    bool window = false;
-    for (int i = 1; i < argc; ++i)
-        window = window || std::strcmp(argv[i], "--window") == 0;
-    if (!window)
+    QTextStream out(stdout);
+    // The demo's own options are taken out before the toolkit sees the command
+    // line: Qt's X11 plugin reads "-display"/"--display" as the X display to
+    // connect to, and "--display 1920x1080" is ours. Only what the demo does
+    // not know goes on to Qt, and what Qt does not take either is an error.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    DemoOptions opt;
+    QString error;
+    QStringList forToolkit;
+    if (!DemoOptions::parse(args, opt, error, &forToolkit)) {
+        out << DemoOptions::usage() << "result: fail " << error << "\n";
+        return 2;
+    }
+    static std::vector<QByteArray> toolkitArgs;
+    static std::vector<char *> toolkitArgv;
+    toolkitArgs.push_back(QByteArray(argc > 0 ? argv[0] : "tesselink-demo"));
+    for (const QString &a : forToolkit)
+        toolkitArgs.push_back(a.toLocal8Bit());
+    for (QByteArray &a : toolkitArgs)
+        toolkitArgv.push_back(a.data());
+    toolkitArgv.push_back(nullptr);
+    int toolkitArgc = static_cast<int>(toolkitArgs.size());
+
+    if (!opt.window)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // The demo keeps its settings apart from a real installation's.
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
 
-    const auto started = tl::test::startApplication<QApplication>(argc, argv);
+    const auto started = tl::test::startApplication<QApplication>(toolkitArgc, toolkitArgv.data());
     QApplication &app = *started;
     app.setQuitOnLastWindowClosed(false);
     tl::initResources();
-    QTextStream out(stdout);
 
-    DemoOptions opt;
-    QString error;
-    if (!DemoOptions::parse(app.arguments(), opt, error)) {
-        out << DemoOptions::usage() << "result: fail " << error << "\n";
+    const QStringList unknown = app.arguments().mid(1);
+    if (!unknown.isEmpty()) {
+        out << DemoOptions::usage() << "result: fail unknown argument " << unknown.first() << "\n";
         return 2;
     }
     if (opt.scenario != "connect" && opt.scenario != "transfer" && opt.scenario != "track"
@@ -78,6 +144,10 @@ int main(int argc, char *argv[])
         monitors.append({QRect(monitorW * i, 0, monitorW, monitorH), 96.0});
     if (!opt.window)
         tl::ScreenSource::setOverride(monitors);
+    if (opt.window && !watchOutputs(opt, out, error)) {
+        out << "result: fail " << error << "\n";
+        return 2;
+    }
 
     tl::sim::EmulatedBus bus;
     // The modules are built with the lens the run names (codes 1 to 3: hung turned).
@@ -98,7 +168,9 @@ int main(int argc, char *argv[])
         tl::RecordingCompanionLink companion;
         companion.addWindow(kCompanionWindow);
         Corvane::Platform platform{&events, &bus, {}};
-        if (!opt.window) {
+        // The calibrate scenario judges the injected positions: it records
+        // them in a window session too.
+        if (!opt.window || opt.scenario == "calibrate") {
             platform.makeInjection = [&recorder, &companion] {
                 auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
                 recorder = backend.get();
@@ -106,6 +178,8 @@ int main(int argc, char *argv[])
             };
         }
         Corvane driver(platform);
+        if (opt.monitor >= 0)
+            driver.settings()->setMonitor(opt.monitor);
         driver.initialStart();
         app.processEvents();
         failure = runConnect(opt, driver, bus, out);

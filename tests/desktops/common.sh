@@ -1,0 +1,61 @@
+# Shared by the desktop tests: runs of tesselink-demo in a live window session
+# with two outputs, the board on the second, judged by the demo's last line and
+# by what the window system says about the demo's windows.
+#
+# A test skips (exit 77, with the reason) only when a program it needs is not
+# installed; a server that is installed but does not come up is a failure.
+
+fails=0
+skip() { echo "SKIP: $*"; exit 77; }
+fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
+pass() { echo "ok: $*"; }
+need() {
+  local p
+  for p in "$@"; do
+    command -v "$p" >/dev/null || skip "$p is not installed (tools/setup.sh installs it)"
+  done
+}
+
+# run_demo NAME PREFIX... -- DEMO-ARGS...: runs the demo with the command
+# prefix (a user switch, an environment), output in $WORK/NAME.out, while
+# watch_windows (defined by each test) writes what it sees every 0.2 s to
+# $WORK/NAME.windows. Sets $result to the demo's last line.
+run_demo() {
+  local name="$1"
+  shift
+  local prefix=()
+  while [ "$1" != "--" ]; do prefix+=("$1"); shift; done
+  shift
+  : >"$WORK/$name.windows"
+  ( n=0; while :; do n=$((n + 1)); watch_windows "$n" >>"$WORK/$name.windows" 2>/dev/null; \
+      shoot "$name" "$n"; sleep 0.2; done ) &
+  local watcher=$!
+  "${prefix[@]}" timeout 400 "$DEMO" --window "$@" >"$WORK/$name.out" 2>"$WORK/$name.err"
+  kill "$watcher" 2>/dev/null
+  wait "$watcher" 2>/dev/null
+  result=$(grep '^result: ' "$WORK/$name.out" | tail -n1)
+  echo "== $name: $* -> ${result:-no result line}"
+  grep -E '^(window\.|module0\.camera|pattern\.window|pattern\.found|module0\.calib_success|calibrate\.messages)' \
+    "$WORK/$name.out" | sed 's/^/   /'
+}
+
+# Screenshots of both outputs while the calibration window is up, when
+# DESKTOP_SHOTS names a folder (not part of the verdict).
+shoot() {
+  [ -n "${DESKTOP_SHOTS:-}" ] || return 0
+  mkdir -p "$DESKTOP_SHOTS"
+  grab_outputs "$DESKTOP_SHOTS/$1-$(printf %03d "$2")" 2>/dev/null || true
+}
+
+expect_result() {
+  local name="$1" want="$2"
+  case "$result" in
+    "result: $want"*) pass "$name ends '$want'" ;;
+    *) fail "$name: expected 'result: $want', got '${result:-nothing}'"; tail -n 5 "$WORK/$name.err" | sed 's/^/   /' ;;
+  esac
+}
+
+# Whether case NAME runs: all of them, or those DESKTOP_CASES names.
+want() {
+  [ -z "${DESKTOP_CASES:-}" ] || [[ " $DESKTOP_CASES " == *" $1 "* ]]
+}
