@@ -318,7 +318,8 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     int ww = 0, wh = 0;
     dlg.getWindowSize(ww, wh);
     const cv::Point2f *points = dlg.getPoints();
-    tl::setCalibInformation(points, 20, dlg.ceiling(), dlg.rear(), ww, wh, opt.lens, kFwParam, dlg.penType());
+    tl::setCalibInformation(dlg.getFitPoints(), 20, dlg.ceiling(), dlg.rear(), ww, wh, opt.lens, kFwParam,
+                            dlg.penType());
     cv::Mat normalized;
     QElapsedTimer timer;
     timer.start();
