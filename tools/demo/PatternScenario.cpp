@@ -343,6 +343,14 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
         return c;
     };
+    // Where the camera sees the light of the pen (type 0) whose tip is at a
+    // window point: what tracking maps.
+    auto truthPen = [&](cv::Point2d win) {
+        cv::Point2d c = camera->penToCamera(win, 0);
+        if (turned)
+            c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
+        return c;
+    };
     auto truthWin = [&](cv::Point2d cam) {
         if (turned)
             cam = cv::Point2d((kCamW - 1) - cam.x, (kCamH - 1) - cam.y);
@@ -353,8 +361,12 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     std::vector<double> camErr, winErr, dotErr, markerErr, markerDrawnErr;
     cv::Point2f exact[25] = {};
     for (int k = 0; k < 20; ++k) {
-        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
-        const cv::Point2d t = truthCam(cv::Point2d(drawn.x, drawn.y));
+        // The element's middle as drawn, on the screen (the fit's point of it,
+        // turned or mirrored back).
+        const cv::Point2d mid = fitFrame(cv::Point2d(dlg.getFitPoints()[k].x, dlg.getFitPoints()[k].y), ww, wh,
+                                         opt.ceiling, opt.rear);
+        const cv::Point2f drawn(static_cast<float>(mid.x), static_cast<float>(mid.y));
+        const cv::Point2d t = truthCam(mid);
         exact[k] = cv::Point2f(static_cast<float>(t.x), static_cast<float>(t.y));
         const cv::Point2f f = ws.ac_pattern_center_org[k];
         const bool ok = f.x > 3 && f.y > 3;
@@ -367,11 +379,10 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             camErr.push_back(ec);
             winErr.push_back(ew);
             if (tl::isMarkerIndex(k)) {
-                // A marker's cells run from centre - 3m to centre + 3m - 1: its
-                // middle lies half a window pixel up and left of its point.
+                // Against the marker's drawn middle (the fit's point): the
+                // same as the marker error now that the fit is handed it.
                 markerErr.push_back(ec);
-                markerDrawnErr.push_back(
-                    cv::norm(cv::Point2d(f.x, f.y) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5))));
+                markerDrawnErr.push_back(ec);
             } else {
                 dotErr.push_back(ec);
             }
@@ -401,7 +412,8 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     // tweak, and from the exact camera points (the model family's own limit).
     std::vector<cv::Point2f> hullPts(points, points + 20), hull;
     cv::convexHull(hullPts, hull);
-    auto modelError = [&](const char *name, const cv::Point2f *camTable) {
+    // `pen`: measured where the pen's light is seen instead of the screen point.
+    auto modelError = [&](const char *name, const cv::Point2f *camTable, bool pen = false) {
         std::copy(camTable, camTable + 20, ws.ac_pattern_center_twk);
         double tp[tl::kCalibParamCount] = {};
         tl::AC_CallCalcCalibParameter(tp);
@@ -413,7 +425,7 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             for (int x = 0; x < W; x += 8) {
                 if (cv::pointPolygonTest(hull, cv::Point2f(x, y), false) < 0)
                     continue;
-                const cv::Point2d cam = truthCam(cv::Point2d(x, y));
+                const cv::Point2d cam = pen ? truthPen(cv::Point2d(x, y)) : truthCam(cv::Point2d(x, y));
                 const tl::ModelPoint m = tl::cameraToWindow(tp, cam.x, cam.y);
                 e.push_back(cv::norm(cv::Point2d(m.x, m.y) - fitFrame(cv::Point2d(x, y), W, H, opt.ceiling, opt.rear)));
             }
@@ -429,19 +441,15 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     std::copy(ws.ac_pattern_center_org, ws.ac_pattern_center_org + 25, org);
     modelError("fitted", twk);
     modelError("untweaked", org);
-    // The found centres with each found marker moved by the camera image of
-    // half a window pixel down-right: what the fit gives when the markers'
-    // drawn middle coincides with their point.
-    cv::Point2f shifted[25];
-    std::copy(org, org + 25, shifted);
-    for (int k = 0; k < 20; ++k) {
-        if (!tl::isMarkerIndex(k) || !(org[k].x > 3 && org[k].y > 3))
-            continue;
-        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
-        const cv::Point2d d = truthCam(cv::Point2d(drawn.x, drawn.y)) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5));
-        shifted[k] += cv::Point2f(static_cast<float>(d.x), static_cast<float>(d.y));
-    }
-    modelError("untweaked_markers_centred", shifted);
+    // The pen as the camera sees it: through the model as the driver fits it
+    // (with the tweak), without the tweak, and from the exact points plus the
+    // tweak (the model's floor plus what the pen's light leaves of the table).
+    modelError("fitted_pen", twk, true);
+    modelError("untweaked_pen", org, true);
+    cv::Point2f exactTweaked[25];
+    for (int k = 0; k < 25; ++k)
+        exactTweaked[k] = exact[k] + ws.ac_tweak[k];
+    modelError("exact_tweaked_pen", exactTweaked, true);
     modelError("exact", exact);
     std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
 
