@@ -299,6 +299,7 @@ void PatternFinder::updateDotLimits()
         if (a2 < double(kCaptureWidth) * kCaptureHeight)
             m_dDotAreaMax = std::max(m_dDotAreaMax, a2);
     }
+    qDebug() << "dot limits: box" << m_nDotBoxMax << "area" << m_dDotAreaMax << "reach" << m_dSlotReach;
 }
 
 void PatternFinder::loadExpected()

@@ -374,3 +374,23 @@ TEST(PatternDots, CameraLimitsFollowADotLargerThanTheyAllow)
     z.finder.updateDotLimits();
     EXPECT_EQ(z.finder.dotBoxMax(), 160);
 }
+
+TEST(PatternDots, DotPartlyOffTheCameraImageIsNotTakenAndReadsNothingOutside)
+{
+    // Dots cut by every edge of the camera image, with wide limits: the
+    // contour of what is left fails the window's shape test, the slot gets
+    // nothing, and nothing is read outside the image.
+    for (const cv::Point c : { cv::Point(10, 360), cv::Point(1270, 360), cv::Point(640, 5), cv::Point(640, 715),
+                               cv::Point(0, 0), cv::Point(1279, 719) }) {
+        cv::Mat img = whiteImage();
+        cv::circle(img, c, 80, cv::Scalar(0), cv::FILLED);
+        ScaledFinder f(1.0, 2048, 1280); // R = 80
+        f.finder.setExpected(0, cv::Point2d(c));
+        f.finder.updateDotLimits();
+        f.finder.recogCircularPattern(img, 128);
+        EXPECT_TRUE(f.finder.dotList(0).empty()) << c;
+        cv::Point2f centers[25], corrections[25];
+        f.finder.findCircleCenters(img, centers, corrections);
+        EXPECT_EQ(centers[0], cv::Point2f(0, 0)) << c;
+    }
+}
