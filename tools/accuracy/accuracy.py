@@ -17,6 +17,7 @@ Plans:
   pattern      displays 1280x800, 1920x1080, 3840x2160 x lens 1..3 x four mountings, seed 1; seed 2 at 1920x1080
   pattern2     seed 2 at 1280x800 and 3840x2160
   pattern3     seed 3 at 1920x1080
+  manualtwo    manual, 1 module, 1920x1080: lens 3 front seed 2 and lens 1 ceiling+rear seed 3 (time x2)
   front        auto and manual, 1 module, 1920x1080, lens 1..3, front, seeds 1..3 (manual at x2)
   calib1080    auto, 1 module, 1920x1080, lens 1..3 x four mountings x seeds 1, 2
   calib2mod    auto, 2 modules, 1920x1080, lens 1..3, front and ceiling+rear, seed 1
@@ -95,6 +96,10 @@ def plan(name):
         for lens in (1, 2, 3):
             for seed in (1, 2, 3):
                 cases.append(calib_case("manual", 1, "1920x1080", lens, 0, 0, seed, speed=2))
+    elif name == "manualtwo":
+        # The two manual runs that were above target.
+        cases.append(calib_case("manual", 1, "1920x1080", 3, 0, 0, 2, speed=2))
+        cases.append(calib_case("manual", 1, "1920x1080", 1, 1, 1, 3, speed=2))
     elif name == "calib1080":
         for seed in (1, 2):
             for lens in (1, 2, 3):

@@ -89,13 +89,19 @@ void diagnoseDots(const cv::Mat &normalized, const cv::Point2f *exact, const dou
         out << "dotdiag: no projection from the markers\n";
         return;
     }
+    // The limits the search works with in this run.
+    finder.updateDotLimits();
+    const int camBoxMax = finder.dotBoxMax();
+    const double camAreaMax = finder.dotAreaMax();
+    const double reach = finder.dotSlotReach();
     int R = 0, S = 0;
     tl::patternCircleRadius(ws.ac_window_width, ws.ac_window_height, R, S);
     const double D = 2 * R + 1, r = D / 2.0;
     const double wBoxMin = 0.95 * D, wBoxMax = 1.15 * D;
     const double wAreaMin = 0.9 * CV_PI * r * r, wAreaMax = 1.1 * CV_PI * r * r;
-    out << "dotdiag.limits: cam box 24..160 area 200..20000; window box " << num(wBoxMin, 1) << ".." << num(wBoxMax, 1)
-        << " area " << num(wAreaMin, 0) << ".." << num(wAreaMax, 0) << "; slot reach 50\n";
+    out << "dotdiag.limits: cam box 24.." << camBoxMax << " area 200.." << num(camAreaMax, 0) << "; window box "
+        << num(wBoxMin, 1) << ".." << num(wBoxMax, 1) << " area " << num(wAreaMin, 0) << ".." << num(wAreaMax, 0)
+        << "; slot reach " << num(reach, 1) << "\n";
     const std::vector<int> levels = tl::PatternFinder::makeThresholdList(normalized);
     QStringList levelText;
     for (int t : levels)
@@ -141,15 +147,15 @@ void diagnoseDots(const cv::Mat &normalized, const cv::Point2f *exact, const dou
                 const cv::Point2d w = finder.camToWindow(c);
                 const cv::Point2d e = ws.win_coordi[j];
                 QString fail;
-                if (box.width < 24 || box.width > 160 || box.height < 24 || box.height > 160)
+                if (box.width < 24 || box.width > camBoxMax || box.height < 24 || box.height > camBoxMax)
                     fail = "cam_box";
-                else if (area < 200 || area > 20000)
+                else if (area < 200 || area > camAreaMax)
                     fail = "cam_area";
                 else if (wbox.width < wBoxMin || wbox.width > wBoxMax || wbox.height < wBoxMin || wbox.height > wBoxMax)
                     fail = "win_box";
                 else if (warea < wAreaMin || warea > wAreaMax)
                     fail = "win_area";
-                else if (std::fabs(w.x - e.x) >= 50 || std::fabs(w.y - e.y) >= 50)
+                else if (std::fabs(w.x - e.x) >= reach || std::fabs(w.y - e.y) >= reach)
                     fail = "slot";
                 Tally &ta = tally[j];
                 if (fail.isEmpty())
