@@ -65,6 +65,8 @@ CalibDlg::CalibDlg(ConfigFileRW *settings, const LanguageTable *language, QWidge
 
     for (cv::Point2f &p : m_points)
         p = cv::Point2f(0.f, 0.f);
+    for (cv::Point2f &p : m_fitPoints)
+        p = cv::Point2f(0.f, 0.f);
 }
 
 CalibDlg::~CalibDlg()
@@ -155,6 +157,16 @@ void CalibDlg::computePoints(bool bAuto)
             for (int k = 0; k < 4; ++k)
                 m_points[4 * i + k] = cv::Point2f(static_cast<float>((i * f + 1) / 3 + d),
                                                   static_cast<float>((k * e + 1) / 3 + d));
+    }
+
+    for (int k = 0; k < kPointSlots; ++k)
+        m_fitPoints[k] = m_points[k];
+    if (bAuto) {
+        for (int k = 0; k < tl::kPatternPoints; ++k) {
+            double x = 0, y = 0;
+            tl::patternDrawnPoint(&m_points[0].x, k, m_nWidth, m_nHeight, m_nCeiling != 0, m_nRear != 0, &x, &y);
+            m_fitPoints[k] = cv::Point2f(static_cast<float>(x), static_cast<float>(y));
+        }
     }
 }
 
@@ -277,8 +289,8 @@ void CalibDlg::paintPattern(QPainter &painter)
                 for (int i = 0; i < tl::kMarkerGrid; ++i)
                     for (int j = 0; j < tl::kMarkerGrid; ++j)
                         if (tl::markerCellBlack(l, i, m_nRear ? tl::kMarkerGrid - 1 - j : j))
-                            painter.fillRect(centre.x() - 3 * m + j * m, centre.y() - 3 * m + i * m, m, m,
-                                             Qt::black);
+                            painter.fillRect(tl::markerCellOrigin(centre.x(), m) + j * m,
+                                             tl::markerCellOrigin(centre.y(), m) + i * m, m, m, Qt::black);
                 continue;
             }
             const int firstRow = m_nCeiling ? 3 : 0;

@@ -53,6 +53,12 @@ public:
     void showDisplay();
 
     const cv::Point2f *getPoints() const { return m_points; }
+    // The points to hand the fit, slot k for element k: for the auto pattern
+    // the middle of each element as drawn (a marker's middle lies half a pixel
+    // before its position), in the frame the module reads the fitted model in
+    // (turned or mirrored about the pixel centres for ceiling or rear); for
+    // manual targets the targets themselves.
+    const cv::Point2f *getFitPoints() const { return m_fitPoints; }
     void getWindowSize(int &width, int &height) const;
     int displayMode() const { return m_nDisplayMode; }
     int devNum() const { return m_nDevNum; }
@@ -117,6 +123,7 @@ private:
     int m_nRear = 0;
     int m_nPenType = 0;
     cv::Point2f m_points[kPointSlots];
+    cv::Point2f m_fitPoints[kPointSlots];
     int m_nCount = 0;
     int m_nDisplayMode = ModeBlack;
     int m_nWidth = 0;

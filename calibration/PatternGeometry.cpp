@@ -2,6 +2,8 @@
 
 #include "input/NqUtils.h"
 
+#include <cmath>
+
 namespace tl {
 
 namespace {
@@ -54,6 +56,47 @@ int patternElement(int a, int b, bool ceiling, bool rear)
     if (!ceiling)
         return rear ? 5 * a + 4 - b : 5 * a + b;
     return rear ? 15 - 5 * a + b : 19 - 5 * a - b;
+}
+
+int patternPositionOf(int k, bool ceiling, bool rear)
+{
+    for (int q = 0; q < kPatternPoints; ++q)
+        if (patternElement(q / kPatternColumns, q % kPatternColumns, ceiling, rear) == k)
+            return q;
+    return -1;
+}
+
+int markerCellOrigin(int centre, int m)
+{
+    return centre - (kMarkerGrid / 2) * m;
+}
+
+void patternDrawnPoint(const float *positionsXY, int k, int w, int h, bool ceiling, bool rear, double *x,
+                       double *y)
+{
+    *x = -1;
+    *y = -1;
+    const int q = patternPositionOf(k, ceiling, rear);
+    if (q < 0)
+        return;
+    // The window draws around the rounded position (halves upward).
+    const int cx = static_cast<int>(std::floor(positionsXY[2 * q] + 0.5));
+    const int cy = static_cast<int>(std::floor(positionsXY[2 * q + 1] + 0.5));
+    double mx = cx, my = cy;
+    if (isMarkerIndex(k)) {
+        // Pixels markerCellOrigin(c, m) .. c + 3m - 1 whatever the cell size:
+        // the middle is c - 1/2.
+        mx -= 0.5;
+        my -= 0.5;
+    }
+    if (ceiling) {
+        mx = (w - 1) - mx;
+        my = (h - 1) - my;
+    }
+    if (rear)
+        mx = (w - 1) - mx;
+    *x = mx;
+    *y = my;
 }
 
 bool markerCellBlack(int id, int i, int j)

@@ -29,6 +29,24 @@ bool isMarkerIndex(int k);
 // mirrors it left to right, so the camera always sees element 5*row + column.
 int patternElement(int a, int b, bool ceiling, bool rear);
 
+// Screen position (5 * row + column) at which element k is drawn for the
+// mounting; -1 for k outside the pattern.
+int patternPositionOf(int k, bool ceiling, bool rear);
+
+// First pixel (left or top) of a marker's cell grid drawn around the integer
+// centre `centre` with cells of m pixels: the grid covers centre - 3m ..
+// centre + 3m - 1, so its middle lies half a pixel before the centre.
+int markerCellOrigin(int centre, int m);
+
+// The window point to pair with pattern element k: the middle of the element
+// as the window draws it (the dot's centre, the middle of the marker's cell
+// grid), with the window's positions `positions` (row-major, 20), in the
+// frame the fit works in: turned (ceiling) or mirrored (rear) about the
+// window's pixel centres (x -> w - 1 - x, y -> h - 1 - y), as the module
+// brings its points back. (-1, -1) for k outside the pattern.
+void patternDrawnPoint(const float *positionsXY, int k, int w, int h, bool ceiling, bool rear, double *x,
+                       double *y);
+
 // Cell (row i, column j) of marker `id` on a 6 x 6 grid: true = black.
 // The outer ring is always black. False for an id that is not a marker.
 bool markerCellBlack(int id, int i, int j);

@@ -28,13 +28,22 @@ namespace {
 constexpr int kCaptureWidth = 1280;
 constexpr int kCaptureHeight = 720;
 
-// Dot contours in the camera image: bounding box and area limits.
+// Dot contours in the camera image: bounding box and area limits. The upper
+// limits grow where the projection expects a dot larger than they allow.
 constexpr int kDotBoxMin = 24;
 constexpr int kDotBoxMax = 160;
 constexpr double kDotAreaMin = 200;
 constexpr double kDotAreaMax = 20000;
-// A dot belongs to the expected dot position closer than this in both axes.
+// A contour may be this much wider (and its area this much larger, squared)
+// than the dot the projection expects: the thresholds cut the blurred edge at
+// different levels.
+constexpr double kDotSizeMargin = 1.3;
+// A dot belongs to the expected dot position closer than this in both axes,
+// at 1920 x 1080 and below; on a larger display it grows with the display,
+// as the projection's error does.
 constexpr double kDotSlotReach = 50;
+constexpr int kReachWidth = 1920;
+constexpr int kReachHeight = 1080;
 
 // Search window and step of searchInversePoint, camera pixels.
 constexpr double kSearchHalf = 10.0;
@@ -209,6 +218,88 @@ void PatternFinder::setWindowSize(int w, int h)
     int R = 0, S = 0;
     patternCircleRadius(w, h, R, S);
     m_nDiameterNormal = 2 * R + 1;
+    m_dSlotReach = kDotSlotReach
+        * std::max({ 1.0, static_cast<double>(w) / kReachWidth, static_cast<double>(h) / kReachHeight });
+}
+
+bool PatternFinder::windowToCam(const cv::Point2d &win, cv::Point2d *cam) const
+{
+    // The homography backwards to the corrected point (u, v), then the radial
+    // correction undone along its radius: rho = r (1 + k1 r^2 + k2 r^4 + k3 r^6).
+    const double *h = m_calib.homography();
+    const cv::Matx33d H(h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7], h[8]);
+    const double det = cv::determinant(H);
+    if (!std::isfinite(det) || std::fabs(det) < 1e-300)
+        return false;
+    const cv::Vec3d q = H.inv() * cv::Vec3d(win.x, win.y, 1.0);
+    if (!std::isfinite(q[2]) || std::fabs(q[2]) < 1e-12)
+        return false;
+    const double *tp = m_lens.parameters();
+    const double cx = tp[8], cy = tp[9], k1 = tp[10], k2 = tp[11], k3 = tp[12];
+    const double du = q[0] / q[2] - cx, dv = q[1] / q[2] - cy;
+    const double rho = std::hypot(du, dv);
+    if (!std::isfinite(rho))
+        return false;
+    if (rho == 0) {
+        *cam = cv::Point2d(cx, cy);
+        return true;
+    }
+    double r = rho;
+    for (int i = 0; i < 40; ++i) {
+        const double r2 = r * r;
+        const double g = r * (1 + r2 * (k1 + r2 * (k2 + r2 * k3))) - rho;
+        const double dg = 1 + r2 * (3 * k1 + r2 * (5 * k2 + r2 * 7 * k3));
+        if (!(dg > 0) || !std::isfinite(g))
+            return false;
+        const double next = std::max(r - g / dg, 0.5 * r);
+        const bool done = std::fabs(next - r) < 1e-9;
+        r = next;
+        if (done)
+            break;
+    }
+    *cam = cv::Point2d(cx + du * r / rho, cy + dv * r / rho);
+    return std::isfinite(cam->x) && std::isfinite(cam->y);
+}
+
+void PatternFinder::updateDotLimits()
+{
+    m_nDotBoxMax = kDotBoxMax;
+    m_dDotAreaMax = kDotAreaMax;
+    // Every dot is drawn with radius R: its outline, sampled, through the
+    // projection into the camera.
+    const double r = m_nDiameterNormal / 2.0;
+    constexpr int kOutline = 32;
+    for (int j = 0; j < m_nPointCount; ++j) {
+        if (isMarkerIndex(j))
+            continue;
+        std::vector<cv::Point2d> outline;
+        for (int i = 0; i < kOutline; ++i) {
+            const double a = 2 * CV_PI * i / kOutline;
+            cv::Point2d c;
+            if (!windowToCam(m_expected[j] + r * cv::Point2d(std::cos(a), std::sin(a)), &c))
+                break;
+            outline.push_back(c);
+        }
+        if (outline.size() != kOutline)
+            continue;
+        std::vector<cv::Point2f> poly(outline.begin(), outline.end());
+        double x0 = outline[0].x, x1 = x0, y0 = outline[0].y, y1 = y0;
+        for (const cv::Point2d &c : outline) {
+            x0 = std::min(x0, c.x);
+            x1 = std::max(x1, c.x);
+            y0 = std::min(y0, c.y);
+            y1 = std::max(y1, c.y);
+        }
+        const double area = std::fabs(cv::contourArea(poly));
+        // Only a sensible dot widens the limits: never beyond the image.
+        const double side = kDotSizeMargin * std::max(x1 - x0, y1 - y0);
+        if (side < kCaptureWidth && std::isfinite(area))
+            m_nDotBoxMax = std::max(m_nDotBoxMax, static_cast<int>(std::ceil(side)));
+        const double a2 = kDotSizeMargin * kDotSizeMargin * area;
+        if (a2 < double(kCaptureWidth) * kCaptureHeight)
+            m_dDotAreaMax = std::max(m_dDotAreaMax, a2);
+    }
+    qDebug() << "dot limits: box" << m_nDotBoxMax << "area" << m_dDotAreaMax << "reach" << m_dSlotReach;
 }
 
 void PatternFinder::loadExpected()
@@ -484,7 +575,7 @@ std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::M
     // the hierarchy itself is not needed. Only contours of a dot's camera
     // size become point lists.
     std::vector<std::vector<cv::Point>> contours;
-    boxedContours(bin, cv::Size(kDotBoxMin, kDotBoxMin), cv::Size(kDotBoxMax, kDotBoxMax), contours);
+    boxedContours(bin, cv::Size(kDotBoxMin, kDotBoxMin), cv::Size(m_nDotBoxMax, m_nDotBoxMax), contours);
 
     // The dot as drawn: a disc 2R + 1 pixels across.
     const double r = m_nDiameterNormal / 2.0;
@@ -494,8 +585,8 @@ std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::M
     for (const std::vector<cv::Point> &contour : contours) {
         const cv::Rect box = cv::boundingRect(contour);
         const double area = cv::contourArea(contour);
-        if (box.width < kDotBoxMin || box.width > kDotBoxMax || box.height < kDotBoxMin || box.height > kDotBoxMax
-            || area < kDotAreaMin || area > kDotAreaMax)
+        if (box.width < kDotBoxMin || box.width > m_nDotBoxMax || box.height < kDotBoxMin
+            || box.height > m_nDotBoxMax || area < kDotAreaMin || area > m_dDotAreaMax)
             continue;
         cv::Point2d c;
         if (!polygonCentroid(contour, &c))
@@ -512,7 +603,7 @@ std::vector<PatternFinder::DotHit> PatternFinder::circularCandidates(const cv::M
         for (int j = 0; j < m_nPointCount; ++j) {
             if (isMarkerIndex(j))
                 continue;
-            if (std::fabs(w.x - m_expected[j].x) < kDotSlotReach && std::fabs(w.y - m_expected[j].y) < kDotSlotReach) {
+            if (std::fabs(w.x - m_expected[j].x) < m_dSlotReach && std::fabs(w.y - m_expected[j].y) < m_dSlotReach) {
                 cv::Point2d tw;
                 if (polygonCentroid(win, &tw)) {
                     const cv::Point2d p = searchInversePoint(tw, c, nullptr);
@@ -576,6 +667,7 @@ bool PatternFinder::findPatternCenters(const cv::Mat &image, cv::Point2f *found,
     cv::Point2f dotCenters[kSlots] = {};
     cv::Point2f dotCorrections[kSlots] = {};
     tweakMarkerCenter(markerTweaked);
+    updateDotLimits();
     findCircleCenters(image, dotCenters, dotCorrections);
 
     cv::Point2f finalPoint[kSlots] = {};

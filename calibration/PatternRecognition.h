@@ -92,7 +92,19 @@ public:
     const std::vector<cv::Point2d> &dotList(int k) const { return m_dots[k]; }
     const std::vector<cv::Point2d> &dotCorrectionList(int k) const { return m_dotCorrections[k]; }
     void setExpected(int k, const cv::Point2d &p) { m_expected[k] = p; }
+    // Also sets the reach of the dot slots: 50 window px up to 1920 x 1080,
+    // growing with the display beyond.
     void setWindowSize(int w, int h);
+    double dotSlotReach() const { return m_dSlotReach; }
+    // The camera point that the projection (lens preset and homography) maps
+    // to window point `win`; false where it has none.
+    bool windowToCam(const cv::Point2d &win, cv::Point2d *cam) const;
+    // Widens the dots' camera box and area limits to the largest dot the
+    // projection expects at the expected positions (by a margin), never below
+    // the fixed limits of 160 px and 20000 px^2. Call with the homography set.
+    void updateDotLimits();
+    int dotBoxMax() const { return m_nDotBoxMax; }
+    double dotAreaMax() const { return m_dDotAreaMax; }
     void setPointCount(int n) { m_nPointCount = n; }
 
     // Runs the per-threshold work of one loop on several threads and merges
@@ -120,6 +132,9 @@ private:
     int m_nWidth = 0;
     int m_nHeight = 0;
     int m_nDiameterNormal = 1;
+    double m_dSlotReach = 50;
+    int m_nDotBoxMax = 160;
+    double m_dDotAreaMax = 20000;
     int m_nPointCount = 0;
     bool m_bParallel = false;
     std::vector<MarkerDetection> m_markers[kSlots];

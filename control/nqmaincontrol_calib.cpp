@@ -289,7 +289,7 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
     m_calibDlg->getWindowSize(width, height);
     const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
     const int reverse = reverseOf(m_psDataMgr->getLensSelect());
-    tl::setCalibInformation(m_calibDlg->getPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
+    tl::setCalibInformation(m_calibDlg->getFitPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
                             width, height, lensCode, m_nFwParam, m_calibDlg->penType());
     tl::AC_FindPatternCenter(working);
     double tp[13] = {};

@@ -87,6 +87,18 @@ void EmulatedModule::setWindowPen(WindowPen pen)
     m_windowPen = std::move(pen);
 }
 
+void EmulatedModule::setPenType(int penType)
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    m_variant.penType = penType;
+}
+
+int EmulatedModule::penType() const
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    return m_variant.penType;
+}
+
 void EmulatedModule::setUser(UserSetup user)
 {
     std::lock_guard<std::mutex> lk(m_mutex);

@@ -106,6 +106,10 @@ public:
     // sees them through its camera and reports them through the calibration it
     // holds (nothing while it holds none), beside what the PenScript gives.
     void setWindowPen(WindowPen pen);
+    // The pen type the board is used with (the variant's penType until set):
+    // window pens and the person's touches are seen where its light is.
+    void setPenType(int penType);
+    int penType() const;
     // The person who touches the targets of manual calibration.
     void setUser(UserSetup user);
     // Replaces the fault plan (rule counters and the loss generator start afresh).

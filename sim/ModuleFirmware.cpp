@@ -794,7 +794,8 @@ std::optional<TrackPoint> EmulatedModule::seePenLocked(cv::Point2d window) const
 {
     if (!m_camera || !m_eeprom.calibrated())
         return std::nullopt;
-    const cv::Point2d cam = m_camera->windowToCamera(window);
+    // The pen's light, which is not on the screen plane.
+    const cv::Point2d cam = m_camera->penToCamera(window, m_variant.penType);
     if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < -0.5 || cam.y < -0.5 ||
         cam.x > kAcImageWidth - 0.5 || cam.y > kAcImageHeight - 0.5)
         return std::nullopt;
@@ -915,7 +916,7 @@ void EmulatedModule::maybeUserLocked(int64_t nowMs)
                 aim.x += err(m_userRng);
                 aim.y += err(m_userRng);
             }
-            const cv::Point2d cam = m_camera->windowToCamera(aim);
+            const cv::Point2d cam = m_camera->penToCamera(aim, m_variant.penType);
             if (!std::isfinite(cam.x) || !std::isfinite(cam.y) || cam.x < 0 || cam.y < 0 ||
                 cam.x > kAcImageWidth - 1 || cam.y > kAcImageHeight - 1 || maskedLocked(cam))
                 return;   // the camera does not see the pen there: the person keeps trying

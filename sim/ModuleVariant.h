@@ -56,6 +56,11 @@ struct ModuleVariant
     uint8_t lens = 1;
     bool mountedTurned() const { return lens >= 1 && lens <= 3; }
 
+    // The pen the board is used with, as the host's pen-type setting names it
+    // (0 normal, 1 plus): where its light sits above the screen (PenLight).
+    // Any other value: a light on the screen plane.
+    int penType = 0;
+
     // EEPROM: nullopt = blank (every byte `blankFill`), otherwise this record.
     std::optional<codec::EepromRecord> eeprom;
     uint8_t blankFill = 0x00;

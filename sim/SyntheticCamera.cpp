@@ -259,6 +259,21 @@ cv::Point2d SyntheticCamera::windowToCamera(cv::Point2d window) const
     return project({ v.x - ox, v.y - oy, 0.0 });
 }
 
+cv::Point2d SyntheticCamera::lightToCamera(cv::Point2d window, const PenLight &light) const
+{
+    const cv::Point2d v = viewToWindow(window);
+    const double W = m_setup.displayWidth;
+    const double ox = (m_setup.displayWidth - 1) / 2.0;
+    const double oy = (m_setup.displayHeight - 1) / 2.0;
+    // The camera stands on the screen's z < 0 side: the lift is towards it.
+    return project({ v.x - ox + light.alongX * W, v.y - oy + light.alongY * W, -light.lift * W });
+}
+
+cv::Point2d SyntheticCamera::penToCamera(cv::Point2d window, int penType) const
+{
+    return lightToCamera(window, penLightFor(m_setup.lens, penType));
+}
+
 cv::Point2d SyntheticCamera::cameraToWindow(cv::Point2d camera) const
 {
     cv::Point2d n;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sim/PenLight.h"
+
 #include <opencv2/core.hpp>
 
 #include <QImage>
@@ -59,6 +61,14 @@ public:
     // lens by iteration and returns NaN for a ray that never meets the screen plane.
     cv::Point2d windowToCamera(cv::Point2d window) const;
     cv::Point2d cameraToWindow(cv::Point2d camera) const;
+
+    // Where the camera sees the light of a pen whose tip touches the screen at
+    // `window`: the light's place in space (PenLight) through the same pose
+    // and lens as the screen. NaN where it is behind the camera.
+    cv::Point2d lightToCamera(cv::Point2d window, const PenLight &light) const;
+    // The same for the pen type the module is set up with (its light for this
+    // camera's lens family).
+    cv::Point2d penToCamera(cv::Point2d window, int penType) const;
 
     // A 1280 x 720 CV_8UC1 photograph of the display (any size; it is scaled to
     // the display size the camera was built for). A null image is a dark display.

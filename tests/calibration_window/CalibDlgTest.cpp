@@ -376,3 +376,56 @@ TEST(CalibDlgSync, SetDisplayModeReturnsAfterThePaintOrGivesUp)
     rig.dlg->setTouchAccepted(false);
     EXPECT_FALSE(rig.dlg->isTouchAccepted());
 }
+
+TEST(CalibDlgPattern, FitIsHandedTheMiddleOfEachElementAsDrawnInTheModulesFrame)
+{
+    // For every mounting, the window point the fit pairs with element k is
+    // the middle of the black element the window drew (its bounding box of
+    // black pixels), turned or mirrored about the pixel centres as the module
+    // turns its points back: markers are not half a pixel off, and the middle
+    // column lands on itself when mirrored.
+    for (const QSize size : { QSize(1920, 1080), QSize(1366, 768) }) {
+        for (int mount = 0; mount < 4; ++mount) {
+            const bool ceiling = mount & 1, rear = mount & 2;
+            WindowRig rig(size.width(), size.height(), ceiling, rear);
+            const QImage img = rig.showPattern();
+            const int W = size.width(), H = size.height();
+            const cv::Point2f *p = rig.dlg->getPoints();
+            const cv::Point2f *fit = rig.dlg->getFitPoints();
+            int R = 0, S = 0;
+            tl::patternCircleRadius(W, H, R, S);
+            for (int k = 0; k < 20; ++k) {
+                const int q = tl::patternPositionOf(k, ceiling, rear);
+                ASSERT_GE(q, 0);
+                ASSERT_EQ(tl::patternElement(q / 5, q % 5, ceiling, rear), k);
+                const int cx = round(p[q].x), cy = round(p[q].y);
+                int x0 = W, x1 = -1, y0 = H, y1 = -1;
+                for (int y = std::max(0, cy - R - 6); y <= std::min(H - 1, cy + R + 6); ++y)
+                    for (int x = std::max(0, cx - R - 6); x <= std::min(W - 1, cx + R + 6); ++x)
+                        if (isBlack(img, x, y)) {
+                            x0 = std::min(x0, x);
+                            x1 = std::max(x1, x);
+                            y0 = std::min(y0, y);
+                            y1 = std::max(y1, y);
+                        }
+                ASSERT_GE(x1, x0) << k;
+                double mx = (x0 + x1) / 2.0, my = (y0 + y1) / 2.0;
+                if (ceiling) {
+                    mx = (W - 1) - mx;
+                    my = (H - 1) - my;
+                }
+                if (rear)
+                    mx = (W - 1) - mx;
+                const cv::Point2f w = fit[k];
+                EXPECT_DOUBLE_EQ(w.x, mx) << W << "x" << H << " ceiling " << ceiling << " rear " << rear << " k " << k;
+                EXPECT_DOUBLE_EQ(w.y, my) << W << "x" << H << " ceiling " << ceiling << " rear " << rear << " k " << k;
+            }
+        }
+    }
+    // Manual targets are handed over as they are.
+    WindowRig manual(1920, 1080, true, true);
+    manual.dlg->showOnMonitor(0, CalibDlg::ModeManual);
+    manual.dlg->prepareManualMarks();
+    for (int k = 0; k < CalibDlg::kPointSlots; ++k)
+        EXPECT_EQ(manual.dlg->getFitPoints()[k], manual.dlg->getPoints()[k]) << k;
+}

@@ -294,3 +294,103 @@ TEST(PatternMath, RobustMeanAndInverseSearch)
     EXPECT_NEAR(q.x, 109.8, 1e-6);
     EXPECT_GT(err, 1600);
 }
+
+TEST(PatternDots, SlotReachGrowsWithTheDisplayBeyond1920x1080)
+{
+    // The reach stays 50 window px up to 1920 x 1080 and grows with the
+    // display beyond it (the projection's error is a share of the display).
+    for (const auto &s : { std::make_pair(1280, 800), std::make_pair(1920, 1080), std::make_pair(1024, 768) }) {
+        ScaledFinder f(1.0, s.first, s.second);
+        EXPECT_DOUBLE_EQ(f.finder.dotSlotReach(), 50.0) << s.first;
+    }
+    ScaledFinder big(1.0, 3840, 2160);
+    EXPECT_DOUBLE_EQ(big.finder.dotSlotReach(), 100.0);
+
+    // A dot whose projection lands 60 window px from its drawn place: dropped
+    // at 1920 x 1080, taken at 3840 x 2160 (the same camera dot, the window
+    // twice as large).
+    cv::Mat img = whiteImage();
+    cv::circle(img, cv::Point(400, 300), 50, cv::Scalar(0), cv::FILLED);
+    const auto h = holes(img);
+    ASSERT_EQ(h.size(), 1u);
+    const cv::Moments m = cv::moments(h[0]);
+    const cv::Point2d c(m.m10 / m.m00, m.m01 / m.m00);
+    struct Case
+    {
+        int w, h;
+        double scale; // window px per camera px: the dot drawn with radius R
+        double offset;
+        size_t found;
+    };
+    for (const Case &k : { Case{ 1920, 1080, 1.5, 60, 0 }, Case{ 1920, 1080, 1.5, 45, 1 },
+                           Case{ 3840, 2160, 3.0, 60, 1 }, Case{ 3840, 2160, 3.0, 99, 1 },
+                           Case{ 3840, 2160, 3.0, 101, 0 } }) {
+        ScaledFinder f(k.scale, k.w, k.h);
+        f.finder.setExpected(0, k.scale * c + cv::Point2d(-k.offset, k.offset * 0.5));
+        f.finder.recogCircularPattern(img, 128);
+        EXPECT_EQ(f.finder.dotList(0).size(), k.found) << k.w << " offset " << k.offset;
+    }
+}
+
+TEST(PatternDots, CameraLimitsFollowADotLargerThanTheyAllow)
+{
+    // A dot 171 camera px across, drawn with R = 85 on a 2176 x 1360 window
+    // seen at one window px per camera px: the fixed 160-px box rejects it;
+    // once the limits follow the projection's expected dot, it is found. The
+    // limits never shrink below the fixed ones for small dots.
+    cv::Mat img = whiteImage();
+    cv::circle(img, cv::Point(640, 360), 85, cv::Scalar(0), cv::FILLED);
+    const auto h = holes(img);
+    ASSERT_EQ(h.size(), 1u);
+    ASSERT_GT(cv::boundingRect(h[0]).width, 160);
+    ASSERT_GT(cv::contourArea(h[0]), 20000);
+    const cv::Moments m = cv::moments(h[0]);
+    const cv::Point2d c(m.m10 / m.m00, m.m01 / m.m00);
+
+    ScaledFinder f(1.0, 2176, 1360);
+    f.finder.setExpected(0, c);
+    f.finder.recogCircularPattern(img, 128);
+    EXPECT_TRUE(f.finder.dotList(0).empty());
+    f.finder.updateDotLimits();
+    EXPECT_GE(f.finder.dotBoxMax(), 171 * 1.2);
+    EXPECT_LE(f.finder.dotBoxMax(), 171 * 1.4);
+    EXPECT_GE(f.finder.dotAreaMax(), CV_PI * 85 * 85 * 1.3);
+    f.finder.recogCircularPattern(img, 128);
+    ASSERT_EQ(f.finder.dotList(0).size(), 1u);
+    EXPECT_NEAR(f.finder.dotList(0)[0].x, c.x, 0.3);
+    EXPECT_NEAR(f.finder.dotList(0)[0].y, c.y, 0.3);
+
+    // Small dots: the fixed limits stay.
+    ScaledFinder g(2.0, 1920, 1080); // R = 75, about 38 camera px
+    for (int k = 0; k < 20; ++k)
+        g.finder.setExpected(k, cv::Point2d(100 + 80 * k, 500));
+    g.finder.updateDotLimits();
+    EXPECT_EQ(g.finder.dotBoxMax(), 160);
+    EXPECT_DOUBLE_EQ(g.finder.dotAreaMax(), 20000);
+    // Expected positions the projection cannot carry back (a singular
+    // homography) leave the fixed limits.
+    ScaledFinder z(0.0, 1920, 1080);
+    z.finder.setExpected(0, c);
+    z.finder.updateDotLimits();
+    EXPECT_EQ(z.finder.dotBoxMax(), 160);
+}
+
+TEST(PatternDots, DotPartlyOffTheCameraImageIsNotTakenAndReadsNothingOutside)
+{
+    // Dots cut by every edge of the camera image, with wide limits: the
+    // contour of what is left fails the window's shape test, the slot gets
+    // nothing, and nothing is read outside the image.
+    for (const cv::Point c : { cv::Point(10, 360), cv::Point(1270, 360), cv::Point(640, 5), cv::Point(640, 715),
+                               cv::Point(0, 0), cv::Point(1279, 719) }) {
+        cv::Mat img = whiteImage();
+        cv::circle(img, c, 80, cv::Scalar(0), cv::FILLED);
+        ScaledFinder f(1.0, 2048, 1280); // R = 80
+        f.finder.setExpected(0, cv::Point2d(c));
+        f.finder.updateDotLimits();
+        f.finder.recogCircularPattern(img, 128);
+        EXPECT_TRUE(f.finder.dotList(0).empty()) << c;
+        cv::Point2f centers[25], corrections[25];
+        f.finder.findCircleCenters(img, centers, corrections);
+        EXPECT_EQ(centers[0], cv::Point2f(0, 0)) << c;
+    }
+}

@@ -1,7 +1,11 @@
 // The synthetic camera on its own: its ground truth both ways, where the screen
 // lies in its image for every lens and mounting, and its photographs.
 
+#include "ExactFit.h"
+
+#include "calibration/CalibWorkspace.h"
 #include "resources/Resources.h"
+#include "sim/PenLight.h"
 #include "sim/SimulatedUser.h"
 #include "sim/SyntheticCamera.h"
 
@@ -270,6 +274,70 @@ QImage manualWindow(cv::Point2d target, int w, int h, int arcs)
                   90 * 16, -120 * 16);
     }
     return img;
+}
+
+// The pen's light is off the screen plane: the camera sees it displaced from
+// the point its tip touches, by the identified light of its lens family and
+// pen type. That displacement is what the product's tweak tables hold: it
+// explains most of each table (what it leaves is the table's own scatter),
+// and, being a share of the display, it is the same in camera pixels at every
+// resolution. A pen type outside 0..1 glows on the screen plane.
+TEST(SyntheticCamera, PenLightIsSeenWhereTheProductsTablesPutThePen)
+{
+    struct Family
+    {
+        int lens;
+        int tableLens; // the lens code the host chooses the table by
+    };
+    for (const Family f : { Family{ 1, 1 }, Family{ 2, 2 }, Family{ 3, 3 } }) {
+        for (int pen = 0; pen < kPenTypes; ++pen) {
+            tl::resetCalibWorkspace();
+            tl::setCalibPointCounts(f.tableLens);
+            const cv::Point2f none[25] = {};
+            tl::setCalibInformation(none, 0, 0, 0, 1920, 1080, f.tableLens, 10, pen);
+            const tl::CalibWorkspace &ws = tl::calibWorkspace();
+            for (const uint64_t seed : { 1u, 5u, 11u }) {
+                SCOPED_TRACE("lens " + std::to_string(f.lens) + " pen " + std::to_string(pen) + " seed "
+                             + std::to_string(seed));
+                const SyntheticCamera cam(setupFor(f.lens, { false, false }, seed));
+                const std::vector<cv::Point2d> pts = autoPatternPoints(1920, 1080);
+                double left = 0, table = 0;
+                for (size_t k = 0; k < pts.size(); ++k) {
+                    const cv::Point2d d = cam.penToCamera(pts[k], pen) - cam.windowToCamera(pts[k]);
+                    const cv::Point2d t(ws.ac_tweak[k].x, ws.ac_tweak[k].y);
+                    left += (d - t).dot(d - t);
+                    table += t.dot(t);
+                }
+                EXPECT_LT(std::sqrt(left / pts.size()), 1.3);
+                EXPECT_LT(left, 0.6 * table);
+
+                // The same offset at other displays (the same seed's pose).
+                for (const cv::Size size : { cv::Size(1280, 800), cv::Size(3840, 2160) }) {
+                    const SyntheticCamera other(setupFor(f.lens, { false, false }, seed, size.width, size.height));
+                    for (const double u : { 0.2, 0.5, 0.8 }) {
+                        const cv::Point2d a(u * 1919, 0.6 * 1079), b(u * (size.width - 1), 0.6 * (size.height - 1));
+                        const cv::Point2d da = cam.penToCamera(a, pen) - cam.windowToCamera(a);
+                        const cv::Point2d db = other.penToCamera(b, pen) - other.windowToCamera(b);
+                        EXPECT_LT(cv::norm(da - db), 0.25) << size.width << " u " << u;
+                    }
+                }
+            }
+        }
+    }
+    // Pen types outside 0..1, and no light: on the screen plane.
+    const SyntheticCamera cam(setupFor(2, { true, true }, 3));
+    for (const cv::Point2d w : { cv::Point2d(0, 0), cv::Point2d(960, 540), cv::Point2d(1919, 1079) }) {
+        const cv::Point2d c = cam.windowToCamera(w);
+        for (const int pen : { -1, 2, 255 }) {
+            EXPECT_EQ(cam.penToCamera(w, pen), c);
+        }
+        EXPECT_EQ(cam.lightToCamera(w, PenLight{}), c);
+        // Mounted or not, a real pen is displaced.
+        EXPECT_GT(cv::norm(cam.penToCamera(w, 0) - c), 0.2);
+    }
+    // Far off the screen, behind the camera's plane: no number, no crash.
+    const cv::Point2d far = cam.penToCamera(cv::Point2d(1e12, -1e12), 0);
+    EXPECT_TRUE(!std::isfinite(far.x) || std::fabs(far.x) > 1e3);
 }
 
 TEST(SimulatedUser, FindsTheMarkOfTheCalibrationWindow)

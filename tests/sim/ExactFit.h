@@ -41,32 +41,49 @@ inline std::vector<cv::Point2d> autoPatternPoints(int w, int h)
 }
 
 // Fits the 13 parameters through the auto-calibration entry to the exact
-// camera points of the pattern. True when the fit is accepted. With `asDrawn`
-// each pattern element is found where the calibration window draws it for the
-// camera's mounting (turned for ceiling, mirrored for rear), as the recognition
-// finds it; without, element k is taken at screen position k whatever the mounting.
-inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13], bool asDrawn = false)
+// camera points of the pattern, plus the tweak table of `penType` as the
+// product adds it (any other pen type, the default: no tweak, the model's own
+// floor). True when the fit is accepted. With `asDrawn` each pattern
+// element is found where the calibration window draws it for the camera's
+// mounting (turned for ceiling, mirrored for rear), as the recognition finds
+// it; without, element k is taken at screen position k whatever the mounting.
+inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13], bool asDrawn = false, int penType = -1)
 {
     const CameraSetup &s = cam.setup();
     const std::vector<cv::Point2d> win = autoPatternPoints(s.displayWidth, s.displayHeight);
     resetCalibWorkspace();
     setCalibPointCounts(s.lens);
+    // The fit is handed what the window hands it: each element's middle as
+    // drawn, in the module's frame (with `asDrawn`), or the positions.
+    float positions[2 * 20];
+    for (size_t k = 0; k < win.size(); ++k) {
+        positions[2 * k] = float(win[k].x);
+        positions[2 * k + 1] = float(win[k].y);
+    }
     cv::Point2f wf[25];
-    for (size_t k = 0; k < win.size(); ++k)
-        wf[k] = cv::Point2f(float(win[k].x), float(win[k].y));
-    setCalibInformation(wf, 20, s.ceiling, s.rear, s.displayWidth, s.displayHeight, s.lens, 10, 0);
+    for (size_t k = 0; k < win.size(); ++k) {
+        double x = win[k].x, y = win[k].y;
+        if (asDrawn)
+            patternDrawnPoint(positions, int(k), s.displayWidth, s.displayHeight, s.ceiling, s.rear, &x, &y);
+        wf[k] = cv::Point2f(float(x), float(y));
+    }
+    setCalibInformation(wf, 20, s.ceiling, s.rear, s.displayWidth, s.displayHeight, s.lens, 10, penType);
     CalibWorkspace &ws = calibWorkspace();
     cv::Point2f found[25];
-    std::vector<size_t> drawnAt(win.size());
-    for (size_t s2 = 0; s2 < win.size(); ++s2) {
-        const int k = asDrawn ? patternElement(int(s2) / 5, int(s2) % 5, s.ceiling, s.rear) : int(s2);
-        drawnAt[size_t(k)] = s2;
-    }
     for (size_t k = 0; k < win.size(); ++k) {
-        const cv::Point2d c = cam.windowToCamera(win[drawnAt[k]]);
+        // The fit's point of element k is the middle of the element as drawn,
+        // in the module's frame; on the screen it lies turned or mirrored back.
+        cv::Point2d onScreen = ws.win_coordi[k];
+        if (asDrawn) {
+            if (s.ceiling)
+                onScreen = cv::Point2d((s.displayWidth - 1) - onScreen.x, (s.displayHeight - 1) - onScreen.y);
+            if (s.rear)
+                onScreen.x = (s.displayWidth - 1) - onScreen.x;
+        }
+        const cv::Point2d c = cam.windowToCamera(onScreen);
         found[k] = cv::Point2f(float(c.x), float(c.y));
         ws.ac_pattern_center_org[k] = found[k];
-        ws.ac_pattern_center_twk[k] = found[k];
+        ws.ac_pattern_center_twk[k] = found[k] + ws.ac_tweak[k];
     }
     // The homography from the marker points, as recognition leaves it.
     double preset[13] = { 1, 0, 0, 0, 1, 0, 0, 0, 640, 360, 0, 0, 0 };

@@ -16,6 +16,9 @@ a plan can be resumed. `report` reads every file there and writes the tables.
 Plans:
   pattern      displays 1280x800, 1920x1080, 3840x2160 x lens 1..3 x four mountings, seed 1; seed 2 at 1920x1080
   pattern2     seed 2 at 1280x800 and 3840x2160
+  pattern3     seed 3 at 1920x1080
+  manualtwo    manual, 1 module, 1920x1080: lens 3 front seed 2 and lens 1 ceiling+rear seed 3 (time x2)
+  front        auto and manual, 1 module, 1920x1080, lens 1..3, front, seeds 1..3 (manual at x2)
   calib1080    auto, 1 module, 1920x1080, lens 1..3 x four mountings x seeds 1, 2
   calib2mod    auto, 2 modules, 1920x1080, lens 1..3, front and ceiling+rear, seed 1
   calibother   auto, 1 module, 1280x800 and 3840x2160, lens 1..3, front, seed 1
@@ -80,6 +83,23 @@ def plan(name):
                 for lens in (1, 2, 3):
                     for c, r in MOUNTS:
                         cases.append(pattern_case(display, lens, c, r, seed))
+    elif name == "pattern3":
+        for lens in (1, 2, 3):
+            for c, r in MOUNTS:
+                cases.append(pattern_case("1920x1080", lens, c, r, 3))
+    elif name == "front":
+        # The lighter end-to-end plan: auto and manual, 1 module, 1920x1080,
+        # lens 1..3, front, seeds 1..3.
+        for lens in (1, 2, 3):
+            for seed in (1, 2, 3):
+                cases.append(calib_case("auto", 1, "1920x1080", lens, 0, 0, seed))
+        for lens in (1, 2, 3):
+            for seed in (1, 2, 3):
+                cases.append(calib_case("manual", 1, "1920x1080", lens, 0, 0, seed, speed=2))
+    elif name == "manualtwo":
+        # The two manual runs that were above target.
+        cases.append(calib_case("manual", 1, "1920x1080", 3, 0, 0, 2, speed=2))
+        cases.append(calib_case("manual", 1, "1920x1080", 1, 1, 1, 3, speed=2))
     elif name == "calib1080":
         for seed in (1, 2):
             for lens in (1, 2, 3):
@@ -222,9 +242,9 @@ def pattern_tables(runs, out):
         if not keys:
             continue
         out.append("\n### %s\n" % display)
-        out.append("| lens | mounting | seeds | found | cam RMS | cam max | dot RMS | marker RMS | marker vs drawn middle |"
-                   " fit as product RMS / p95 / max | fit without tweak RMS / p95 / max | without tweak, markers centred RMS / p95 / max | fit on exact points RMS / max | cut loops |")
-        out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        out.append("| lens | mounting | seeds | found | cam RMS | cam max | dot RMS | marker RMS |"
+                   " pen, fit as product RMS / p95 / max | pen, exact points + tweak RMS / p95 / max | pen, fit without tweak RMS / p95 / max | screen, fit as product RMS / p95 / max | screen, fit without tweak RMS / p95 / max | fit on exact points RMS / max | cut loops |")
+        out.append("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         for lens in (1, 2, 3):
             for mount in MOUNTS:
                 runs_ = sorted(groups.get((display, lens, mount), []), key=lambda t: t[0])
@@ -243,14 +263,14 @@ def pattern_tables(runs, out):
                 exact = "%s / %s" % (f(med([fnum(d, "pattern.model_exact.rms") for d in ds]), 3),
                                      f(worst([fnum(d, "pattern.model_exact.max") for d in ds]), 3))
                 cut = sum(int(d.get("pattern.find_timeouts", "0")) for d in ds)
-                out.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
+                out.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d |" % (
                     lens, MOUNT_NAME[mount], ",".join(str(s) for s, _ in runs_), found,
                     f(med([fnum(d, "pattern.error_cam.rms") for d in ds])),
                     f(worst([fnum(d, "pattern.error_cam.max") for d in ds])),
                     f(med([fnum(d, "pattern.dot_error_cam.rms") for d in ds])),
                     f(med([fnum(d, "pattern.marker_error_cam.rms") for d in ds])),
-                    f(med([fnum(d, "pattern.marker_error_cam_from_drawn_middle.rms") for d in ds])),
-                    fit("fitted"), fit("untweaked"), fit("untweaked_markers_centred"), exact, cut))
+                    fit("fitted_pen"), fit("exact_tweaked_pen"), fit("untweaked_pen"), fit("fitted"), fit("untweaked"),
+                    exact, cut))
         lost = []
         for key in sorted(k for k in keys):
             for seed, d in groups[key]:
@@ -358,7 +378,7 @@ def calib_summary(rows, out):
 
 
 def comparison(runs, rows, out):
-    out.append("| display | lens | mounting | seed | (a) found | (a) fit as product RMS / max | (a) fit without tweak RMS |"
+    out.append("| display | lens | mounting | seed | (a) found | (a) pen, fit as product RMS / max | (a) pen, exact points + tweak RMS |"
                " (b) hull RMS / max | (b) display RMS / max | (b) ac_sse |")
     out.append("|---|---|---|---|---|---|---|---|---|---|")
     for x in rows:
@@ -372,8 +392,8 @@ def comparison(runs, rows, out):
         disp = figs(d.get("pointing_display_px"))
         out.append("| %s | %d | %s | %d | %s | %s / %s | %s | %s / %s | %s / %s | %s |" % (
             x["display"], x["lens"], MOUNT_NAME[x["mount"]], x["seed"], a.get("pattern.found", "?").split(" ")[0],
-            f(fnum(a, "pattern.model_fitted.rms")), f(fnum(a, "pattern.model_fitted.max")),
-            f(fnum(a, "pattern.model_untweaked.rms")), f(hull.get("rms")), f(hull.get("max")), f(disp.get("rms")),
+            f(fnum(a, "pattern.model_fitted_pen.rms")), f(fnum(a, "pattern.model_fitted_pen.max")),
+            f(fnum(a, "pattern.model_exact_tweaked_pen.rms")), f(hull.get("rms")), f(hull.get("max")), f(disp.get("rms")),
             f(disp.get("max")), f(fnum(d, "module0.ac_sse"), 1)))
 
 
@@ -433,14 +453,15 @@ def report(args):
     parts = notes.split("<!-- tables -->")
     out = [parts[0].rstrip()]
     out.append("\n## (a) Recognition accuracy (pattern scenario)\n")
-    out.append("Camera px for the found centres (against the true camera position of each element's drawn point); "
-               "window px for the fits, over an 8-px grid inside the hull of the 20 pattern points. Per case the "
-               "median over the seeds of each RMS and p95, the worst of each max; `found` lists each seed. "
-               "\"fit as product\" is the driver's fit on the found centres plus the lens tweak table; \"without "
-               "tweak\" the same fit on the found centres; \"markers centred\" that fit with each found marker moved by the "
-               "camera image of half a window pixel down-right (the markers are drawn half a pixel up-left of their "
-               "point); \"exact points\" the fit on the true camera points (the "
-               "model family's floor for these cameras).")
+    out.append("Camera px for the found centres (against the true camera position of each element's middle as "
+               "drawn, the point the fit is handed); window px for the fits, over an 8-px grid inside the hull of the 20 "
+               "pattern points. Per case the median over the seeds of each RMS and p95, the worst of each max; `found` "
+               "lists each seed. \"pen\" columns measure where the camera sees the pen's light (pen type 0) whose tip "
+               "is at the grid point, i.e. what tracking maps; \"screen\" columns the screen point itself. \"fit as "
+               "product\" is the driver's fit on the found centres plus the lens tweak table; \"exact points + tweak\" "
+               "the same fit on the true camera points plus the table (the model's floor plus what the pen's light "
+               "leaves of the table); \"without tweak\" the fit on the found centres alone; \"exact points\" the fit on "
+               "the true camera points (the model family's floor for these cameras).")
     pattern_tables(runs, out)
     out.append("\n### Model family floor (simfit, exact points, auto fit, inside the pattern box: RMS median / max worst, window px)\n")
     simfit_tables(runs, out)

@@ -57,7 +57,7 @@ Captures &captures()
         out.pattern = camera.capture(dlg.grab().toImage()).clone();
         int w = 0, h = 0;
         dlg.getWindowSize(w, h);
-        tl::setCalibInformation(dlg.getPoints(), 20, 0, 0, w, h, 1, 10, 0);
+        tl::setCalibInformation(dlg.getFitPoints(), 20, 0, 0, w, h, 1, 10, 0);
         tl::makeNormalizedPatternImage(out.black, out.white, out.pattern, out.normalized);
         dlg.hide();
         return out;

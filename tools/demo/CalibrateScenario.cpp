@@ -9,6 +9,7 @@
 
 #include "app/Corvane.h"
 #include "calibration/CalibDlg.h"
+#include "calibration/CalibWorkspace.h"
 #include "calibration/PatternRecognition.h"
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
@@ -358,6 +359,35 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
             out << "module" << k << ".ac_loop: " << figures.loops[k] << "\n";
         out << "module" << k << ".stored: " << (devices[k]->lastCalibration().has_value() ? "yes" : "no") << "\n";
         allCalibrated = allCalibrated && ok == 1 && devices[k]->lastCalibration().has_value();
+    }
+    if (manual && modules > 0 && allCalibrated) {
+        // The touches of the module calibrated last, as the fit got them:
+        // where the person's pen tip was (the camera sees its light, off the
+        // tip by the pen's offset there) against the target it was meant for.
+        const int k = modules - 1;
+        const tl::CalibWorkspace &ws = tl::calibWorkspace();
+        const bool turned = devices[k]->servesTurned();
+        const int pen = devices[k]->penType();
+        std::vector<double> errors;
+        int worst = -1;
+        double worstError = -1;
+        for (int i = 0; i < ws.mc_point_count && i < tl::CalibWorkspace::kSlots; ++i) {
+            cv::Point2d c(ws.ac_pattern_center_twk[i].x, ws.ac_pattern_center_twk[i].y);
+            if (turned)
+                c = cv::Point2d(1279 - c.x, 719 - c.y);
+            const cv::Point2d target = ws.win_coordi[i];
+            const cv::Point2d lift = cameras[k]->penToCamera(target, pen) - cameras[k]->windowToCamera(target);
+            const cv::Point2d tip = cameras[k]->cameraToWindow(c - lift);
+            const double e = cv::norm(tip - target);
+            errors.push_back(std::isfinite(e) ? e : 1e9);
+            if (errors.back() > worstError) {
+                worstError = errors.back();
+                worst = i;
+            }
+        }
+        const demo::Stats st = stats(errors);
+        out << "module" << k << ".touch_error_px: rms " << num(st.rms) << " max " << num(st.max) << " (target "
+            << worst << ", n " << st.n << ")\n";
     }
     if (!allCalibrated)
         return "a module was not calibrated";

@@ -94,13 +94,19 @@ void diagnoseDots(const cv::Mat &normalized, const cv::Point2f *exact, const dou
         out << "dotdiag: no projection from the markers\n";
         return;
     }
+    // The limits the search works with in this run.
+    finder.updateDotLimits();
+    const int camBoxMax = finder.dotBoxMax();
+    const double camAreaMax = finder.dotAreaMax();
+    const double reach = finder.dotSlotReach();
     int R = 0, S = 0;
     tl::patternCircleRadius(ws.ac_window_width, ws.ac_window_height, R, S);
     const double D = 2 * R + 1, r = D / 2.0;
     const double wBoxMin = 0.95 * D, wBoxMax = 1.15 * D;
     const double wAreaMin = 0.9 * CV_PI * r * r, wAreaMax = 1.1 * CV_PI * r * r;
-    out << "dotdiag.limits: cam box 24..160 area 200..20000; window box " << num(wBoxMin, 1) << ".." << num(wBoxMax, 1)
-        << " area " << num(wAreaMin, 0) << ".." << num(wAreaMax, 0) << "; slot reach 50\n";
+    out << "dotdiag.limits: cam box 24.." << camBoxMax << " area 200.." << num(camAreaMax, 0) << "; window box "
+        << num(wBoxMin, 1) << ".." << num(wBoxMax, 1) << " area " << num(wAreaMin, 0) << ".." << num(wAreaMax, 0)
+        << "; slot reach " << num(reach, 1) << "\n";
     const std::vector<int> levels = tl::PatternFinder::makeThresholdList(normalized);
     QStringList levelText;
     for (int t : levels)
@@ -146,15 +152,15 @@ void diagnoseDots(const cv::Mat &normalized, const cv::Point2f *exact, const dou
                 const cv::Point2d w = finder.camToWindow(c);
                 const cv::Point2d e = ws.win_coordi[j];
                 QString fail;
-                if (box.width < 24 || box.width > 160 || box.height < 24 || box.height > 160)
+                if (box.width < 24 || box.width > camBoxMax || box.height < 24 || box.height > camBoxMax)
                     fail = "cam_box";
-                else if (area < 200 || area > 20000)
+                else if (area < 200 || area > camAreaMax)
                     fail = "cam_area";
                 else if (wbox.width < wBoxMin || wbox.width > wBoxMax || wbox.height < wBoxMin || wbox.height > wBoxMax)
                     fail = "win_box";
                 else if (warea < wAreaMin || warea > wAreaMax)
                     fail = "win_area";
-                else if (std::fabs(w.x - e.x) >= 50 || std::fabs(w.y - e.y) >= 50)
+                else if (std::fabs(w.x - e.x) >= reach || std::fabs(w.y - e.y) >= reach)
                     fail = "slot";
                 Tally &ta = tally[j];
                 if (fail.isEmpty())
@@ -349,7 +355,8 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     int ww = 0, wh = 0;
     dlg.getWindowSize(ww, wh);
     const cv::Point2f *points = dlg.getPoints();
-    tl::setCalibInformation(points, 20, dlg.ceiling(), dlg.rear(), ww, wh, opt.lens, kFwParam, dlg.penType());
+    tl::setCalibInformation(dlg.getFitPoints(), 20, dlg.ceiling(), dlg.rear(), ww, wh, opt.lens, kFwParam,
+                            dlg.penType());
     cv::Mat normalized;
     QElapsedTimer timer;
     timer.start();
@@ -373,6 +380,14 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
         return c;
     };
+    // Where the camera sees the light of the pen (type 0) whose tip is at a
+    // window point: what tracking maps.
+    auto truthPen = [&](cv::Point2d win) {
+        cv::Point2d c = camera->penToCamera(win, 0);
+        if (turned)
+            c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
+        return c;
+    };
     auto truthWin = [&](cv::Point2d cam) {
         if (turned)
             cam = cv::Point2d((kCamW - 1) - cam.x, (kCamH - 1) - cam.y);
@@ -383,8 +398,12 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     std::vector<double> camErr, winErr, dotErr, markerErr, markerDrawnErr;
     cv::Point2f exact[25] = {};
     for (int k = 0; k < 20; ++k) {
-        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
-        const cv::Point2d t = truthCam(cv::Point2d(drawn.x, drawn.y));
+        // The element's middle as drawn, on the screen (the fit's point of it,
+        // turned or mirrored back).
+        const cv::Point2d mid = fitFrame(cv::Point2d(dlg.getFitPoints()[k].x, dlg.getFitPoints()[k].y), ww, wh,
+                                         opt.ceiling, opt.rear);
+        const cv::Point2f drawn(static_cast<float>(mid.x), static_cast<float>(mid.y));
+        const cv::Point2d t = truthCam(mid);
         exact[k] = cv::Point2f(static_cast<float>(t.x), static_cast<float>(t.y));
         const cv::Point2f f = ws.ac_pattern_center_org[k];
         const bool ok = f.x > 3 && f.y > 3;
@@ -397,11 +416,10 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             camErr.push_back(ec);
             winErr.push_back(ew);
             if (tl::isMarkerIndex(k)) {
-                // A marker's cells run from centre - 3m to centre + 3m - 1: its
-                // middle lies half a window pixel up and left of its point.
+                // Against the marker's drawn middle (the fit's point): the
+                // same as the marker error now that the fit is handed it.
                 markerErr.push_back(ec);
-                markerDrawnErr.push_back(
-                    cv::norm(cv::Point2d(f.x, f.y) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5))));
+                markerDrawnErr.push_back(ec);
             } else {
                 dotErr.push_back(ec);
             }
@@ -431,7 +449,8 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     // tweak, and from the exact camera points (the model family's own limit).
     std::vector<cv::Point2f> hullPts(points, points + 20), hull;
     cv::convexHull(hullPts, hull);
-    auto modelError = [&](const char *name, const cv::Point2f *camTable) {
+    // `pen`: measured where the pen's light is seen instead of the screen point.
+    auto modelError = [&](const char *name, const cv::Point2f *camTable, bool pen = false) {
         std::copy(camTable, camTable + 20, ws.ac_pattern_center_twk);
         double tp[tl::kCalibParamCount] = {};
         tl::AC_CallCalcCalibParameter(tp);
@@ -443,7 +462,7 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             for (int x = 0; x < W; x += 8) {
                 if (cv::pointPolygonTest(hull, cv::Point2f(x, y), false) < 0)
                     continue;
-                const cv::Point2d cam = truthCam(cv::Point2d(x, y));
+                const cv::Point2d cam = pen ? truthPen(cv::Point2d(x, y)) : truthCam(cv::Point2d(x, y));
                 const tl::ModelPoint m = tl::cameraToWindow(tp, cam.x, cam.y);
                 e.push_back(cv::norm(cv::Point2d(m.x, m.y) - fitFrame(cv::Point2d(x, y), W, H, opt.ceiling, opt.rear)));
             }
@@ -459,19 +478,15 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     std::copy(ws.ac_pattern_center_org, ws.ac_pattern_center_org + 25, org);
     modelError("fitted", twk);
     modelError("untweaked", org);
-    // The found centres with each found marker moved by the camera image of
-    // half a window pixel down-right: what the fit gives when the markers'
-    // drawn middle coincides with their point.
-    cv::Point2f shifted[25];
-    std::copy(org, org + 25, shifted);
-    for (int k = 0; k < 20; ++k) {
-        if (!tl::isMarkerIndex(k) || !(org[k].x > 3 && org[k].y > 3))
-            continue;
-        const cv::Point2f drawn = points[screenPositionOf(k, opt.ceiling, opt.rear)];
-        const cv::Point2d d = truthCam(cv::Point2d(drawn.x, drawn.y)) - truthCam(cv::Point2d(drawn.x - 0.5, drawn.y - 0.5));
-        shifted[k] += cv::Point2f(static_cast<float>(d.x), static_cast<float>(d.y));
-    }
-    modelError("untweaked_markers_centred", shifted);
+    // The pen as the camera sees it: through the model as the driver fits it
+    // (with the tweak), without the tweak, and from the exact points plus the
+    // tweak (the model's floor plus what the pen's light leaves of the table).
+    modelError("fitted_pen", twk, true);
+    modelError("untweaked_pen", org, true);
+    cv::Point2f exactTweaked[25];
+    for (int k = 0; k < 25; ++k)
+        exactTweaked[k] = exact[k] + ws.ac_tweak[k];
+    modelError("exact_tweaked_pen", exactTweaked, true);
     modelError("exact", exact);
     std::copy(twk, twk + 25, ws.ac_pattern_center_twk);
 
