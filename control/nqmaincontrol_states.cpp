@@ -294,8 +294,12 @@ void nqmaincontrol::setPenTouchMode(int mode)
 
 void nqmaincontrol::resumeAfterAlignment()
 {
-    if (calibrationReady(m_psDataMgr->displayMode()))
+    if (calibrationReady(m_psDataMgr->displayMode())) {
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
-    else
+    } else {
         stopReceiveThreads();
+        // An exchange of modules put the wait cover up; without tracking to
+        // start, nothing else would take it down.
+        NotifyWait(false);
+    }
 }
