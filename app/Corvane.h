@@ -106,6 +106,11 @@ private:
     void refreshTrayAfterModeSwitch();
     QString versionText(const char *separator) const;
     void releaseOwned();
+    // A close that came while the controller was in a transition or a modal box
+    // was open: the boxes are ended and the close is tried again once the stack
+    // has unwound.
+    bool closeMustWait() const;
+    void deferClose();
 
     // The vestigial designer form: never visible.
     QSplitter *m_splitter = nullptr;
@@ -122,4 +127,8 @@ private:
     // Companion application, keyboard hook and hot key.
     CorvaneCompanion *m_companion = nullptr;
     bool m_bClosed = false;
+    bool m_bClosePending = false;
+    // The event loop level of the modal box a deferred close ended; the close
+    // waits until the loop has been left (-1: no box was involved).
+    int m_nCloseLoopLevel = -1;
 };

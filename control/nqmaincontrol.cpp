@@ -99,6 +99,27 @@ nqmaincontrol::~nqmaincontrol()
     m_injection.reset();
 }
 
+nqmaincontrol::Transition::Transition(nqmaincontrol *control)
+    : m_control(control)
+{
+    if (m_control)
+        ++m_control->m_nTransitions;
+}
+
+nqmaincontrol::Transition::~Transition()
+{
+    if (m_control)
+        --m_control->m_nTransitions;
+}
+
+void nqmaincontrol::requestClose()
+{
+    if (!m_bCloseRequested)
+        qDebug() << "nqmaincontrol::requestClose(): transitions running:" << m_nTransitions;
+    m_bCloseRequested = true;
+    closeMessage();
+}
+
 void nqmaincontrol::closeDevices()
 {
     const int count = m_psDataMgr->getNumOfCamDevice();
@@ -113,6 +134,7 @@ void nqmaincontrol::desktopMonitors(QList<QRect> &rects)
 
 void nqmaincontrol::NotifyWait(bool show)
 {
+    const Transition busy(this);   // the cover's show runs the event loop
     qDebug().noquote() << QTime::currentTime().toString("HH:mm:ss.zzz")
                        << (show ? "NotifyWait: true" : "NotifyWait: false");
     if (show)
@@ -129,8 +151,13 @@ void nqmaincontrol::closeMessage()
 
 int nqmaincontrol::showMessage(const QString &text)
 {
+    const Transition busy(this);
     NotifyWait(false);
     closeMessage();
+    if (m_bCloseRequested) {
+        qDebug() << "nqmaincontrol::showMessage(): closing, not shown:" << text;
+        return QMessageBox::Rejected;
+    }
     QMessageBox *box = new QMessageBox();
     m_messageBox = box;
     box->setWindowTitle(QString::fromUtf8(tl::kBrand.productDisplayName));

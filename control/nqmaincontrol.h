@@ -52,6 +52,26 @@ public:
                   tl::CompanionLink *companionLink = nullptr);
     ~nqmaincontrol() override;
 
+    // A call into the controller that may run a nested event loop (a message
+    // box, a window's synchronous repaint) holds one of these while it runs;
+    // the owner does not destroy the controller while any is held. Null: no-op.
+    class Transition
+    {
+    public:
+        explicit Transition(nqmaincontrol *control);
+        ~Transition();
+        Transition(const Transition &) = delete;
+        Transition &operator=(const Transition &) = delete;
+
+    private:
+        nqmaincontrol *m_control;
+    };
+    bool inTransition() const { return m_nTransitions > 0; }
+    // The program is about to end: the open message box is closed and no new
+    // one is opened; the running transition finishes without waiting for the user.
+    void requestClose();
+    bool closeRequested() const { return m_bCloseRequested; }
+
     void systemStateChange(int eState, int nDevNum);
     void systemStateCalbrationChange(int nDevNum, int eCalState);
     void StopDevice();
@@ -183,6 +203,8 @@ private:
     QWidget *m_mainWindow = nullptr;
     tl::CamDevCtrl *m_device = nullptr;
     QMessageBox *m_messageBox = nullptr;
+    int m_nTransitions = 0;
+    bool m_bCloseRequested = false;
     int m_systemState = 0;
     int m_calState = 0;
     int m_threadState = 0;

@@ -119,6 +119,7 @@ bool nqmaincontrol::calibrationStartChecks()
 
 void nqmaincontrol::startAutoCalibration()
 {
+    const Transition busy(this);
     if (!calibrationStartChecks())
         return;
     systemStateChange(esysUSER_AUTO_CAL_START, 0);
@@ -126,6 +127,7 @@ void nqmaincontrol::startAutoCalibration()
 
 void nqmaincontrol::startManualCalibration()
 {
+    const Transition busy(this);
     if (!calibrationStartChecks())
         return;
     systemStateChange(esysUSER_MANUAL_CAL_START, 0);
@@ -183,6 +185,7 @@ void nqmaincontrol::armCancelDeadline(int nDevNum)
 
 void nqmaincontrol::slotACNextStep(int nDevNum)
 {
+    const Transition busy(this);
     if (!calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) {
         qDebug() << "nqmaincontrol::slotACNextStep(): no auto calibration waits for module" << nDevNum;
         return;
@@ -255,6 +258,7 @@ void nqmaincontrol::autoCalibrationStep(int nDevNum, bool image)
 
 void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDevNum)
 {
+    const Transition busy(this);
     if (size != kCaptureBytes && size != kCaptureBytesWide)
         return;
     if (!calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) {
@@ -320,12 +324,14 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 
 void nqmaincontrol::slotMCDone()
 {
+    const Transition busy(this);
     m_calibDlg->setTouchAccepted(false);
     m_calibDlg->startMarkRing(true);
 }
 
 void nqmaincontrol::slotMCNextStepPointer()
 {
+    const Transition busy(this);
     qDebug() << "slotMCNextStepPointer";
     m_calibDlg->setTouchAccepted(true);
     m_calibDlg->startMarkRing(false);
@@ -335,6 +341,7 @@ void nqmaincontrol::slotMCNextStepPointer()
 
 void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
 {
+    const Transition busy(this);
     if (m_calState != 1 || m_calibDlg->getCount() <= 0)
         return;
     m_calibDlg->setTouchAccepted(true);
@@ -347,6 +354,7 @@ void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
 
 void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
 {
+    const Transition busy(this);
     if (!calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION)) {
         qDebug() << "nqmaincontrol::slotMCNextStep(): no manual calibration waits for module" << nDevNum;
         return;
@@ -429,6 +437,7 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
 
 void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
 {
+    const Transition busy(this);
     qDebug() << "slotCalibReadyEnd:" << nDevNum << m_threadState;
     // Only the module that was sent the parameters, in the run that sent them,
     // ends its calibration with this.
@@ -448,6 +457,7 @@ void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
 
 void nqmaincontrol::StopOrNextCalibration(bool bAuto, int result, int nDevNum)
 {
+    const Transition busy(this);
     if (m_bCancelRequested) {
         qDebug() << "nqmaincontrol::StopOrNextCalibration(): AutoCalib Canceled" << nDevNum;
         m_calState = 0;

@@ -46,6 +46,7 @@ void nqmaincontrol::enterCalibrationState(int eCalState, int nDevNum, int eNextT
 
 void nqmaincontrol::systemStateChange(int eState, int nDevNum)
 {
+    const Transition busy(this);
     qDebug() << "nqmaincontrol::systemStateChange():" << systemStateName(eState) << nDevNum;
     m_systemState = eState;
 
@@ -137,6 +138,12 @@ void nqmaincontrol::connectTail()
         return;
     }
     GetMonitorInf();
+    // The program is closing (asked while the geometry message was up): no
+    // tracking is started for it.
+    if (m_bCloseRequested) {
+        NotifyWait(false);
+        return;
+    }
     const int mode = m_psDataMgr->displayMode();
     qDebug() << "nqmaincontrol::systemStateChange(): eDisplayMode =" << mode;
     if (mode != 1 && mode != 2)
@@ -163,6 +170,7 @@ void nqmaincontrol::connectTail()
 
 void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
 {
+    const Transition busy(this);
     qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
     m_calState = eCalState;
     switch (eCalState) {
@@ -191,6 +199,7 @@ void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
 
 void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
 {
+    const Transition busy(this);
     qDebug() << "nqmaincontrol::threadStateChange():" << threadStateName(eNextState) << nDevNum;
     StopDevice();
     const int lens = m_psDataMgr->getLensSelect();
@@ -272,6 +281,7 @@ void nqmaincontrol::StopDevice()
 
 void nqmaincontrol::calDlgWorkingDone(int devNum)
 {
+    const Transition busy(this);
     if (m_threadState == etaAUTO_CALIBRATION && m_calState != 0) {
         qDebug() << "nqmaincontrol::calDlgWorkingDone(): canceled:" << devNum << m_calState;
         m_bCancelRequested = true;
@@ -287,6 +297,7 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
 
 void nqmaincontrol::setPenTouchMode(int mode)
 {
+    const Transition busy(this);
     m_psDataMgr->setPenTouchMode(mode);
     systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
     m_psDataMgr->savePenTouchMode();
@@ -294,6 +305,7 @@ void nqmaincontrol::setPenTouchMode(int mode)
 
 void nqmaincontrol::resumeAfterAlignment()
 {
+    const Transition busy(this);
     if (calibrationReady(m_psDataMgr->displayMode())) {
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
     } else {
