@@ -191,10 +191,14 @@ private:
     // After a cancel of an auto run, ends the run if the module brings no step.
     void armCancelDeadline(int nDevNum);
     void evaluateAutoCalibration(int nDevNum);
+    // Blanks the black, white and pattern images before a module's auto run.
+    void clearCalibrationImages();
     void evaluateManualCalibration(const int *buf, int nDevNum);
     // Sets the calibration state, stops the receive loops and asks the thread
     // state machine for its next state.
     void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);
+    // The same for a row of the system machine, logged as a calibration row.
+    void calibrationRow(int eCalState, int nDevNum, int eNextThreadState);
 
     std::unique_ptr<tl::input::InputInjection> m_injection;
     QString m_sInjectionMessage;
@@ -218,6 +222,9 @@ private:
     QImage m_calibImages[4];
     QDateTime m_captureTimer;
     int m_captureKind = 0;
+    // Which of the black (1), white (2) and pattern (4) images this run stored.
+    int m_nStoredImages = 0;
+    static constexpr int kAllImages = 7;
     int m_calResult[2] = {0, 0};
     bool m_bDispatchEnabled = true;
     bool m_bWizardPending = false;

@@ -269,17 +269,36 @@ void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDe
     // already stored for the fit.
     if (size == kCaptureBytes && buf && waitsForImage(m_calState)) {
         // Only the image's own 921,600 bytes are copied, whatever else the buffer holds.
-        QImage &dest = m_captureKind == 101 ? m_calibImages[0]
-                     : m_captureKind == 102 ? m_calibImages[1]
-                                            : m_calibImages[2];
+        const int slot = m_captureKind == 101 ? 0 : m_captureKind == 102 ? 1 : 2;
+        QImage &dest = m_calibImages[slot];
         for (int y = 0; y < kCaptureHeight; ++y)
             std::memcpy(dest.scanLine(y), buf + y * kCaptureWidth, kCaptureWidth);
+        m_nStoredImages |= 1 << slot;
+    } else if (size == kCaptureBytesWide && waitsForImage(m_calState)) {
+        // The run moves on, but this capture is not one the fit can use.
+        qDebug() << "nqmaincontrol::slotNewACImageReceived(): image" << m_captureKind << "of" << size
+                 << "bytes is not stored, module" << nDevNum;
     }
     autoCalibrationStep(nDevNum, true);
 }
 
+void nqmaincontrol::clearCalibrationImages()
+{
+    for (int i = 0; i < 3; ++i)
+        m_calibImages[i].fill(0);
+    m_nStoredImages = 0;
+}
+
 void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 {
+    // The fit uses this run's black, white and pattern images of this module,
+    // never what an earlier run (or the other module) left.
+    if (m_nStoredImages != kAllImages) {
+        qDebug() << "nqmaincontrol::evaluateAutoCalibration(): images stored in this run:" << m_nStoredImages
+                 << "of" << kAllImages << ", no fit, module" << nDevNum;
+        StopOrNextCalibration(true, 0, nDevNum);
+        return;
+    }
     const qint64 threadCpuStart = tl::threadCpuNs();
     const qint64 workerCpuStart = tl::patternSearchWorkerCpuNs();
     cv::Mat working = matOf(m_calibImages[3]);

@@ -226,6 +226,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         break;
     }
     case etaAUTO_CALIBRATION: {
+        clearCalibrationImages();
         prepareCalibrationWindow(nDevNum, true);
         m_threadState = etaAUTO_CALIBRATION;
         m_device->StartRecvThread(0, reverse);

@@ -16,6 +16,7 @@
 #include "sim/FaultPlan.h"
 
 #include <QTest>
+#include <QThread>
 
 #include <cstring>
 #include <vector>
@@ -93,5 +94,46 @@ TEST_F(SetupPathTest, ExchangeOfCalibratedModulesTracksAndHidesTheCover)
     EXPECT_EQ(control->threadState(), etaTRACKING);
     EXPECT_FALSE(control->waitDialog()->isVisible());
 }
+
+// ---- auto calibration: what the fit may use -------------------------------------------
+
+TEST_F(SetupPathTest, WideImageIsNotStoredAndTheRunFailsWithoutAFit)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    BoxAnswerer boxes;
+
+    // A first run stores its three images (its fit fails: test images).
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+    ASSERT_EQ(boxes.texts().size(), 1);
+
+    // The second run: the pattern image comes in the two-bytes-per-pixel size.
+    FaultPlan plan;
+    plan.commands.push_back({CMD_AC_SENDIMG, 2 * kRequestsPerImage, 1, CommandFault::Ignore});
+    module->setFaults(plan);
+    module->clearReceived();
+    LogCapture log;
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return control->calState() == 9 && module->stats().ignored == 1; }));
+    std::vector<unsigned char> wide(2 * 1280 * 720, 0x40);
+    control->slotNewACImageReceived(wide.data(), static_cast<int>(wide.size()), 0);
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+
+    // No fit ran on an image of the earlier run, nothing was uploaded, and the
+    // user is told the run failed.
+    EXPECT_LT(log.find("calib_success ="), 0) << log.lines().join("\n").toStdString();
+    EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
+    EXPECT_EQ(boxes.texts().size(), 2);
+    EXPECT_GE(log.find("StopOrNextCalibration: 0 bAuto = true result = 0"), 0);
+    EXPECT_TRUE(control->device()->isCalibrated(0));
+}
+
+// ---- manual calibration: a step the module ends without its index --------------------------
+
+// ---- alignment frames after the view has closed ---------------------------------------
+
+// ---- two modules: what one module's loop hands over is that module's ----------------------
 
 } // namespace
