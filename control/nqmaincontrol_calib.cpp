@@ -72,6 +72,16 @@ void logParameters(const double *tp)
     qDebug().noquote() << QString::asprintf("ac_sse  = %f", ws.ac_sse);
 }
 
+// The fit leaves its figures in the workspace only when it gets as far as
+// computing them: a failed precondition must not log an earlier fit's.
+void clearFitFigures()
+{
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+    ws.ac_loop = 0;
+    ws.ac_sse = 0.0;
+    ws.calib_success = false;
+}
+
 void logPointList(const char *title, const cv::Point2f *points, int n)
 {
     qDebug().noquote() << title;
@@ -314,6 +324,7 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
     const int reverse = reverseOf(m_psDataMgr->getLensSelect());
     tl::setCalibInformation(m_calibDlg->getPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
                             width, height, lensCode, m_nFwParam, m_calibDlg->penType());
+    clearFitFigures();
     tl::AC_FindPatternCenter(working);
     double tp[13] = {};
     tl::AC_CallCalcCalibParameter(tp);
@@ -435,6 +446,7 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
                             m_calibDlg->penType());
     for (int k = 0; k < count; ++k)
         ws.ac_pattern_center_twk[k] = touched[k];
+    clearFitFigures();
     double tp[13] = {};
     tl::MC_CallCalcCalibParameter(tp);
 

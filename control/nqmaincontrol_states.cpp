@@ -44,6 +44,14 @@ void nqmaincontrol::enterCalibrationState(int eCalState, int nDevNum, int eNextT
     emit callChangeNextThreadState(nDevNum, eNextThreadState);
 }
 
+// A row of the system machine that starts a calibration step logs it as the
+// calibration machine logs its own rows, with the module it acts on.
+void nqmaincontrol::calibrationRow(int eCalState, int nDevNum, int eNextThreadState)
+{
+    qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
+    enterCalibrationState(eCalState, nDevNum, eNextThreadState);
+}
+
 void nqmaincontrol::systemStateChange(int eState, int nDevNum)
 {
     const Transition busy(this);
@@ -105,25 +113,21 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
     case esysUSER_MANUAL_CAL_START:
         closeMessage();
         m_calResult[0] = m_calResult[1] = 0;
-        qDebug() << "nqmaincontrol::systemStateCalbrationChange():"
-                 << calibrationStateName(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE) << nDevNum;
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
         break;
     case esysUSER_AUTO_CAL_START:
         closeMessage();
         m_calResult[0] = m_calResult[1] = 0;
-        qDebug() << "nqmaincontrol::systemStateCalbrationChange():"
-                 << calibrationStateName(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE) << nDevNum;
-        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
+        calibrationRow(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
         break;
     case esysUSER_MANUAL_CAL_POINT_IMAGE:
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
         break;
     case esysUSER_MANUAL_CAL_START_NEXT_DEVICE:
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum + 1, etaMANUAL_CALIBRATION);
+        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum + 1, etaMANUAL_CALIBRATION);
         break;
     case esysUSER_AUTO_CAL_START_NEXT_DEVICE:
-        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum + 1, etaAUTO_CALIBRATION);
+        calibrationRow(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum + 1, etaAUTO_CALIBRATION);
         break;
     default:
         // 12, 14 to 17 and anything else: only logged and stored.

@@ -130,6 +130,62 @@ TEST_F(SetupPathTest, WideImageIsNotStoredAndTheRunFailsWithoutAFit)
     EXPECT_TRUE(control->device()->isCalibrated(0));
 }
 
+TEST_F(SetupPathTest, FailedFitLogsTheFiguresOfThisRun)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    BoxAnswerer boxes;
+    // Figures of an earlier fit are still in the workspace.
+    tl::calibWorkspace().ac_loop = 1234;
+    tl::calibWorkspace().ac_sse = 5.5;
+    LogCapture log;
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+    // The test images hold no pattern: the fit's precondition fails.
+    EXPECT_GE(log.find("calib_success = 0"), 0);
+    EXPECT_LT(log.find("ac_loop = 1234"), 0) << log.lines().join("\n").toStdString();
+    EXPECT_LT(log.find("ac_sse  = 5.5"), 0);
+    EXPECT_GE(log.find("ac_loop = 0"), 0);
+}
+
+TEST_F(SetupPathTest, EveryCalibrationRowLogsItsStateAndModule)
+{
+    bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    struct Row
+    {
+        int state;
+        const char *line;
+    };
+    const Row rows[] = {
+        {esysUSER_MANUAL_CAL_START, "nqmaincontrol::systemStateCalbrationChange(): ecsMANUAL_CAL_CAPTURE_POINT_IMAGE 0"},
+        {esysUSER_MANUAL_CAL_POINT_IMAGE,
+         "nqmaincontrol::systemStateCalbrationChange(): ecsMANUAL_CAL_CAPTURE_POINT_IMAGE 0"},
+        {esysUSER_MANUAL_CAL_START_NEXT_DEVICE,
+         "nqmaincontrol::systemStateCalbrationChange(): ecsMANUAL_CAL_CAPTURE_POINT_IMAGE 1"},
+        {esysUSER_AUTO_CAL_START, "nqmaincontrol::systemStateCalbrationChange(): ecsAUTO_CAL_CAPTURE_BLACK_IMAGE 0"},
+        {esysUSER_AUTO_CAL_START_NEXT_DEVICE,
+         "nqmaincontrol::systemStateCalbrationChange(): ecsAUTO_CAL_CAPTURE_BLACK_IMAGE 1"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(systemStateName(row.state));
+        LogCapture log;
+        const int before = static_cast<int>(log.lines().size());
+        control->systemStateChange(row.state, 0);
+        const int stateLine = log.find(QString("nqmaincontrol::systemStateChange(): ") + systemStateName(row.state));
+        ASSERT_GE(stateLine, before);
+        const int rowLine = log.find(row.line, stateLine);
+        EXPECT_GT(rowLine, stateLine) << log.lines().join("\n").toStdString();
+        // Logged once, before the row acts (the thread state machine's line follows).
+        EXPECT_LT(log.find(row.line, rowLine + 1), 0);
+        EXPECT_GT(log.find("nqmaincontrol::threadStateChange():", rowLine), rowLine);
+        control->calDlgWorkingDone(control->calibDialog()->devNum());
+        control->calDlgWorkingDone(control->calibDialog()->devNum());
+        ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+    }
+}
+
 // ---- manual calibration: a step the module ends without its index --------------------------
 
 // ---- alignment frames after the view has closed ---------------------------------------
