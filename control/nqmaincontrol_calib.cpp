@@ -390,9 +390,12 @@ void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
         return;
     }
     if (m_calState == 1) {
-        if (!buf || len < 4)
-            return;
-        int curidx = buf[0];
+        // An end without its index (a length field below 4) still ends the
+        // step: the target is the one the window shows.
+        const bool hasIndex = buf && len >= 4;
+        if (!hasIndex)
+            qDebug() << "slotMCNextStep: no index, length" << len << "module" << nDevNum;
+        int curidx = hasIndex ? buf[0] : m_calibDlg->getCount();
         if (m_calibDlg->isTouchAccepted()) {
             curidx = m_calibDlg->getCount();
             if (curidx == tl::calibWorkspace().mc_point_count) {

@@ -188,7 +188,48 @@ TEST_F(SetupPathTest, EveryCalibrationRowLogsItsStateAndModule)
 
 // ---- manual calibration: a step the module ends without its index --------------------------
 
+TEST_F(SetupPathTest, PatternEndWithoutIndexRepeatsTheCurrentTarget)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    control->startManualCalibration();
+    ASSERT_EQ(control->threadState(), etaMANUAL_CALIBRATION);
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(10);
+    const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+    // The module ends the step with a length field of 0: no index.
+    module->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, nullptr, 0));
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) > starts; }, 300))
+        << "the run stalls";
+    const auto sent = module->received(CMD_MC_PATTERN_START);
+    int32_t index = -1;
+    std::memcpy(&index, sent.back().bytes.data() + 8, 4);
+    EXPECT_EQ(index, control->calibDialog()->getCount());
+    EXPECT_EQ(control->calState(), 1);
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
 // ---- alignment frames after the view has closed ---------------------------------------
+
+TEST_F(SetupPathTest, FrameThatArrivesAfterTheViewClosedRequestsNoFrame)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    ASSERT_EQ(control->threadState(), etaDISPLAY);
+    control->resumeAfterAlignment();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    settle(5);
+    module->clearReceived();
+    // A frame the loop delivered just before it stopped reaches the GUI thread now.
+    std::vector<unsigned char> frame(640 * 360, 0x80);
+    control->slotNewFrameReceived(frame.data(), static_cast<int>(frame.size()), 0);
+    wait(600);
+    EXPECT_EQ(module->receivedCount(CMD_SENDFRM_MONO), 0);
+    EXPECT_EQ(control->threadState(), etaTRACKING);
+}
 
 // ---- two modules: what one module's loop hands over is that module's ----------------------
 
