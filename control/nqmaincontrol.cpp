@@ -20,6 +20,8 @@
 #include <QThread>
 #include <QWidget>
 
+#include <cstring>
+
 using tl::CamDevCtrl;
 
 nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
@@ -42,7 +44,19 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     connect(m_device, &CamDevCtrl::sigRequestMask, this, &nqmaincontrol::slotRequestMask);
     connect(m_device, &CamDevCtrl::sigACNewFrame, this, &nqmaincontrol::slotNewACImageReceived);
     connect(m_device, &CamDevCtrl::sigACNextStep, this, &nqmaincontrol::slotACNextStep);
-    connect(m_device, &CamDevCtrl::sigMCNextStep, this, &nqmaincontrol::slotMCNextStep);
+    // The device layer's store of a module's answer is refilled by its next
+    // packet: the values are copied at once on the receive loop that raised the
+    // signal, and the GUI thread gets its own copy.
+    connect(m_device, &CamDevCtrl::sigMCNextStep, this, [this](int *buf, int len, int nDevNum) {
+        QVector<int> values;
+        if (buf && len > 0) {
+            values.resize((len + 3) / 4);
+            std::memcpy(values.data(), buf, static_cast<size_t>(len));
+        }
+        QMetaObject::invokeMethod(this, [this, values, len, nDevNum]() mutable {
+            slotMCNextStep(values.isEmpty() ? nullptr : values.data(), len, nDevNum);
+        }, Qt::QueuedConnection);
+    }, Qt::DirectConnection);
     connect(m_device, &CamDevCtrl::sigMCDone, this, &nqmaincontrol::slotMCDone);
     connect(m_device, &CamDevCtrl::sigCalibReadyEnd, this, &nqmaincontrol::slotCalibReadyEnd);
 

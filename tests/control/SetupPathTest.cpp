@@ -233,4 +233,67 @@ TEST_F(SetupPathTest, FrameThatArrivesAfterTheViewClosedRequestsNoFrame)
 
 // ---- two modules: what one module's loop hands over is that module's ----------------------
 
+TEST_F(SetupPathTest, AnswersOfTwoModulesDoNotMixOnTheWayToTheGuiThread)
+{
+    auto modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    control->startManualCalibration();
+    ASSERT_EQ(control->threadState(), etaMANUAL_CALIBRATION);
+    ASSERT_TRUE(settleUntil([&] { return modules[0]->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(5);
+    modules[0]->clearReceived();
+
+    // Module 0 ends each step with its index 7; module 1, whose run has not
+    // started, sends ends of its own with index 3 at the same time. Both loops
+    // run while the GUI thread takes module 0's.
+    const int32_t mine = 7, other = 3;
+    constexpr int kEnds = 40;
+    for (int i = 0; i < kEnds; ++i) {
+        modules[0]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &mine, 4), i * 5);
+        modules[1]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &other, 4), i * 5);
+    }
+    ASSERT_TRUE(settleUntil([&] { return modules[0]->receivedCount(CMD_MC_PATTERN_START) == kEnds; }, 2000));
+    // The window has accepted no touch: each end repeats the module's own index.
+    for (const auto &p : modules[0]->received(CMD_MC_PATTERN_START)) {
+        int32_t index = -1;
+        std::memcpy(&index, p.bytes.data() + 8, 4);
+        EXPECT_EQ(index, mine);
+    }
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
+TEST_F(SetupPathTest, OneModulesAnswerIsNotOverwrittenByTheOthersLoop)
+{
+    auto modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);   // both modules' loops run
+    // A receiver on the GUI thread that takes its time over module 0's answer,
+    // as the fit takes its time over a point list, while module 1 keeps sending.
+    int seen = 0, changed = 0;
+    QObject receiver;
+    QObject::connect(control->device(), &tl::CamDevCtrl::sigMCNextStep, &receiver,
+                     [&](int *buf, int len, int nDevNum) {
+                         if (nDevNum != 0 || !buf || len < 4)
+                             return;
+                         ++seen;
+                         const int32_t first = buf[0];
+                         for (int i = 0; i < 200; ++i) {
+                             QThread::usleep(100);
+                             if (buf[0] != first)
+                                 ++changed;
+                         }
+                     });
+    const int32_t mine = 7, other = 3;
+    modules[0]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &mine, 4));
+    QThread::msleep(100);   // module 0's answer has been read; its signal waits for the GUI thread
+    for (int i = 0; i < 20; ++i)
+        modules[1]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &other, 4), 2 + i);
+    QCoreApplication::processEvents();
+    settle(5);
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(changed, 0);
+}
+
 } // namespace
