@@ -97,6 +97,8 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
         connect(m_events, &tl::SystemEventSource::displayChanged, this, &Corvane::handleDisplayChange);
         connect(m_events, &tl::SystemEventSource::sessionEnding, this, &Corvane::handleSessionEnd);
     }
+    m_displayChangeTimer.setSingleShot(true);
+    connect(&m_displayChangeTimer, &QTimer::timeout, this, &Corvane::displayChangeSettled);
     qDebug() << "Corvane::Corvane()" << QThread::currentThreadId();
 }
 
@@ -165,7 +167,12 @@ void Corvane::handleDeviceInterface(const QString &name, bool arrival)
     qDebug() << "Corvane::nativeEvent(): device count =" << stored << present;
     if (stored == present)
         return;
-    HideDialogs();
+    // Only the alignment view shows what the modules stream; the wizard the user
+    // has open stays (a disconnect hides it in the connection report).
+    if (m_psAlignDlg && m_psAlignDlg->displaying())
+        m_psAlignDlg->imageDisplay(false, 0);
+    else if (m_psAlignDlg)
+        m_psAlignDlg->hide();
     m_tray->hide();
     m_control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
     connectionReport();
@@ -196,6 +203,14 @@ void Corvane::handleResume()
 void Corvane::handleDisplayChange()
 {
     qDebug() << "Corvane::nativeEvent(): WM_DISPLAYCHANGE";
+    // One change of the desktop comes as several events (a screen added, then
+    // each screen's geometry): they are handled once, when they have stopped.
+    m_displayChangeTimer.start(tl::Clock::wallMs(kDisplayChangeSettleMs));
+}
+
+void Corvane::displayChangeSettled()
+{
+    qDebug() << "Corvane::displayChangeSettled()";
     if (m_control) {
         const nqmaincontrol::Transition busy(m_control);
         m_control->systemStateChange(esysDISPLAY_CHANGE, -1);
@@ -554,6 +569,7 @@ void Corvane::closeEvent(QCloseEvent *event)
         return;
     }
     m_bClosed = true;
+    m_displayChangeTimer.stop();
     releaseOwned();
     m_settings->setNumOfCamDevice(0);
     m_settings->saveDeviceCount();

@@ -1,13 +1,16 @@
 // The main window when the desktop or the user acts while the controller is in
 // the middle of something: a close (logout, SIGTERM, the tray's Exit) while a
-// message box runs inside a transition.
+// message box runs inside a transition, a module arriving while the user has
+// the wizard open, and the bursts of events one display change brings.
 
 #include "app/Corvane.h"
 #include "app/CorvaneTray.h"
 #include "platform/Clock.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/MainWindowFixture.h"
+#include "ui/WizardDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,8 +23,11 @@
 #include <functional>
 
 using tl::sim::ModuleVariant;
+using tl::test::LogCapture;
 
 namespace {
+
+const QString kInterface2 = "USB\\VID_16D0&PID_0F8C&MI_02\\3-1";
 
 QString storedCount()
 {
@@ -117,6 +123,16 @@ class CloseAndEventsTest : public tl::test::MainWindowFixture
 {
 };
 
+// Two displays side by side, for two modules.
+class TwoDisplayWindowTest : public tl::test::MainWindowFixture
+{
+protected:
+    TwoDisplayWindowTest()
+        : MainWindowFixture(40, {{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}})
+    {
+    }
+};
+
 TEST_F(CloseAndEventsTest, LogoutWhileTheCalibrationFailedBoxRunsEndsCleanly)
 {
     auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
@@ -135,6 +151,46 @@ TEST_F(CloseAndEventsTest, LogoutWhileTheCalibrationFailedBoxRunsEndsCleanly)
     EXPECT_TRUE(module->tracking());
     EXPECT_FALSE(QApplication::activeModalWidget());
     takeExitRequest();
+}
+
+TEST_F(TwoDisplayWindowTest, ArrivalOfAModuleLeavesTheUsersWizardOpen)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-L"));
+    makeWindow();
+    window->initialStart();
+    settle();
+    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    window->tray()->action(CorvaneTray::ActConfiguration)->trigger();
+    ASSERT_TRUE(window->wizard()->isVisible());
+
+    bus.plug(ModuleVariant::calibrated("TLM-R"));
+    events.raiseDeviceArrival(kInterface2);
+    settle();
+    EXPECT_EQ(window->settings()->getNumOfCamDevice(), 2);
+    EXPECT_TRUE(window->wizard()->isVisible());
+}
+
+TEST_F(CloseAndEventsTest, OneDisplayChangeOfSeveralEventsIsHandledOnce)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-L"));
+    makeWindow();
+    window->initialStart();
+    settle();
+    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    LogCapture log;
+    // A monitor added: screen added, then a geometry change of each screen.
+    for (int i = 0; i < 4; ++i)
+        events.raiseDisplayChange();
+    settle(50);
+    const QString handled = "nqmaincontrol::systemStateChange(): esysDISPLAY_CHANGE";
+    const int first = log.find(handled);
+    ASSERT_GE(first, 0) << log.lines().join("\n").toStdString();
+    EXPECT_LT(log.find(handled, first + 1), 0) << log.lines().join("\n").toStdString();
+
+    // A later change is a change of its own.
+    events.raiseDisplayChange();
+    settle(50);
+    EXPECT_GT(log.find(handled, first + 1), first);
 }
 
 } // namespace
