@@ -46,16 +46,20 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     connect(m_device, &CamDevCtrl::sigACNextStep, this, &nqmaincontrol::slotACNextStep);
     // The device layer's store of a module's answer is refilled by its next
     // packet: the values are copied at once on the receive loop that raised the
-    // signal, and the GUI thread gets its own copy.
+    // signal, queued under a lock, and taken by the GUI thread.
     connect(m_device, &CamDevCtrl::sigMCNextStep, this, [this](int *buf, int len, int nDevNum) {
-        QVector<int> values;
+        ManualAnswer answer;
+        answer.len = len;
+        answer.nDevNum = nDevNum;
         if (buf && len > 0) {
-            values.resize((len + 3) / 4);
-            std::memcpy(values.data(), buf, static_cast<size_t>(len));
+            answer.values.resize(static_cast<size_t>((len + 3) / 4));
+            std::memcpy(answer.values.data(), buf, static_cast<size_t>(len));
         }
-        QMetaObject::invokeMethod(this, [this, values, len, nDevNum]() mutable {
-            slotMCNextStep(values.isEmpty() ? nullptr : values.data(), len, nDevNum);
-        }, Qt::QueuedConnection);
+        {
+            std::lock_guard<std::mutex> lock(m_manualAnswersMutex);
+            m_manualAnswers.push_back(std::move(answer));
+        }
+        QMetaObject::invokeMethod(this, "takeManualAnswers", Qt::QueuedConnection);
     }, Qt::DirectConnection);
     connect(m_device, &CamDevCtrl::sigMCDone, this, &nqmaincontrol::slotMCDone);
     connect(m_device, &CamDevCtrl::sigCalibReadyEnd, this, &nqmaincontrol::slotCalibReadyEnd);
@@ -132,6 +136,21 @@ void nqmaincontrol::requestClose()
         qDebug() << "nqmaincontrol::requestClose(): transitions running:" << m_nTransitions;
     m_bCloseRequested = true;
     closeMessage();
+}
+
+void nqmaincontrol::takeManualAnswers()
+{
+    for (;;) {
+        ManualAnswer answer;
+        {
+            std::lock_guard<std::mutex> lock(m_manualAnswersMutex);
+            if (m_manualAnswers.empty())
+                return;
+            answer = std::move(m_manualAnswers.front());
+            m_manualAnswers.pop_front();
+        }
+        slotMCNextStep(answer.values.empty() ? nullptr : answer.values.data(), answer.len, answer.nDevNum);
+    }
 }
 
 void nqmaincontrol::closeDevices()

@@ -11,7 +11,10 @@
 #include <QString>
 #include <QVector>
 
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class CalibDlg;
 class ConfigFileRW;
@@ -172,6 +175,16 @@ public slots:
     void slotCalibReadyEnd(int nDevNum);
 
 private:
+    // One RES_MC_PATTERN_END or DAT_MC_INPUT_POINT as a receive loop copied it.
+    struct ManualAnswer
+    {
+        std::vector<int> values;
+        int len = 0;
+        int nDevNum = 0;
+    };
+    // Hands the queued answers to slotMCNextStep, in arrival order.
+    Q_INVOKABLE void takeManualAnswers();
+
     bool initDeviceCheck();
     // Returns false when nothing changed (device change with an unchanged count).
     bool suspendDeviceCheck(int eState);
@@ -207,6 +220,8 @@ private:
     QWidget *m_mainWindow = nullptr;
     tl::CamDevCtrl *m_device = nullptr;
     QMessageBox *m_messageBox = nullptr;
+    std::mutex m_manualAnswersMutex;
+    std::deque<ManualAnswer> m_manualAnswers;
     int m_nTransitions = 0;
     bool m_bCloseRequested = false;
     int m_systemState = 0;
