@@ -203,6 +203,15 @@ private:
     bool calibrationEventFor(int nDevNum, int threadState) const;
     // After a cancel of an auto run, ends the run if the module brings no step.
     void armCancelDeadline(int nDevNum);
+    // What a calibration state can wait for.
+    enum class CalibrationEvent { CaptureEnd, Image, PatternEnd, PointList, Stored };
+    // The calibration machine: one handler per state (see the .cpp).
+    void calibrationStep(CalibrationEvent event, int nDevNum, const int *buf, int len);
+    void onCaptureEnd(int nextMode, int imageKind, int nextState, int nDevNum);
+    void onCaptureImage(int32_t nextCapture, int nextState, int nDevNum);
+    void onPatternCaptured(int nDevNum);
+    void onManualTargetEnd(const int *buf, int len, int nDevNum);
+    void onParametersStored(bool bAuto, int nDevNum);
     void evaluateAutoCalibration(int nDevNum);
     // Blanks the black, white and pattern images before a module's auto run.
     void clearCalibrationImages();

@@ -40,7 +40,8 @@ constexpr int kCancelGraceMs = 3000;
 // The auto states that wait for an image (the others wait for the end of a capture).
 bool waitsForImage(int calState)
 {
-    return calState == 5 || calState == 7 || calState == 9;
+    return calState == ecsAUTO_CAL_GET_BLACK_IMAGE || calState == ecsAUTO_CAL_GET_WHITE_IMAGE ||
+           calState == ecsAUTO_CAL_GET_PATTERN_IMAGE;
 }
 
 // Lens code of the calibration model and the camera's image reverse flag, from
@@ -219,51 +220,93 @@ void nqmaincontrol::autoCalibrationStep(int nDevNum, bool image)
     }
     // An end where an image is due (or an image where an end is due) is not the
     // step the state waits for: the sequence keeps waiting for that one.
-    if (m_calState <= 9 && waitsForImage(m_calState) != image) {
+    if (m_calState <= ecsAUTO_CAL_GET_PATTERN_IMAGE && waitsForImage(m_calState) != image) {
         qDebug().noquote() << QString::asprintf("slotACNextStep: calState %d waits for %s, %s ignored", m_calState,
                                                 waitsForImage(m_calState) ? "an image" : "a capture end",
                                                 image ? "an image" : "a capture end");
         return;
     }
 
-    // The window's synchronous repaint runs the event loop: the state moves on
-    // before it, so that an answer handled meanwhile meets the state it belongs to.
+    calibrationStep(image ? CalibrationEvent::Image : CalibrationEvent::CaptureEnd, nDevNum, nullptr, 0);
+}
+
+// The calibration machine in one place: what each state waits for and the one
+// handler that moves it on. Anything else is not this state's event and
+// changes nothing.
+void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const int *buf, int len)
+{
+    using E = CalibrationEvent;
     switch (m_calState) {
-    case 4:
-        m_calState = 5;
-        m_calibDlg->setDisplayMode(CalibDlg::ModeWhite);
-        requestCapture(101, nDevNum);
+    case ecsMANUAL_CAL_CAPTURE_POINT_IMAGE:
+        if (event == E::PatternEnd)
+            onManualTargetEnd(buf, len, nDevNum);
         break;
-    case 5: {
-        const qint32 elapsed = captureElapsedMs();
-        m_device->SendCommand(&elapsed, CMD_AC_WHITE_START, 4, nDevNum, false);
-        m_calState = 6;
+    case ecsMANUAL_CAL_WAIT_POINT_LIST:
+        if (event == E::PointList)
+            evaluateManualCalibration(buf, nDevNum);
         break;
-    }
-    case 6:
-        m_calState = 7;
-        m_calibDlg->setDisplayMode(CalibDlg::ModePattern);
-        requestCapture(102, nDevNum);
+    case ecsMANUAL_CAL_WAIT_STORED:
+        if (event == E::Stored)
+            onParametersStored(false, nDevNum);
         break;
-    case 7: {
-        const qint32 elapsed = captureElapsedMs();
-        m_device->SendCommand(&elapsed, CMD_AC_PATTERN_START, 4, nDevNum, false);
-        m_calState = 8;
+    case ecsAUTO_CAL_CAPTURE_BLACK_IMAGE:
+        if (event == E::CaptureEnd)
+            onCaptureEnd(CalibDlg::ModeWhite, 101, ecsAUTO_CAL_GET_BLACK_IMAGE, nDevNum);
         break;
-    }
-    case 8:
-        tl::Clock::sleepMs(100);
-        m_captureKind = 103;
-        m_device->sendAcImageRequest(103, 0, nDevNum);
-        m_calState = 9;
+    case ecsAUTO_CAL_GET_BLACK_IMAGE:
+        if (event == E::Image)
+            onCaptureImage(CMD_AC_WHITE_START, ecsAUTO_CAL_CAPTURE_WHITE_IMAGE, nDevNum);
         break;
-    case 9:
-        if (m_captureKind == 103)
+    case ecsAUTO_CAL_CAPTURE_WHITE_IMAGE:
+        if (event == E::CaptureEnd)
+            onCaptureEnd(CalibDlg::ModePattern, 102, ecsAUTO_CAL_GET_WHITE_IMAGE, nDevNum);
+        break;
+    case ecsAUTO_CAL_GET_WHITE_IMAGE:
+        if (event == E::Image)
+            onCaptureImage(CMD_AC_PATTERN_START, ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE, nDevNum);
+        break;
+    case ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE:
+        if (event == E::CaptureEnd)
+            onPatternCaptured(nDevNum);
+        break;
+    case ecsAUTO_CAL_GET_PATTERN_IMAGE:
+        if (event == E::Image && m_captureKind == 103)
             evaluateAutoCalibration(nDevNum);
+        break;
+    case ecsAUTO_CAL_WAIT_STORED:
+        if (event == E::Stored)
+            onParametersStored(true, nDevNum);
         break;
     default:
         break;
     }
+}
+
+// The end of the black or white capture: the window shows the next screen and
+// the captured image is asked for. The window's synchronous repaint runs the
+// event loop: the state moves on before it, so that an answer handled
+// meanwhile meets the state it belongs to.
+void nqmaincontrol::onCaptureEnd(int nextMode, int imageKind, int nextState, int nDevNum)
+{
+    m_calState = nextState;
+    m_calibDlg->setDisplayMode(nextMode);
+    requestCapture(imageKind, nDevNum);
+}
+
+// The black or white image is stored: the module captures the next screen.
+void nqmaincontrol::onCaptureImage(int32_t nextCapture, int nextState, int nDevNum)
+{
+    const qint32 elapsed = captureElapsedMs();
+    m_device->SendCommand(&elapsed, nextCapture, 4, nDevNum, false);
+    m_calState = nextState;
+}
+
+void nqmaincontrol::onPatternCaptured(int nDevNum)
+{
+    tl::Clock::sleepMs(100);
+    m_captureKind = 103;
+    m_device->sendAcImageRequest(103, 0, nDevNum);
+    m_calState = ecsAUTO_CAL_GET_PATTERN_IMAGE;
 }
 
 void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDevNum)
@@ -344,7 +387,7 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
         m_device->send_set_calib_parameter(tp, m_calibDlg->ceiling(), m_calibDlg->rear(), width, height, lensCode,
                                            reverse, false, 0, nullptr, true, yThreshold, yThreshold, nDevNum,
                                            m_nFwParam);
-        m_calState = 10;
+        m_calState = ecsAUTO_CAL_WAIT_STORED;
     } else {
         StopOrNextCalibration(true, 0, nDevNum);
     }
@@ -372,7 +415,7 @@ void nqmaincontrol::slotMCNextStepPointer()
 void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
 {
     const Transition busy(this);
-    if (m_calState != 1 || m_calibDlg->getCount() <= 0)
+    if (m_calState != ecsMANUAL_CAL_CAPTURE_POINT_IMAGE || m_calibDlg->getCount() <= 0)
         return;
     m_calibDlg->setTouchAccepted(true);
     m_calibDlg->startMarkRing(false);
@@ -389,33 +432,37 @@ void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
         qDebug() << "nqmaincontrol::slotMCNextStep(): no manual calibration waits for module" << nDevNum;
         return;
     }
-    if (m_calState == 1) {
-        // An end without its index (a length field below 4) still ends the
-        // step: the target is the one the window shows.
-        const bool hasIndex = buf && len >= 4;
-        if (!hasIndex)
-            qDebug() << "slotMCNextStep: no index, length" << len << "module" << nDevNum;
-        int curidx = hasIndex ? buf[0] : m_calibDlg->getCount();
-        if (m_calibDlg->isTouchAccepted()) {
-            curidx = m_calibDlg->getCount();
-            if (curidx == tl::calibWorkspace().mc_point_count) {
-                m_calState = 2;
-                m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
-                return;
-            }
-            m_calibDlg->setTouchAccepted(false);
-        } else {
-            m_calibDlg->startMarkRing(false);
-            m_calibDlg->setDisplayMode(CalibDlg::ModeKeep);
-            qDebug().noquote() << QString::asprintf("slotMCNextStep: curidx = %d, m_psCalibDlg->getCount() = %d",
-                                                    curidx, m_calibDlg->getCount());
+    // The module's point list is 200 bytes; anything else ends a target step.
+    calibrationStep(len == kManualListBytes && buf ? CalibrationEvent::PointList : CalibrationEvent::PatternEnd,
+                    nDevNum, buf, len);
+}
+
+// The module ended the step of a target: the next target when the window
+// accepted the touch (the point list after the last one), else the same again.
+void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
+{
+    // An end without its index (a length field below 4) still ends the step:
+    // the target is the one the window shows.
+    const bool hasIndex = buf && len >= 4;
+    if (!hasIndex)
+        qDebug() << "slotMCNextStep: no index, length" << len << "module" << nDevNum;
+    int curidx = hasIndex ? buf[0] : m_calibDlg->getCount();
+    if (m_calibDlg->isTouchAccepted()) {
+        curidx = m_calibDlg->getCount();
+        if (curidx == tl::calibWorkspace().mc_point_count) {
+            m_calState = ecsMANUAL_CAL_WAIT_POINT_LIST;
+            m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
+            return;
         }
-        const qint32 index = curidx;
-        m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
-        return;
+        m_calibDlg->setTouchAccepted(false);
+    } else {
+        m_calibDlg->startMarkRing(false);
+        m_calibDlg->setDisplayMode(CalibDlg::ModeKeep);
+        qDebug().noquote() << QString::asprintf("slotMCNextStep: curidx = %d, m_psCalibDlg->getCount() = %d",
+                                                curidx, m_calibDlg->getCount());
     }
-    if (m_calState == 2 && len == kManualListBytes && buf)
-        evaluateManualCalibration(buf, nDevNum);
+    const qint32 index = curidx;
+    m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
 }
 
 void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
@@ -460,7 +507,7 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
         const int yThreshold = tl::calcYThreshold(tp, width, height);
         m_device->send_set_calib_parameter(tp, ceiling, rear, width, height, lensCode, reverse, false, 0, nullptr,
                                            true, yThreshold, yThreshold, nDevNum, m_nFwParam);
-        m_calState = 3;
+        m_calState = ecsMANUAL_CAL_WAIT_STORED;
     } else {
         m_device->SendCommand(nullptr, CMD_MC_CANCEL, 0, nDevNum, false);
         StopOrNextCalibration(false, 0, nDevNum);
@@ -475,18 +522,22 @@ void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
     qDebug() << "slotCalibReadyEnd:" << nDevNum << m_threadState;
     // Only the module that was sent the parameters, in the run that sent them,
     // ends its calibration with this.
-    const bool waited = (m_calState == 10 && calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) ||
-                        (m_calState == 3 && calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION));
+    const bool waited = (m_calState == ecsAUTO_CAL_WAIT_STORED && calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) ||
+                        (m_calState == ecsMANUAL_CAL_WAIT_STORED &&
+                         calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION));
     if (!waited)
         return;
-    // The module stored what was uploaded: it holds a calibration from now on, as
-    // its EEPROM will say at the next opening.
-    if ((m_calState == 10 || m_calState == 3) && tl::calibWorkspace().calib_success)
+    calibrationStep(CalibrationEvent::Stored, nDevNum, nullptr, 0);
+}
+
+// The module stored what was uploaded: it holds a calibration from now on, as
+// its EEPROM will say at the next opening.
+void nqmaincontrol::onParametersStored(bool bAuto, int nDevNum)
+{
+    const bool success = tl::calibWorkspace().calib_success;
+    if (success)
         m_device->markCalibrated(nDevNum);
-    if (m_calState == 10)
-        StopOrNextCalibration(true, tl::calibWorkspace().calib_success ? 1 : 0, nDevNum);
-    else if (m_calState == 3)
-        StopOrNextCalibration(false, tl::calibWorkspace().calib_success ? 1 : 0, nDevNum);
+    StopOrNextCalibration(bAuto, success ? 1 : 0, nDevNum);
 }
 
 void nqmaincontrol::StopOrNextCalibration(bool bAuto, int result, int nDevNum)

@@ -211,6 +211,28 @@ TEST_F(SetupPathTest, PatternEndWithoutIndexRepeatsTheCurrentTarget)
     EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
 }
 
+TEST_F(SetupPathTest, PointListWhileATargetRunsIsNoTargetIndex)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    control->startManualCalibration();
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(10);
+    const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+    // A point list nobody asked for, while the module is on target 0.
+    float points[50];
+    for (int i = 0; i < 50; ++i)
+        points[i] = 100.5f + i;
+    module->injectPacket(kEpIn, packet(DAT_MC_INPUT_POINT, points, 200));
+    wait(1000);
+    // Its bytes are not read as the index of a target to start.
+    EXPECT_EQ(module->receivedCount(CMD_MC_PATTERN_START), starts);
+    EXPECT_EQ(control->calState(), ecsMANUAL_CAL_CAPTURE_POINT_IMAGE);
+    EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
 // ---- alignment frames after the view has closed ---------------------------------------
 
 TEST_F(SetupPathTest, FrameThatArrivesAfterTheViewClosedRequestsNoFrame)
