@@ -12,6 +12,7 @@
 #include "ui/AlignmentDlg.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
@@ -21,6 +22,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 // A module interface: the vendor and product of the camera module, and one of
@@ -95,6 +97,8 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
         connect(m_events, &tl::SystemEventSource::displayChanged, this, &Corvane::handleDisplayChange);
         connect(m_events, &tl::SystemEventSource::sessionEnding, this, &Corvane::handleSessionEnd);
     }
+    m_displayChangeTimer.setSingleShot(true);
+    connect(&m_displayChangeTimer, &QTimer::timeout, this, &Corvane::displayChangeSettled);
     qDebug() << "Corvane::Corvane()" << QThread::currentThreadId();
 }
 
@@ -130,6 +134,7 @@ void Corvane::buildForm()
 
 void Corvane::initialStart()
 {
+    const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::initialStart() - 1";
     m_companion->lookupAndAnnounce();
     m_control->systemStateChange(esysCONNECTION_START, -1);
@@ -152,6 +157,7 @@ void Corvane::initialStart()
 
 void Corvane::handleDeviceInterface(const QString &name, bool arrival)
 {
+    const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::nativeEvent(): WM_DEVICECHANGE"
              << (arrival ? "DBT_DEVICEARRIVAL" : "DBT_DEVICEREMOVECOMPLETE") << name;
     if (!isModuleInterface(name) || !m_control)
@@ -161,7 +167,12 @@ void Corvane::handleDeviceInterface(const QString &name, bool arrival)
     qDebug() << "Corvane::nativeEvent(): device count =" << stored << present;
     if (stored == present)
         return;
-    HideDialogs();
+    // Only the alignment view shows what the modules stream; the wizard the user
+    // has open stays (a disconnect hides it in the connection report).
+    if (m_psAlignDlg && m_psAlignDlg->displaying())
+        m_psAlignDlg->imageDisplay(false, 0);
+    else if (m_psAlignDlg)
+        m_psAlignDlg->hide();
     m_tray->hide();
     m_control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
     connectionReport();
@@ -169,6 +180,7 @@ void Corvane::handleDeviceInterface(const QString &name, bool arrival)
 
 void Corvane::handleSuspend()
 {
+    const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::nativeEvent(): WM_POWERBROADCAST: PBT_APMSUSPEND";
     if (!m_control)
         return;
@@ -179,6 +191,7 @@ void Corvane::handleSuspend()
 
 void Corvane::handleResume()
 {
+    const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::nativeEvent(): WM_POWERBROADCAST: PBT_APMRESUMEAUTOMATIC";
     if (!m_control)
         return;
@@ -190,7 +203,16 @@ void Corvane::handleResume()
 void Corvane::handleDisplayChange()
 {
     qDebug() << "Corvane::nativeEvent(): WM_DISPLAYCHANGE";
+    // One change of the desktop comes as several events (a screen added, then
+    // each screen's geometry): they are handled once, when they have stopped.
+    m_displayChangeTimer.start(tl::Clock::wallMs(kDisplayChangeSettleMs));
+}
+
+void Corvane::displayChangeSettled()
+{
+    qDebug() << "Corvane::displayChangeSettled()";
     if (m_control) {
+        const nqmaincontrol::Transition busy(m_control);
         m_control->systemStateChange(esysDISPLAY_CHANGE, -1);
         // Touches that can no longer be mapped to the board: said once.
         m_tray->showNotice(m_control->takeInjectionMessage());
@@ -250,6 +272,7 @@ QString Corvane::versionText(const char *separator) const
 
 void Corvane::StartWizardMenu()
 {
+    const nqmaincontrol::Transition busy(m_control);
     m_control->NotifyWait(false);
     m_control->closeMessage();
     qDebug() << "Corvane::StartWizardMenu():" << m_control->wizardPending() << m_settings->getNumOfCamDevice();
@@ -264,6 +287,7 @@ void Corvane::StartWizardMenu()
 
 void Corvane::StartAlignmentDisplay()
 {
+    const nqmaincontrol::Transition busy(m_control);
     m_control->closeMessage();
     m_control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
     m_psAlignDlg->imageDisplay(true, 0);
@@ -274,6 +298,7 @@ void Corvane::StartAlignmentDisplay()
 
 void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
 {
+    const nqmaincontrol::Transition busy(m_control);
     if (changeDevice != 0) {
         m_settings->swapDevices();
         m_control->swapAndReopen();
@@ -289,12 +314,14 @@ void Corvane::StopAlignmentDisplay(int changeDevice, bool bMask)
 
 void Corvane::StartACalibration()
 {
+    const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::StartACalibration()";
     m_control->startAutoCalibration();
 }
 
 void Corvane::StartMCalibration()
 {
+    const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::StartMCalibration()";
     m_control->startManualCalibration();
 }
@@ -309,6 +336,7 @@ void Corvane::refreshTrayAfterModeSwitch()
 
 void Corvane::StartPenMode()
 {
+    const nqmaincontrol::Transition busy(m_control);
     if (m_settings->getPenTouchMode() == 1) {
         m_control->setPenTouchMode(0);
         refreshTrayAfterModeSwitch();
@@ -319,6 +347,7 @@ void Corvane::StartPenMode()
 
 void Corvane::StartLaserMode()
 {
+    const nqmaincontrol::Transition busy(m_control);
     if (m_settings->getPenTouchMode() == 0) {
         m_control->setPenTouchMode(1);
         refreshTrayAfterModeSwitch();
@@ -357,6 +386,7 @@ void Corvane::StartAbout()
 
 void Corvane::updateConfigFirm()
 {
+    const nqmaincontrol::Transition busy(m_control);
     if (m_settings->getNumOfCamDevice() > 0) {
         m_control->FirmwareSave_Param();
         m_control->configureInjectorLayout();
@@ -494,12 +524,52 @@ void Corvane::releaseOwned()
     }
 }
 
+bool Corvane::closeMustWait() const
+{
+    if (m_control && m_control->inTransition())
+        return true;
+    if (QApplication::activeModalWidget())
+        return true;
+    return m_nCloseLoopLevel >= 0 && QThread::currentThread()->loopLevel() >= m_nCloseLoopLevel;
+}
+
+void Corvane::deferClose()
+{
+    if (!m_bClosePending)
+        qDebug() << "Corvane::closeEvent(): a transition or a box is running; the close follows when it has ended";
+    m_bClosePending = true;
+    if (m_control)
+        m_control->requestClose();
+    // Whatever box is still open (the wizard's, the about box) is ended too: its
+    // loop returns before the objects under it go.
+    for (int i = 0; i < 8; ++i) {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (m_nCloseLoopLevel < 0)
+            m_nCloseLoopLevel = QThread::currentThread()->loopLevel();
+        if (auto *dialog = qobject_cast<QDialog *>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    QTimer::singleShot(tl::Clock::wallMs(10), this, [this] {
+        if (!m_bClosed)
+            close();
+    });
+}
+
 void Corvane::closeEvent(QCloseEvent *event)
 {
     event->accept();
     if (m_bClosed)
         return;
+    if (closeMustWait()) {
+        deferClose();
+        return;
+    }
     m_bClosed = true;
+    m_displayChangeTimer.stop();
     releaseOwned();
     m_settings->setNumOfCamDevice(0);
     m_settings->saveDeviceCount();

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -59,6 +60,7 @@ public:
     void handleDeviceInterface(const QString &name, bool arrival);
     void handleSuspend();
     void handleResume();
+    // Starts (or restarts) the wait for the end of a burst of display events.
     void handleDisplayChange();
     void handleSessionEnd();
     // A companion application announced itself (window message 2024 / 2025).
@@ -106,6 +108,13 @@ private:
     void refreshTrayAfterModeSwitch();
     QString versionText(const char *separator) const;
     void releaseOwned();
+    // The display events have stopped: the controller handles the change once.
+    void displayChangeSettled();
+    // A close that came while the controller was in a transition or a modal box
+    // was open: the boxes are ended and the close is tried again once the stack
+    // has unwound.
+    bool closeMustWait() const;
+    void deferClose();
 
     // The vestigial designer form: never visible.
     QSplitter *m_splitter = nullptr;
@@ -122,4 +131,11 @@ private:
     // Companion application, keyboard hook and hot key.
     CorvaneCompanion *m_companion = nullptr;
     bool m_bClosed = false;
+    bool m_bClosePending = false;
+    // Driver time without a further display event after which a change is handled.
+    static constexpr int kDisplayChangeSettleMs = 500;
+    QTimer m_displayChangeTimer;
+    // The event loop level of the modal box a deferred close ended; the close
+    // waits until the loop has been left (-1: no box was involved).
+    int m_nCloseLoopLevel = -1;
 };

@@ -24,19 +24,20 @@ enum eSystemState {
     esysINVALID = 17,
 };
 
-// Values without a name are the intermediate steps of the calibration sequences.
+// The steps between the fixed names carry names of their own here; the log
+// keeps printing them as "INVALID", as it always has.
 enum eCalibrationState {
     ecsIDLE_CALIBRATION = 0,
     ecsMANUAL_CAL_CAPTURE_POINT_IMAGE = 1,
-    // 2: manual, all points captured, waiting for the point list
-    // 3: manual, parameters uploaded, waiting for the acknowledgement
+    ecsMANUAL_CAL_WAIT_POINT_LIST = 2,       // all targets touched, the point list is asked for
+    ecsMANUAL_CAL_WAIT_STORED = 3,           // parameters uploaded, waiting for RES_AC_READY_END
     ecsAUTO_CAL_CAPTURE_BLACK_IMAGE = 4,
-    // 5: black capture running
+    ecsAUTO_CAL_GET_BLACK_IMAGE = 5,         // black captured, its image (101) being fetched
     ecsAUTO_CAL_CAPTURE_WHITE_IMAGE = 6,
-    // 7: white capture running
+    ecsAUTO_CAL_GET_WHITE_IMAGE = 7,         // white captured, its image (102) being fetched
     ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE = 8,
-    // 9: pattern capture running
-    // 10: auto, parameters uploaded, waiting for the acknowledgement
+    ecsAUTO_CAL_GET_PATTERN_IMAGE = 9,       // pattern captured, its image (103) being fetched
+    ecsAUTO_CAL_WAIT_STORED = 10,            // parameters uploaded, waiting for RES_AC_READY_END
     ecsANALYSIS_START_BEFOR_TRACKING = 11,
     ecsINVALID = 12,
 };

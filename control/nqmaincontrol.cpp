@@ -20,6 +20,8 @@
 #include <QThread>
 #include <QWidget>
 
+#include <cstring>
+
 using tl::CamDevCtrl;
 
 nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
@@ -42,7 +44,23 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     connect(m_device, &CamDevCtrl::sigRequestMask, this, &nqmaincontrol::slotRequestMask);
     connect(m_device, &CamDevCtrl::sigACNewFrame, this, &nqmaincontrol::slotNewACImageReceived);
     connect(m_device, &CamDevCtrl::sigACNextStep, this, &nqmaincontrol::slotACNextStep);
-    connect(m_device, &CamDevCtrl::sigMCNextStep, this, &nqmaincontrol::slotMCNextStep);
+    // The device layer's store of a module's answer is refilled by its next
+    // packet: the values are copied at once on the receive loop that raised the
+    // signal, queued under a lock, and taken by the GUI thread.
+    connect(m_device, &CamDevCtrl::sigMCNextStep, this, [this](int *buf, int len, int nDevNum) {
+        ManualAnswer answer;
+        answer.len = len;
+        answer.nDevNum = nDevNum;
+        if (buf && len > 0) {
+            answer.values.resize(static_cast<size_t>((len + 3) / 4));
+            std::memcpy(answer.values.data(), buf, static_cast<size_t>(len));
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_manualAnswersMutex);
+            m_manualAnswers.push_back(std::move(answer));
+        }
+        QMetaObject::invokeMethod(this, "takeManualAnswers", Qt::QueuedConnection);
+    }, Qt::DirectConnection);
     connect(m_device, &CamDevCtrl::sigMCDone, this, &nqmaincontrol::slotMCDone);
     connect(m_device, &CamDevCtrl::sigCalibReadyEnd, this, &nqmaincontrol::slotCalibReadyEnd);
 
@@ -99,6 +117,42 @@ nqmaincontrol::~nqmaincontrol()
     m_injection.reset();
 }
 
+nqmaincontrol::Transition::Transition(nqmaincontrol *control)
+    : m_control(control)
+{
+    if (m_control)
+        ++m_control->m_nTransitions;
+}
+
+nqmaincontrol::Transition::~Transition()
+{
+    if (m_control)
+        --m_control->m_nTransitions;
+}
+
+void nqmaincontrol::requestClose()
+{
+    if (!m_bCloseRequested)
+        qDebug() << "nqmaincontrol::requestClose(): transitions running:" << m_nTransitions;
+    m_bCloseRequested = true;
+    closeMessage();
+}
+
+void nqmaincontrol::takeManualAnswers()
+{
+    for (;;) {
+        ManualAnswer answer;
+        {
+            std::lock_guard<std::mutex> lock(m_manualAnswersMutex);
+            if (m_manualAnswers.empty())
+                return;
+            answer = std::move(m_manualAnswers.front());
+            m_manualAnswers.pop_front();
+        }
+        slotMCNextStep(answer.values.empty() ? nullptr : answer.values.data(), answer.len, answer.nDevNum);
+    }
+}
+
 void nqmaincontrol::closeDevices()
 {
     const int count = m_psDataMgr->getNumOfCamDevice();
@@ -113,6 +167,7 @@ void nqmaincontrol::desktopMonitors(QList<QRect> &rects)
 
 void nqmaincontrol::NotifyWait(bool show)
 {
+    const Transition busy(this);   // the cover's show runs the event loop
     qDebug().noquote() << QTime::currentTime().toString("HH:mm:ss.zzz")
                        << (show ? "NotifyWait: true" : "NotifyWait: false");
     if (show)
@@ -129,8 +184,13 @@ void nqmaincontrol::closeMessage()
 
 int nqmaincontrol::showMessage(const QString &text)
 {
+    const Transition busy(this);
     NotifyWait(false);
     closeMessage();
+    if (m_bCloseRequested) {
+        qDebug() << "nqmaincontrol::showMessage(): closing, not shown:" << text;
+        return QMessageBox::Rejected;
+    }
     QMessageBox *box = new QMessageBox();
     m_messageBox = box;
     box->setWindowTitle(QString::fromUtf8(tl::kBrand.productDisplayName));

@@ -11,7 +11,10 @@
 #include <QString>
 #include <QVector>
 
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class CalibDlg;
 class ConfigFileRW;
@@ -51,6 +54,26 @@ public:
                   std::unique_ptr<tl::input::InputInjection> injection = nullptr,
                   tl::CompanionLink *companionLink = nullptr);
     ~nqmaincontrol() override;
+
+    // A call into the controller that may run a nested event loop (a message
+    // box, a window's synchronous repaint) holds one of these while it runs;
+    // the owner does not destroy the controller while any is held. Null: no-op.
+    class Transition
+    {
+    public:
+        explicit Transition(nqmaincontrol *control);
+        ~Transition();
+        Transition(const Transition &) = delete;
+        Transition &operator=(const Transition &) = delete;
+
+    private:
+        nqmaincontrol *m_control;
+    };
+    bool inTransition() const { return m_nTransitions > 0; }
+    // The program is about to end: the open message box is closed and no new
+    // one is opened; the running transition finishes without waiting for the user.
+    void requestClose();
+    bool closeRequested() const { return m_bCloseRequested; }
 
     void systemStateChange(int eState, int nDevNum);
     void systemStateCalbrationChange(int nDevNum, int eCalState);
@@ -152,6 +175,16 @@ public slots:
     void slotCalibReadyEnd(int nDevNum);
 
 private:
+    // One RES_MC_PATTERN_END or DAT_MC_INPUT_POINT as a receive loop copied it.
+    struct ManualAnswer
+    {
+        std::vector<int> values;
+        int len = 0;
+        int nDevNum = 0;
+    };
+    // Hands the queued answers to slotMCNextStep, in arrival order.
+    Q_INVOKABLE void takeManualAnswers();
+
     bool initDeviceCheck();
     // Returns false when nothing changed (device change with an unchanged count).
     bool suspendDeviceCheck(int eState);
@@ -170,11 +203,24 @@ private:
     bool calibrationEventFor(int nDevNum, int threadState) const;
     // After a cancel of an auto run, ends the run if the module brings no step.
     void armCancelDeadline(int nDevNum);
+    // What a calibration state can wait for.
+    enum class CalibrationEvent { CaptureEnd, Image, PatternEnd, PointList, Stored };
+    // The calibration machine: one handler per state (see the .cpp).
+    void calibrationStep(CalibrationEvent event, int nDevNum, const int *buf, int len);
+    void onCaptureEnd(int nextMode, int imageKind, int nextState, int nDevNum);
+    void onCaptureImage(int32_t nextCapture, int nextState, int nDevNum);
+    void onPatternCaptured(int nDevNum);
+    void onManualTargetEnd(const int *buf, int len, int nDevNum);
+    void onParametersStored(bool bAuto, int nDevNum);
     void evaluateAutoCalibration(int nDevNum);
+    // Blanks the black, white and pattern images before a module's auto run.
+    void clearCalibrationImages();
     void evaluateManualCalibration(const int *buf, int nDevNum);
     // Sets the calibration state, stops the receive loops and asks the thread
     // state machine for its next state.
     void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);
+    // The same for a row of the system machine, logged as a calibration row.
+    void calibrationRow(int eCalState, int nDevNum, int eNextThreadState);
 
     std::unique_ptr<tl::input::InputInjection> m_injection;
     QString m_sInjectionMessage;
@@ -183,6 +229,10 @@ private:
     QWidget *m_mainWindow = nullptr;
     tl::CamDevCtrl *m_device = nullptr;
     QMessageBox *m_messageBox = nullptr;
+    std::mutex m_manualAnswersMutex;
+    std::deque<ManualAnswer> m_manualAnswers;
+    int m_nTransitions = 0;
+    bool m_bCloseRequested = false;
     int m_systemState = 0;
     int m_calState = 0;
     int m_threadState = 0;
@@ -196,6 +246,9 @@ private:
     QImage m_calibImages[4];
     QDateTime m_captureTimer;
     int m_captureKind = 0;
+    // Which of the black (1), white (2) and pattern (4) images this run stored.
+    int m_nStoredImages = 0;
+    static constexpr int kAllImages = 7;
     int m_calResult[2] = {0, 0};
     bool m_bDispatchEnabled = true;
     bool m_bWizardPending = false;

@@ -39,6 +39,7 @@ void nqmaincontrol::slotNewFrameReceived(unsigned char *buf, int size, int nDevN
     if (m_alignStats.guiNs.size() >= kKeptFigures)
         m_alignStats.guiNs.remove(0, kKeptFigures / 2);
     m_alignStats.guiNs.append(timer.nsecsElapsed());
-    if (!m_device->frameStreamStopped())
+    // A frame delivered after the view closed asks for none in the next mode.
+    if (m_threadState == etaDISPLAY && !m_device->frameStreamStopped())
         m_device->requestFrame(nDevNum);
 }

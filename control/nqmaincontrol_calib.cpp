@@ -40,7 +40,8 @@ constexpr int kCancelGraceMs = 3000;
 // The auto states that wait for an image (the others wait for the end of a capture).
 bool waitsForImage(int calState)
 {
-    return calState == 5 || calState == 7 || calState == 9;
+    return calState == ecsAUTO_CAL_GET_BLACK_IMAGE || calState == ecsAUTO_CAL_GET_WHITE_IMAGE ||
+           calState == ecsAUTO_CAL_GET_PATTERN_IMAGE;
 }
 
 // Lens code of the calibration model and the camera's image reverse flag, from
@@ -70,6 +71,16 @@ void logParameters(const double *tp)
         qDebug().noquote() << QString::asprintf("m_tp[%2d] = %e;", i, tp[i]);
     qDebug().noquote() << QString::asprintf("ac_loop = %d", ws.ac_loop);
     qDebug().noquote() << QString::asprintf("ac_sse  = %f", ws.ac_sse);
+}
+
+// The fit leaves its figures in the workspace only when it gets as far as
+// computing them: a failed precondition must not log an earlier fit's.
+void clearFitFigures()
+{
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+    ws.ac_loop = 0;
+    ws.ac_sse = 0.0;
+    ws.calib_success = false;
 }
 
 void logPointList(const char *title, const cv::Point2f *points, int n)
@@ -119,6 +130,7 @@ bool nqmaincontrol::calibrationStartChecks()
 
 void nqmaincontrol::startAutoCalibration()
 {
+    const Transition busy(this);
     if (!calibrationStartChecks())
         return;
     systemStateChange(esysUSER_AUTO_CAL_START, 0);
@@ -126,6 +138,7 @@ void nqmaincontrol::startAutoCalibration()
 
 void nqmaincontrol::startManualCalibration()
 {
+    const Transition busy(this);
     if (!calibrationStartChecks())
         return;
     systemStateChange(esysUSER_MANUAL_CAL_START, 0);
@@ -183,6 +196,7 @@ void nqmaincontrol::armCancelDeadline(int nDevNum)
 
 void nqmaincontrol::slotACNextStep(int nDevNum)
 {
+    const Transition busy(this);
     if (!calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) {
         qDebug() << "nqmaincontrol::slotACNextStep(): no auto calibration waits for module" << nDevNum;
         return;
@@ -206,55 +220,98 @@ void nqmaincontrol::autoCalibrationStep(int nDevNum, bool image)
     }
     // An end where an image is due (or an image where an end is due) is not the
     // step the state waits for: the sequence keeps waiting for that one.
-    if (m_calState <= 9 && waitsForImage(m_calState) != image) {
+    if (m_calState <= ecsAUTO_CAL_GET_PATTERN_IMAGE && waitsForImage(m_calState) != image) {
         qDebug().noquote() << QString::asprintf("slotACNextStep: calState %d waits for %s, %s ignored", m_calState,
                                                 waitsForImage(m_calState) ? "an image" : "a capture end",
                                                 image ? "an image" : "a capture end");
         return;
     }
 
-    // The window's synchronous repaint runs the event loop: the state moves on
-    // before it, so that an answer handled meanwhile meets the state it belongs to.
+    calibrationStep(image ? CalibrationEvent::Image : CalibrationEvent::CaptureEnd, nDevNum, nullptr, 0);
+}
+
+// The calibration machine in one place: what each state waits for and the one
+// handler that moves it on. Anything else is not this state's event and
+// changes nothing.
+void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const int *buf, int len)
+{
+    using E = CalibrationEvent;
     switch (m_calState) {
-    case 4:
-        m_calState = 5;
-        m_calibDlg->setDisplayMode(CalibDlg::ModeWhite);
-        requestCapture(101, nDevNum);
+    case ecsMANUAL_CAL_CAPTURE_POINT_IMAGE:
+        if (event == E::PatternEnd)
+            onManualTargetEnd(buf, len, nDevNum);
         break;
-    case 5: {
-        const qint32 elapsed = captureElapsedMs();
-        m_device->SendCommand(&elapsed, CMD_AC_WHITE_START, 4, nDevNum, false);
-        m_calState = 6;
+    case ecsMANUAL_CAL_WAIT_POINT_LIST:
+        if (event == E::PointList)
+            evaluateManualCalibration(buf, nDevNum);
         break;
-    }
-    case 6:
-        m_calState = 7;
-        m_calibDlg->setDisplayMode(CalibDlg::ModePattern);
-        requestCapture(102, nDevNum);
+    case ecsMANUAL_CAL_WAIT_STORED:
+        if (event == E::Stored)
+            onParametersStored(false, nDevNum);
         break;
-    case 7: {
-        const qint32 elapsed = captureElapsedMs();
-        m_device->SendCommand(&elapsed, CMD_AC_PATTERN_START, 4, nDevNum, false);
-        m_calState = 8;
+    case ecsAUTO_CAL_CAPTURE_BLACK_IMAGE:
+        if (event == E::CaptureEnd)
+            onCaptureEnd(CalibDlg::ModeWhite, 101, ecsAUTO_CAL_GET_BLACK_IMAGE, nDevNum);
         break;
-    }
-    case 8:
-        tl::Clock::sleepMs(100);
-        m_captureKind = 103;
-        m_device->sendAcImageRequest(103, 0, nDevNum);
-        m_calState = 9;
+    case ecsAUTO_CAL_GET_BLACK_IMAGE:
+        if (event == E::Image)
+            onCaptureImage(CMD_AC_WHITE_START, ecsAUTO_CAL_CAPTURE_WHITE_IMAGE, nDevNum);
         break;
-    case 9:
-        if (m_captureKind == 103)
+    case ecsAUTO_CAL_CAPTURE_WHITE_IMAGE:
+        if (event == E::CaptureEnd)
+            onCaptureEnd(CalibDlg::ModePattern, 102, ecsAUTO_CAL_GET_WHITE_IMAGE, nDevNum);
+        break;
+    case ecsAUTO_CAL_GET_WHITE_IMAGE:
+        if (event == E::Image)
+            onCaptureImage(CMD_AC_PATTERN_START, ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE, nDevNum);
+        break;
+    case ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE:
+        if (event == E::CaptureEnd)
+            onPatternCaptured(nDevNum);
+        break;
+    case ecsAUTO_CAL_GET_PATTERN_IMAGE:
+        if (event == E::Image && m_captureKind == 103)
             evaluateAutoCalibration(nDevNum);
+        break;
+    case ecsAUTO_CAL_WAIT_STORED:
+        if (event == E::Stored)
+            onParametersStored(true, nDevNum);
         break;
     default:
         break;
     }
 }
 
+// The end of the black or white capture: the window shows the next screen and
+// the captured image is asked for. The window's synchronous repaint runs the
+// event loop: the state moves on before it, so that an answer handled
+// meanwhile meets the state it belongs to.
+void nqmaincontrol::onCaptureEnd(int nextMode, int imageKind, int nextState, int nDevNum)
+{
+    m_calState = nextState;
+    m_calibDlg->setDisplayMode(nextMode);
+    requestCapture(imageKind, nDevNum);
+}
+
+// The black or white image is stored: the module captures the next screen.
+void nqmaincontrol::onCaptureImage(int32_t nextCapture, int nextState, int nDevNum)
+{
+    const qint32 elapsed = captureElapsedMs();
+    m_device->SendCommand(&elapsed, nextCapture, 4, nDevNum, false);
+    m_calState = nextState;
+}
+
+void nqmaincontrol::onPatternCaptured(int nDevNum)
+{
+    tl::Clock::sleepMs(100);
+    m_captureKind = 103;
+    m_device->sendAcImageRequest(103, 0, nDevNum);
+    m_calState = ecsAUTO_CAL_GET_PATTERN_IMAGE;
+}
+
 void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDevNum)
 {
+    const Transition busy(this);
     if (size != kCaptureBytes && size != kCaptureBytesWide)
         return;
     if (!calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) {
@@ -265,17 +322,36 @@ void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDe
     // already stored for the fit.
     if (size == kCaptureBytes && buf && waitsForImage(m_calState)) {
         // Only the image's own 921,600 bytes are copied, whatever else the buffer holds.
-        QImage &dest = m_captureKind == 101 ? m_calibImages[0]
-                     : m_captureKind == 102 ? m_calibImages[1]
-                                            : m_calibImages[2];
+        const int slot = m_captureKind == 101 ? 0 : m_captureKind == 102 ? 1 : 2;
+        QImage &dest = m_calibImages[slot];
         for (int y = 0; y < kCaptureHeight; ++y)
             std::memcpy(dest.scanLine(y), buf + y * kCaptureWidth, kCaptureWidth);
+        m_nStoredImages |= 1 << slot;
+    } else if (size == kCaptureBytesWide && waitsForImage(m_calState)) {
+        // The run moves on, but this capture is not one the fit can use.
+        qDebug() << "nqmaincontrol::slotNewACImageReceived(): image" << m_captureKind << "of" << size
+                 << "bytes is not stored, module" << nDevNum;
     }
     autoCalibrationStep(nDevNum, true);
 }
 
+void nqmaincontrol::clearCalibrationImages()
+{
+    for (int i = 0; i < 3; ++i)
+        m_calibImages[i].fill(0);
+    m_nStoredImages = 0;
+}
+
 void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 {
+    // The fit uses this run's black, white and pattern images of this module,
+    // never what an earlier run (or the other module) left.
+    if (m_nStoredImages != kAllImages) {
+        qDebug() << "nqmaincontrol::evaluateAutoCalibration(): images stored in this run:" << m_nStoredImages
+                 << "of" << kAllImages << ", no fit, module" << nDevNum;
+        StopOrNextCalibration(true, 0, nDevNum);
+        return;
+    }
     const qint64 threadCpuStart = tl::threadCpuNs();
     const qint64 workerCpuStart = tl::patternSearchWorkerCpuNs();
     cv::Mat working = matOf(m_calibImages[3]);
@@ -291,6 +367,7 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
     const int reverse = reverseOf(m_psDataMgr->getLensSelect());
     tl::setCalibInformation(m_calibDlg->getFitPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
                             width, height, lensCode, m_nFwParam, m_calibDlg->penType());
+    clearFitFigures();
     tl::AC_FindPatternCenter(working);
     double tp[13] = {};
     tl::AC_CallCalcCalibParameter(tp);
@@ -310,7 +387,7 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
         m_device->send_set_calib_parameter(tp, m_calibDlg->ceiling(), m_calibDlg->rear(), width, height, lensCode,
                                            reverse, false, 0, nullptr, true, yThreshold, yThreshold, nDevNum,
                                            m_nFwParam);
-        m_calState = 10;
+        m_calState = ecsAUTO_CAL_WAIT_STORED;
     } else {
         StopOrNextCalibration(true, 0, nDevNum);
     }
@@ -320,12 +397,14 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 
 void nqmaincontrol::slotMCDone()
 {
+    const Transition busy(this);
     m_calibDlg->setTouchAccepted(false);
     m_calibDlg->startMarkRing(true);
 }
 
 void nqmaincontrol::slotMCNextStepPointer()
 {
+    const Transition busy(this);
     qDebug() << "slotMCNextStepPointer";
     m_calibDlg->setTouchAccepted(true);
     m_calibDlg->startMarkRing(false);
@@ -335,7 +414,8 @@ void nqmaincontrol::slotMCNextStepPointer()
 
 void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
 {
-    if (m_calState != 1 || m_calibDlg->getCount() <= 0)
+    const Transition busy(this);
+    if (m_calState != ecsMANUAL_CAL_CAPTURE_POINT_IMAGE || m_calibDlg->getCount() <= 0)
         return;
     m_calibDlg->setTouchAccepted(true);
     m_calibDlg->startMarkRing(false);
@@ -347,34 +427,42 @@ void nqmaincontrol::slotMCPrevStepPointer(int nDevNum)
 
 void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
 {
+    const Transition busy(this);
     if (!calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION)) {
         qDebug() << "nqmaincontrol::slotMCNextStep(): no manual calibration waits for module" << nDevNum;
         return;
     }
-    if (m_calState == 1) {
-        if (!buf || len < 4)
+    // The module's point list is 200 bytes; anything else ends a target step.
+    calibrationStep(len == kManualListBytes && buf ? CalibrationEvent::PointList : CalibrationEvent::PatternEnd,
+                    nDevNum, buf, len);
+}
+
+// The module ended the step of a target: the next target when the window
+// accepted the touch (the point list after the last one), else the same again.
+void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
+{
+    // An end without its index (a length field below 4) still ends the step:
+    // the target is the one the window shows.
+    const bool hasIndex = buf && len >= 4;
+    if (!hasIndex)
+        qDebug() << "slotMCNextStep: no index, length" << len << "module" << nDevNum;
+    int curidx = hasIndex ? buf[0] : m_calibDlg->getCount();
+    if (m_calibDlg->isTouchAccepted()) {
+        curidx = m_calibDlg->getCount();
+        if (curidx == tl::calibWorkspace().mc_point_count) {
+            m_calState = ecsMANUAL_CAL_WAIT_POINT_LIST;
+            m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
             return;
-        int curidx = buf[0];
-        if (m_calibDlg->isTouchAccepted()) {
-            curidx = m_calibDlg->getCount();
-            if (curidx == tl::calibWorkspace().mc_point_count) {
-                m_calState = 2;
-                m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
-                return;
-            }
-            m_calibDlg->setTouchAccepted(false);
-        } else {
-            m_calibDlg->startMarkRing(false);
-            m_calibDlg->setDisplayMode(CalibDlg::ModeKeep);
-            qDebug().noquote() << QString::asprintf("slotMCNextStep: curidx = %d, m_psCalibDlg->getCount() = %d",
-                                                    curidx, m_calibDlg->getCount());
         }
-        const qint32 index = curidx;
-        m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
-        return;
+        m_calibDlg->setTouchAccepted(false);
+    } else {
+        m_calibDlg->startMarkRing(false);
+        m_calibDlg->setDisplayMode(CalibDlg::ModeKeep);
+        qDebug().noquote() << QString::asprintf("slotMCNextStep: curidx = %d, m_psCalibDlg->getCount() = %d",
+                                                curidx, m_calibDlg->getCount());
     }
-    if (m_calState == 2 && len == kManualListBytes && buf)
-        evaluateManualCalibration(buf, nDevNum);
+    const qint32 index = curidx;
+    m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
 }
 
 void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
@@ -408,6 +496,7 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
                             m_calibDlg->penType());
     for (int k = 0; k < count; ++k)
         ws.ac_pattern_center_twk[k] = touched[k];
+    clearFitFigures();
     double tp[13] = {};
     tl::MC_CallCalcCalibParameter(tp);
 
@@ -418,7 +507,7 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
         const int yThreshold = tl::calcYThreshold(tp, width, height);
         m_device->send_set_calib_parameter(tp, ceiling, rear, width, height, lensCode, reverse, false, 0, nullptr,
                                            true, yThreshold, yThreshold, nDevNum, m_nFwParam);
-        m_calState = 3;
+        m_calState = ecsMANUAL_CAL_WAIT_STORED;
     } else {
         m_device->SendCommand(nullptr, CMD_MC_CANCEL, 0, nDevNum, false);
         StopOrNextCalibration(false, 0, nDevNum);
@@ -429,25 +518,31 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
 
 void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
 {
+    const Transition busy(this);
     qDebug() << "slotCalibReadyEnd:" << nDevNum << m_threadState;
     // Only the module that was sent the parameters, in the run that sent them,
     // ends its calibration with this.
-    const bool waited = (m_calState == 10 && calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) ||
-                        (m_calState == 3 && calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION));
+    const bool waited = (m_calState == ecsAUTO_CAL_WAIT_STORED && calibrationEventFor(nDevNum, etaAUTO_CALIBRATION)) ||
+                        (m_calState == ecsMANUAL_CAL_WAIT_STORED &&
+                         calibrationEventFor(nDevNum, etaMANUAL_CALIBRATION));
     if (!waited)
         return;
-    // The module stored what was uploaded: it holds a calibration from now on, as
-    // its EEPROM will say at the next opening.
-    if ((m_calState == 10 || m_calState == 3) && tl::calibWorkspace().calib_success)
+    calibrationStep(CalibrationEvent::Stored, nDevNum, nullptr, 0);
+}
+
+// The module stored what was uploaded: it holds a calibration from now on, as
+// its EEPROM will say at the next opening.
+void nqmaincontrol::onParametersStored(bool bAuto, int nDevNum)
+{
+    const bool success = tl::calibWorkspace().calib_success;
+    if (success)
         m_device->markCalibrated(nDevNum);
-    if (m_calState == 10)
-        StopOrNextCalibration(true, tl::calibWorkspace().calib_success ? 1 : 0, nDevNum);
-    else if (m_calState == 3)
-        StopOrNextCalibration(false, tl::calibWorkspace().calib_success ? 1 : 0, nDevNum);
+    StopOrNextCalibration(bAuto, success ? 1 : 0, nDevNum);
 }
 
 void nqmaincontrol::StopOrNextCalibration(bool bAuto, int result, int nDevNum)
 {
+    const Transition busy(this);
     if (m_bCancelRequested) {
         qDebug() << "nqmaincontrol::StopOrNextCalibration(): AutoCalib Canceled" << nDevNum;
         m_calState = 0;

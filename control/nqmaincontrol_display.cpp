@@ -46,6 +46,7 @@ void nqmaincontrol::GetMonitorInf()
 
 void nqmaincontrol::swapAndReopen()
 {
+    const Transition busy(this);
     if (!m_bConnectionStatus || m_psDataMgr->getNumOfCamDevice() != 2)
         return;
     NotifyWait(true);

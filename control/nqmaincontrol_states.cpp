@@ -44,8 +44,17 @@ void nqmaincontrol::enterCalibrationState(int eCalState, int nDevNum, int eNextT
     emit callChangeNextThreadState(nDevNum, eNextThreadState);
 }
 
+// A row of the system machine that starts a calibration step logs it as the
+// calibration machine logs its own rows, with the module it acts on.
+void nqmaincontrol::calibrationRow(int eCalState, int nDevNum, int eNextThreadState)
+{
+    qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
+    enterCalibrationState(eCalState, nDevNum, eNextThreadState);
+}
+
 void nqmaincontrol::systemStateChange(int eState, int nDevNum)
 {
+    const Transition busy(this);
     qDebug() << "nqmaincontrol::systemStateChange():" << systemStateName(eState) << nDevNum;
     m_systemState = eState;
 
@@ -104,25 +113,21 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
     case esysUSER_MANUAL_CAL_START:
         closeMessage();
         m_calResult[0] = m_calResult[1] = 0;
-        qDebug() << "nqmaincontrol::systemStateCalbrationChange():"
-                 << calibrationStateName(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE) << nDevNum;
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
         break;
     case esysUSER_AUTO_CAL_START:
         closeMessage();
         m_calResult[0] = m_calResult[1] = 0;
-        qDebug() << "nqmaincontrol::systemStateCalbrationChange():"
-                 << calibrationStateName(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE) << nDevNum;
-        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
+        calibrationRow(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
         break;
     case esysUSER_MANUAL_CAL_POINT_IMAGE:
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
         break;
     case esysUSER_MANUAL_CAL_START_NEXT_DEVICE:
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum + 1, etaMANUAL_CALIBRATION);
+        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum + 1, etaMANUAL_CALIBRATION);
         break;
     case esysUSER_AUTO_CAL_START_NEXT_DEVICE:
-        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum + 1, etaAUTO_CALIBRATION);
+        calibrationRow(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum + 1, etaAUTO_CALIBRATION);
         break;
     default:
         // 12, 14 to 17 and anything else: only logged and stored.
@@ -137,6 +142,12 @@ void nqmaincontrol::connectTail()
         return;
     }
     GetMonitorInf();
+    // The program is closing (asked while the geometry message was up): no
+    // tracking is started for it.
+    if (m_bCloseRequested) {
+        NotifyWait(false);
+        return;
+    }
     const int mode = m_psDataMgr->displayMode();
     qDebug() << "nqmaincontrol::systemStateChange(): eDisplayMode =" << mode;
     if (mode != 1 && mode != 2)
@@ -163,6 +174,7 @@ void nqmaincontrol::connectTail()
 
 void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
 {
+    const Transition busy(this);
     qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
     m_calState = eCalState;
     switch (eCalState) {
@@ -191,6 +203,7 @@ void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
 
 void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
 {
+    const Transition busy(this);
     qDebug() << "nqmaincontrol::threadStateChange():" << threadStateName(eNextState) << nDevNum;
     StopDevice();
     const int lens = m_psDataMgr->getLensSelect();
@@ -217,6 +230,7 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         break;
     }
     case etaAUTO_CALIBRATION: {
+        clearCalibrationImages();
         prepareCalibrationWindow(nDevNum, true);
         m_threadState = etaAUTO_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
@@ -272,6 +286,7 @@ void nqmaincontrol::StopDevice()
 
 void nqmaincontrol::calDlgWorkingDone(int devNum)
 {
+    const Transition busy(this);
     if (m_threadState == etaAUTO_CALIBRATION && m_calState != 0) {
         qDebug() << "nqmaincontrol::calDlgWorkingDone(): canceled:" << devNum << m_calState;
         m_bCancelRequested = true;
@@ -287,6 +302,7 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
 
 void nqmaincontrol::setPenTouchMode(int mode)
 {
+    const Transition busy(this);
     m_psDataMgr->setPenTouchMode(mode);
     systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
     m_psDataMgr->savePenTouchMode();
@@ -294,8 +310,13 @@ void nqmaincontrol::setPenTouchMode(int mode)
 
 void nqmaincontrol::resumeAfterAlignment()
 {
-    if (calibrationReady(m_psDataMgr->displayMode()))
+    const Transition busy(this);
+    if (calibrationReady(m_psDataMgr->displayMode())) {
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
-    else
+    } else {
         stopReceiveThreads();
+        // An exchange of modules put the wait cover up; without tracking to
+        // start, nothing else would take it down.
+        NotifyWait(false);
+    }
 }

@@ -102,8 +102,10 @@ public:
     void setTrackingSink(TrackingSink *sink) { m_trackingSink.store(sink); }
     void setMcPointCounts(int value, int mode);
     static int mcPointCount(int which);              // 0: the larger (20), 1: the smaller (16)
-    static const int32_t *mcPatternEndValue();       // last RES_MC_PATTERN_END value
-    static const uint8_t *mcInputPoints();           // last DAT_MC_INPUT_POINT payload (200 bytes)
+    // Of one module: its last RES_MC_PATTERN_END value, its last
+    // DAT_MC_INPUT_POINT payload (200 bytes).
+    static const int32_t *mcPatternEndValue(int nDevNum = 0);
+    static const uint8_t *mcInputPoints(int nDevNum = 0);
 
     // ---- Device records --------------------------------------------------------
     void send_set_calib_parameter(const double *tp, int ceiling, int rear, int windowWidth, int windowHeight,

@@ -22,13 +22,15 @@ namespace tl {
 using namespace codec;
 
 namespace {
-// Manual calibration values, process-wide: the calibration display and model
-// read the counts, the signals carry pointers to the stored values.
+// Manual calibration values: the calibration display and model read the
+// counts (process-wide); the signals carry pointers to the stored values, one
+// store per module, written only by that module's receive loop, so that one
+// module's answer never overwrites what a receiver reads of the other's.
 std::atomic<int> s_mcCount[2] = {{0}, {0}};
 // RES_MC_PATTERN_END is one int32; room for a full DAT_MC_INPUT_POINT payload
 // keeps a receiver that trusts the signalled length (at most 200) inside it.
-int32_t s_mcPatternEnd[kMcPointBytes / 4] = {};
-int32_t s_mcInputPoints[kMcPointBytes / 4] = {};
+int32_t s_mcPatternEnd[CamDevCtrl::kMaxDevices][kMcPointBytes / 4] = {};
+int32_t s_mcInputPoints[CamDevCtrl::kMaxDevices][kMcPointBytes / 4] = {};
 std::atomic<bool> s_firstTracking[CamDevCtrl::kMaxDevices] = {{false}, {false}};
 
 // A frame is 480 pieces and an end; a drain that sees more than two frames' worth
@@ -49,14 +51,14 @@ int CamDevCtrl::mcPointCount(int which)
     return s_mcCount[which == 1 ? 1 : 0].load();
 }
 
-const int32_t *CamDevCtrl::mcPatternEndValue()
+const int32_t *CamDevCtrl::mcPatternEndValue(int nDevNum)
 {
-    return s_mcPatternEnd;
+    return s_mcPatternEnd[nDevNum == 1 ? 1 : 0];
 }
 
-const uint8_t *CamDevCtrl::mcInputPoints()
+const uint8_t *CamDevCtrl::mcInputPoints(int nDevNum)
 {
-    return reinterpret_cast<const uint8_t *>(s_mcInputPoints);
+    return reinterpret_cast<const uint8_t *>(s_mcInputPoints[nDevNum == 1 ? 1 : 0]);
 }
 
 bool CamDevCtrl::isReceiving(int nDevNum) const
@@ -295,10 +297,14 @@ void CamDevCtrl::dispatch(const PacketView &p, int bytesRead, int nDevNum, const
         break;
     case RES_MC_PATTERN_END: {
         tracePacket(nDevNum, p);
-        const int copy = std::min<int>(p.length, kMcPointBytes);
-        std::memset(s_mcPatternEnd, 0, sizeof s_mcPatternEnd);
-        std::memcpy(s_mcPatternEnd, p.payload, static_cast<size_t>(std::max(copy, 4)));
-        emit sigMCNextStep(s_mcPatternEnd, copy, nDevNum);
+        // Only what the length field covers: an end without an index (length 0)
+        // is handed on as such, never with the bytes that follow the header.
+        const int copy = std::clamp<int>(p.length, 0, kMcPointBytes);
+        int32_t *value = s_mcPatternEnd[nDevNum];
+        std::memset(value, 0, sizeof s_mcPatternEnd[0]);
+        if (copy > 0)
+            std::memcpy(value, p.payload, static_cast<size_t>(copy));
+        emit sigMCNextStep(value, copy, nDevNum);
         break;
     }
     case RES_DEBUG:
@@ -336,8 +342,8 @@ void CamDevCtrl::dispatch(const PacketView &p, int bytesRead, int nDevNum, const
             for (int i = 0; i < n; ++i)
                 qDebug().noquote() << QString::asprintf("%d: %.2f, %.2f", i, double(payloadF32(p, 8 * i)),
                                                         double(payloadF32(p, 8 * i + 4)));
-            std::memcpy(s_mcInputPoints, p.payload, kMcPointBytes);
-            emit sigMCNextStep(s_mcInputPoints, kMcPointBytes, nDevNum);
+            std::memcpy(s_mcInputPoints[nDevNum], p.payload, kMcPointBytes);
+            emit sigMCNextStep(s_mcInputPoints[nDevNum], kMcPointBytes, nDevNum);
         }
         break;
     default:

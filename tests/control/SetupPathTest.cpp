@@ -1,0 +1,321 @@
+// The set-up path against modules and users that do the unexpected: an
+// exchange of modules that hold no calibration, an auto run whose image could
+// not be stored, a manual step the module ends without its index, frames that
+// come after the alignment view has closed, and two modules whose answers cross
+// on their way to the GUI thread.
+
+#include "CalibrationFixture.h"
+#include "tests/support/LogCapture.h"
+
+#include "calibration/CalibWorkspace.h"
+#include "calibration/WaitDlg.h"
+#include "device/CamDevCtrl.h"
+#include "device/codec/Commands.h"
+#include "device/codec/Packet.h"
+#include "device/codec/UsbIds.h"
+#include "sim/FaultPlan.h"
+
+#include <QTest>
+#include <QThread>
+
+#include <cstring>
+#include <vector>
+
+using namespace tl::codec;
+using tl::sim::CommandFault;
+using tl::sim::CommandRule;
+using tl::sim::EmulatedModule;
+using tl::sim::FaultPlan;
+using tl::sim::ModuleVariant;
+using tl::test::LogCapture;
+
+namespace {
+
+constexpr int kRequestsPerImage = 81;   // CMD_AC_SENDIMG requests of one clean image
+
+// A packet as a module sends it: code, length field, payload.
+std::vector<uint8_t> packet(int32_t code, const void *payload, int32_t length)
+{
+    std::vector<uint8_t> bytes(kPacketSize, 0);
+    std::memcpy(bytes.data(), &code, 4);
+    std::memcpy(bytes.data() + 4, &length, 4);
+    if (payload && length > 0)
+        std::memcpy(bytes.data() + 8, payload, static_cast<size_t>(length));
+    return bytes;
+}
+
+class SetupPathTest : public CalibrationFixture
+{
+protected:
+    void startTwo()
+    {
+        settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
+        settings->setLensSelect(0);
+        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window);
+        control->systemStateChange(esysCONNECTION_START, -1);
+        QCoreApplication::processEvents();
+    }
+    static void wait(int ms) { settleUntil([] { return false; }, ms / 20); }
+};
+
+// ---- exchange of modules ----------------------------------------------------------
+
+TEST_F(SetupPathTest, ExchangeOfModulesWithoutCalibrationLeavesNoWaitCover)
+{
+    bus.plugAll({ModuleVariant::blank("TLM-L"), ModuleVariant::blank("TLM-R")});
+    startTwo();
+    ASSERT_TRUE(control->connectionStatus());
+    ASSERT_TRUE(control->wizardPending());
+    control->NotifyWait(false);
+    control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    ASSERT_EQ(control->threadState(), etaDISPLAY);
+
+    // "Exchange Camera": the records change places, the modules are reopened,
+    // and nothing can track.
+    settings->swapDevices();
+    control->swapAndReopen();
+    control->resumeAfterAlignment();
+    settle();
+    EXPECT_NE(control->threadState(), etaTRACKING);
+    EXPECT_FALSE(control->waitDialog()->isVisible());
+    EXPECT_EQ(settings->getDeviceSerial(0), "TLM-R");
+}
+
+TEST_F(SetupPathTest, ExchangeOfCalibratedModulesTracksAndHidesTheCover)
+{
+    bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    settings->swapDevices();
+    control->swapAndReopen();
+    control->resumeAfterAlignment();
+    settle();
+    EXPECT_EQ(control->threadState(), etaTRACKING);
+    EXPECT_FALSE(control->waitDialog()->isVisible());
+}
+
+// ---- auto calibration: what the fit may use -------------------------------------------
+
+TEST_F(SetupPathTest, WideImageIsNotStoredAndTheRunFailsWithoutAFit)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    BoxAnswerer boxes;
+
+    // A first run stores its three images (its fit fails: test images).
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+    ASSERT_EQ(boxes.texts().size(), 1);
+
+    // The second run: the pattern image comes in the two-bytes-per-pixel size.
+    FaultPlan plan;
+    plan.commands.push_back({CMD_AC_SENDIMG, 2 * kRequestsPerImage, 1, CommandFault::Ignore});
+    module->setFaults(plan);
+    module->clearReceived();
+    LogCapture log;
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return control->calState() == 9 && module->stats().ignored == 1; }));
+    std::vector<unsigned char> wide(2 * 1280 * 720, 0x40);
+    control->slotNewACImageReceived(wide.data(), static_cast<int>(wide.size()), 0);
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+
+    // No fit ran on an image of the earlier run, nothing was uploaded, and the
+    // user is told the run failed.
+    EXPECT_LT(log.find("calib_success ="), 0) << log.lines().join("\n").toStdString();
+    EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
+    EXPECT_EQ(boxes.texts().size(), 2);
+    EXPECT_GE(log.find("StopOrNextCalibration: 0 bAuto = true result = 0"), 0);
+    EXPECT_TRUE(control->device()->isCalibrated(0));
+}
+
+TEST_F(SetupPathTest, FailedFitLogsTheFiguresOfThisRun)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    BoxAnswerer boxes;
+    // Figures of an earlier fit are still in the workspace.
+    tl::calibWorkspace().ac_loop = 1234;
+    tl::calibWorkspace().ac_sse = 5.5;
+    LogCapture log;
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+    // The test images hold no pattern: the fit's precondition fails.
+    EXPECT_GE(log.find("calib_success = 0"), 0);
+    EXPECT_LT(log.find("ac_loop = 1234"), 0) << log.lines().join("\n").toStdString();
+    EXPECT_LT(log.find("ac_sse  = 5.5"), 0);
+    EXPECT_GE(log.find("ac_loop = 0"), 0);
+}
+
+TEST_F(SetupPathTest, EveryCalibrationRowLogsItsStateAndModule)
+{
+    bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    struct Row
+    {
+        int state;
+        const char *line;
+    };
+    const Row rows[] = {
+        {esysUSER_MANUAL_CAL_START, "nqmaincontrol::systemStateCalbrationChange(): ecsMANUAL_CAL_CAPTURE_POINT_IMAGE 0"},
+        {esysUSER_MANUAL_CAL_POINT_IMAGE,
+         "nqmaincontrol::systemStateCalbrationChange(): ecsMANUAL_CAL_CAPTURE_POINT_IMAGE 0"},
+        {esysUSER_MANUAL_CAL_START_NEXT_DEVICE,
+         "nqmaincontrol::systemStateCalbrationChange(): ecsMANUAL_CAL_CAPTURE_POINT_IMAGE 1"},
+        {esysUSER_AUTO_CAL_START, "nqmaincontrol::systemStateCalbrationChange(): ecsAUTO_CAL_CAPTURE_BLACK_IMAGE 0"},
+        {esysUSER_AUTO_CAL_START_NEXT_DEVICE,
+         "nqmaincontrol::systemStateCalbrationChange(): ecsAUTO_CAL_CAPTURE_BLACK_IMAGE 1"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(systemStateName(row.state));
+        LogCapture log;
+        const int before = static_cast<int>(log.lines().size());
+        control->systemStateChange(row.state, 0);
+        const int stateLine = log.find(QString("nqmaincontrol::systemStateChange(): ") + systemStateName(row.state));
+        ASSERT_GE(stateLine, before);
+        const int rowLine = log.find(row.line, stateLine);
+        EXPECT_GT(rowLine, stateLine) << log.lines().join("\n").toStdString();
+        // Logged once, before the row acts (the thread state machine's line follows).
+        EXPECT_LT(log.find(row.line, rowLine + 1), 0);
+        EXPECT_GT(log.find("nqmaincontrol::threadStateChange():", rowLine), rowLine);
+        control->calDlgWorkingDone(control->calibDialog()->devNum());
+        control->calDlgWorkingDone(control->calibDialog()->devNum());
+        ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+    }
+}
+
+// ---- manual calibration: a step the module ends without its index --------------------------
+
+TEST_F(SetupPathTest, PatternEndWithoutIndexRepeatsTheCurrentTarget)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    control->startManualCalibration();
+    ASSERT_EQ(control->threadState(), etaMANUAL_CALIBRATION);
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(10);
+    const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+    // The module ends the step with a length field of 0: no index.
+    module->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, nullptr, 0));
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) > starts; }, 300))
+        << "the run stalls";
+    const auto sent = module->received(CMD_MC_PATTERN_START);
+    int32_t index = -1;
+    std::memcpy(&index, sent.back().bytes.data() + 8, 4);
+    EXPECT_EQ(index, control->calibDialog()->getCount());
+    EXPECT_EQ(control->calState(), 1);
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
+TEST_F(SetupPathTest, PointListWhileATargetRunsIsNoTargetIndex)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    control->startManualCalibration();
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(10);
+    const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+    // A point list nobody asked for, while the module is on target 0.
+    float points[50];
+    for (int i = 0; i < 50; ++i)
+        points[i] = 100.5f + i;
+    module->injectPacket(kEpIn, packet(DAT_MC_INPUT_POINT, points, 200));
+    wait(1000);
+    // Its bytes are not read as the index of a target to start.
+    EXPECT_EQ(module->receivedCount(CMD_MC_PATTERN_START), starts);
+    EXPECT_EQ(control->calState(), ecsMANUAL_CAL_CAPTURE_POINT_IMAGE);
+    EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
+// ---- alignment frames after the view has closed ---------------------------------------
+
+TEST_F(SetupPathTest, FrameThatArrivesAfterTheViewClosedRequestsNoFrame)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    ASSERT_EQ(control->threadState(), etaDISPLAY);
+    control->resumeAfterAlignment();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    settle(5);
+    module->clearReceived();
+    // A frame the loop delivered just before it stopped reaches the GUI thread now.
+    std::vector<unsigned char> frame(640 * 360, 0x80);
+    control->slotNewFrameReceived(frame.data(), static_cast<int>(frame.size()), 0);
+    wait(600);
+    EXPECT_EQ(module->receivedCount(CMD_SENDFRM_MONO), 0);
+    EXPECT_EQ(control->threadState(), etaTRACKING);
+}
+
+// ---- two modules: what one module's loop hands over is that module's ----------------------
+
+TEST_F(SetupPathTest, AnswersOfTwoModulesDoNotMixOnTheWayToTheGuiThread)
+{
+    auto modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    control->startManualCalibration();
+    ASSERT_EQ(control->threadState(), etaMANUAL_CALIBRATION);
+    ASSERT_TRUE(settleUntil([&] { return modules[0]->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(5);
+    modules[0]->clearReceived();
+
+    // Module 0 ends each step with its index 7; module 1, whose run has not
+    // started, sends ends of its own with index 3 at the same time. Both loops
+    // run while the GUI thread takes module 0's.
+    const int32_t mine = 7, other = 3;
+    constexpr int kEnds = 40;
+    for (int i = 0; i < kEnds; ++i) {
+        modules[0]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &mine, 4), i * 5);
+        modules[1]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &other, 4), i * 5);
+    }
+    ASSERT_TRUE(settleUntil([&] { return modules[0]->receivedCount(CMD_MC_PATTERN_START) == kEnds; }, 2000));
+    // The window has accepted no touch: each end repeats the module's own index.
+    for (const auto &p : modules[0]->received(CMD_MC_PATTERN_START)) {
+        int32_t index = -1;
+        std::memcpy(&index, p.bytes.data() + 8, 4);
+        EXPECT_EQ(index, mine);
+    }
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
+TEST_F(SetupPathTest, OneModulesAnswerIsNotOverwrittenByTheOthersLoop)
+{
+    auto modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);   // both modules' loops run
+    // A receiver on the GUI thread that takes its time over module 0's answer,
+    // as the fit takes its time over a point list, while module 1 keeps sending.
+    int seen = 0, changed = 0;
+    QObject receiver;
+    QObject::connect(control->device(), &tl::CamDevCtrl::sigMCNextStep, &receiver,
+                     [&](int *buf, int len, int nDevNum) {
+                         if (nDevNum != 0 || !buf || len < 4)
+                             return;
+                         ++seen;
+                         const int32_t first = buf[0];
+                         for (int i = 0; i < 200; ++i) {
+                             QThread::usleep(100);
+                             if (buf[0] != first)
+                                 ++changed;
+                         }
+                     });
+    const int32_t mine = 7, other = 3;
+    modules[0]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &mine, 4));
+    QThread::msleep(100);   // module 0's answer has been read; its signal waits for the GUI thread
+    for (int i = 0; i < 20; ++i)
+        modules[1]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &other, 4), 2 + i);
+    QCoreApplication::processEvents();
+    settle(5);
+    EXPECT_EQ(seen, 1);
+    EXPECT_EQ(changed, 0);
+}
+
+} // namespace

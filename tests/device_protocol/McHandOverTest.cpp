@@ -1,0 +1,91 @@
+// The manual calibration answers of two modules on their way to a receiver on
+// the GUI thread (a queued connection, as the controller has): each signal
+// carries its own module's values, whatever the other module's loop receives
+// meanwhile; an end of a step without its index says so.
+#include "Fixture.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include <cstring>
+
+using namespace tl;
+using namespace tl::codec;
+using namespace tl::test;
+using sim::ModuleVariant;
+
+namespace {
+
+struct Received
+{
+    int len;
+    int nDevNum;
+    std::vector<uint8_t> bytes;
+};
+
+} // namespace
+
+TEST_F(DeviceTest, QueuedManualAnswersCarryTheirOwnModulesValues)
+{
+    auto a = plug(ModuleVariant::calibrated("T0"));
+    auto b = plug(ModuleVariant::calibrated("T1"));
+    ASSERT_TRUE(connectAll());
+    dev->setMcPointCounts(0, 1);
+    std::vector<Received> got;
+    QObject context;   // lives on this (the GUI) thread: the connection is queued
+    QObject::connect(dev.get(), &CamDevCtrl::sigMCNextStep, &context, [&got](int *buf, int len, int n) {
+        const auto *p = reinterpret_cast<const uint8_t *>(buf);
+        got.push_back({len, n, std::vector<uint8_t>(p, p + (len > 0 ? len : 0))});
+    });
+    dev->StartRecvThread(0, 0);
+    std::vector<uint8_t> listA(200), listB(200);
+    for (int i = 0; i < 200; ++i) {
+        listA[i] = static_cast<uint8_t>(i);
+        listB[i] = static_cast<uint8_t>(255 - i);
+    }
+    // Both modules answer before the GUI thread takes either answer (the
+    // wait handles no events).
+    inject(a, RES_MC_PATTERN_END, i32(7));
+    inject(a, DAT_MC_INPUT_POINT, listA);
+    for (int i = 0; i < 5000 && logCount("--------") < 1; ++i)
+        QThread::msleep(2);
+    inject(b, RES_MC_PATTERN_END, i32(3));
+    inject(b, DAT_MC_INPUT_POINT, listB);
+    for (int i = 0; i < 5000 && logCount("--------") < 2; ++i)
+        QThread::msleep(2);
+    ASSERT_EQ(logCount("--------"), 2);
+    dev->StopRecvThread();
+    QCoreApplication::processEvents();
+
+    ASSERT_EQ(got.size(), 4u);
+    for (const Received &r : got) {
+        SCOPED_TRACE(r.nDevNum);
+        if (r.len == 4) {
+            int32_t index = -1;
+            std::memcpy(&index, r.bytes.data(), 4);
+            EXPECT_EQ(index, r.nDevNum == 0 ? 7 : 3);
+        } else {
+            ASSERT_EQ(r.len, 200);
+            EXPECT_EQ(r.bytes, r.nDevNum == 0 ? listA : listB);
+        }
+    }
+}
+
+TEST_F(DeviceTest, PatternEndWithoutPayloadIsSignalledWithLengthZero)
+{
+    auto m = plug(ModuleVariant::calibrated("T0"));
+    ASSERT_TRUE(connectAll());
+    dev->StartRecvThread(0, 0);
+    inject(m, RES_MC_PATTERN_END, i32(9));
+    // The length field is 0: no index, whatever the transfer holds after it.
+    inject(m, RES_MC_PATTERN_END, i32(5), 0);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> lock(sig.mutex);
+        return sig.mcNextStep.size() == 2;
+    }));
+    dev->StopRecvThread();
+    std::lock_guard<std::mutex> lock(sig.mutex);
+    EXPECT_EQ(sig.mcNextStep[0], std::make_pair(4, 9));
+    // Nothing of the earlier answer is handed on as this one's index.
+    EXPECT_EQ(sig.mcNextStep[1], std::make_pair(0, 0));
+}
