@@ -364,9 +364,27 @@ private:
         return a && a->isEnabled() && a->isVisible() ? a : nullptr;
     }
 
+    // Keys and clicks reach only the box while one is open (boxes are modal to
+    // the application); the tray menu and the system's events still come.
+    static bool windowInput(Act a)
+    {
+        switch (a) {
+        case Act::CalibEscape: case Act::CalibBackspace: case Act::AlignOk: case Act::AlignEscape:
+        case Act::AlignMask: case Act::AlignPaint: case Act::AlignSlider: case Act::AlignExchange:
+        case Act::WizardNext: case Act::WizardBack: case Act::WizardCancel: case Act::WizardCeiling:
+        case Act::WizardLens: case Act::WizardMonitor: case Act::WizardView: case Act::WizardAuto:
+        case Act::WizardManual:
+            return true;
+        default:
+            return false;
+        }
+    }
+
     void act(Act a)
     {
         if (closed())
+            return;
+        if (windowInput(a) && QApplication::activeModalWidget())
             return;
         nqmaincontrol *c = m_window->control();
         const bool nested = m_depth > 1;
