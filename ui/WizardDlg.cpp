@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -23,6 +24,7 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
@@ -470,9 +472,16 @@ void WizardDlg::changeLanguage(int index)
         return;
     qDebug() << "changeLanguage:" << m_settings->getLanguageId() << index + 1;
     m_settings->setLanguageId(index + 1);
-    QMessageBox box(QMessageBox::Information, windowTitle(), m_language->messageText(M(21)), QMessageBox::Ok, this);
-    box.setFont(font());
-    box.exec();
+    // The notice runs once the list has finished with the choice: the program
+    // may end while it is open (a logout) and delete the wizard with the list,
+    // which must not be in the middle of its own signal then.
+    QTimer::singleShot(0, this, [this] {
+        QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(),
+                                                    m_language->messageText(M(21)), QMessageBox::Ok, this);
+        box->setFont(font());
+        box->exec();
+        delete box.data();
+    });
 }
 
 void WizardDlg::clickView() { emit reStartDisplay(); }
@@ -522,17 +531,25 @@ void WizardDlg::clickNext()
         if (m_bSetupMode) {
             applyPending();
         } else if (pendingDiffers()) {
-            QMessageBox box(QMessageBox::Information, windowTitle(), m_language->messageText(M(5)),
-                            QMessageBox::NoButton, this);
-            box.setObjectName("wizardChangeQuestion");
-            box.setFont(font());
-            QPushButton *finish = box.addButton(m_language->configText(C(14)), QMessageBox::AcceptRole);
-            QPushButton *cancel = box.addButton(m_language->configText(C(13)), QMessageBox::RejectRole);
-            box.setDefaultButton(finish);
-            box.exec();
-            if (box.clickedButton() == cancel)
+            // On the heap, a child of the wizard: the program may end while the
+            // question is open (a logout) and delete the wizard, and the box
+            // with it, under the running box.
+            QPointer<WizardDlg> self(this);
+            QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(),
+                                                        m_language->messageText(M(5)), QMessageBox::NoButton, this);
+            box->setObjectName("wizardChangeQuestion");
+            box->setFont(font());
+            QPushButton *finish = box->addButton(m_language->configText(C(14)), QMessageBox::AcceptRole);
+            QPushButton *cancel = box->addButton(m_language->configText(C(13)), QMessageBox::RejectRole);
+            box->setDefaultButton(finish);
+            box->exec();
+            if (!self || !box)
                 return;
-            if (box.clickedButton() == finish)
+            QAbstractButton *clicked = box->clickedButton();
+            delete box.data();
+            if (clicked == cancel)
+                return;
+            if (clicked == finish)
                 applyPending();
         }
         goToPage(1);

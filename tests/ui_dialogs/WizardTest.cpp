@@ -23,8 +23,11 @@
 #include <QMap>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -301,7 +304,9 @@ TEST_F(WizardTest, LanguageChoiceIsStoredAtOnceAndTakesEffectAfterRestart)
     open();
     auto box = answerNextModal("OK");
     wizard->comboLanguage->setCurrentIndex(10);
-    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getLanguageId(), 11);
+    // The notice follows once the list has finished with the choice.
+    ASSERT_TRUE(tl::test::waitFor([&] { return box->seen; }, 5000));
     EXPECT_EQ(box->text, "This function will be activated after restarting.");
     EXPECT_EQ(box->title, "Tesselink Configuration");
     EXPECT_EQ(settings->getLanguageId(), 11);
@@ -431,6 +436,40 @@ TEST_F(WizardTest, NoMonitorAtAllOpensWithoutCrashing)
     EXPECT_EQ(wizard->pendingMonitor(), 3);
     wizard->clickNext();
     EXPECT_EQ(settings->getMonitor(), 3);
+}
+
+// The program may end while a question of the wizard is open (a logout): the
+// main window deletes the wizard under the running box. Nothing of the deleted
+// wizard is used afterwards and nothing is applied.
+TEST_F(WizardTest, DeletedWhileItsQuestionIsOpen)
+{
+    for (int which = 0; which < 2; ++which) {
+        make();
+        settings->setCheckCeiling(true);
+        open();
+        bool deleted = false;
+        std::function<void(int)> poll = [&](int left) {
+            if (QApplication::activeModalWidget()) {
+                wizard.reset();
+                deleted = true;
+                return;
+            }
+            if (left > 0)
+                QTimer::singleShot(5, [&poll, left] { poll(left - 1); });
+        };
+        QTimer::singleShot(0, [&poll] { poll(300); });
+        if (which == 0) {
+            wizard->checkCelling->click();
+            wizard->clickNext();   // the change question
+        } else {
+            wizard->comboLanguage->setCurrentIndex(3);   // the restart notice
+            tl::test::waitFor([&] { return deleted; }, 5000);
+        }
+        EXPECT_TRUE(deleted) << which;
+        EXPECT_EQ(wizard, nullptr);
+        EXPECT_TRUE(settings->getCheckCeiling());
+        spin(20);
+    }
 }
 
 TEST_F(WizardTest, ArabicMirrorsTheGroups)
