@@ -16,9 +16,10 @@
 // - the settings files hold only values the user (or the file itself) gave.
 // A state that must not last is reported when it lasts 4 s of driver time.
 //
-// Steps are run from single-shot timers, each step starting the next before it
-// acts: an action that runs a modal box (a question, a failure message) goes
-// on running while later steps answer the box, unplug a module, or (with
+// Top-level steps run from the test's own loop, so nothing of the driver is on
+// the stack when they act or check. A chain of single-shot timers runs nested
+// steps while an action is blocked in the driver or a box of the driver is
+// open: they answer the box, send packets, unplug a module, or (with
 // TL_MODEL_ALL) close the program under it.
 //
 // Environment (all optional): TL_MODEL_SEED (first seed, default 1),
@@ -182,16 +183,36 @@ public:
         tl::ScreenSource::clearOverride();
     }
 
+    // The close handling ends the application's event loop, and from then on
+    // every modal exec() returns at once until QCoreApplication::exec() runs
+    // again: a short exec() here lets the boxes of the next sequence block as
+    // they do in the driver.
+    static void readyForBoxes()
+    {
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+
     void run()
     {
-        // The first step is due before the start: the start itself may run a
-        // box (two modules on one monitor) that only a step can answer.
-        QTimer::singleShot(0, &m_timers, [this] { step(); });
+        readyForBoxes();
+        // The chain of nested steps starts before the start: the start itself
+        // may run a box (two modules on one monitor) that only a step answers.
+        QTimer::singleShot(0, &m_timers, [this] { nestedStep(); });
         setUp();
-        // A bound on a sequence that hangs; never reached by one that ends.
-        const bool ended = tl::test::spinUntil([this] { return m_done; }, 3600 * 1000);
-        if (!ended)
-            fault("the sequence did not end");
+        // Top-level steps run from here, with nothing of the driver on the
+        // stack; a bound on a sequence that hangs, never reached by one that ends.
+        const qint64 end = tl::Clock::nowMs() + 3600 * 1000;
+        while (!m_done) {
+            if (tl::Clock::nowMs() > end) {
+                fault("the sequence did not end");
+                break;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            tl::Clock::sleepMs(20);
+            if (tl::Clock::nowMs() >= m_nextStepAt)
+                topStep();
+        }
     }
 
     const QStringList &faults() const { return m_faults; }
@@ -275,32 +296,48 @@ private:
 
     uint64_t pick(uint64_t n) { return n ? m_rng() % n : 0; }
 
-    void schedule(int wallMs)
+    // The next link of the nested chain: it acts only while one of our steps
+    // is on the stack, blocked in something of the driver (a box, a wait), or
+    // while a box of the driver is open. Tied to this sequence: a link still
+    // due when it ends never runs.
+    void scheduleNested()
     {
-        // Tied to this sequence: a step still due when it ends never runs.
-        QTimer::singleShot(wallMs, &m_timers, [this] { step(); });
+        QTimer::singleShot(2 + int(pick(30)), &m_timers, [this] { nestedStep(); });
     }
 
-    void step()
+    bool ending() const { return !m_faults.isEmpty() || m_stepsLeft <= 0 || closed(); }
+
+    void nestedStep()
     {
         if (m_done)
             return;
-        if (!m_window) {   // not made yet
-            schedule(5);
+        scheduleNested();
+        if (!m_window || (m_depth == 0 && !QApplication::activeModalWidget()))
             return;
+        ++m_depth;
+        const bool wasNested = m_nested;
+        m_nested = true;
+        if (ending()) {
+            answerBox(true);   // unwind: answer the boxes until the stack is ours again
+        } else {
+            --m_stepsLeft;
+            ++m_stepsRun;
+            Act a = QApplication::activeModalWidget() && pick(4) == 0 ? Act::AnswerBox : Act(pick(int(Act::Count)));
+            if (knownFault(a))
+                a = Act::Wait;
+            act(a);
         }
-        if (m_depth == 0)
-            check();
-        if (!m_faults.isEmpty() || m_stepsLeft <= 0 || closed()) {
-            if (m_depth == 0) {
-                finish();
-                return;
-            }
-            // Unwind: answer the boxes until nothing of the driver is on the stack.
-            schedule(5);
-            ++m_depth;
-            answerBox(true);
-            --m_depth;
+        m_nested = wasNested;
+        --m_depth;
+    }
+
+    void topStep()
+    {
+        if (!m_window)
+            return;
+        check();
+        if (ending()) {
+            finish();
             return;
         }
         --m_stepsLeft;
@@ -309,7 +346,8 @@ private:
         if (knownFault(a))
             a = Act::Wait;
         // Waiting is the time until the next step; everything else acts at once.
-        schedule(a == Act::Wait ? 100 + int(pick(200)) : 2 + int(pick(30)));
+        const int driverMs = a == Act::Wait ? 2000 + int(pick(4000)) : 40 + int(pick(600));
+        m_nextStepAt = tl::Clock::nowMs() + driverMs;
         ++m_depth;
         act(a);
         --m_depth;
@@ -323,7 +361,7 @@ private:
         if (allActions() || closed())
             return false;
         // Inside a transition (a box of the driver open) or with the view open.
-        if (m_depth == 0 && !m_window->alignmentView()->isVisible())
+        if (!m_nested && !m_window->alignmentView()->isVisible())
             return false;
         switch (a) {
         case Act::TrayAuto: case Act::TrayManual: case Act::TrayAlignment: case Act::TrayWizard:
@@ -387,7 +425,7 @@ private:
         if (windowInput(a) && QApplication::activeModalWidget())
             return;
         nqmaincontrol *c = m_window->control();
-        const bool nested = m_depth > 1;
+        const bool nested = m_nested;
         switch (a) {
         case Act::Wait:
             trace("wait");
@@ -893,7 +931,9 @@ private:
     std::mt19937_64 m_rng;
     int m_stepsLeft;
     int m_stepsRun = 0;
-    int m_depth = 0;
+    int m_depth = 0;           // our steps on the stack
+    bool m_nested = false;     // the step acting runs inside something of the driver
+    qint64 m_nextStepAt = 0;   // driver time of the next top-level step
     bool m_done = false;
     int m_desktop = 0;
 
