@@ -170,6 +170,10 @@ enum class Act {
 //   contact down that nothing lifts.
 // - Set-up mode's CheckCeiling default reaching param.ini at the close (the
 //   controller's destruction saves param.ini); allowed in the bounded run.
+// - Escape or Backspace in the calibration window while the start of the run
+//   is still on the stack (the window's synchronous mode change lets input
+//   in): the start goes on after the run was ended, and the run is left
+//   neither going nor ended.
 bool allActions() { return envInt("TL_MODEL_ALL", 0) != 0; }
 
 class Sequence
@@ -360,6 +364,8 @@ private:
     {
         if (allActions() || closed())
             return false;
+        if (m_nested && (a == Act::CalibEscape || a == Act::CalibBackspace))
+            return true;
         // Inside a transition (a box of the driver open) or with the view open.
         if (!m_nested && !m_window->alignmentView()->isVisible())
             return false;
