@@ -170,10 +170,6 @@ enum class Act {
 //   contact down that nothing lifts.
 // - Set-up mode's CheckCeiling default reaching param.ini at the close (the
 //   controller's destruction saves param.ini); allowed in the bounded run.
-// - Escape or Backspace in the calibration window while the start of the run
-//   is still on the stack (the window's synchronous mode change lets input
-//   in): the start goes on after the run was ended, and the run is left
-//   neither going nor ended.
 bool allActions() { return envInt("TL_MODEL_ALL", 0) != 0; }
 
 class Sequence
@@ -364,8 +360,6 @@ private:
     {
         if (allActions() || closed())
             return false;
-        if (m_nested && (a == Act::CalibEscape || a == Act::CalibBackspace))
-            return true;
         // Inside a transition (a box of the driver open) or with the view open.
         if (!m_nested && !m_window->alignmentView()->isVisible())
             return false;
@@ -902,7 +896,10 @@ private:
         for (const QString &t : hiddenWindowsWithTimers())
             mustNotLast("a timer runs for a hidden window: " + t, true);
         if (m_escapeAt >= 0) {
-            if (c->calState() == 0 && !c->calibDialog()->isVisible())
+            // Ended: no window, no module in a calibration mode. (With modules
+            // that hold no calibration the calibration state stays at its last
+            // value after Escape; nothing runs then.)
+            if (!c->calibDialog()->isVisible() && ts != etaMANUAL_CALIBRATION && ts != etaAUTO_CALIBRATION)
                 m_escapeAt = -1;
             else if (tl::Clock::nowMs() - m_escapeAt > kEscapeEndsWithinMs)
                 fault("Escape did not end the calibration run");
