@@ -423,5 +423,12 @@ void CalibDlg::closeEvent(QCloseEvent *event)
 void CalibDlg::hideEvent(QHideEvent *event)
 {
     unsetCursor();
+    // Whoever hides the window (Escape, the end of a run, a stop for another
+    // mode): nothing of it goes on turning. The mark lands where it was going.
+    if (m_bRingRunning)
+        startMarkRing(false);
+    if (m_moveAnimation->state() != QAbstractAnimation::Stopped)
+        m_moveAnimation->setCurrentTime(m_moveAnimation->totalDuration());
+    m_moveAnimation->stop();
     QDialog::hideEvent(event);
 }

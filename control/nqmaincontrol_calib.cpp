@@ -398,6 +398,13 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 void nqmaincontrol::slotMCDone()
 {
     const Transition busy(this);
+    // The module saw the pen on the target: only a manual run that waits for a
+    // touch turns the ring. A late or stray report would start the ring timer
+    // of a hidden (or automatic) calibration window, and nothing stops it.
+    if (m_threadState != etaMANUAL_CALIBRATION || m_calState != ecsMANUAL_CAL_CAPTURE_POINT_IMAGE || !m_calibDlg->isVisible()) {
+        qDebug() << "nqmaincontrol::slotMCDone(): no manual calibration waits for a touch";
+        return;
+    }
     m_calibDlg->setTouchAccepted(false);
     m_calibDlg->startMarkRing(true);
 }

@@ -65,6 +65,20 @@ AlignmentDlg::AlignmentDlg(QWidget *parent, ConfigFileRW *settings, LanguageTabl
     connect(m_change[1], &QCheckBox::clicked, this, &AlignmentDlg::clickConvert2);
     connect(m_slider[0], &QSlider::sliderReleased, this, &AlignmentDlg::valueAlignmentGain1);
     connect(m_slider[1], &QSlider::sliderReleased, this, &AlignmentDlg::valueAlignmentGain2);
+    // A drag sends at its release (above); every other step of the user (keys,
+    // wheel, a click in the groove) sends when the value has moved. Values the
+    // program sets (the other slider following, an opening) send nothing more.
+    // The device layer keeps only the latest gain of a module until its next
+    // frame end, so a held key does not pile writes up.
+    for (int i = 0; i < 2; ++i) {
+        connect(m_slider[i], &QSlider::actionTriggered, this, [this, i](int action) {
+            QSlider *s = m_slider[i];
+            if (action == QAbstractSlider::SliderMove && s->isSliderDown())
+                return;
+            m_bUserStep[i] = s->sliderPosition() != s->value();
+        });
+        connect(m_slider[i], &QSlider::valueChanged, this, [this, i] { userMovedSlider(i); });
+    }
     connect(m_draw, &QPushButton::clicked, this, &AlignmentDlg::onDraw);
     connect(m_eraser, &QPushButton::clicked, this, &AlignmentDlg::onEraser);
     connect(m_eraserAll, &QPushButton::clicked, this, &AlignmentDlg::onEraserAll);
@@ -219,6 +233,7 @@ void AlignmentDlg::imageDisplay(bool bDisplay, int arg)
         w->hide();
     // A view closed from outside (a module went) may have left the editor open.
     m_bMaskEditorOpen = false;
+    m_nEditsAtOpening = m_psMaskDlg->editCount();
     m_psMaskDlg->hide();
     showMaskPanel(false);
 
@@ -322,6 +337,17 @@ void AlignmentDlg::setBrightness(int level)
     sendGainToBoth(level);
 }
 
+void AlignmentDlg::userMovedSlider(int i)
+{
+    if (!m_bUserStep[i])
+        return;
+    m_bUserStep[i] = false;
+    if (i == 0)
+        valueAlignmentGain1();
+    else
+        valueAlignmentGain2();
+}
+
 void AlignmentDlg::valueAlignmentGain1()
 {
     const int level = m_slider[0]->value();
@@ -372,16 +398,25 @@ void AlignmentDlg::clickOK()
     if (deviceCount() == 1) {
         m_psMaskDlg->hide();
         showMaskPanel(false);
-        if (m_bMaskEditorOpen) {
-            qDebug() << "AlignmentDlg::clickOK(): mask image width" << m_psMaskDlg->maskImage().width();
-            imageToBitmap(m_psMaskDlg->maskImage(), m_pMaskBufBit);
-            m_pMaskBufBit[kBitmapBytes] = 1;
-            qDebug() << "nCount :" << kBitmapBytes;
+        // Only a mask the user changed in this opening goes to the module, and
+        // only to firmware that keeps one: a view that was only looked at (or
+        // whose download of the stored mask failed) never wipes that mask.
+        const bool edited = m_psMaskDlg->editCount() != m_nEditsAtOpening;
+        if (edited && moduleTakesMask()) {
+            if (m_bMaskEditorOpen) {
+                qDebug() << "AlignmentDlg::clickOK(): mask image width" << m_psMaskDlg->maskImage().width();
+                imageToBitmap(m_psMaskDlg->maskImage(), m_pMaskBufBit);
+                m_pMaskBufBit[kBitmapBytes] = 1;
+                qDebug() << "nCount :" << kBitmapBytes;
+            } else {
+                // Painted, then switched off with the mask button.
+                m_pMaskBufBit[kBitmapBytes] = 0;
+            }
+            bMask = true;
         } else {
-            m_pMaskBufBit[kBitmapBytes] = 0;
+            qDebug() << "AlignmentDlg::clickOK(): mask unchanged, not sent";
         }
         m_bMaskEditorOpen = false;
-        bMask = true;
     }
     emit alignmentDisplayDone(m_change[0]->isChecked() ? 1 : 0, bMask);
 }
@@ -413,18 +448,23 @@ void AlignmentDlg::showMaskPanel(bool show)
     m_eraserAll->setVisible(show);
 }
 
-void AlignmentDlg::clickPushB()
+bool AlignmentDlg::moduleTakesMask() const
 {
-    qDebug() << "clickPushB";
     if (deviceCount() != 1)
-        return;
+        return false;
     const QString version = m_psDataMgr->getDeviceFwVersion(0);
     bool ok = false;
     int minor = version.right(2).toInt(&ok, 10);
     if (!ok)
         minor = 0;
-    qDebug() << "clickPushB: firmware" << version << "minor" << minor;
-    if (minor < 14)
+    qDebug() << "AlignmentDlg: firmware" << version << "minor" << minor;
+    return minor >= 14;
+}
+
+void AlignmentDlg::clickPushB()
+{
+    qDebug() << "clickPushB";
+    if (!moduleTakesMask())
         return;
 
     m_bMaskEditorOpen = !m_bMaskEditorOpen;
@@ -459,8 +499,15 @@ void AlignmentDlg::SetReceiveMask(const unsigned char *data, int len)
     qDebug() << "AlignmentDlg::SetReceiveMask ==>" << len;
     if (!data || len <= 0)
         return;
-    const int n = std::min(len, int(kMaskBytes));
-    std::memcpy(m_pMaskBufBit, data, static_cast<size_t>(n));
+    // A record that came short (a download that broke off or skipped a part)
+    // is not the module's mask: nothing of it is shown or kept, and the mask
+    // received before may be another module's, so it is no longer shown either.
+    if (len < kMaskBytes) {
+        qDebug() << "AlignmentDlg::SetReceiveMask: short record, not taken";
+        m_bMaskReceived = false;
+        return;
+    }
+    std::memcpy(m_pMaskBufBit, data, static_cast<size_t>(kMaskBytes));
     qDebug() << "AlignmentDlg::SetReceiveMask: mask enable" << m_pMaskBufBit[kBitmapBytes];
     m_bMaskReceived = true;
 }

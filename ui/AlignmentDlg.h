@@ -90,6 +90,9 @@ private:
     void convertClicked(QCheckBox *clicked, QCheckBox *other);
     void showMaskPanel(bool show);
     int deviceCount() const;
+    // Exactly one module, and its firmware keeps a mask (minor version 14 on).
+    bool moduleTakesMask() const;
+    void userMovedSlider(int i);
 
     ConfigFileRW *m_psDataMgr;
     LanguageTable *m_language;
@@ -99,6 +102,12 @@ private:
     bool m_bMaskReceived = false;
     QRect m_rcMonitor[2];
     int m_nBrightnessLevel = 5;
+    // The mask editor's edit count when the view opened: OK sends a mask only
+    // when the user changed it since.
+    int m_nEditsAtOpening = 0;
+    // A slider step of the user (key, wheel, click in the groove) is on its way
+    // to the slider's value.
+    bool m_bUserStep[2] = {};
     maskDlg *m_psMaskDlg = nullptr;
 
     QLabel *m_label[2] = {};

@@ -16,6 +16,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -23,7 +24,10 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 
+#include <algorithm>
+#include <climits>
 #include <tuple>
 #include <utility>
 
@@ -94,6 +98,10 @@ WizardDlg::WizardDlg(QWidget *parent, ConfigFileRW *settings, LanguageTable *lan
         group->setStyleSheet("QGroupBox::title { padding-right: 4px; }");
     applyBrandVisibility();
     connectControls();
+    for (QGroupBox *group : findChildren<QGroupBox *>())
+        for (QWidget *child : group->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            if (!child->objectName().isEmpty() && !child->objectName().startsWith(QLatin1String("qt_")))
+                m_designTop.insert(child, child->y());
 }
 
 WizardDlg::~WizardDlg() = default;
@@ -236,14 +244,10 @@ int WizardDlg::storedPen() const
 
 int WizardDlg::storedMonitor() const
 {
-    QList<QRect> monitors;
-    NqUtils::getWindowRectAll(monitors);
-    const int v = m_settings->getMonitor();
-    if (v >= 0 && v < monitors.size())
-        return v;
-    // The stored monitor is gone (fewer monitors than when it was chosen): the
-    // primary one.
-    return monitors.isEmpty() ? 0 : MonitorSelWidget::primaryIndex(monitors);
+    // Kept as stored even when that monitor is not there now (it may be
+    // unplugged for a while): only the user's pick on the map replaces it. The
+    // map itself shows the primary monitor then.
+    return m_settings->getMonitor();
 }
 
 // ---- one opening ------------------------------------------------------------
@@ -331,13 +335,19 @@ void WizardDlg::initialize(bool setupMode, int deviceCount, const QString &firmw
     m_nPen = storedPen();
     m_nMonitor = storedMonitor();
 
-    // 9. Once per dialog: the texts change with nothing but a restart.
+    // 9. Once per dialog: the texts change with nothing but a restart. The map
+    // of the monitors keeps the desktop's own left and right.
     if (m_language->isRightToLeft() && !m_bMirrored) {
-        for (QGroupBox *group : {groupLens, groupPen, groupBasic, groupLanguage, groupUpdate, groupAdjust, groupCalib})
+        for (QGroupBox *group :
+             {groupLens, groupPen, groupBasic, groupLanguage, groupMonitor, groupUpdate, groupAdjust, groupCalib})
             mirrorForRightToLeft(group);
+        widgetMonitorSel->setLayoutDirection(Qt::LeftToRight);
         radioOtherServer->resize(radioDefaultServer->width(), radioOtherServer->height());
         m_bMirrored = true;
     }
+    // The titles are set: keep every group's controls below its title.
+    for (QGroupBox *group : findChildren<QGroupBox *>())
+        fitInsideGroup(group);
 
     // 10.
     QList<QRect> monitors;
@@ -379,6 +389,44 @@ void WizardDlg::mirrorForRightToLeft(QGroupBox *group)
     for (QWidget *child : group->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
         const QRect g = child->geometry();
         child->move(w - g.x() - g.width(), g.y());
+    }
+}
+
+void WizardDlg::fitInsideGroup(QGroupBox *group)
+{
+    // The designer places assume a title one line of the Latin font high. A
+    // script whose fallback font is taller (Arabic, Persian) makes the title and
+    // with it the top border lower: move the controls down under it, closing up
+    // the space between the rows as far as the group's height needs.
+    const QList<QWidget *> children = group->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    int top = INT_MAX;
+    for (QWidget *child : children) {
+        auto it = m_designTop.constFind(child);
+        if (it == m_designTop.constEnd())
+            continue;
+        child->move(child->x(), *it);
+        if (!child->isHidden())
+            top = std::min(top, *it);
+    }
+    const QRect inside = group->contentsRect();
+    if (top == INT_MAX || top >= inside.top())
+        return;
+    const int lead = DialogScale::scaled(2, m_dpiRatio);
+    const int first = inside.top() + lead;
+    const int last = inside.bottom() + 1 - lead;   // bottoms end above it
+    double squeeze = 1.0;
+    for (QWidget *child : children) {
+        if (child->isHidden() || !m_designTop.contains(child))
+            continue;
+        const int below = m_designTop.value(child) - top;
+        if (below > 0)
+            squeeze = std::min(squeeze, double(last - first - child->height()) / below);
+    }
+    squeeze = std::max(0.0, squeeze);
+    for (QWidget *child : children) {
+        auto it = m_designTop.constFind(child);
+        if (it != m_designTop.constEnd())
+            child->move(child->x(), first + int((*it - top) * squeeze + 0.5));
     }
 }
 
@@ -424,9 +472,16 @@ void WizardDlg::changeLanguage(int index)
         return;
     qDebug() << "changeLanguage:" << m_settings->getLanguageId() << index + 1;
     m_settings->setLanguageId(index + 1);
-    QMessageBox box(QMessageBox::Information, windowTitle(), m_language->messageText(M(21)), QMessageBox::Ok, this);
-    box.setFont(font());
-    box.exec();
+    // The notice runs once the list has finished with the choice: the program
+    // may end while it is open (a logout) and delete the wizard with the list,
+    // which must not be in the middle of its own signal then.
+    QTimer::singleShot(0, this, [this] {
+        QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(),
+                                                    m_language->messageText(M(21)), QMessageBox::Ok, this);
+        box->setFont(font());
+        box->exec();
+        delete box.data();
+    });
 }
 
 void WizardDlg::clickView() { emit reStartDisplay(); }
@@ -476,17 +531,25 @@ void WizardDlg::clickNext()
         if (m_bSetupMode) {
             applyPending();
         } else if (pendingDiffers()) {
-            QMessageBox box(QMessageBox::Information, windowTitle(), m_language->messageText(M(5)),
-                            QMessageBox::NoButton, this);
-            box.setObjectName("wizardChangeQuestion");
-            box.setFont(font());
-            QPushButton *finish = box.addButton(m_language->configText(C(14)), QMessageBox::AcceptRole);
-            QPushButton *cancel = box.addButton(m_language->configText(C(13)), QMessageBox::RejectRole);
-            box.setDefaultButton(finish);
-            box.exec();
-            if (box.clickedButton() == cancel)
+            // On the heap, a child of the wizard: the program may end while the
+            // question is open (a logout) and delete the wizard, and the box
+            // with it, under the running box.
+            QPointer<WizardDlg> self(this);
+            QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, windowTitle(),
+                                                        m_language->messageText(M(5)), QMessageBox::NoButton, this);
+            box->setObjectName("wizardChangeQuestion");
+            box->setFont(font());
+            QPushButton *finish = box->addButton(m_language->configText(C(14)), QMessageBox::AcceptRole);
+            QPushButton *cancel = box->addButton(m_language->configText(C(13)), QMessageBox::RejectRole);
+            box->setDefaultButton(finish);
+            box->exec();
+            if (!self || !box)
                 return;
-            if (box.clickedButton() == finish)
+            QAbstractButton *clicked = box->clickedButton();
+            delete box.data();
+            if (clicked == cancel)
+                return;
+            if (clicked == finish)
                 applyPending();
         }
         goToPage(1);

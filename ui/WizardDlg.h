@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
 
 class ConfigFileRW;
 class LanguageTable;
@@ -87,6 +88,7 @@ private:
     void connectControls();
     void fillInfoBox(QTextEdit *box, const QString &text);
     void mirrorForRightToLeft(QGroupBox *group);
+    void fitInsideGroup(QGroupBox *group);
     void applyPending();
     bool pendingDiffers() const;
     void goToPage(int page);
@@ -101,6 +103,8 @@ private:
     QString m_sFirmware;
     double m_dpiRatio = 1.0;
     bool m_bMirrored = false;
+    // Top of each group's control as designed (scaled), before any fitting.
+    QHash<const QWidget *, int> m_designTop;
 
     int m_nLens = 2;
     bool m_bCeiling = false;

@@ -173,6 +173,7 @@ void maskDlg::slotEraserFree()
 
 void maskDlg::slotEraserAll()
 {
+    ++m_nEdits;
     m_record.clear();
     m_bDrawing = false;
     m_image = emptyImage();
@@ -186,6 +187,7 @@ void maskDlg::mousePressEvent(QMouseEvent *event)
     const QPoint p = event->pos();
     m_before = m_image;
     m_bDrawing = true;
+    ++m_nEdits;
     m_pressPoint = p;
     m_record.append({StrokeKind::Press, kPenWidth, toolColour(), p});
     m_smoother.reset(p);

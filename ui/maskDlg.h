@@ -58,6 +58,9 @@ public:
     void setMaskedPixel(int x, int y);
     Tool tool() const { return m_tool; }
     const QVector<StrokeEvent> &strokeRecord() const { return m_record; }
+    // How many times the user has changed the mask (a stroke begun, Eraser
+    // All); only ever counts up.
+    int editCount() const { return m_nEdits; }
 
 public slots:
     void slotDraw();
@@ -86,4 +89,5 @@ private:
     QPointF m_last;
     QPoint m_pressPoint;
     bool m_bDrawing = false;
+    int m_nEdits = 0;
 };

@@ -16,6 +16,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -171,7 +174,10 @@ TEST_F(AlignmentDlgTest, MaskEditorNeedsFirmwareMinor14)
     EXPECT_FALSE(child<QWidget>("frameMask")->isVisible());
 }
 
-TEST_F(AlignmentDlgTest, EditorClosedAtOkSwitchesTheMaskOff)
+// OK sends a mask only when the user changed it in this opening, on a module
+// whose firmware takes one: the mask the module keeps is never wiped by a view
+// that was only looked at.
+TEST_F(AlignmentDlgTest, OkSendsOnlyAMaskTheUserEdited)
 {
     const Bytes received = patternMask(1);
     open(1);
@@ -180,10 +186,8 @@ TEST_F(AlignmentDlgTest, EditorClosedAtOkSwitchesTheMaskOff)
     QTest::keyClick(dlg.get(), Qt::Key_Escape);   // Escape acts as OK
     ASSERT_EQ(done.size(), 1);
     EXPECT_EQ(done[0][0].toInt(), 0);
-    EXPECT_TRUE(done[0][1].toBool());
-    const Bytes after = buffer();
-    EXPECT_EQ(after[AlignmentDlg::kBitmapBytes], 0);
-    EXPECT_TRUE(std::equal(after.begin(), after.begin() + AlignmentDlg::kBitmapBytes, received.begin()));
+    EXPECT_FALSE(done[0][1].toBool());
+    EXPECT_EQ(buffer(), received);
     // OK while the view is hidden does nothing.
     dlg->clickOK();
     EXPECT_EQ(done.size(), 1);
@@ -191,8 +195,70 @@ TEST_F(AlignmentDlgTest, EditorClosedAtOkSwitchesTheMaskOff)
     open(1);
     dlg->close();
     ASSERT_EQ(done.size(), 2);
-    EXPECT_TRUE(done[1][1].toBool());
+    EXPECT_FALSE(done[1][1].toBool());
     EXPECT_FALSE(dlg->isVisible());
+
+    // The editor opened and looked at, nothing painted: still nothing to send.
+    open(1);
+    dlg->clickPushB();
+    ASSERT_TRUE(dlg->maskEditorOpen());
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 3);
+    EXPECT_FALSE(done[2][1].toBool());
+    EXPECT_EQ(buffer(), received);
+
+    // A dot painted: the editor's image goes, switched on.
+    open(1);
+    dlg->clickPushB();
+    QTest::mouseClick(dlg->maskEditor(), Qt::LeftButton, {}, QPoint(320, 180));
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 4);
+    EXPECT_TRUE(done[3][1].toBool());
+    EXPECT_EQ(buffer()[AlignmentDlg::kBitmapBytes], 1);
+    EXPECT_TRUE(bit(buffer(), 320, 180));
+    const Bytes edited = buffer();
+
+    // The strokes stay, but a later opening that changes nothing sends nothing.
+    open(1);
+    dlg->clickPushB();
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 5);
+    EXPECT_FALSE(done[4][1].toBool());
+    EXPECT_EQ(buffer(), edited);
+
+    // Painted, then the editor switched off with its button: the mask goes off.
+    open(1);
+    dlg->clickPushB();
+    QTest::mouseClick(dlg->maskEditor(), Qt::LeftButton, {}, QPoint(100, 100));
+    dlg->clickPushB();
+    ASSERT_FALSE(dlg->maskEditorOpen());
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 6);
+    EXPECT_TRUE(done[5][1].toBool());
+    EXPECT_EQ(buffer()[AlignmentDlg::kBitmapBytes], 0);
+
+    // Erase All is an edit too.
+    open(1);
+    dlg->clickPushB();
+    dlg->onEraserAll();
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 7);
+    EXPECT_TRUE(done[6][1].toBool());
+    const Bytes cleared = buffer();
+    EXPECT_EQ(std::count(cleared.begin(), cleared.begin() + AlignmentDlg::kBitmapBytes, 0),
+              AlignmentDlg::kBitmapBytes);
+
+    // Painted, but the module under the view now runs firmware without masks
+    // (another module took its place): nothing is sent to it.
+    open(1);
+    dlg->clickPushB();
+    QTest::mouseClick(dlg->maskEditor(), Qt::LeftButton, {}, QPoint(50, 50));
+    settings->setDeviceFwVersion(0, "40.13");
+    const Bytes before = buffer();
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 8);
+    EXPECT_FALSE(done[7][1].toBool());
+    EXPECT_EQ(buffer(), before);
 }
 
 TEST_F(AlignmentDlgTest, ASingleClickMarksARoundDot)
@@ -354,6 +420,84 @@ TEST_F(AlignmentDlgTest, BrightnessGoesToBothModulesAndTheOtherSliderFollows)
     EXPECT_EQ(s2->value(), 3);
 }
 
+// Every way a user moves a slider reaches the cameras: a click in the groove,
+// the keys, the wheel; a drag sends once, when the handle is let go. Levels set
+// by the program (the other slider following, an opening) send nothing more.
+TEST_F(AlignmentDlgTest, EveryUserStepOfASliderSendsTheGain)
+{
+    open(2);
+    QSignalSpy gains(dlg.get(), &AlignmentDlg::sigCamParamSendWait);
+    QSlider *s1 = child<QSlider>("hSlideAlignmentViewGain1");
+    QSlider *s2 = child<QSlider>("hSlideAlignmentViewGain2");
+    ASSERT_EQ(s1->value(), 5);
+    auto sent = [&](int level) {
+        const unsigned short gain = AlignmentDlg::kGainTable[static_cast<size_t>(level)];
+        const bool ok = gains.size() == 2 && gains[0][0].value<unsigned short>() == gain
+                        && gains[0][2].toInt() == 0 && gains[1][0].value<unsigned short>() == gain
+                        && gains[1][2].toInt() == 1;
+        gains.clear();
+        return ok;
+    };
+    auto handle = [](QSlider *s) {
+        QStyleOptionSlider opt;
+        opt.initFrom(s);
+        opt.orientation = s->orientation();
+        opt.minimum = s->minimum();
+        opt.maximum = s->maximum();
+        opt.sliderPosition = s->sliderPosition();
+        opt.sliderValue = s->value();
+        opt.tickPosition = s->tickPosition();
+        opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+        return s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s);
+    };
+
+    QTest::keyClick(s1, Qt::Key_Right);
+    EXPECT_EQ(s1->value(), 6);
+    EXPECT_TRUE(sent(6));
+    EXPECT_EQ(s2->value(), 6);
+    QTest::keyClick(s2, Qt::Key_Left);
+    EXPECT_TRUE(sent(5));
+    EXPECT_EQ(s1->value(), 5);
+    QTest::keyClick(s1, Qt::Key_End);
+    EXPECT_TRUE(sent(9));
+    // At the end of the range a key changes nothing and sends nothing.
+    QTest::keyClick(s1, Qt::Key_Right);
+    EXPECT_EQ(gains.size(), 0);
+
+    // The wheel, one notch down.
+    const QPoint mid = s1->rect().center();
+    QWheelEvent wheel(QPointF(mid), QPointF(s1->mapToGlobal(mid)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(s1, &wheel);
+    EXPECT_EQ(s1->value(), 8);
+    EXPECT_TRUE(sent(8));
+
+    // A click in the groove, left of the handle: one page (one level) down.
+    const QRect h = handle(s1);
+    ASSERT_GT(h.left(), 8);
+    QTest::mouseClick(s1, Qt::LeftButton, {}, QPoint(2, h.center().y()));
+    EXPECT_EQ(s1->value(), 7);
+    EXPECT_TRUE(sent(7));
+
+    // A drag: the number follows, the cameras get the level at the release.
+    const QRect h2 = handle(s1);
+    QTest::mousePress(s1, Qt::LeftButton, {}, h2.center());
+    ASSERT_TRUE(s1->isSliderDown());
+    for (int x = h2.center().x(); x > 0; x -= 4)
+        dragTo(s1, QPoint(x, h2.center().y()));
+    EXPECT_EQ(s1->value(), 0);
+    EXPECT_EQ(child<QLCDNumber>("numObjAlignmentViewGain1")->intValue(), 0);
+    EXPECT_EQ(gains.size(), 0);
+    QTest::mouseRelease(s1, Qt::LeftButton, {}, QPoint(1, h2.center().y()));
+    EXPECT_TRUE(sent(0));
+    EXPECT_EQ(s2->value(), 0);
+
+    // Set by the program: no second sending.
+    s1->setValue(4);
+    dlg->setBrightness(3);
+    EXPECT_TRUE(sent(3));
+}
+
 TEST_F(AlignmentDlgTest, StrokesRebuildFromTheRecordAndEraserAllForgetsThem)
 {
     open(1);
@@ -419,11 +563,16 @@ TEST_F(AlignmentDlgTest, BadInputIsRefused)
     dlg->SetReceiveMask(big.data(), static_cast<int>(big.size()));
     EXPECT_TRUE(dlg->maskReceived());
     EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0xFF));
-    // A short one fills the start.
+    // A short one (a download that broke off) is no mask: it is not taken, and
+    // the editor no longer shows the one before, which may be another module's.
     Bytes small(10, 0x01);
     dlg->SetReceiveMask(small.data(), 10);
-    EXPECT_EQ(buffer()[9], 0x01);
-    EXPECT_EQ(buffer()[10], 0xFF);
+    EXPECT_FALSE(dlg->maskReceived());
+    EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0xFF));
+    dlg->clickPushB();
+    ASSERT_TRUE(dlg->maskEditorOpen());
+    EXPECT_NE(dlg->maskEditor()->maskImage().pixel(0, 0), 0xFFFF0000u);
+    dlg->clickPushB();
 
     QImage frame(640, 360, QImage::Format_RGB888);
     frame.fill(Qt::gray);

@@ -335,8 +335,9 @@ TEST_F(AlignmentFlowTest, ViewWithoutModulesOpensAndClosesQuietly)
 }
 
 // A module that answers a later part in place of the one asked for: the chain
-// skips ahead, the record comes short, and the view takes exactly what came.
-TEST_F(AlignmentFlowTest, MaskPartOutOfOrderGivesAShortRecordAndNothingBeyond)
+// skips ahead and the record comes short. The view does not take it, and the
+// mask the module keeps survives a look at the view and its OK.
+TEST_F(AlignmentFlowTest, MaskPartOutOfOrderGivesAShortRecordThatIsNotTaken)
 {
     ModuleVariant v = ModuleVariant::calibrated("TLM-ODD", 15);
     v.mask.assign(AlignmentDlg::kMaskBytes, 0x5A);
@@ -352,12 +353,42 @@ TEST_F(AlignmentFlowTest, MaskPartOutOfOrderGivesAShortRecordAndNothingBeyond)
     const int len = masks[0][1].toInt();
     EXPECT_LT(len, AlignmentDlg::kMaskBytes);
     EXPECT_GT(len, 0);
-    EXPECT_TRUE(view()->maskReceived());
+    EXPECT_FALSE(view()->maskReceived());
     const unsigned char *buf = view()->m_pMaskBufBit;
-    EXPECT_EQ(buf[0], 0x5A);
-    EXPECT_EQ(buf[len], 0);                               // untouched beyond the record
+    EXPECT_EQ(buf[0], 0);                                 // nothing of it taken
     EXPECT_EQ(buf[AlignmentDlg::kBitmapBytes], 0);
     EXPECT_EQ(control()->threadState(), etaTRACKING);
+
+    window->StartAlignmentDisplay();
+    ASSERT_TRUE(settleUntil([&] { return shown(0) >= 1; }));
+    view()->clickPushB();
+    ASSERT_TRUE(view()->maskEditorOpen());
+    view()->clickOK();
+    settle(20);
+    EXPECT_EQ(control()->threadState(), etaTRACKING);
+    EXPECT_EQ(module->stats().maskUploads, 0);
+    EXPECT_EQ(module->mask(), std::vector<uint8_t>(AlignmentDlg::kMaskBytes, 0x5A));
+}
+
+// OK of a view the user only looked at leaves the module's stored mask alone,
+// on new firmware and on firmware that has no mask at all.
+TEST_F(AlignmentFlowTest, OkWithoutAnEditSendsNoMask)
+{
+    for (int minor : {15, 13}) {
+        ModuleVariant v = ModuleVariant::calibrated("TLM-KEEP", minor);
+        v.mask.assign(AlignmentDlg::kMaskBytes, 0x33);
+        auto module = bus.plug(v);
+        start();
+        window->StartAlignmentDisplay();
+        ASSERT_TRUE(settleUntil([&] { return shown(0) >= 1; })) << minor;
+        view()->clickOK();
+        settle(20);
+        EXPECT_EQ(control()->threadState(), etaTRACKING) << minor;
+        EXPECT_EQ(module->stats().maskUploads, 0) << minor;
+        EXPECT_EQ(module->mask(), std::vector<uint8_t>(AlignmentDlg::kMaskBytes, 0x33)) << minor;
+        window.reset();
+        bus.unplug(module);
+    }
 }
 
 // Mask download on the GUI thread while the receive loop streams frames and

@@ -18,10 +18,16 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QMap>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -298,7 +304,9 @@ TEST_F(WizardTest, LanguageChoiceIsStoredAtOnceAndTakesEffectAfterRestart)
     open();
     auto box = answerNextModal("OK");
     wizard->comboLanguage->setCurrentIndex(10);
-    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getLanguageId(), 11);
+    // The notice follows once the list has finished with the choice.
+    ASSERT_TRUE(tl::test::waitFor([&] { return box->seen; }, 5000));
     EXPECT_EQ(box->text, "This function will be activated after restarting.");
     EXPECT_EQ(box->title, "Tesselink Configuration");
     EXPECT_EQ(settings->getLanguageId(), 11);
@@ -364,10 +372,12 @@ TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
     EXPECT_TRUE(wizard->radioTULens->isChecked());
     EXPECT_TRUE(wizard->radioNormal->isChecked());
     EXPECT_GE(wizard->comboLanguage->currentIndex(), 0);
+    // The map shows the primary monitor, but the choice stays the stored one
+    // until the user picks a monitor: the stored monitor may come back.
     EXPECT_EQ(wizard->widgetMonitorSel->selected(), 0);
     EXPECT_EQ(wizard->pendingLens(), 2);
     EXPECT_EQ(wizard->pendingPen(), 0);
-    EXPECT_EQ(wizard->pendingMonitor(), 0);
+    EXPECT_EQ(wizard->pendingMonitor(), 5);
 
     // Nothing touched: no question, nothing written.
     auto box = answerNextModal("Finish", {}, 40);
@@ -378,7 +388,8 @@ TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
     EXPECT_EQ(settings->getLensSelect(), 9);
     EXPECT_EQ(settings->getLanguageId(), 99);
 
-    // Applying another choice writes only values in range.
+    // Applying another choice writes the shown lens and pen, and keeps the
+    // stored monitor, which the user did not choose.
     wizard->clickPre();
     wizard->checkCelling->click();
     box = answerNextModal("Finish");
@@ -386,7 +397,27 @@ TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
     ASSERT_TRUE(box->seen);
     EXPECT_EQ(settings->getLensSelect(), 2);
     EXPECT_EQ(settings->getPenSelect(), 0);
-    EXPECT_EQ(settings->getMonitor(), 0);
+    EXPECT_EQ(settings->getMonitor(), 5);
+
+    // Two modules: the group is hidden and the stored monitor is kept as well.
+    settings->setNumOfCamDevice(2);
+    open(true);
+    EXPECT_FALSE(wizard->groupMonitor->isVisible());
+    EXPECT_EQ(wizard->pendingMonitor(), 5);
+    wizard->clickNext();
+    EXPECT_EQ(firm->size(), 2);
+    EXPECT_EQ(settings->getMonitor(), 5);
+
+    // Picked on the map: then it is the user's choice.
+    settings->setNumOfCamDevice(1);
+    open();
+    QTest::mouseClick(wizard->widgetMonitorSel, Qt::LeftButton, {},
+                      wizard->widgetMonitorSel->scaledRects()[1].center().toPoint());
+    EXPECT_EQ(wizard->pendingMonitor(), 1);
+    box = answerNextModal("Finish");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getMonitor(), 1);
 
     // The stored fourth model is in range and kept.
     settings->setLensSelect(3);
@@ -402,9 +433,43 @@ TEST_F(WizardTest, NoMonitorAtAllOpensWithoutCrashing)
     settings->setMonitor(3);
     open(true);
     EXPECT_FALSE(wizard->groupMonitor->isVisible());
-    EXPECT_EQ(wizard->pendingMonitor(), 0);
+    EXPECT_EQ(wizard->pendingMonitor(), 3);
     wizard->clickNext();
-    EXPECT_EQ(settings->getMonitor(), 0);
+    EXPECT_EQ(settings->getMonitor(), 3);
+}
+
+// The program may end while a question of the wizard is open (a logout): the
+// main window deletes the wizard under the running box. Nothing of the deleted
+// wizard is used afterwards and nothing is applied.
+TEST_F(WizardTest, DeletedWhileItsQuestionIsOpen)
+{
+    for (int which = 0; which < 2; ++which) {
+        make();
+        settings->setCheckCeiling(true);
+        open();
+        bool deleted = false;
+        std::function<void(int)> poll = [&](int left) {
+            if (QApplication::activeModalWidget()) {
+                wizard.reset();
+                deleted = true;
+                return;
+            }
+            if (left > 0)
+                QTimer::singleShot(5, [&poll, left] { poll(left - 1); });
+        };
+        QTimer::singleShot(0, [&poll] { poll(300); });
+        if (which == 0) {
+            wizard->checkCelling->click();
+            wizard->clickNext();   // the change question
+        } else {
+            wizard->comboLanguage->setCurrentIndex(3);   // the restart notice
+            tl::test::waitFor([&] { return deleted; }, 5000);
+        }
+        EXPECT_TRUE(deleted) << which;
+        EXPECT_EQ(wizard, nullptr);
+        EXPECT_TRUE(settings->getCheckCeiling());
+        spin(20);
+    }
 }
 
 TEST_F(WizardTest, ArabicMirrorsTheGroups)
@@ -500,6 +565,84 @@ TEST_F(WizardTest, EveryTextFitsItsControlInEveryLanguage)
         }
     }
     EXPECT_TRUE(cut.isEmpty()) << cut.join("\n").toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// The style's own places of a group box's parts, as the group box asks for them.
+struct GroupParts : QGroupBox
+{
+    static QRect part(const QGroupBox *g, QStyle::SubControl sc)
+    {
+        QStyleOptionGroupBox opt;
+        (g->*(&GroupParts::initStyleOption))(&opt);
+        return g->style()->subControlRect(QStyle::CC_GroupBox, &opt, sc, g);
+    }
+};
+
+QString where(const QWidget *w)
+{
+    const QRect r = w->geometry();
+    return QString("%1 (%2,%3 %4x%5)").arg(w->objectName()).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// No control of a group sits on its title or its border, in any language, and
+// in Arabic and Persian every group of the pages is laid out right to left: the
+// title at the right, each control where the left-to-right form has it, mirrored.
+TEST_F(WizardTest, EveryGroupKeepsItsControlsInsideAndRightToLeftMirrors)
+{
+    tl::ScreenSource::setOverride(kTwoMonitors);
+    // The left-to-right places, from the English form.
+    QMap<QString, QRect> ltr;
+    make(7, 1);
+    open();
+    for (QGroupBox *g : wizard->findChildren<QGroupBox *>())
+        for (QWidget *c : g->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            ltr[c->objectName()] = c->geometry();
+
+    QStringList bad;
+    for (int id = 1; id <= LanguageTable::kLanguageCount; ++id) {
+        make(id, 1);
+        open();
+        const QString code = LanguageTable::languageCode(id - 1);
+        const bool rtl = language->isRightToLeft();
+        for (int page = 0; page < 3; ++page) {
+            for (QGroupBox *g : wizard->stackedWidget->currentWidget()->findChildren<QGroupBox *>()) {
+                if (!g->isVisible())
+                    continue;
+                const QRect title = GroupParts::part(g, QStyle::SC_GroupBoxLabel);
+                const QRect inside = GroupParts::part(g, QStyle::SC_GroupBoxContents);
+                if (rtl && title.center().x() < g->width() / 2)
+                    bad << QString("%1: title of %2 on the left").arg(code, g->objectName());
+                if (rtl != (g->layoutDirection() == Qt::RightToLeft))
+                    bad << QString("%1: %2 not in the language's direction").arg(code, g->objectName());
+                for (QWidget *c : g->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+                    if (!c->isVisible() || c->objectName().isEmpty() || c->objectName().startsWith("qt_"))
+                        continue;
+                    const QRect r = c->geometry();
+                    if (r.intersects(title))
+                        bad << QString("%1: %2 on the title of %3").arg(code, where(c), g->objectName());
+                    else if (!inside.contains(r))
+                        bad << QString("%1: %2 on the border of %3 (inside %4,%5 %6x%7)")
+                                   .arg(code, where(c), g->objectName())
+                                   .arg(inside.x())
+                                   .arg(inside.y())
+                                   .arg(inside.width())
+                                   .arg(inside.height());
+                    const QRect l = ltr.value(c->objectName());
+                    const int mirrored = g->width() - l.x() - l.width();
+                    if (rtl && (r.x() != mirrored || r.width() != l.width()))
+                        bad << QString("%1: %2 not mirrored (x %3 for %4)").arg(code, where(c)).arg(mirrored).arg(l.x());
+                    if (!rtl && (r.x() != l.x() || r.width() != l.width()))
+                        bad << QString("%1: %2 moved sideways").arg(code, where(c));
+                }
+            }
+            wizard->clickNext();
+        }
+    }
+    EXPECT_TRUE(bad.isEmpty()) << bad.join("\n").toStdString();
 }
 
 } // namespace

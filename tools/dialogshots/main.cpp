@@ -51,7 +51,7 @@ int main(int argc, char *argv[])
     };
     const Shot shots[] = {
         {7, 0, "wizard-page1-en.png"}, {7, 1, "wizard-page2-en.png"}, {7, 2, "wizard-page3-en.png"},
-        {11, 0, "wizard-page1-de.png"}, {1, 0, "wizard-page1-ar.png"},
+        {11, 0, "wizard-page1-de.png"}, {1, 0, "wizard-page1-ar.png"}, {8, 0, "wizard-page1-fa.png"},
     };
     for (const Shot &s : shots) {
         ConfigFileRW settings;
