@@ -9,6 +9,10 @@
 // with the embedded images and language files.
 int main(int argc, char **argv)
 {
+    // Raster only, as the driver runs (its main switches the X11 GL integration
+    // off): a native window would otherwise load a GL driver that nothing uses.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     const auto app = tl::test::startApplication<QApplication>(argc, argv);
     app->setQuitOnLastWindowClosed(false);
     tl::initResources();

@@ -111,6 +111,9 @@ int main(int argc, char *argv[])
 
     if (!opt.window)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Raster only, as the driver runs: no GL driver loaded under X11.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     // The demo keeps its settings apart from a real installation's.
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
