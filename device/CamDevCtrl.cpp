@@ -42,8 +42,6 @@ CamDevCtrl::CamDevCtrl(ConfigFileRW *settings, UsbAccess *usb, QObject *parent)
         t.store(-1);
     for (auto &c : m_frameComplete)
         c.store(false);
-    for (auto &b : m_frameBuf)
-        b.assign(kFrameBufferBytes, 0);
     m_acReceived.assign(kAcPieces, false);
     m_maskBuf.assign(kMaskSize, 0);
     m_bFrameStopped = true;

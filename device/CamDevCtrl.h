@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/UsbAccess.h"
+#include "device/ZeroedBuffer.h"
 #include "device/codec/Image.h"
 #include "device/codec/Packet.h"
 #include "device/codec/Records.h"
@@ -220,7 +221,9 @@ private:
     int m_mcValue = 0;
 
     // Frame stream
-    std::array<std::vector<uint8_t>, kMaxDevices> m_frameBuf;
+    // Zero-filled at construction; resident only once a frame or an image fills them.
+    std::array<ZeroedBuffer, kMaxDevices> m_frameBuf{ZeroedBuffer(codec::kFrameBufferBytes),
+                                                     ZeroedBuffer(codec::kFrameBufferBytes)};
     std::atomic<int> m_frameSize{0};
     std::array<std::atomic<bool>, kMaxDevices> m_frameComplete{};
     // What the GUI thread was handed (sigNewFrame), kept apart from the buffer the

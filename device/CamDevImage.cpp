@@ -142,7 +142,7 @@ void CamDevCtrl::sendAcImageRequest(uint8_t kind, int group, int nDevNum)
             m_acRunIndex = 0;
             m_acSize = 0;
             m_acStats = AcStats{};
-            std::memset(m_frameBuf[0].data(), 0, m_frameBuf[0].size());
+            m_frameBuf[0].clear();
         }
         m_acKind = kind;
         m_acGroup = group;

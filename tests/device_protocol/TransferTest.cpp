@@ -3,6 +3,9 @@
 
 #include "device/codec/Image.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 using namespace tl;
 using namespace tl::codec;
 using namespace tl::test;
@@ -17,6 +20,21 @@ sim::PacketRule drop(int index)
     r.index = index;
     r.fault = sim::PacketFault::Drop;
     return r;
+}
+
+// Pages of [p, p + n) that are in memory now.
+int residentPages(const uint8_t *p, size_t n)
+{
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p) & ~(page - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(p) + n;
+    std::vector<unsigned char> in((end - begin + page - 1) / page);
+    if (::mincore(reinterpret_cast<void *>(begin), end - begin, in.data()) != 0)
+        return -1;
+    int count = 0;
+    for (unsigned char c : in)
+        count += c & 1;
+    return count;
 }
 
 } // namespace
@@ -50,6 +68,29 @@ TEST_F(TransferTest, LosslessImageArrivesWhole)
     EXPECT_EQ(m->receivedCount(CMD_AC_SENDIMG), 81);      // groups 0..79 and the closing 80
     EXPECT_EQ(m->receivedCount(CMD_AC_SENDIMG_PART), 0);
     EXPECT_TRUE(logContains("ReceiveACProcHID: all done"));
+}
+
+// The two frame buffers are zero-filled but hold no memory until an image or a
+// frame fills them: an idle driver keeps 7 MB less resident.
+TEST_F(TransferTest, FrameBuffersHoldMemoryOnlyOnceFilled)
+{
+    auto m = plug(ModuleVariant::calibrated("IDLE"));
+    ASSERT_TRUE(connectAll());
+    for (int n = 0; n < 2; ++n)
+        EXPECT_EQ(residentPages(dev->frameBuffer(n), kFrameBufferBytes), 0) << "frame buffer " << n;
+
+    ASSERT_TRUE(fetch(kImageWhite));
+    EXPECT_EQ(image(), m->servedImage(kImageWhite));
+    EXPECT_GT(residentPages(dev->frameBuffer(0), kFrameBufferBytes), 0);
+    EXPECT_EQ(residentPages(dev->frameBuffer(1), kFrameBufferBytes), 0);
+    // Module 1's buffer reads as zeros all the same.
+    const uint8_t *other = dev->frameBuffer(1);
+    EXPECT_EQ(std::count(other, other + kFrameBufferBytes, 0), kFrameBufferBytes);
+
+    // The next image is stored in the buffer cleared at its first group.
+    sig.get<int>([](SignalLog &s) { s.acImages.clear(); return 0; });
+    ASSERT_TRUE(fetch(kImageBlack));
+    EXPECT_EQ(image(), m->servedImage(kImageBlack));
 }
 
 TEST_F(TransferTest, MissingPiecesAreAskedForByRuns)
