@@ -17,6 +17,9 @@
 #include <QSplashScreen>
 #include <QThread>
 
+#include <X11/ICE/ICElib.h>
+
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -47,6 +50,22 @@ void neverRestartedBySession(SingleApplication &app)
     QObject::connect(&app, &QGuiApplication::saveStateRequest, &app, never, Qt::DirectConnection);
 }
 
+// libICE's own I/O error handler, which Qt's X session management leaves in
+// place, calls exit() when the session manager's connection drops: the modules
+// would stay claimed with their kernel drivers detached, and the close handling
+// would not run. A session manager goes away with its session; the driver ends
+// as at the session's other ends, through the close handling that SIGTERM
+// starts. The handler runs on the GUI thread, inside libICE's message read.
+void onSessionManagerLost(IceConn)
+{
+    static bool seen = false;
+    if (seen)
+        return;   // libICE calls again at every read of the closed connection
+    seen = true;
+    qDebug() << "main(): the session manager's connection is lost; the driver ends as at the end of the session";
+    std::raise(SIGTERM);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -74,7 +93,8 @@ int main(int argc, char *argv[])
     if (!app.tryLock())
         return refuseSecondInstance();
 
-    tl::LinuxSystemEvents systemEvents;
+    tl::LinuxSystemEvents systemEvents;   // from here SIGTERM runs the close handling
+    IceSetIOErrorHandler(onSessionManagerLost);
     tl::LibusbAccess usb;
     Corvane::Platform platform{&systemEvents, &usb, {}};   // the platform's own injection
     auto window = std::make_unique<Corvane>(platform, nullptr, Qt::WindowFlags());

@@ -125,6 +125,8 @@ std::string externalOf(const std::string &header)
         return "libusb";
     if (header.rfind("libevdev", 0) == 0)
         return "libevdev";
+    if (header.rfind("X11/ICE/", 0) == 0)
+        return "PkgConfig::ICE";
     if (header.rfind("X11/", 0) == 0)
         return "xtst";
     if (header.rfind("xcb/", 0) == 0)
@@ -351,6 +353,7 @@ TEST(Layering, TheCheckSeesWrongEdges)
     EXPECT_EQ(externalOf("opencv2/imgproc.hpp"), "opencv_imgproc");
     EXPECT_EQ(externalOf("libusb.h"), "libusb");
     EXPECT_EQ(externalOf("xcb/xcb_keysyms.h"), "xcb");
+    EXPECT_EQ(externalOf("X11/ICE/ICElib.h"), "PkgConfig::ICE");
     EXPECT_EQ(externalOf("QX11Info"), "Qt5::X11Extras");
     EXPECT_EQ(externalOf("vector"), "");
     EXPECT_FALSE(codec->ext.count("Qt5::Core"));

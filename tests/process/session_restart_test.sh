@@ -3,7 +3,9 @@
 # is saved, the driver asks not to be restarted with it (restart style hint 3,
 # RestartNever), since the autostart entry starts it at every login already and
 # a restored session would start a second one beside it. A save is no end: the
-# driver keeps running.
+# driver keeps running. When the session manager then goes away (the session
+# ends, or the manager dies), the driver ends as at every end of the session:
+# through its close handling, exit code 0.
 set -u
 driver=$1
 probe=$2
@@ -34,4 +36,12 @@ case "$answer" in
 esac
 sleep 1
 kill -0 $driver_pid 2>/dev/null || fail "the save of the session ended the driver"
+
+kill $probe_pid
+wait $probe_pid 2>/dev/null
+for _ in $(seq 300); do kill -0 $driver_pid 2>/dev/null || break; sleep 0.1; done
+kill -0 $driver_pid 2>/dev/null && fail "the driver kept running without its session manager"
+wait $driver_pid; code=$?
+grep -q "WM_ENDSESSION: after callClose()" "$work/driver.log" || fail "no close handling when the session manager went away"
+[ $code -eq 0 ] || fail "exit code $code when the session manager went away"
 echo "PASS"
