@@ -4,7 +4,8 @@
 #  - no GL driver is loaded (the driver draws raster only);
 #  - a second start shows one critical box titled "Tesselink Driver" and exits 1;
 #    it builds none of the driver's parts, and a SIGTERM while its box is open
-#    leaves the running instance's config.ini as it was;
+#    leaves the running instance's config.ini, and every other file of the
+#    settings and runtime folders, as they were;
 #  - after kill -9 of the first, the next start succeeds;
 #  - SIGTERM ends it through the close handling: exit code 0, [Device] Count=0.
 set -u
@@ -50,6 +51,8 @@ find_box() {
 ini="$XDG_CONFIG_HOME/MERIDAN/Tesselink Driver/config.ini"
 printf '[Device]\r\nCount=7\r\n' > "$ini"
 cp "$ini" "$work/config.before"
+files() { find "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" -printf '%p %s %m %T@\n' | sort; }
+files > "$work/files.before"
 "$driver" >"$work/refused.log" 2>&1 &
 refused=$!
 find_box
@@ -61,6 +64,7 @@ done
 kill -TERM $refused
 wait $refused
 cmp -s "$ini" "$work/config.before" || fail "SIGTERM of the refused instance changed config.ini: $(cat "$ini")"
+files | diff "$work/files.before" - >"$work/files.diff" || fail "the refused instance wrote: $(cat "$work/files.diff")"
 kill -0 $first 2>/dev/null || fail "first instance disturbed by the refused one's end"
 
 "$driver" >"$work/second.log" 2>&1 &
