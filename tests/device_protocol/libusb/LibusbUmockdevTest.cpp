@@ -345,6 +345,30 @@ TEST(LibusbKernelDriver, InterfacesThatCannotBeHadLeaveTheModuleUncounted)
         EXPECT_EQ(bench.module->receivedCount(CMD_SENDVERSION), 0);
     }
     {
+        // Interface 2 is had, interface 3's driver refuses: the module is not
+        // used, and interface 2 goes back to its kernel driver with the handle.
+        UsbfsBridge::Kernel refusing;
+        refusing.refuseDetach = true;
+        refusing.refusingInterface = 3;
+        KernelDriverBench bench(refusing);
+        ASSERT_TRUE(bench.bridge->attached());
+        LogCapture log;
+        LibusbAccess usb;
+        ConfigFileRW settings;
+        CamDevCtrl dev(&settings, &usb);
+        EXPECT_EQ(dev.UpdateCameraInfo(), 0);
+        EXPECT_TRUE(log.hasLine("libusb_claim_interface(2) = 0"));
+        EXPECT_TRUE(log.contains("LibusbAccess: interface 3: the kernel driver refused to let go of it"));
+        EXPECT_TRUE(log.contains("libusb_claim_interface(3) FAIL!! -6: LIBUSB_ERROR_BUSY"));
+        EXPECT_EQ(bench.bridge->holder(2), Holder::KernelDriver);
+        EXPECT_EQ(bench.bridge->holder(3), Holder::KernelDriver);
+        EXPECT_EQ(bench.bridge->disconnects(), 1);
+        EXPECT_EQ(bench.bridge->connects(), 1);
+        EXPECT_FALSE(bench.module->interfaceClaimed(2));
+        EXPECT_TRUE(dev.openDevices());
+        EXPECT_EQ(bench.module->receivedCount(CMD_SENDVERSION), 0);
+    }
+    {
         // Another program holds both interfaces: it keeps them, the driver
         // does not take them from it.
         UsbfsBridge::Kernel held;

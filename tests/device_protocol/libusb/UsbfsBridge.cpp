@@ -278,7 +278,8 @@ void UsbfsBridge::driverIoctl(UMockdevIoctlClient *client, UMockdevIoctlData *ar
     case USBDEVFS_DISCONNECT:
         if (h == Holder::None) {
             umockdev_ioctl_client_complete(client, -1, ENODATA);
-        } else if (h == Holder::KernelDriver && m_kernel.refuseDetach) {
+        } else if (h == Holder::KernelDriver && m_kernel.refuseDetach
+                   && (m_kernel.refusingInterface < 0 || m_kernel.refusingInterface == static_cast<int>(cmd.ifno))) {
             umockdev_ioctl_client_complete(client, -1, EACCES);
         } else {
             // The kernel unbinds whatever holds it, a usbfs claim included.

@@ -31,6 +31,7 @@ struct UsbfsKernel
 {
     bool driverBound = true;     // usbhid holds interfaces 2 and 3 at plug-in
     bool refuseDetach = false;   // DISCONNECT fails (EACCES), the driver stays
+    int refusingInterface = -1;  // with refuseDetach: only this interface refuses (-1: both)
     bool refuseAttach = false;   // CONNECT finds no driver that takes the interface
     bool otherProgram = false;   // another program's usbfs claim holds 2 and 3
 };
