@@ -41,6 +41,10 @@ echo "  Recommends: $recommends"
 for p in qtwayland5 gnome-shell-extension-appindicator fonts-dejavu-core fonts-noto-core fonts-noto-cjk; do
   grep -qw -- "$p" <<<"$recommends" || fail "does not recommend $p"
 done
+# The extension depends on gnome-shell: alone it would bring GNOME onto every
+# desktop. A desktop whose own panel hosts the tray satisfies it instead.
+grep -q 'gnome-shell-extension-appindicator | plasma-workspace | xfce4-panel' <<<"$recommends" \
+  || fail "the GNOME tray extension is recommended without the other desktops' tray hosts as alternatives"
 
 echo "== contents"
 dpkg-deb -c "$deb" | awk '{print "  " $6}'
@@ -134,6 +138,34 @@ env -u DPKG_ROOT PATH=/nonexistent /bin/sh "$work/ctl/postinst" configure || fai
 env -u DPKG_ROOT PATH=/nonexistent /bin/sh "$work/ctl/postrm" purge || fail "postrm fails without udevadm"
 echo "  postinst and postrm succeed"
 
+echo "== maintainer scripts on a running system (modprobe, udevadm, ischroot recorded)"
+# Stand-ins that record each call; modprobe fails as it does where the kernel
+# has no uinput module, which must not fail the installation.
+stub=$work/stub
+mkdir -p "$stub"
+for tool in modprobe udevadm; do
+  printf '#!/bin/sh\necho "%s $*" >> "%s"\n[ "%s" != modprobe ] || [ -z "${STUB_FAIL:-}" ]\n' \
+    "$tool" "$work/calls" "$tool" > "$stub/$tool"
+done
+printf '#!/bin/sh\n[ -n "${STUB_CHROOT:-}" ]\n' > "$stub/ischroot"
+chmod +x "$stub"/*
+run_script() { rm -f "$work/calls"; touch "$work/calls"; env -u DPKG_ROOT PATH="$stub:/usr/bin:/bin" "$@"; }
+run_script STUB_FAIL=1 /bin/sh "$work/ctl/postinst" configure || fail "postinst fails when modprobe fails"
+sed 's/^/  /' "$work/calls"
+expected_calls='modprobe -q uinput
+udevadm control --reload-rules
+udevadm trigger --action=add --subsystem-match=misc --sysname-match=uinput
+udevadm trigger --action=add --subsystem-match=usb --attr-match=idVendor=16d0 --attr-match=idProduct=0f8c'
+[ "$(cat "$work/calls")" = "$expected_calls" ] \
+  || fail "postinst does not load uinput, reload the rules and apply them to the node, in that order"
+run_script STUB_CHROOT=1 /bin/sh "$work/ctl/postinst" configure || fail "postinst fails in a chroot"
+[ ! -s "$work/calls" ] || fail "postinst touched the running kernel or udev from a chroot: $(cat "$work/calls")"
+run_script DPKG_ROOT=/nonexistent /bin/sh "$work/ctl/postinst" configure || fail "postinst fails with DPKG_ROOT"
+[ ! -s "$work/calls" ] || fail "postinst touched the running kernel or udev for another root: $(cat "$work/calls")"
+run_script /bin/sh "$work/ctl/postrm" remove || fail "postrm remove fails"
+[ "$(cat "$work/calls")" = "udevadm control --reload-rules" ] || fail "postrm remove does not let udev forget the rules"
+echo "  postinst: module, rules, node, module device; nothing in a chroot or for another root; postrm: rules"
+
 if [ "$root_install" = 1 ]; then
   echo "== this machine: install and purge"
   [ "$(id -u)" = 0 ] || fail "--install needs root"
@@ -174,6 +206,13 @@ if [ -n "$debian12" ]; then
   else
     cat "$debian12/usr/lib/modules-load.d/tesselink-driver.conf" | sed 's/^/    /'
   fi
+  # What loading it would do, for each kernel the root has (a minimal root has none).
+  for kdir in "$debian12"/lib/modules/*/modules.dep; do
+    [ -e "$kdir" ] || continue
+    kver=$(basename "$(dirname "$kdir")")
+    echo "  modprobe -n -v -S $kver uinput:"
+    in_root modprobe -n -v -S "$kver" uinput 2>&1 | sed 's/^/    /'
+  done
   in_root apt-get remove -y tesselink-driver >"$work/apt.log" 2>&1 || fail "apt remove"
   echo "  after remove, of the package's files:"
   for f in $expected; do [ -e "$debian12/${f#./}" ] && echo "    ${f#./} (kept)"; done
