@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Builds the Debian package in build/ and checks it: its relations (Recommends),
 # its files against the list below, the desktop files, AppStream metainfo, the
-# maintainer scripts, lintian (when installed); then installs it into a scratch
-# root, removes it (only the inert autostart conffile may stay) and purges it
-# (nothing may stay). With --install it also installs the package on this
-# machine (needs root) and purges it, checking that nothing is left.
+# maintainer scripts (also run against recorded stand-ins for modprobe and
+# udevadm), lintian (when installed); then installs it into a scratch root,
+# removes it (only the autostart conffile may stay, and systemd's autostart
+# generator must make nothing of it) and purges it (nothing may stay). With
+# --install it also installs the package on this machine (needs root) and
+# purges it, checking that nothing is left.
 # With --debian12 ROOT it installs the package with apt (Recommends included)
 # into a clean Debian 12 root made by debootstrap (made there first when ROOT
 # does not exist; needs root and the Debian mirror), shows what the boot will
-# load, then removes and purges it there and lists what is left.
+# load, then removes and purges it there (and autoremoves what apt brought for
+# it) and lists what is left against the root as it was; last, with Xfce's
+# panel in the root, apt must not want the GNOME shell for the tray.
 # Usage: tools/package-check.sh [--install | --debian12 ROOT]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +45,10 @@ echo "  Recommends: $recommends"
 for p in qtwayland5 gnome-shell-extension-appindicator fonts-dejavu-core fonts-noto-core fonts-noto-cjk; do
   grep -qw -- "$p" <<<"$recommends" || fail "does not recommend $p"
 done
+# The extension depends on gnome-shell: alone it would bring GNOME onto every
+# desktop. A desktop whose own panel hosts the tray satisfies it instead.
+grep -q 'gnome-shell-extension-appindicator | plasma-workspace | xfce4-panel' <<<"$recommends" \
+  || fail "the GNOME tray extension is recommended without the other desktops' tray hosts as alternatives"
 
 echo "== contents"
 dpkg-deb -c "$deb" | awk '{print "  " $6}'
@@ -112,6 +120,21 @@ for f in $expected; do
   [ -f "$sr/${f#./}" ] || fail "$f not installed"
 done
 echo "  installed: every file of the list"
+# The session's autostart as systemd's generator makes it from the XDG entries
+# (GNOME, Plasma and others start them through it): one unit while the program
+# is there, none once it is gone.
+generator=/usr/lib/systemd/user-generators/systemd-xdg-autostart-generator
+autostart_units() {
+  rm -rf "$work/units" && mkdir -p "$work/units"
+  env -i PATH="$sr/usr/bin" HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" SYSTEMD_LOG_LEVEL=debug \
+    XDG_CONFIG_DIRS="$sr/etc/xdg" "$generator" "$work/units" "$work/units" "$work/units" 2>"$work/gen.log"
+  (cd "$work/units" && find . -name '*tesselink*' -printf '%f\n' | sort -u)
+}
+if [ -x "$generator" ]; then
+  units=$(autostart_units)
+  echo "  autostart units while installed: ${units:-none}"
+  grep -q 'app-tesselink.*@autostart.service' <<<"$units" || fail "the session would not start the driver"
+fi
 leftover() { (cd "$sr" && find . -mindepth 1 -not -type d -not -path './var/lib/dpkg/*' | sort); }
 "${dpkgr[@]}" -r tesselink-driver 2>&1 | quiet
 left=$(leftover)
@@ -122,6 +145,12 @@ echo "  after remove: ${left:-nothing}"
 grep -qx 'TryExec=tesselink-driver' "$sr/etc/xdg/autostart/tesselink-driver.desktop" || fail "autostart left active"
 [ ! -e "$sr/usr/bin/tesselink-driver" ] || fail "the program is still there"
 [ ! -e "$sr/usr/lib/modules-load.d/tesselink-driver.conf" ] || fail "uinput would still be loaded at boot"
+if [ -x "$generator" ]; then
+  units=$(autostart_units)
+  echo "  autostart units after remove: ${units:-none}"
+  grep -i tesselink "$work/gen.log" | sed 's/^/    generator: /' || true
+  grep -q '@autostart.service' <<<"$units" && fail "the session would still start something after remove"
+fi
 "${dpkgr[@]}" -P tesselink-driver 2>&1 | quiet
 left=$(cd "$sr" && find . -mindepth 1 -not -path ./var -not -path ./var/lib -not -path './var/lib/dpkg*')
 [ -z "$left" ] || fail "left after purge: $left"
@@ -133,6 +162,34 @@ dpkg-deb -e "$deb" "$work/ctl"
 env -u DPKG_ROOT PATH=/nonexistent /bin/sh "$work/ctl/postinst" configure || fail "postinst fails without udevadm"
 env -u DPKG_ROOT PATH=/nonexistent /bin/sh "$work/ctl/postrm" purge || fail "postrm fails without udevadm"
 echo "  postinst and postrm succeed"
+
+echo "== maintainer scripts on a running system (modprobe, udevadm, ischroot recorded)"
+# Stand-ins that record each call; modprobe fails as it does where the kernel
+# has no uinput module, which must not fail the installation.
+stub=$work/stub
+mkdir -p "$stub"
+for tool in modprobe udevadm; do
+  printf '#!/bin/sh\necho "%s $*" >> "%s"\n[ "%s" != modprobe ] || [ -z "${STUB_FAIL:-}" ]\n' \
+    "$tool" "$work/calls" "$tool" > "$stub/$tool"
+done
+printf '#!/bin/sh\n[ -n "${STUB_CHROOT:-}" ]\n' > "$stub/ischroot"
+chmod +x "$stub"/*
+run_script() { rm -f "$work/calls"; touch "$work/calls"; env -u DPKG_ROOT PATH="$stub:/usr/bin:/bin" "$@"; }
+run_script STUB_FAIL=1 /bin/sh "$work/ctl/postinst" configure || fail "postinst fails when modprobe fails"
+sed 's/^/  /' "$work/calls"
+expected_calls='modprobe -q uinput
+udevadm control --reload-rules
+udevadm trigger --action=add --subsystem-match=misc --sysname-match=uinput
+udevadm trigger --action=add --subsystem-match=usb --attr-match=idVendor=16d0 --attr-match=idProduct=0f8c'
+[ "$(cat "$work/calls")" = "$expected_calls" ] \
+  || fail "postinst does not load uinput, reload the rules and apply them to the node, in that order"
+run_script STUB_CHROOT=1 /bin/sh "$work/ctl/postinst" configure || fail "postinst fails in a chroot"
+[ ! -s "$work/calls" ] || fail "postinst touched the running kernel or udev from a chroot: $(cat "$work/calls")"
+run_script DPKG_ROOT=/nonexistent /bin/sh "$work/ctl/postinst" configure || fail "postinst fails with DPKG_ROOT"
+[ ! -s "$work/calls" ] || fail "postinst touched the running kernel or udev for another root: $(cat "$work/calls")"
+run_script /bin/sh "$work/ctl/postrm" remove || fail "postrm remove fails"
+[ "$(cat "$work/calls")" = "udevadm control --reload-rules" ] || fail "postrm remove does not let udev forget the rules"
+echo "  postinst: module, rules, node, module device; nothing in a chroot or for another root; postrm: rules"
 
 if [ "$root_install" = 1 ]; then
   echo "== this machine: install and purge"
@@ -160,7 +217,12 @@ if [ -n "$debian12" ]; then
   trap 'umount "$debian12/proc" 2>/dev/null; rm -rf "$work"' EXIT
   cp "$deb" "$debian12/tmp/"
   in_root() { chroot "$debian12" env DEBIAN_FRONTEND=noninteractive "$@"; }
+  # What the system holds outside the package database, before and after.
+  tree() { (cd "$debian12" && find etc usr opt -xdev 2>/dev/null | sort); }
   in_root apt-get update -qq
+  tree > "$work/tree.before"
+  packages() { in_root dpkg-query -W -f '${db:Status-Abbrev} ${Package}\n' | awk '$1 != "un" {print $2}' | sort; }
+  packages > "$work/packages.before"
   in_root apt-get install -y "./tmp/$(basename "$deb")" >"$work/apt.log" 2>&1 || { tail -20 "$work/apt.log"; fail "apt install"; }
   grep -E '^Setting up tesselink-driver|newly installed' "$work/apt.log" | sed 's/^/  /'
   in_root dpkg -s tesselink-driver | grep -E '^(Status|Version|Recommends):' | sed 's/^/  /'
@@ -174,6 +236,13 @@ if [ -n "$debian12" ]; then
   else
     cat "$debian12/usr/lib/modules-load.d/tesselink-driver.conf" | sed 's/^/    /'
   fi
+  # What loading it would do, for each kernel the root has (a minimal root has none).
+  for kdir in "$debian12"/lib/modules/*/modules.dep; do
+    [ -e "$kdir" ] || continue
+    kver=$(basename "$(dirname "$kdir")")
+    echo "  modprobe -n -v -S $kver uinput:"
+    in_root modprobe -n -v -S "$kver" uinput 2>&1 | sed 's/^/    /'
+  done
   in_root apt-get remove -y tesselink-driver >"$work/apt.log" 2>&1 || fail "apt remove"
   echo "  after remove, of the package's files:"
   for f in $expected; do [ -e "$debian12/${f#./}" ] && echo "    ${f#./} (kept)"; done
@@ -182,5 +251,33 @@ if [ -n "$debian12" ]; then
   for f in $expected; do [ -e "$debian12/${f#./}" ] && fail "${f#./} left after purge"; done
   in_root dpkg -s tesselink-driver >/dev/null 2>&1 && fail "still known to dpkg after purge"
   echo "  after purge: none of the package's files, dpkg knows no tesselink-driver"
+  # The packages apt brought for it go with autoremove. By default apt keeps
+  # those that the base system's Suggests and Recommends reach; without that
+  # the root comes back to the packages it had before.
+  in_root apt-get autoremove --purge -y -o APT::AutoRemove::SuggestsImportant=false \
+    -o APT::AutoRemove::RecommendsImportant=false >"$work/apt.log" 2>&1 || { tail -20 "$work/apt.log"; fail "apt autoremove"; }
+  grep -E '^[0-9]+ upgraded' "$work/apt.log" | sed 's/^/  autoremove --purge: /'
+  packages > "$work/packages.after"
+  cmp -s "$work/packages.before" "$work/packages.after" \
+    || fail "the root's packages differ from before: $(diff "$work/packages.before" "$work/packages.after" | grep '^[<>]' | head)"
+  echo "  packages: the same $(wc -l <"$work/packages.after") as before the installation"
+  tree > "$work/tree.after"
+  left=$(comm -13 "$work/tree.before" "$work/tree.after")
+  echo "  paths under /etc, /usr, /opt that were not there before: $(grep -c . <<<"$left" || true)"
+  while read -r f; do
+    [ -z "$f" ] || echo "    /$f"
+  done <<<"$left"
+  grep -qi tesselink <<<"$left" && fail "the package left files behind"
+  echo "  paths that were there before and are gone: $(comm -23 "$work/tree.before" "$work/tree.after" | grep -c . || true)"
+
+  echo "== clean Debian 12 root with another desktop's tray host: what apt would install"
+  in_root apt-get install -y --no-install-recommends xfce4-panel >"$work/apt.log" 2>&1 \
+    || { tail -20 "$work/apt.log"; fail "apt install xfce4-panel"; }
+  in_root apt-get install -s "./tmp/$(basename "$deb")" >"$work/sim.log" 2>&1 || { tail -20 "$work/sim.log"; fail "apt -s"; }
+  grep -E '^[0-9]+ upgraded' "$work/sim.log" | sed 's/^/  with xfce4-panel: /'
+  grep -q '^Inst gnome-shell' "$work/sim.log" && fail "apt would bring gnome-shell onto an Xfce machine"
+  echo "  apt would install no gnome-shell and no tray extension"
+  in_root apt-get purge -y xfce4-panel >/dev/null 2>&1 && in_root apt-get autoremove --purge -y >/dev/null 2>&1 \
+    || fail "cannot take xfce4-panel out again"
 fi
 echo "package check: OK"

@@ -80,23 +80,30 @@ QString uinputAdvice(const QString &node, const UinputFacts &f)
 {
     if (f.nodeExists && f.nodeWritable)
         return {};
-    if (!f.nodeExists) {
-        if (f.moduleLoaded || f.moduleBuiltIn)
-            return QStringLiteral("Touch input is off: the kernel has uinput, but %1 does not exist (udev did not "
-                                  "create it). Run \"sudo udevadm trigger --action=add --subsystem-match=misc "
-                                  "--sysname-match=uinput\" or restart the computer.")
-                .arg(node);
+    // The kernel first: the node may exist without the module (Debian creates
+    // /dev/uinput at boot as a static node, root's only, that loads the module
+    // when root opens it), and udev applies the rule only to a loaded module's
+    // device, so without the module neither a trigger nor a new login helps.
+    if (!f.moduleLoaded && !f.moduleBuiltIn) {
         if (!f.moduleAvailable)
-            return QStringLiteral("Touch input is off: this kernel has no uinput module, so %1 cannot exist. "
+            return QStringLiteral("Touch input is off: this kernel has no uinput module, so %1 %2. "
                                   "Touch input needs a kernel built with uinput (CONFIG_INPUT_UINPUT).")
-                .arg(node);
-        return QStringLiteral("Touch input is off: the uinput kernel module is not loaded, so %1 does not exist. "
-                              "Load it with \"sudo modprobe uinput\"; %2")
-            .arg(node, f.loadEntry ? QStringLiteral("it is loaded at every start from then on.")
-                                   : QStringLiteral("to have it loaded at every start, install the tesselink-driver "
-                                                    "package again (it adds /usr/lib/modules-load.d/"
-                                                    "tesselink-driver.conf)."));
+                .arg(node, f.nodeExists ? QStringLiteral("cannot work") : QStringLiteral("cannot exist"));
+        return QStringLiteral("Touch input is off: the uinput kernel module is not loaded, so %1 %2. "
+                              "Load it with \"sudo modprobe uinput\"; %3")
+            .arg(node,
+                 f.nodeExists ? QStringLiteral("is only a placeholder that the user may not open")
+                              : QStringLiteral("does not exist"),
+                 f.loadEntry ? QStringLiteral("it is loaded at every start from then on.")
+                             : QStringLiteral("to have it loaded at every start, install the tesselink-driver "
+                                              "package again (it adds /usr/lib/modules-load.d/"
+                                              "tesselink-driver.conf)."));
     }
+    if (!f.nodeExists)
+        return QStringLiteral("Touch input is off: the kernel has uinput, but %1 does not exist (udev did not "
+                              "create it). Run \"sudo udevadm trigger --action=add --subsystem-match=misc "
+                              "--sysname-match=uinput\" or restart the computer.")
+            .arg(node);
     if (!f.ruleInstalled)
         return QStringLiteral("Touch input is off: the driver is not allowed to open %1, and the udev rule %2 that gives the "
                               "logged-in user access to it is not installed. Install the tesselink-driver package "

@@ -126,3 +126,72 @@ TEST(UinputDiagnosis, EachSituationGetsItsOwnAdvice)
     f.nodeWritable = true;
     EXPECT_TRUE(tl::uinputAdvice(node, f).isEmpty());
 }
+
+// Whole machines as a user meets them, from the files the diagnosis reads to
+// the advice: each gets the step that mends it. The node's access is the
+// user's, not the test's (root may write any node), so where the user may not
+// open it the facts say so.
+TEST(UinputDiagnosis, PreparedMachinesGetTheAdviceThatMendsThem)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString root = dir.path();
+    const UinputPlaces places = placesIn(root);
+    // /dev/null stands in for a node that exists; udev's record is keyed by its numbers.
+    struct stat st = {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    const QString record = QString::asprintf("%s/c%u:%u", qPrintable(places.udevData), major(st.st_rdev),
+                                             minor(st.st_rdev));
+    auto adviceFor = [&](const QString &node) {
+        UinputFacts f = tl::gatherUinputFacts(node, places);
+        f.nodeWritable = false;
+        return tl::uinputAdvice("/dev/uinput", f);
+    };
+    const QString missing = root + "/dev/uinput";
+
+    // A Debian kernel before the package: the module is loadable, nothing loads it.
+    write(places.modulesDir + "/modules.dep", "kernel/drivers/input/misc/uinput.ko.xz:\n");
+    QString advice = adviceFor(missing);
+    EXPECT_TRUE(advice.contains("the uinput kernel module is not loaded, so /dev/uinput does not exist"))
+        << qPrintable(advice);
+    EXPECT_TRUE(advice.contains("install the tesselink-driver package again")) << qPrintable(advice);
+
+    // The package installed where its postinst could not load the module (a
+    // chroot, an image build): the entry is there, and the boot's static node
+    // exists without the module. udev has nothing to apply the rule to, so only
+    // loading the module mends it, not a trigger or a new login.
+    write(root + "/usr/lib/modules-load.d/tesselink-driver.conf", "uinput\n");
+    write(root + "/usr/lib/udev/rules.d/60-tesselink-uinput.rules", "KERNEL==\"uinput\"\n");
+    advice = adviceFor("/dev/null");
+    EXPECT_TRUE(advice.contains("the uinput kernel module is not loaded")) << qPrintable(advice);
+    EXPECT_TRUE(advice.contains("sudo modprobe uinput"));
+    EXPECT_TRUE(advice.contains("it is loaded at every start from then on"));
+    EXPECT_FALSE(advice.contains("udevadm trigger")) << qPrintable(advice);
+    EXPECT_FALSE(advice.contains("Log out")) << qPrintable(advice);
+
+    // The module loaded, the node root's, the rule not installed (removed, or
+    // the driver built from source).
+    QDir().mkpath(places.sysRoot + "/module/uinput");
+    QFile::remove(root + "/usr/lib/udev/rules.d/60-tesselink-uinput.rules");
+    advice = adviceFor("/dev/null");
+    EXPECT_TRUE(advice.contains("is not installed. Install the tesselink-driver package")) << qPrintable(advice);
+
+    // The rule installed, udev has not run it on the node yet.
+    write(root + "/etc/udev/rules.d/60-tesselink-uinput.rules", "KERNEL==\"uinput\"\n");
+    write(record, "I:1\nG:seat\n");
+    advice = adviceFor("/dev/null");
+    EXPECT_TRUE(advice.contains("udev has not applied it to /dev/uinput yet")) << qPrintable(advice);
+
+    // udev has tagged the node, but this session's access was given out at its
+    // login, before the installation.
+    write(record, "I:1\nG:seat\nG:uaccess\nQ:uaccess\n");
+    advice = adviceFor("/dev/null");
+    EXPECT_TRUE(advice.contains("this session started before that")) << qPrintable(advice);
+
+    // A kernel without uinput: only another kernel mends it.
+    QDir(places.sysRoot).removeRecursively();
+    QFile::remove(places.modulesDir + "/modules.dep");
+    advice = adviceFor(missing);
+    EXPECT_TRUE(advice.contains("this kernel has no uinput module, so /dev/uinput cannot exist")) << qPrintable(advice);
+    EXPECT_TRUE(advice.contains("CONFIG_INPUT_UINPUT"));
+}
