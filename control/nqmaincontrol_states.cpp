@@ -150,8 +150,10 @@ void nqmaincontrol::connectTail()
     }
     const int mode = m_psDataMgr->displayMode();
     qDebug() << "nqmaincontrol::systemStateChange(): eDisplayMode =" << mode;
-    if (mode != 1 && mode != 2)
+    if (mode != 1 && mode != 2) {
+        NotifyWait(false);
         return;
+    }
 
     const int count = m_psDataMgr->getNumOfCamDevice();
     qDebug() << "FirmwareLoad:" << count;
@@ -165,7 +167,11 @@ void nqmaincontrol::connectTail()
         }
     }
     if (!calibrationReady(mode)) {
-        // The wizard opens in its setup mode and hides the wait cover.
+        // Nothing will track: the cover comes down here. The main window may
+        // open the wizard in its setup mode next, but not on every path (a
+        // module whose firmware is not recognised opens none), and the cover
+        // stays above every window until someone hides it.
+        NotifyWait(false);
         m_bWizardPending = true;
         return;
     }
