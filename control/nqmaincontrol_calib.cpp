@@ -455,11 +455,15 @@ void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
 void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
 {
     // An end without its index (a length field below 4) still ends the step:
-    // the target is the one the window shows.
+    // the target is the one the window shows. So does an end whose index names
+    // no target: sent back, the module would ignore it and the run would stall.
     const bool hasIndex = buf && len >= 4;
+    const int targets = std::clamp(tl::calibWorkspace().mc_point_count, 0, tl::CalibWorkspace::kSlots);
     if (!hasIndex)
         qDebug() << "slotMCNextStep: no index, length" << len << "module" << nDevNum;
-    int curidx = hasIndex ? buf[0] : m_calibDlg->getCount();
+    else if (buf[0] < 0 || buf[0] >= targets)
+        qDebug() << "slotMCNextStep: index" << buf[0] << "names no target of" << targets << "module" << nDevNum;
+    int curidx = hasIndex && buf[0] >= 0 && buf[0] < targets ? buf[0] : m_calibDlg->getCount();
     if (m_calibDlg->isTouchAccepted()) {
         curidx = m_calibDlg->getCount();
         if (curidx == tl::calibWorkspace().mc_point_count) {

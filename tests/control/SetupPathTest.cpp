@@ -276,6 +276,31 @@ TEST_F(SetupPathTest, PatternEndWithoutIndexRepeatsTheCurrentTarget)
     EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
 }
 
+// An index outside the targets (a corrupt end) is not sent back: the module
+// would ignore a start of a target that does not exist and the run would
+// stall. The step repeats the target the window shows.
+TEST_F(SetupPathTest, PatternEndWithAnIndexOutsideTheTargetsRepeatsTheCurrentTarget)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    control->startManualCalibration();
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(10);
+    for (const int32_t index : {1000, 16, -3}) {
+        SCOPED_TRACE(index);
+        const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+        module->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &index, 4));
+        ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) > starts; }, 300));
+        const auto sent = module->received(CMD_MC_PATTERN_START);
+        int32_t asked = -1;
+        std::memcpy(&asked, sent.back().bytes.data() + 8, 4);
+        EXPECT_EQ(asked, control->calibDialog()->getCount());
+        EXPECT_EQ(control->calState(), ecsMANUAL_CAL_CAPTURE_POINT_IMAGE);
+    }
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
 // The end of a target carries an index and nothing more: a length field that
 // claims more (up to a whole packet) is still the end of the target, never the
 // point list the run waits for after the last one.
