@@ -300,10 +300,14 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
         return;
     }
     StopDevice();
-    if (calibrationReady(m_psDataMgr->displayMode()))
+    if (calibrationReady(m_psDataMgr->displayMode())) {
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
-    else
+    } else {
+        // Nothing to go back to: the modules stay stopped, and the run is over
+        // as surely as on the way back to tracking.
+        m_calState = ecsIDLE_CALIBRATION;
         m_calibDlg->hide();
+    }
 }
 
 void nqmaincontrol::setPenTouchMode(int mode)

@@ -380,6 +380,38 @@ TEST_F(SetupPathTest, PointListWhileATargetRunsIsNoTargetIndex)
     EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
 }
 
+// Escape ends a run also on modules that hold no calibration (nothing to go
+// back to): the modules stop, the window goes and the calibration machine is
+// idle again, whichever step the run was in.
+TEST_F(SetupPathTest, EscapeOnAModuleWithoutCalibrationLeavesTheMachineIdle)
+{
+    for (const bool bAuto : {false, true}) {
+        SCOPED_TRACE(bAuto ? "auto" : "manual");
+        auto module = bus.plug(ModuleVariant::blank("TLM-NEW"));
+        start();
+        ASSERT_TRUE(control->wizardPending());
+        // The module takes its time over the first step: the run is still in it.
+        FaultPlan plan;
+        plan.commands.push_back({bAuto ? CMD_AC_BLACK_START : CMD_MC_PATTERN_START, 0, -1, CommandFault::Ignore});
+        module->setFaults(plan);
+        BoxAnswerer boxes;
+        if (bAuto)
+            control->startAutoCalibration();
+        else
+            control->startManualCalibration();
+        ASSERT_TRUE(settleUntil([&] { return module->stats().ignored >= 1; }, 5000));
+        ASSERT_NE(control->calState(), 0);
+        QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+        EXPECT_TRUE(settleUntil([&] {
+            return control->calState() == 0 && control->threadState() == etaNULL &&
+                   !control->calibDialog()->isVisible();
+        }, 500)) << "calState " << control->calState() << " threadState " << control->threadState();
+        EXPECT_TRUE(boxes.texts().isEmpty());
+        closeController();
+        bus.unplug(module);
+    }
+}
+
 // ---- alignment frames after the view has closed ---------------------------------------
 
 TEST_F(SetupPathTest, FrameThatArrivesAfterTheViewClosedRequestsNoFrame)
