@@ -92,6 +92,10 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
             break;
         const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         GetMonitorInf();
+        // The program is closing (asked while the geometry message was up): no
+        // wait for the layout and no tracking for it.
+        if (m_bCloseRequested)
+            break;
         configureInjectorLayout();
         const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         if (after.right() == before.right() && after.bottom() == before.bottom())

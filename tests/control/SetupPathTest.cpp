@@ -13,10 +13,12 @@
 #include "device/codec/Commands.h"
 #include "device/codec/Packet.h"
 #include "device/codec/UsbIds.h"
+#include "platform/Screens.h"
 #include "sim/FaultPlan.h"
 
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <cstring>
 #include <vector>
@@ -134,6 +136,34 @@ TEST_F(SetupPathTest, ConnectionThatStartsNoTrackingLeavesNoWaitCover)
         closeController();
         bus.unplug(module);
     }
+}
+
+// A close that arrives while the display change's geometry message is open
+// (a logout) ends the change there: no wait for the layout to settle and no
+// tracking started for a program that is ending.
+TEST_F(SetupPathTest, CloseDuringTheDisplayChangeMessageStartsNoTracking)
+{
+    bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    // The first monitor changes its size: the two are no longer side by side.
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 1024), 96}, {QRect(1280, 0, 1920, 1080), 96}});
+    QTimer closer;
+    bool closed = false;
+    closer.setInterval(5);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (!closed && qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            closed = true;
+            control->requestClose();
+        }
+    });
+    closer.start();
+    LogCapture log;
+    control->systemStateChange(esysDISPLAY_CHANGE, -1);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    EXPECT_LT(log.find("nqmaincontrol::threadStateChange(): etaTRACKING"), 0);
+    EXPECT_FALSE(control->waitDialog()->isVisible());
 }
 
 // ---- auto calibration: what the fit may use -------------------------------------------
