@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstring>
 
 using tl::CamDevCtrl;
@@ -48,6 +49,11 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
     // packet: the values are copied at once on the receive loop that raised the
     // signal, queued under a lock, and taken by the GUI thread.
     connect(m_device, &CamDevCtrl::sigMCNextStep, this, [this](int *buf, int len, int nDevNum) {
+        // The end of a target step (RES_MC_PATTERN_END, handed on in its own
+        // store) carries the module's index and nothing else. Whatever its
+        // length field claims beyond that, it is never the 200-byte point list.
+        if (buf && buf == CamDevCtrl::mcPatternEndValue(nDevNum))
+            len = std::min(len, 4);
         ManualAnswer answer;
         answer.len = len;
         answer.nDevNum = nDevNum;

@@ -73,14 +73,20 @@ void logParameters(const double *tp)
     qDebug().noquote() << QString::asprintf("ac_sse  = %f", ws.ac_sse);
 }
 
-// The fit leaves its figures in the workspace only when it gets as far as
-// computing them: a failed precondition must not log an earlier fit's.
+// The fit and the pattern search leave their figures in the workspace only
+// when they get as far as computing them: a failed precondition (or a run with
+// no pattern points at all) must not log an earlier run's. All slots go, not
+// only the run's count: the log lists the whole pattern.
 void clearFitFigures()
 {
     tl::CalibWorkspace &ws = tl::calibWorkspace();
     ws.ac_loop = 0;
     ws.ac_sse = 0.0;
     ws.calib_success = false;
+    for (int k = 0; k < tl::CalibWorkspace::kSlots; ++k) {
+        ws.ac_pattern_center_org[k] = cv::Point2f(0, 0);
+        ws.ac_pattern_center_twk[k] = cv::Point2f(0, 0);
+    }
 }
 
 void logPointList(const char *title, const cv::Point2f *points, int n)
@@ -449,11 +455,15 @@ void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
 void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
 {
     // An end without its index (a length field below 4) still ends the step:
-    // the target is the one the window shows.
+    // the target is the one the window shows. So does an end whose index names
+    // no target: sent back, the module would ignore it and the run would stall.
     const bool hasIndex = buf && len >= 4;
+    const int targets = std::clamp(tl::calibWorkspace().mc_point_count, 0, tl::CalibWorkspace::kSlots);
     if (!hasIndex)
         qDebug() << "slotMCNextStep: no index, length" << len << "module" << nDevNum;
-    int curidx = hasIndex ? buf[0] : m_calibDlg->getCount();
+    else if (buf[0] < 0 || buf[0] >= targets)
+        qDebug() << "slotMCNextStep: index" << buf[0] << "names no target of" << targets << "module" << nDevNum;
+    int curidx = hasIndex && buf[0] >= 0 && buf[0] < targets ? buf[0] : m_calibDlg->getCount();
     if (m_calibDlg->isTouchAccepted()) {
         curidx = m_calibDlg->getCount();
         if (curidx == tl::calibWorkspace().mc_point_count) {
@@ -501,9 +511,9 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
     const int reverse = reverseOf(m_psDataMgr->getLensSelect());
     tl::setCalibInformation(targets, count, ceiling, rear, width, height, lensCode, m_nFwParam,
                             m_calibDlg->penType());
+    clearFitFigures();
     for (int k = 0; k < count; ++k)
         ws.ac_pattern_center_twk[k] = touched[k];
-    clearFitFigures();
     double tp[13] = {};
     tl::MC_CallCalcCalibParameter(tp);
 

@@ -92,6 +92,10 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
             break;
         const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         GetMonitorInf();
+        // The program is closing (asked while the geometry message was up): no
+        // wait for the layout and no tracking for it.
+        if (m_bCloseRequested)
+            break;
         configureInjectorLayout();
         const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
         if (after.right() == before.right() && after.bottom() == before.bottom())
@@ -150,8 +154,10 @@ void nqmaincontrol::connectTail()
     }
     const int mode = m_psDataMgr->displayMode();
     qDebug() << "nqmaincontrol::systemStateChange(): eDisplayMode =" << mode;
-    if (mode != 1 && mode != 2)
+    if (mode != 1 && mode != 2) {
+        NotifyWait(false);
         return;
+    }
 
     const int count = m_psDataMgr->getNumOfCamDevice();
     qDebug() << "FirmwareLoad:" << count;
@@ -165,7 +171,11 @@ void nqmaincontrol::connectTail()
         }
     }
     if (!calibrationReady(mode)) {
-        // The wizard opens in its setup mode and hides the wait cover.
+        // Nothing will track: the cover comes down here. The main window may
+        // open the wizard in its setup mode next, but not on every path (a
+        // module whose firmware is not recognised opens none), and the cover
+        // stays above every window until someone hides it.
+        NotifyWait(false);
         m_bWizardPending = true;
         return;
     }
@@ -294,10 +304,14 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
         return;
     }
     StopDevice();
-    if (calibrationReady(m_psDataMgr->displayMode()))
+    if (calibrationReady(m_psDataMgr->displayMode())) {
         systemStateChange(esysUSER_START_ANALYSYS_BEFOR_TRACKING, 0);
-    else
+    } else {
+        // Nothing to go back to: the modules stay stopped, and the run is over
+        // as surely as on the way back to tracking.
+        m_calState = ecsIDLE_CALIBRATION;
         m_calibDlg->hide();
+    }
 }
 
 void nqmaincontrol::setPenTouchMode(int mode)

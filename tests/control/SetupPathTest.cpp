@@ -13,10 +13,12 @@
 #include "device/codec/Commands.h"
 #include "device/codec/Packet.h"
 #include "device/codec/UsbIds.h"
+#include "platform/Screens.h"
 #include "sim/FaultPlan.h"
 
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <cstring>
 #include <vector>
@@ -95,6 +97,75 @@ TEST_F(SetupPathTest, ExchangeOfCalibratedModulesTracksAndHidesTheCover)
     EXPECT_FALSE(control->waitDialog()->isVisible());
 }
 
+// A connection that ends without tracking (modules without calibration, or
+// with a firmware the driver does not know) takes the cover down itself: the
+// wizard that the main window may open next is not the only way out.
+TEST_F(SetupPathTest, ConnectionThatStartsNoTrackingLeavesNoWaitCover)
+{
+    ModuleVariant unknownFirmware = ModuleVariant::blank("TLM-X");
+    unknownFirmware.fwMajor = 60;
+    struct Case
+    {
+        const char *what;
+        int state;
+        ModuleVariant variant;
+    };
+    const Case cases[] = {
+        {"start-up, blank module", esysCONNECTION_START, ModuleVariant::blank("TLM-1")},
+        {"arrival, blank module", esysDEVICE_FOUND_OR_REMOVE, ModuleVariant::blank("TLM-1")},
+        {"arrival, unknown firmware", esysDEVICE_FOUND_OR_REMOVE, unknownFirmware},
+        {"wake, blank module", esysCHANGE_WAKE_UP, ModuleVariant::blank("TLM-1")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::shared_ptr<EmulatedModule> module;
+        if (c.state == esysCONNECTION_START) {
+            module = bus.plug(c.variant);
+            start();
+        } else {
+            start();   // nothing plugged yet
+            ASSERT_FALSE(control->connectionStatus());
+            module = bus.plug(c.variant);
+            control->systemStateChange(c.state, -1);
+        }
+        settle();
+        ASSERT_TRUE(control->connectionStatus());
+        EXPECT_TRUE(control->wizardPending());
+        EXPECT_NE(control->threadState(), etaTRACKING);
+        EXPECT_FALSE(control->waitDialog()->isVisible());
+        closeController();
+        bus.unplug(module);
+    }
+}
+
+// A close that arrives while the display change's geometry message is open
+// (a logout) ends the change there: no wait for the layout to settle and no
+// tracking started for a program that is ending.
+TEST_F(SetupPathTest, CloseDuringTheDisplayChangeMessageStartsNoTracking)
+{
+    bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    // The first monitor changes its size: the two are no longer side by side.
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 1024), 96}, {QRect(1280, 0, 1920, 1080), 96}});
+    QTimer closer;
+    bool closed = false;
+    closer.setInterval(5);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (!closed && qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            closed = true;
+            control->requestClose();
+        }
+    });
+    closer.start();
+    LogCapture log;
+    control->systemStateChange(esysDISPLAY_CHANGE, -1);
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(QApplication::activeModalWidget());
+    EXPECT_LT(log.find("nqmaincontrol::threadStateChange(): etaTRACKING"), 0);
+    EXPECT_FALSE(control->waitDialog()->isVisible());
+}
+
 // ---- auto calibration: what the fit may use -------------------------------------------
 
 TEST_F(SetupPathTest, WideImageIsNotStoredAndTheRunFailsWithoutAFit)
@@ -146,6 +217,30 @@ TEST_F(SetupPathTest, FailedFitLogsTheFiguresOfThisRun)
     EXPECT_LT(log.find("ac_loop = 1234"), 0) << log.lines().join("\n").toStdString();
     EXPECT_LT(log.find("ac_sse  = 5.5"), 0);
     EXPECT_GE(log.find("ac_loop = 0"), 0);
+}
+
+// The same for the pattern points: with a lens that gives the run no points
+// (the fourth projector model), the fit's precondition fails and the log shows
+// no centre an earlier run found.
+TEST_F(SetupPathTest, FailedFitLogsNoPatternCentresOfAnEarlierRun)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start(3);
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    BoxAnswerer boxes;
+    tl::CalibWorkspace &ws = tl::calibWorkspace();
+    for (int k = 0; k < tl::CalibWorkspace::kSlots; ++k) {
+        ws.ac_pattern_center_org[k] = cv::Point2f(321.25f + k, 123.75f);
+        ws.ac_pattern_center_twk[k] = cv::Point2f(654.25f + k, 456.75f);
+    }
+    LogCapture log;
+    control->startAutoCalibration();
+    ASSERT_TRUE(settleUntil([&] { return log.contains("calib_success ="); }));
+    ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING && control->calState() == 0; }));
+    EXPECT_GE(log.find("calib_success = 0"), 0);
+    EXPECT_GE(log.find("-- ac_pattern_center_org --"), 0);
+    EXPECT_LT(log.find("123.75"), 0) << log.lines().join("\n").toStdString();
+    EXPECT_LT(log.find("456.75"), 0);
 }
 
 TEST_F(SetupPathTest, EveryCalibrationRowLogsItsStateAndModule)
@@ -211,6 +306,88 @@ TEST_F(SetupPathTest, PatternEndWithoutIndexRepeatsTheCurrentTarget)
     EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
 }
 
+// An index outside the targets (a corrupt end) is not sent back: the module
+// would ignore a start of a target that does not exist and the run would
+// stall. The step repeats the target the window shows.
+TEST_F(SetupPathTest, PatternEndWithAnIndexOutsideTheTargetsRepeatsTheCurrentTarget)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+    start();
+    control->startManualCalibration();
+    ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+    settle(10);
+    for (const int32_t index : {1000, 16, -3}) {
+        SCOPED_TRACE(index);
+        const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+        module->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &index, 4));
+        ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) > starts; }, 300));
+        const auto sent = module->received(CMD_MC_PATTERN_START);
+        int32_t asked = -1;
+        std::memcpy(&asked, sent.back().bytes.data() + 8, 4);
+        EXPECT_EQ(asked, control->calibDialog()->getCount());
+        EXPECT_EQ(control->calState(), ecsMANUAL_CAL_CAPTURE_POINT_IMAGE);
+    }
+    QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+    EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
+// The end of a target carries an index and nothing more: a length field that
+// claims more (up to a whole packet) is still the end of the target, never the
+// point list the run waits for after the last one.
+TEST_F(SetupPathTest, PatternEndWithALongLengthFieldIsATargetEnd)
+{
+    const int lengths[] = {200, 208, kMaxPayload};
+    for (const int length : lengths) {
+        SCOPED_TRACE(length);
+        auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+        start();
+        BoxAnswerer boxes;
+        LogCapture log;
+        control->startManualCalibration();
+        ASSERT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) == 1; }));
+        settle(10);
+        const int starts = module->receivedCount(CMD_MC_PATTERN_START);
+        std::vector<int32_t> payload(kMaxPayload / 4, 0);   // index 0, then what the module left
+        module->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, payload.data(), length));
+        EXPECT_TRUE(settleUntil([&] { return module->receivedCount(CMD_MC_PATTERN_START) > starts; }, 300))
+            << "the run stalls";
+        EXPECT_EQ(control->calState(), ecsMANUAL_CAL_CAPTURE_POINT_IMAGE);
+        QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+        ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+        closeController();
+        bus.unplug(module);
+    }
+
+    // After the last target the run waits for the point list; such an end is not it.
+    for (const int length : {200, kMaxPayload}) {
+        SCOPED_TRACE(length);
+        auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
+        start();
+        touchThroughView(*module);
+        FaultPlan plan;
+        plan.commands.push_back({CMD_MC_GET_INPUT_POINT, 0, 1, CommandFault::Ignore});
+        module->setFaults(plan);
+        BoxAnswerer boxes;
+        LogCapture log;
+        control->startManualCalibration();
+        ASSERT_TRUE(settleUntil([&] {
+            return control->calState() == ecsMANUAL_CAL_WAIT_POINT_LIST && module->stats().ignored >= 1;
+        }, 5000));
+        std::vector<int32_t> payload(kMaxPayload / 4, 0);
+        module->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, payload.data(), length));
+        wait(1000);
+        EXPECT_EQ(log.count("calib_success ="), 0);
+        EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
+        EXPECT_EQ(module->receivedCount(CMD_MC_CANCEL), 0);
+        EXPECT_EQ(control->calState(), ecsMANUAL_CAL_WAIT_POINT_LIST);
+        EXPECT_TRUE(boxes.texts().isEmpty());
+        QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+        ASSERT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+        closeController();
+        bus.unplug(module);
+    }
+}
+
 TEST_F(SetupPathTest, PointListWhileATargetRunsIsNoTargetIndex)
 {
     auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
@@ -231,6 +408,38 @@ TEST_F(SetupPathTest, PointListWhileATargetRunsIsNoTargetIndex)
     EXPECT_EQ(module->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
     QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
     EXPECT_TRUE(settleUntil([&] { return control->threadState() == etaTRACKING; }));
+}
+
+// Escape ends a run also on modules that hold no calibration (nothing to go
+// back to): the modules stop, the window goes and the calibration machine is
+// idle again, whichever step the run was in.
+TEST_F(SetupPathTest, EscapeOnAModuleWithoutCalibrationLeavesTheMachineIdle)
+{
+    for (const bool bAuto : {false, true}) {
+        SCOPED_TRACE(bAuto ? "auto" : "manual");
+        auto module = bus.plug(ModuleVariant::blank("TLM-NEW"));
+        start();
+        ASSERT_TRUE(control->wizardPending());
+        // The module takes its time over the first step: the run is still in it.
+        FaultPlan plan;
+        plan.commands.push_back({bAuto ? CMD_AC_BLACK_START : CMD_MC_PATTERN_START, 0, -1, CommandFault::Ignore});
+        module->setFaults(plan);
+        BoxAnswerer boxes;
+        if (bAuto)
+            control->startAutoCalibration();
+        else
+            control->startManualCalibration();
+        ASSERT_TRUE(settleUntil([&] { return module->stats().ignored >= 1; }, 5000));
+        ASSERT_NE(control->calState(), 0);
+        QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+        EXPECT_TRUE(settleUntil([&] {
+            return control->calState() == 0 && control->threadState() == etaNULL &&
+                   !control->calibDialog()->isVisible();
+        }, 500)) << "calState " << control->calState() << " threadState " << control->threadState();
+        EXPECT_TRUE(boxes.texts().isEmpty());
+        closeController();
+        bus.unplug(module);
+    }
 }
 
 // ---- alignment frames after the view has closed ---------------------------------------
