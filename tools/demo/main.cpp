@@ -74,7 +74,7 @@ bool watchOutputs(DemoOptions &opt, QTextStream &out, QString &error)
             opt.displayWidth = m.geometry.width();
             opt.displayHeight = m.geometry.height();
             out << "window.display: " << opt.displayWidth << "x" << opt.displayHeight
-                << " (the watched monitor's; --display sizes headless runs)\n";
+                << " (the watched monitor's; --display-size sizes headless runs)\n";
         }
     }
     return true;
@@ -87,8 +87,9 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     // The demo's own options are taken out before the toolkit sees the command
     // line: Qt's X11 plugin reads "-display"/"--display" as the X display to
-    // connect to, and "--display 1920x1080" is ours. Only what the demo does
-    // not know goes on to Qt, and what Qt does not take either is an error.
+    // connect to, and "--display 1920x1080" (the old spelling of
+    // --display-size) is ours. Only what the demo does not know goes on to Qt,
+    // and what Qt does not take either is an error.
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
