@@ -61,7 +61,7 @@ check_windows() {
 wl=(sway_run env QT_QPA_PLATFORM=wayland)
 
 if want pattern; then
-  run_demo pattern "${wl[@]}" -- --modules 1 --monitor 1 --scenario pattern --display 1920x1080 --find-speed 0.05
+  run_demo pattern "${wl[@]}" -- --modules 1 --monitor 1 --scenario pattern --display-size 1920x1080 --find-speed 0.05
   expect_result pattern ok
   check_windows pattern "the calibration window" tesselink-demo
   grep -q '^pattern.window: 1920x1080+1280+0 screen HEADLESS-2 full_screen 1$' "$WORK/pattern.out" \

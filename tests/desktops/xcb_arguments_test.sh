@@ -1,7 +1,8 @@
 #!/bin/bash
 # The demo's command line under Qt's xcb plugin (Xvfb): the demo's own options,
-# "--display WxH" among them, are taken out before Qt reads argv; Qt's own
-# options still reach Qt; what neither knows is refused.
+# "--display-size WxH" and its old spelling "--display WxH" among them, are
+# taken out before Qt reads argv; Qt's own options, "--display NAME" among
+# them, still reach Qt; what neither knows is refused.
 # Usage: xcb_arguments_test.sh DEMO SOURCE_DIR
 set -u
 DEMO="$1"
@@ -37,7 +38,22 @@ check display_headless ok --modules 1 --scenario pattern --display 1280x800 --fi
 grep -q '^pattern.display: 1280x800$' "$WORK/display_headless.out" \
   && pass "display_headless: --display sets the emulated display" \
   || fail "display_headless: $(grep '^pattern.display' "$WORK/display_headless.out")"
+check size_headless ok --modules 1 --scenario pattern --display-size 1280x800 --find-speed 0.05
+grep -q '^pattern.display: 1280x800$' "$WORK/size_headless.out" \
+  && pass "size_headless: --display-size sets the emulated display" \
+  || fail "size_headless: $(grep '^pattern.display' "$WORK/size_headless.out")"
 check toolkit_option ok --window --modules 1 -platform xcb
+# Qt's own display option, in both spellings, with no DISPLAY to fall back on:
+# the run works only if Qt got the name.
+saved_display=$DISPLAY
+unset DISPLAY
+for spelling in --display -display; do
+  timeout 300 "$DEMO" --window --modules 1 "$spelling" "$saved_display" >"$WORK/nodisplay$spelling.out" 2>&1
+  grep -q '^result: ok' "$WORK/nodisplay$spelling.out" \
+    && pass "nodisplay$spelling: Qt connected to $saved_display named by $spelling" \
+    || fail "nodisplay$spelling: $(tail -n 2 "$WORK/nodisplay$spelling.out")"
+done
+export DISPLAY=$saved_display
 check unknown "fail unknown argument --no-such-option" --window --modules 1 --no-such-option
 check monitor_range "fail the window system shows 1 monitor(s)" --window --modules 1 --monitor 3
 

@@ -43,7 +43,7 @@ check_window() {
 }
 
 if want pattern; then
-  run_demo pattern "${x11[@]}" -- --modules 1 --monitor 1 --scenario pattern --display 1920x1080 --find-speed 0.05
+  run_demo pattern "${x11[@]}" -- --modules 1 --monitor 1 --scenario pattern --display-size 1920x1080 --find-speed 0.05
   expect_result pattern ok
   check_window pattern "the calibration window"
   grep -q ' 3200x1080+0+0$' "$WORK/pattern.windows" \

@@ -10,14 +10,25 @@ bool takeValue(const QStringList &args, int &i, QString &value, QString &error)
     value = args[++i];
     return true;
 }
+// "WxH" with digits on both sides: the emulated display's size.
+bool looksLikeSize(const QString &v)
+{
+    const int x = v.indexOf('x');
+    if (x <= 0 || x + 1 >= v.size())
+        return false;
+    for (int i = 0; i < v.size(); ++i)
+        if (i != x && !v[i].isDigit())
+            return false;
+    return true;
+}
 } // namespace
 
 QString DemoOptions::usage()
 {
     return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|align|pattern|calibrate]\n"
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
-           "                      [--dialogs] [--hold SECONDS] [--monitor N] [--camera-monitor N]\n"
-           "       pattern:       [--display WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
+           "                      [--dialogs] [--hold SECONDS] [--monitor N] [--camera-monitor N] [--camera-window]\n"
+           "       pattern:       [--display-size WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
            "                      [--save-images DIR] [--find-speed FACTOR] [--dot-diag 0|1]\n"
            "       calibrate:     the pattern options and [--method auto|manual] [--touch-error PX]\n";
 }
@@ -32,6 +43,8 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
             out.window = true;
         } else if (a == "--verbose") {
             out.verbose = true;
+        } else if (a == "--camera-window") {
+            out.cameraWindow = true;
         } else if (a == "--dialogs") {
             out.dialogs = true;
         } else if (a == "--hold") {
@@ -95,7 +108,11 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
                 error = "--speed takes a factor from 1 to 1000";
                 return false;
             }
-        } else if (a == "--display") {
+        } else if (a == "--display-size" || (a == "--display" && i + 1 < args.size() && looksLikeSize(args[i + 1]))) {
+            // "--display" is also Qt's X11 display option ("-display :1" and
+            // "--display :1" both reach xcb). An X display name always holds
+            // a colon, a size never does: the old spelling is ours only with
+            // a WxH value, anything else goes on to the toolkit.
             if (!takeValue(args, i, v, error))
                 return false;
             const QStringList wh = v.split('x');
@@ -106,7 +123,7 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
             }
             if (wh.size() != 2 || !ok || !okH || out.displayWidth < 320 || out.displayHeight < 200
                 || out.displayWidth > 7680 || out.displayHeight > 4320) {
-                error = "--display takes WxH from 320x200 to 7680x4320";
+                error = a + " takes WxH from 320x200 to 7680x4320";
                 return false;
             }
         } else if (a == "--method") {

@@ -24,6 +24,10 @@ struct DemoOptions
     // (-1: the board's monitor). Another one stands for a projector cabled to
     // one output while the board is set to another.
     int cameraMonitor = -1;
+    // In a window session, the camera photographs the driver's own painting of
+    // the window on its display (as in a headless run) instead of the output:
+    // for desktops whose outputs the demo cannot read (mutter, KWin).
+    bool cameraWindow = false;
 
     // The pattern scenario: the emulated monitor, the module's lens and
     // mounting, the camera's noise (a scale of its default, 0 = none), where

@@ -3,6 +3,7 @@
 // a last line "result: ok" or "result: fail <reason>".
 #include "DemoOptions.h"
 #include "Scenarios.h"
+#include "WindowReport.h"
 
 #include "app/Corvane.h"
 #include "platform/Clock.h"
@@ -59,6 +60,17 @@ bool watchOutputs(DemoOptions &opt, QTextStream &out, QString &error)
         error = QString("the window system shows %1 monitor(s)").arg(list.size());
         return false;
     }
+    // A rootless Xwayland (GNOME's and KDE's) draws no root window: its
+    // outputs are read as black, and calibration would fail for a reason no
+    // real module has. Such a session needs --camera-window.
+    const bool xwayland = std::any_of(list.begin(), list.end(), [](const tl::MonitorInfo &m) {
+        return m.name.startsWith(QLatin1String("XWAYLAND"));
+    });
+    if (xwayland && !opt.cameraWindow && QGuiApplication::platformName() == QLatin1String("xcb")) {
+        error = "Xwayland's root window holds no pixels: the camera cannot photograph the outputs (--camera-window "
+                "photographs the windows' own painting)";
+        return false;
+    }
     const int count = std::min(std::max(opt.modules, 0), 2);
     const tl::sim::OutputGrab::Method method = tl::sim::OutputGrab::methodFor(QGuiApplication::platformName());
     for (int k = 0; k < count; ++k) {
@@ -68,13 +80,15 @@ bool watchOutputs(DemoOptions &opt, QTextStream &out, QString &error)
         if (watched >= list.size())
             break;
         const tl::MonitorInfo &m = list[watched];
-        setWatchedOutput(k, std::make_shared<tl::sim::OutputGrab>(m.name, m.nativeGeometry(), method));
-        out << "module" << k << ".camera_watches: " << watched << " " << m.name << "\n";
+        if (!opt.cameraWindow)
+            setWatchedOutput(k, std::make_shared<tl::sim::OutputGrab>(m.name, m.nativeGeometry(), method));
+        out << "module" << k << ".camera_watches: " << watched << " " << m.name
+            << (opt.cameraWindow ? " (the window's own painting)" : "") << "\n";
         if (k == 0) {
             opt.displayWidth = m.geometry.width();
             opt.displayHeight = m.geometry.height();
             out << "window.display: " << opt.displayWidth << "x" << opt.displayHeight
-                << " (the watched monitor's; --display sizes headless runs)\n";
+                << " (the watched monitor's; --display-size sizes headless runs)\n";
         }
     }
     return true;
@@ -87,8 +101,9 @@ int main(int argc, char *argv[])
     QTextStream out(stdout);
     // The demo's own options are taken out before the toolkit sees the command
     // line: Qt's X11 plugin reads "-display"/"--display" as the X display to
-    // connect to, and "--display 1920x1080" is ours. Only what the demo does
-    // not know goes on to Qt, and what Qt does not take either is an error.
+    // connect to, and "--display 1920x1080" (the old spelling of
+    // --display-size) is ours. Only what the demo does not know goes on to Qt,
+    // and what Qt does not take either is an error.
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -151,6 +166,9 @@ int main(int argc, char *argv[])
         out << "result: fail " << error << "\n";
         return 2;
     }
+    std::unique_ptr<WindowReport> windowReport;
+    if (opt.window)
+        windowReport = std::make_unique<WindowReport>(out);
 
     tl::sim::EmulatedBus bus;
     // The modules are built with the lens the run names (codes 1 to 3: hung turned).
