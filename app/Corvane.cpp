@@ -149,7 +149,8 @@ void Corvane::initialStart()
         m_settings->setStartProgram(false);
         StartWizardMenu();
     }
-    showMinimized();
+    // Minimised and hidden, never shown: a shown window is mapped, if only for an instant.
+    setWindowState(windowState() | Qt::WindowMinimized);
     hide();
 }
 

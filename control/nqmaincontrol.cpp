@@ -208,7 +208,8 @@ int nqmaincontrol::showMessage(const QString &text)
     // A new message may have replaced this one while it was open.
     if (m_messageBox == box) {
         if (m_mainWindow) {
-            m_mainWindow->showMinimized();
+            // Minimised and hidden, never shown: a shown window is mapped, if only for an instant.
+            m_mainWindow->setWindowState(m_mainWindow->windowState() | Qt::WindowMinimized);
             m_mainWindow->hide();
         }
         closeMessage();

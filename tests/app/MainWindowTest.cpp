@@ -54,6 +54,40 @@ TEST_F(MainWindowTest, StartWithoutModuleReportsDisconnected)
     EXPECT_EQ(storedCount(), "0");
 }
 
+// Counts the show events a widget receives.
+class ShowCounter : public QObject
+{
+public:
+    int shows = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Show)
+            ++shows;
+        return false;
+    }
+};
+
+TEST_F(MainWindowTest, MainWindowIsMinimisedAndHiddenWithoutEverBeingShown)
+{
+    // A window that is shown, even for an instant, is mapped: a window manager
+    // puts it on screen or into its task list.
+    makeWindow();
+    ShowCounter counter;
+    window->installEventFilter(&counter);
+    window->initialStart();
+    settle();
+    EXPECT_EQ(counter.shows, 0);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(window->windowState() & Qt::WindowMinimized);
+
+    // A module that arrives and starts tracking shows it no more.
+    bus.plug(ModuleVariant::calibrated("TLM-A"));
+    events.raiseDeviceArrival(kInterface2);
+    settle();
+    EXPECT_EQ(counter.shows, 0);
+    window->removeEventFilter(&counter);
+}
+
 TEST_F(MainWindowTest, OnlyModuleInterfacesChangeAnything)
 {
     start();
