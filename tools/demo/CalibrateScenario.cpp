@@ -187,11 +187,14 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     out << "calibrate.rear: " << int(opt.rear) << "\n";
     out << "calibrate.seed: " << opt.seed << "\n";
     out << "calibrate.noise: " << opt.noise << "\n";
+    out << "calibrate.pen: " << opt.pen << "\n";
     if (manual)
         out << "calibrate.touch_error_px: " << opt.touchError << "\n";
 
-    // What the user set in the wizard: the projector's lens and the mounting.
+    // What the user set in the wizard: the projector's lens, the mounting and
+    // the pen.
     settings->setLensSelect(opt.lens - 1);
+    settings->setPenSelect(opt.pen);
     settings->setCheckCeiling(opt.ceiling);
     settings->setCheckRear(opt.rear);
 
