@@ -338,7 +338,7 @@ def pen_tables(runs, out):
     for name in sorted(cal):
         g, d, b = cal[name]
         hull, bh = figs(d.get("pointing_hull_px")), figs(b.get("pointing_hull_px") if b else None)
-        out.append("| calibrate auto %s lens %s %s | %s | %s | hull %s / %s (end to end, %s) | – | – | %s |" % (
+        out.append("| calibrate auto %s lens %s %s | %s | calibrated %s | hull %s / %s (end to end, %s) | – | – | %s |" % (
             g[2], g[3], MOUNT_NAME[(int(g[4]), int(g[5]))], g[6], d.get("module0.calib_success", "?"),
             f(hull.get("rms")), f(hull.get("max")), d.get("result", "?"),
             "hull %s / %s" % (f(bh.get("rms")), f(bh.get("max"))) if bh else "–"))
@@ -548,7 +548,7 @@ def report(args):
     out.append("\n## Commands\n")
     out.append("```")
     out.append("cmake --build build -j2 --target tesselink-demo simfit")
-    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2; do")
+    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2 pen1; do")
     out.append("  python3 tools/accuracy/accuracy.py run $p; done")
     out.append("python3 tools/accuracy/accuracy.py report")
     out.append("```\n")
