@@ -11,6 +11,11 @@
 // writes the values as the emulator's data file.
 //
 //   pen-identify [--seeds N] [--display WxH] [--out sim/PenLightData.h]
+//   pen-identify --rows-reversed [--seeds N] [--display WxH]
+//
+// --rows-reversed reads every table as a camera below the board would have
+// measured it (its rows in the other order, its y offsets negated) and only
+// prints: a check of which way up the tables were measured.
 //
 // The emulator itself never reads a host table: it reads the file written here.
 
@@ -146,6 +151,7 @@ int main(int argc, char **argv)
     int seeds = 8;
     int width = 1920, height = 1080;
     std::string out;
+    bool rowsReversed = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
             seeds = std::max(1, std::atoi(argv[++i]));
@@ -153,10 +159,16 @@ int main(int argc, char **argv)
             std::sscanf(argv[++i], "%dx%d", &width, &height);
         else if (!std::strcmp(argv[i], "--out") && i + 1 < argc)
             out = argv[++i];
+        else if (!std::strcmp(argv[i], "--rows-reversed"))
+            rowsReversed = true;
         else {
-            std::fprintf(stderr, "usage: pen-identify [--seeds N] [--display WxH] [--out FILE]\n");
+            std::fprintf(stderr, "usage: pen-identify [--seeds N] [--display WxH] [--out FILE | --rows-reversed]\n");
             return 2;
         }
+    }
+    if (rowsReversed && !out.empty()) {
+        std::fprintf(stderr, "pen-identify: --rows-reversed only prints\n");
+        return 2;
     }
 
     const Table tables[] = {
@@ -185,7 +197,8 @@ int main(int argc, char **argv)
 
     PenLight result[3][tl::sim::kPenTypes];
     std::string report;
-    std::printf("pen-identify: %d cameras per lens family at %dx%d, front mounting\n", seeds, width, height);
+    std::printf("pen-identify: %d cameras per lens family at %dx%d, front mounting%s\n", seeds, width, height,
+                rowsReversed ? "; tables read rows reversed, y negated" : "");
     std::printf("%-32s %9s %9s %9s | %6s %6s | %6s %6s | %6s %6s\n", "table", "lift", "alongX", "alongY",
                 "tbl", "tblmax", "rms", "max", "plane", "plmax");
     for (const Table &t : tables) {
@@ -204,7 +217,13 @@ int main(int argc, char **argv)
                 s.cam = &cam;
                 tl::patternDrawnPoint(&positions[0].x, k, width, height, false, false, &s.window.x, &s.window.y);
                 s.seen = cam.windowToCamera(s.window);
-                s.tweak = cv::Point2d(ws.ac_tweak[k].x, ws.ac_tweak[k].y);
+                if (rowsReversed) {
+                    const int j = tl::kPatternColumns * (tl::kPatternRows - 1 - k / tl::kPatternColumns)
+                        + k % tl::kPatternColumns;
+                    s.tweak = cv::Point2d(ws.ac_tweak[j].x, -ws.ac_tweak[j].y);
+                } else {
+                    s.tweak = cv::Point2d(ws.ac_tweak[k].x, ws.ac_tweak[k].y);
+                }
                 samples.push_back(s);
             }
         }

@@ -30,6 +30,8 @@ Plans:
   dotdiag      pattern runs with --dot-diag 1: 3840x2160 lens 1..3 and 1920x1080 lens 2, 3 (front, seed 1),
                1920x1080 lens 2 rear (seed 1)
   simfit       simfit --seeds 2 at each display
+  pen1         the plus pen (--pen 1), then the same cases with the normal pen: pattern scenario 1920x1080,
+               lens 1..3, front, seeds 1..3; auto end to end, 1 module, 1920x1080, lens 1..3, front, seed 1
 """
 
 import argparse
@@ -53,23 +55,29 @@ PATTERN_FIND_SPEED = 0.25
 CALIB_FIND_SPEED = 1.0
 
 
-def pattern_case(display, lens, ceiling, rear, seed, diag=False):
-    name = "pattern-%s-l%d-c%d-r%d-s%d%s" % (display, lens, ceiling, rear, seed, "-diag" if diag else "")
+def pattern_case(display, lens, ceiling, rear, seed, diag=False, pen=0):
+    name = "pattern-%s-l%d-c%d-r%d-s%d%s%s" % (display, lens, ceiling, rear, seed, "-diag" if diag else "",
+                                              "-p%d" % pen if pen else "")
     args = ["--scenario", "pattern", "--display", display, "--lens", str(lens), "--ceiling", str(ceiling),
             "--rear", str(rear), "--seed", str(seed), "--find-speed", str(PATTERN_FIND_SPEED)]
     if diag:
         args += ["--dot-diag", "1"]
+    if pen:
+        args += ["--pen", str(pen)]
     return name, [DEMO] + args
 
 
-def calib_case(method, modules, display, lens, ceiling, rear, seed, touch_error=2.0, speed=10):
-    name = "calib-%s-m%d-%s-l%d-c%d-r%d-s%d-x%d" % (method, modules, display, lens, ceiling, rear, seed, speed)
+def calib_case(method, modules, display, lens, ceiling, rear, seed, touch_error=2.0, speed=10, pen=0):
+    name = "calib-%s-m%d-%s-l%d-c%d-r%d-s%d-x%d%s" % (method, modules, display, lens, ceiling, rear, seed, speed,
+                                                     "-p%d" % pen if pen else "")
     args = ["--speed", str(speed), "--scenario", "calibrate", "--method", method, "--modules", str(modules),
             "--calibrated", "0",
             "--display", display, "--lens", str(lens), "--ceiling", str(ceiling), "--rear", str(rear),
             "--seed", str(seed), "--find-speed", str(CALIB_FIND_SPEED)]
     if method == "manual":
         args += ["--touch-error", str(touch_error)]
+    if pen:
+        args += ["--pen", str(pen)]
     return name, [DEMO] + args
 
 
@@ -147,6 +155,16 @@ def plan(name):
                               ("1920x1080", 3)]:
             cases.append(pattern_case(display, lens, 0, 0, 1, diag=True))
         cases.append(pattern_case("1920x1080", 2, 0, 1, 1, diag=True))
+    elif name == "pen1":
+        # The plus pen (the driver set to it) and the normal pen beside it:
+        # pattern scenario at 1920x1080, lens 1..3, front, seeds 1..3; auto
+        # end to end, seed 1.
+        for pen in (1, 0):
+            for lens in (1, 2, 3):
+                for seed in (1, 2, 3):
+                    cases.append(pattern_case("1920x1080", lens, 0, 0, seed, pen=pen))
+            for lens in (1, 2, 3):
+                cases.append(calib_case("auto", 1, "1920x1080", lens, 0, 0, 1, pen=pen))
     elif name == "simfit":
         for display in DISPLAYS:
             cases.append(("simfit-%s" % display, [SIMFIT, "--display", display, "--seeds", "2"]))
@@ -281,6 +299,49 @@ def pattern_tables(runs, out):
         if lost:
             out.append("\nPoints not found (element numbers; 6-8, 11-13, 16-18 are markers, the rest dots): "
                        + "; ".join(lost) + ".")
+
+
+def pen_tables(runs, out):
+    """The plus pen's runs beside the normal pen's of the same case (pattern: median RMS / worst max over the
+    seeds both have; calibrate: the hull figures of the run)."""
+    pat, cal = {}, {}
+    for name, d in runs.items():
+        m = re.match(r"pattern-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)-p(\d)$", name)
+        if m:
+            display, lens, c, r, seed, pen = m.groups()
+            base = runs.get("pattern-%s-l%s-c%s-r%s-s%s" % (display, lens, c, r, seed))
+            pat.setdefault((display, int(lens), (int(c), int(r)), int(pen)), []).append((int(seed), d, base))
+        m = re.match(r"(calib-auto-m(\d)-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)-x(\d+))-p(\d)$", name)
+        if m:
+            cal[name] = (m.groups(), d, runs.get(m.group(1)))
+    if not pat and not cal:
+        return
+    out.append("\n### The plus pen (pen type 1, the driver set to it), beside the normal pen\n")
+    out.append("Window px in the hull; pen type 0 from the tables above for the same camera (same seeds).\n")
+    out.append("| case | seeds | found | pen 1, fit as product RMS / max | pen 1, exact points + tweak RMS / max |"
+               " pen 1, fit without tweak RMS / max | pen 0, fit as product RMS / max |")
+    out.append("|---|---|---|---|---|---|---|")
+
+    def cell(ds, name):
+        return "%s / %s" % (f(med([fnum(d, "pattern.model_%s.rms" % name) for d in ds])),
+                            f(worst([fnum(d, "pattern.model_%s.max" % name) for d in ds])))
+    for key in sorted(pat):
+        display, lens, mount, pen = key
+        rs = sorted(pat[key], key=lambda t: t[0])
+        ds = [d for _, d, _ in rs]
+        bs = [b for _, _, b in rs if b]
+        out.append("| pattern %s lens %d %s | %s | %s | %s | %s | %s | %s |" % (
+            display, lens, MOUNT_NAME[mount], ",".join(str(s) for s, _, _ in rs),
+            ",".join(d.get("pattern.found", "?").split(" ")[0] for d in ds),
+            cell(ds, "fitted_pen"), cell(ds, "exact_tweaked_pen"), cell(ds, "untweaked_pen"),
+            cell(bs, "fitted_pen") if bs else "–"))
+    for name in sorted(cal):
+        g, d, b = cal[name]
+        hull, bh = figs(d.get("pointing_hull_px")), figs(b.get("pointing_hull_px") if b else None)
+        out.append("| calibrate auto %s lens %s %s | %s | calibrated %s | hull %s / %s (end to end, %s) | – | – | %s |" % (
+            g[2], g[3], MOUNT_NAME[(int(g[4]), int(g[5]))], g[6], d.get("module0.calib_success", "?"),
+            f(hull.get("rms")), f(hull.get("max")), d.get("result", "?"),
+            "hull %s / %s" % (f(bh.get("rms")), f(bh.get("max"))) if bh else "–"))
 
 
 def simfit_tables(runs, out):
@@ -463,6 +524,7 @@ def report(args):
                "leaves of the table); \"without tweak\" the fit on the found centres alone; \"exact points\" the fit on "
                "the true camera points (the model family's floor for these cameras).")
     pattern_tables(runs, out)
+    pen_tables(runs, out)
     out.append("\n### Model family floor (simfit, exact points, auto fit, inside the pattern box: RMS median / max worst, window px)\n")
     simfit_tables(runs, out)
     out.append("\n## (b) End to end (calibrate scenario)\n")
@@ -486,7 +548,7 @@ def report(args):
     out.append("\n## Commands\n")
     out.append("```")
     out.append("cmake --build build -j2 --target tesselink-demo simfit")
-    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2; do")
+    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2 pen1; do")
     out.append("  python3 tools/accuracy/accuracy.py run $p; done")
     out.append("python3 tools/accuracy/accuracy.py report")
     out.append("```\n")

@@ -187,11 +187,14 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     out << "calibrate.rear: " << int(opt.rear) << "\n";
     out << "calibrate.seed: " << opt.seed << "\n";
     out << "calibrate.noise: " << opt.noise << "\n";
+    out << "calibrate.pen: " << opt.pen << "\n";
     if (manual)
         out << "calibrate.touch_error_px: " << opt.touchError << "\n";
 
-    // What the user set in the wizard: the projector's lens and the mounting.
+    // What the user set in the wizard: the projector's lens, the mounting and
+    // the pen.
     settings->setLensSelect(opt.lens - 1);
+    settings->setPenSelect(opt.pen);
     settings->setCheckCeiling(opt.ceiling);
     settings->setCheckRear(opt.rear);
 
@@ -364,10 +367,17 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
         // The touches of the module calibrated last, as the fit got them:
         // where the person's pen tip was (the camera sees its light, off the
         // tip by the pen's offset there) against the target it was meant for.
+        // Fit point i pairs the window's target i with the touch of the
+        // module's point manualPointOrder(i): with a mounting, the touch of
+        // another target, the one shown at the mirrored place.
         const int k = modules - 1;
         const tl::CalibWorkspace &ws = tl::calibWorkspace();
         const bool turned = devices[k]->servesTurned();
         const int pen = devices[k]->penType();
+        const cv::Point2f *shown = dlg->getPoints();
+        int side = 0;
+        while ((side + 1) * (side + 1) <= ws.mc_point_count)
+            ++side;
         std::vector<double> errors;
         int worst = -1;
         double worstError = -1;
@@ -375,7 +385,10 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
             cv::Point2d c(ws.ac_pattern_center_twk[i].x, ws.ac_pattern_center_twk[i].y);
             if (turned)
                 c = cv::Point2d(1279 - c.x, 719 - c.y);
-            const cv::Point2d target = ws.win_coordi[i];
+            const int m = nqmaincontrol::manualPointOrder(i, side, opt.ceiling, opt.rear);
+            if (m < 0)
+                continue;
+            const cv::Point2d target(shown[m].x, shown[m].y);
             const cv::Point2d lift = cameras[k]->penToCamera(target, pen) - cameras[k]->windowToCamera(target);
             const cv::Point2d tip = cameras[k]->cameraToWindow(c - lift);
             const double e = cv::norm(tip - target);

@@ -29,7 +29,7 @@ QString DemoOptions::usage()
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
            "                      [--dialogs] [--hold SECONDS] [--monitor N] [--camera-monitor N] [--camera-window]\n"
            "       pattern:       [--display-size WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
-           "                      [--save-images DIR] [--find-speed FACTOR] [--dot-diag 0|1]\n"
+           "                      [--save-images DIR] [--find-speed FACTOR] [--dot-diag 0|1] [--pen 0..9]\n"
            "       calibrate:     the pattern options and [--method auto|manual] [--touch-error PX]\n";
 }
 
@@ -158,6 +158,14 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
                 return false;
             }
             out.dotDiag = v == "1";
+        } else if (a == "--pen") {
+            if (!takeValue(args, i, v, error))
+                return false;
+            out.pen = v.toInt(&ok);
+            if (!ok || out.pen < 0 || out.pen > 9) {
+                error = "--pen takes a pen type from 0 to 9";
+                return false;
+            }
         } else if (a == "--ceiling" || a == "--rear") {
             if (!takeValue(args, i, v, error))
                 return false;

@@ -44,6 +44,10 @@ struct DemoOptions
     // Lists, for every dot, the contours near its true position at each
     // threshold level and which of the dot tests each one fails.
     bool dotDiag = false;
+    // The pen the board is used with: the driver's pen-type setting and the
+    // emulated pen whose light the modules see (0 normal, 1 plus; any other
+    // type has no tweak table in the driver and glows on the screen plane).
+    int pen = 0;
 
     // The calibrate scenario: how the user calibrates, and how far from each
     // target a person touches in manual calibration (window pixels, sigma).

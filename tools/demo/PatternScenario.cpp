@@ -240,13 +240,14 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
     out << "pattern.rear: " << int(opt.rear) << "\n";
     out << "pattern.seed: " << opt.seed << "\n";
     out << "pattern.noise: " << opt.noise << "\n";
+    out << "pattern.pen: " << opt.pen << "\n";
     out << "pattern.screen_fill: " << num(camera->screenFill()) << "\n";
 
     // The calibration window on module 0's display, with this mounting.
     ConfigFileRW *settings = driver.settings();
     settings->setCheckCeiling(opt.ceiling);
     settings->setCheckRear(opt.rear);
-    settings->setPenSelect(0);
+    settings->setPenSelect(opt.pen);
     tl::setCalibPointCounts(opt.lens);
     CalibDlg dlg(settings, driver.language());
     dlg.hide();
@@ -380,10 +381,10 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
         return c;
     };
-    // Where the camera sees the light of the pen (type 0) whose tip is at a
+    // Where the camera sees the light of the run's pen whose tip is at a
     // window point: what tracking maps.
     auto truthPen = [&](cv::Point2d win) {
-        cv::Point2d c = camera->penToCamera(win, 0);
+        cv::Point2d c = camera->penToCamera(win, opt.pen);
         if (turned)
             c = cv::Point2d((kCamW - 1) - c.x, (kCamH - 1) - c.y);
         return c;

@@ -171,10 +171,13 @@ int main(int argc, char *argv[])
         windowReport = std::make_unique<WindowReport>(out);
 
     tl::sim::EmulatedBus bus;
-    // The modules are built with the lens the run names (codes 1 to 3: hung turned).
+    // The modules are built with the lens the run names (codes 1 to 3: hung
+    // turned) and watch the pen the run names.
     std::vector<tl::sim::ModuleVariant> variants = tl::sim::moduleSeries(opt.modules, opt.calibrated);
-    for (tl::sim::ModuleVariant &v : variants)
+    for (tl::sim::ModuleVariant &v : variants) {
         v.lens = static_cast<uint8_t>(opt.lens);
+        v.penType = opt.pen;
+    }
     bus.plugAll(variants);
     tl::FakeSystemEvents events;
 
