@@ -174,6 +174,8 @@ void Corvane::handleDeviceInterface(const QString &name, bool arrival)
     else if (m_psAlignDlg)
         m_psAlignDlg->hide();
     m_tray->hide();
+    if (m_psAlignDlg)
+        m_psAlignDlg->forgetReceivedMask();
     m_control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
     connectionReport(arrival ? ReportCause::Arrival : ReportCause::Other);
 }
@@ -196,6 +198,8 @@ void Corvane::handleResume()
     if (!m_control)
         return;
     m_tray->hide();
+    if (m_psAlignDlg)
+        m_psAlignDlg->forgetReceivedMask();
     m_control->systemStateChange(esysCHANGE_WAKE_UP, -1);
     connectionReport();
 }
