@@ -175,8 +175,10 @@ void Corvane::handleDeviceInterface(const QString &name, bool arrival)
     else if (m_psAlignDlg)
         m_psAlignDlg->hide();
     m_tray->hide();
+    if (m_psAlignDlg)
+        m_psAlignDlg->forgetReceivedMask();
     m_control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
-    connectionReport();
+    connectionReport(arrival ? ReportCause::Arrival : ReportCause::Other);
 }
 
 void Corvane::handleSuspend()
@@ -197,6 +199,8 @@ void Corvane::handleResume()
     if (!m_control)
         return;
     m_tray->hide();
+    if (m_psAlignDlg)
+        m_psAlignDlg->forgetReceivedMask();
     m_control->systemStateChange(esysCHANGE_WAKE_UP, -1);
     connectionReport();
 }
@@ -211,6 +215,14 @@ void Corvane::handleDisplayChange()
 
 void Corvane::displayChangeSettled()
 {
+    // The timer also fires inside the event loops a transition turns (the wait
+    // cover's show, a message box): the change is handled once that
+    // transition has ended, never in the middle of its opening of the modules.
+    if (m_control && m_control->inTransition()) {
+        qDebug() << "Corvane::displayChangeSettled(): a transition runs, handled after it";
+        m_displayChangeTimer.start(tl::Clock::wallMs(kDisplayChangeSettleMs));
+        return;
+    }
     qDebug() << "Corvane::displayChangeSettled()";
     if (m_control) {
         const nqmaincontrol::Transition busy(m_control);
@@ -242,19 +254,34 @@ void Corvane::handleIntelApp(quintptr wParam, qintptr lParam)
         m_control->setHandleEventData(0, lParam != 0);
 }
 
-void Corvane::connectionReport()
+void Corvane::connectionReport(ReportCause cause)
 {
     if (m_control->allDevicesIdentified()) {
         m_tray->updateConnect(true, true, m_control->deviceDisplayName());
         if (m_control->wizardPending()) {
-            m_settings->setCheckCeiling(false);
-            StartWizardMenu();
+            if (m_wizard && m_wizard->isVisible()) {
+                // The user is in the wizard: opening it afresh would drop the
+                // page and the choices not yet applied. Only the wait cover goes.
+                qDebug() << "Corvane::connectionReport(): the wizard is open, kept as it is";
+                m_control->NotifyWait(false);
+                m_wizard->raise();
+            } else {
+                m_settings->setCheckCeiling(false);
+                StartWizardMenu();
+            }
         }
         return;
     }
     m_settings->saveDeviceCount();
     m_control->StopDevice();
-    HideDialogs();
+    // A module that came never takes the wizard away from the user (it leads
+    // to nothing that needs the modules until its second page).
+    if (cause == ReportCause::Arrival && m_wizard && m_wizard->isVisible()) {
+        qDebug() << "Corvane::connectionReport(): arrival, the wizard stays open";
+        hideModuleDialogs();
+    } else {
+        HideDialogs();
+    }
     m_tray->hide();
     m_tray->updateConnect(false, true, m_control->deviceDisplayName());
 }
@@ -470,6 +497,11 @@ void Corvane::HideDialogs()
 {
     if (m_wizard)
         m_wizard->hide();
+    hideModuleDialogs();
+}
+
+void Corvane::hideModuleDialogs()
+{
     if (m_engineerDlg)
         m_engineerDlg->hide();
     // A view closed from outside ends its display as well, so that a late frame

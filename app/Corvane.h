@@ -104,7 +104,11 @@ protected:
 
 private:
     void buildForm();
-    void connectionReport();
+    // What the report follows: a module's arrival leaves the wizard open.
+    enum class ReportCause { Arrival, Other };
+    void connectionReport(ReportCause cause = ReportCause::Other);
+    // The dialogs that show or drive the modules: engineer mode, alignment view.
+    void hideModuleDialogs();
     void refreshTrayAfterModeSwitch();
     QString versionText(const char *separator) const;
     void releaseOwned();

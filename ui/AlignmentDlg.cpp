@@ -402,7 +402,7 @@ void AlignmentDlg::clickOK()
         // only to firmware that keeps one: a view that was only looked at (or
         // whose download of the stored mask failed) never wipes that mask.
         const bool edited = m_psMaskDlg->editCount() != m_nEditsAtOpening;
-        if (edited && moduleTakesMask()) {
+        if (edited && moduleTakesMask() && m_bMaskReceived) {
             if (m_bMaskEditorOpen) {
                 qDebug() << "AlignmentDlg::clickOK(): mask image width" << m_psMaskDlg->maskImage().width();
                 imageToBitmap(m_psMaskDlg->maskImage(), m_pMaskBufBit);
@@ -467,6 +467,13 @@ void AlignmentDlg::clickPushB()
     if (!moduleTakesMask())
         return;
 
+    // The editor starts from the mask the module keeps: without it (its
+    // download failed, came short, or was of the module before this one) an
+    // edit would replace the whole stored mask by the strokes alone.
+    if (!m_bMaskEditorOpen && !m_bMaskReceived) {
+        qDebug() << "clickPushB: the module's mask has not been read, no editor";
+        return;
+    }
     m_bMaskEditorOpen = !m_bMaskEditorOpen;
     if (!m_bMaskEditorOpen) {
         m_psMaskDlg->hide();
@@ -492,6 +499,13 @@ void AlignmentDlg::clickPushB()
     showMaskPanel(true);
     m_frameMask->raise();
     onDraw();
+}
+
+void AlignmentDlg::forgetReceivedMask()
+{
+    if (m_bMaskReceived)
+        qDebug() << "AlignmentDlg::forgetReceivedMask(): the modules are opened afresh";
+    m_bMaskReceived = false;
 }
 
 void AlignmentDlg::SetReceiveMask(const unsigned char *data, int len)

@@ -42,6 +42,10 @@ public:
     void imageDisplay(bool bDisplay, int arg);
     void setImage(const QImage &image, int devIndex);
     void SetReceiveMask(const unsigned char *data, int len);
+    // The modules are about to be opened afresh (another module may come): the
+    // mask read before is no longer known to be the module's. Opening reads it
+    // again.
+    void forgetReceivedMask();
     void setBrightness(int level);
 
     // The mask record: the bitmap and the enable byte.

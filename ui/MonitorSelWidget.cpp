@@ -69,7 +69,10 @@ void MonitorSelWidget::initialize(const LanguageTable *language, int selected)
     for (const QRect &m : m_monitors)
         all = all.united(m);
     qDebug() << "MonitorSelWidget::initialize(): rectAll =" << all;
-    m_nSelected = (selected >= 0 && selected < m_monitors.size()) ? selected : primaryIndex(m_monitors);
+    // A stored monitor that is not there now is shown as the primary one, but
+    // that is no choice yet: a click on it is the user's pick.
+    m_bShownOnly = !(selected >= 0 && selected < m_monitors.size());
+    m_nSelected = m_bShownOnly ? primaryIndex(m_monitors) : selected;
     // No monitor, or a widget too small to hold a map: nothing to draw or pick.
     if (all.isEmpty() || width() <= 4 || height() <= 4) {
         m_dScale = 0.0;
@@ -169,8 +172,9 @@ void MonitorSelWidget::mousePressEvent(QMouseEvent *event)
     QTimer::singleShot(tl::Clock::wallMs(kHideAfterMs), this, &MonitorSelWidget::OnTimerHide);
     QTimer::singleShot(tl::Clock::wallMs(kShowAfterMs), this, &MonitorSelWidget::OnTimerShow);
 
-    if (hit != m_nSelected) {
+    if (hit != m_nSelected || m_bShownOnly) {
         m_nSelected = hit;
+        m_bShownOnly = false;
         update();
         emit selChanged(m_nSelected);
     }

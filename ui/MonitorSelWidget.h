@@ -62,6 +62,9 @@ private:
     QList<QRectF> m_scaled;
     QStringList m_labels;
     int m_nSelected = 0;
+    // The selection only shows the primary monitor for a stored one that is
+    // not there; the user has not chosen it.
+    bool m_bShownOnly = false;
     double m_dScale = 0.0;
     QSize m_area;
     QSize m_scaledSize;

@@ -14,6 +14,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSettings>
@@ -168,6 +169,85 @@ TEST_F(TwoDisplayWindowTest, ArrivalOfAModuleLeavesTheUsersWizardOpen)
     settle();
     EXPECT_EQ(window->settings()->getNumOfCamDevice(), 2);
     EXPECT_TRUE(window->wizard()->isVisible());
+}
+
+// The set-up wizard of a blank module is open with a choice the user has made
+// but not yet applied when a second blank module arrives: the choice stays
+// (the arrival used to open the wizard afresh, with the stored values).
+TEST_F(TwoDisplayWindowTest, ArrivalKeepsTheChoicesOfTheOpenSetUpWizard)
+{
+    bus.plug(ModuleVariant::blank("TLM-L"));
+    makeWindow();
+    window->initialStart();
+    settle();
+    WizardDlg *wizard = window->wizard();
+    ASSERT_TRUE(wizard->isVisible());
+    ASSERT_TRUE(wizard->setupMode());
+    wizard->findChild<QCheckBox *>("checkRear")->click();
+    const bool rear = wizard->pendingRear();
+    ASSERT_NE(rear, window->settings()->getCheckRear());
+
+    bus.plug(ModuleVariant::blank("TLM-R"));
+    events.raiseDeviceArrival(kInterface2);
+    settle();
+    EXPECT_EQ(window->settings()->getNumOfCamDevice(), 2);
+    EXPECT_TRUE(wizard->isVisible());
+    EXPECT_EQ(wizard->pendingRear(), rear);
+    EXPECT_EQ(wizard->findChild<QCheckBox *>("checkRear")->isChecked(), rear);
+    // Next applies what the user chose.
+    wizard->clickNext();
+    EXPECT_EQ(wizard->page(), 1);
+    EXPECT_EQ(window->settings()->getCheckRear(), rear);
+}
+
+// An arrival that leaves the driver without a usable set (a third module is
+// no set of two) reports the disconnection, but the wizard the user has open
+// stays: only a module that went hides it.
+TEST_F(TwoDisplayWindowTest, ArrivalThatDisconnectsLeavesTheWizardOpen)
+{
+    bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    makeWindow();
+    window->initialStart();
+    settle();
+    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    window->tray()->action(CorvaneTray::ActConfiguration)->trigger();
+    ASSERT_TRUE(window->wizard()->isVisible());
+
+    auto third = bus.plug(ModuleVariant::calibrated("TLM-3"));
+    events.raiseDeviceArrival(kInterface2);
+    settle();
+    EXPECT_FALSE(window->control()->connectionStatus());
+    EXPECT_TRUE(window->wizard()->isVisible());
+
+    // The third one going again leaves the set of two, which is taken up.
+    bus.unplug(third);
+    events.raiseDeviceRemoval(kInterface2);
+    settle();
+    EXPECT_TRUE(window->control()->connectionStatus());
+    EXPECT_EQ(window->control()->threadState(), etaTRACKING);
+    EXPECT_TRUE(window->wizard()->isVisible());
+}
+
+// A display change whose settling time ends while another transition of the
+// driver runs (a module's arrival, whose wait cover turns the event loop) is
+// handled after that transition, not inside it.
+TEST_F(TwoDisplayWindowTest, DisplayChangeIsNotHandledInsideAnArrival)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-L"));
+    makeWindow();
+    window->initialStart();
+    settle();
+    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    LogCapture log;
+    events.raiseDisplayChange();
+    bus.plug(ModuleVariant::calibrated("TLM-R"));
+    events.raiseDeviceArrival(kInterface2);   // returns when the arrival is handled
+    const QString settled = "Corvane::displayChangeSettled()";
+    EXPECT_EQ(log.countLine(settled), 0) << log.lines().join("\n").toStdString();
+    settle(50);
+    EXPECT_EQ(log.countLine(settled), 1) << log.lines().join("\n").toStdString();
+    EXPECT_EQ(window->settings()->getNumOfCamDevice(), 2);
+    EXPECT_EQ(window->control()->threadState(), etaTRACKING);
 }
 
 TEST_F(CloseAndEventsTest, OneDisplayChangeOfSeveralEventsIsHandledOnce)

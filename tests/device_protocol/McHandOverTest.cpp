@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 using namespace tl;
@@ -69,6 +71,55 @@ TEST_F(DeviceTest, QueuedManualAnswersCarryTheirOwnModulesValues)
             EXPECT_EQ(r.bytes, r.nDevNum == 0 ? listA : listB);
         }
     }
+}
+
+// A receiver on module 0's loop (as the controller's copy is) that takes its
+// time over module 0's answer while module 1's loop stores an answer of its
+// own: nothing orders the two loops, so the stores must be apart. With one
+// store for both modules ThreadSanitizer reports the overlap, and the reader
+// sees its value change under it.
+TEST_F(DeviceTest, ALoopsReaderAndTheOtherLoopsStoreNeverShareMemory)
+{
+    auto a = plug(ModuleVariant::calibrated("T0"));
+    auto b = plug(ModuleVariant::calibrated("T1"));
+    ASSERT_TRUE(connectAll());
+    dev->setMcPointCounts(0, 1);
+    std::atomic<int> read{0}, changed{0};
+    QObject context;
+    QObject::connect(
+        dev.get(), &CamDevCtrl::sigMCNextStep, &context,
+        [&](int *buf, int len, int n) {
+            if (n != 0 || !buf || len < 4)
+                return;
+            // Plain reads for 30 ms of wall time, no lock: what a reader of
+            // the hand-over does while the other module's loop runs on.
+            const volatile int32_t *v = buf;
+            const int32_t first = v[0];
+            const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+            int32_t sum = 0;
+            while (std::chrono::steady_clock::now() < end) {
+                for (int i = 0; i < len / 4; ++i)
+                    sum += v[i];
+                if (v[0] != first)
+                    ++changed;
+            }
+            (void)sum;
+            ++read;
+        },
+        Qt::DirectConnection);
+    dev->StartRecvThread(0, 0);
+    std::vector<uint8_t> listA(200, 0x11), listB(200, 0x22);
+    for (int round = 0; round < 3; ++round) {
+        const int before = read.load();
+        inject(a, RES_MC_PATTERN_END, i32(7));
+        inject(b, RES_MC_PATTERN_END, i32(3));
+        ASSERT_TRUE(waitFor([&] { return read.load() == before + 1; }));
+        inject(a, DAT_MC_INPUT_POINT, listA);
+        inject(b, DAT_MC_INPUT_POINT, listB);
+        ASSERT_TRUE(waitFor([&] { return read.load() == before + 2; }));
+    }
+    dev->StopRecvThread();
+    EXPECT_EQ(changed.load(), 0);
 }
 
 TEST_F(DeviceTest, PatternEndWithoutPayloadIsSignalledWithLengthZero)

@@ -62,8 +62,13 @@ protected:
     {
         settings->setNumOfCamDevice(modules);
         settings->setDeviceFwVersion(0, firmware);
-        if (!dlg)
+        if (!dlg) {
             dlg = std::make_unique<AlignmentDlg>(nullptr, settings.get(), &language);
+            // What a module without a mask answers at connection: the editor
+            // starts from it.
+            const Bytes none(AlignmentDlg::kMaskBytes, 0);
+            dlg->SetReceiveMask(none.data(), static_cast<int>(none.size()));
+        }
         dlg->imageDisplay(true, 0);
         dlg->show();
     }
@@ -557,22 +562,29 @@ TEST_F(AlignmentDlgTest, BadInputIsRefused)
     dlg->SetReceiveMask(nullptr, 100);
     dlg->SetReceiveMask(reinterpret_cast<const unsigned char *>("x"), 0);
     dlg->SetReceiveMask(reinterpret_cast<const unsigned char *>("x"), -5);
-    EXPECT_FALSE(dlg->maskReceived());
+    EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0));   // the empty mask of the opening
     // A longer record than the mask: only the mask is taken.
     Bytes big(40000, 0xFF);
     dlg->SetReceiveMask(big.data(), static_cast<int>(big.size()));
     EXPECT_TRUE(dlg->maskReceived());
     EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0xFF));
     // A short one (a download that broke off) is no mask: it is not taken, and
-    // the editor no longer shows the one before, which may be another module's.
+    // the one before, which may be another module's, is no longer the
+    // module's: no editor opens on it and no edit is sent.
     Bytes small(10, 0x01);
     dlg->SetReceiveMask(small.data(), 10);
     EXPECT_FALSE(dlg->maskReceived());
     EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0xFF));
     dlg->clickPushB();
-    ASSERT_TRUE(dlg->maskEditorOpen());
-    EXPECT_NE(dlg->maskEditor()->maskImage().pixel(0, 0), 0xFFFF0000u);
-    dlg->clickPushB();
+    EXPECT_FALSE(dlg->maskEditorOpen());
+    EXPECT_FALSE(dlg->maskEditor()->isVisible());
+    QSignalSpy done(dlg.get(), &AlignmentDlg::alignmentDisplayDone);
+    dlg->maskEditor()->slotEraserAll();
+    dlg->clickOK();
+    ASSERT_EQ(done.size(), 1);
+    EXPECT_FALSE(done[0][1].toBool());
+    EXPECT_EQ(buffer(), Bytes(AlignmentDlg::kMaskBytes, 0xFF));
+    open(1);
 
     QImage frame(640, 360, QImage::Format_RGB888);
     frame.fill(Qt::gray);

@@ -361,13 +361,56 @@ TEST_F(AlignmentFlowTest, MaskPartOutOfOrderGivesAShortRecordThatIsNotTaken)
 
     window->StartAlignmentDisplay();
     ASSERT_TRUE(settleUntil([&] { return shown(0) >= 1; }));
+    // No editor on a mask that is not the module's: strokes on an empty one
+    // would replace all the module keeps.
     view()->clickPushB();
-    ASSERT_TRUE(view()->maskEditorOpen());
+    EXPECT_FALSE(view()->maskEditorOpen());
+    view()->maskEditor()->slotEraserAll();   // an edit, had the editor been open
     view()->clickOK();
     settle(20);
     EXPECT_EQ(control()->threadState(), etaTRACKING);
     EXPECT_EQ(module->stats().maskUploads, 0);
     EXPECT_EQ(module->mask(), std::vector<uint8_t>(AlignmentDlg::kMaskBytes, 0x5A));
+}
+
+// A module whose mask download never ends (it ignores the request) after
+// another module's mask was read: the view has no mask of this module, so the
+// editor does not open on the other module's mask and nothing the user paints
+// replaces the mask this module keeps.
+TEST_F(AlignmentFlowTest, NoEditedMaskGoesToAModuleWhoseMaskWasNotRead)
+{
+    ModuleVariant first = ModuleVariant::calibrated("TLM-OLD", 15);
+    first.mask.assign(AlignmentDlg::kMaskBytes, 0x5A);
+    auto old = bus.plug(first);
+    start();
+    ASSERT_TRUE(view()->maskReceived());
+    bus.unplug(old);
+    events.raiseDeviceRemoval(kRemoval);
+    settle(10);
+    ASSERT_FALSE(control()->connectionStatus());
+
+    ModuleVariant second = ModuleVariant::calibrated("TLM-NEW", 15);
+    second.mask.assign(AlignmentDlg::kMaskBytes, 0x33);
+    auto module = bus.plug(second);
+    tl::sim::FaultPlan faults;
+    faults.commands.push_back({CMD_GET_MASK, 0, -1, tl::sim::CommandFault::Ignore, 0});
+    module->setFaults(faults);
+    events.raiseDeviceArrival(kRemoval);
+    settle(10);
+    ASSERT_TRUE(control()->connectionStatus());
+    EXPECT_FALSE(view()->maskReceived());
+
+    window->StartAlignmentDisplay();
+    ASSERT_TRUE(settleUntil([&] { return shown(0) >= 1; }));
+    view()->clickPushB();
+    EXPECT_FALSE(view()->maskEditorOpen());
+    if (view()->maskEditorOpen())
+        stroke(view()->maskEditor(), QPoint(40, 40), QPoint(300, 200), 40);
+    view()->clickOK();
+    settle(20);
+    EXPECT_EQ(control()->threadState(), etaTRACKING);
+    EXPECT_EQ(module->stats().maskUploads, 0);
+    EXPECT_EQ(module->mask(), std::vector<uint8_t>(AlignmentDlg::kMaskBytes, 0x33));
 }
 
 // OK of a view the user only looked at leaves the module's stored mask alone,

@@ -426,6 +426,35 @@ TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
     EXPECT_EQ(wizard->pendingLens(), 3);
 }
 
+// The map shows the primary monitor for a stored monitor that is not there:
+// a click on it is the user's pick like any other (it was taken for the
+// selection already made, and the stored monitor stayed).
+TEST_F(WizardTest, TheShownPrimaryCanBePickedForAStoredMonitorThatIsNotThere)
+{
+    tl::ScreenSource::setOverride(kTwoMonitors);
+    make(7, 1);
+    settings->setMonitor(5);
+    open();
+    ASSERT_EQ(wizard->widgetMonitorSel->selected(), 0);
+    QSignalSpy picked(wizard->widgetMonitorSel, &MonitorSelWidget::selChanged);
+    QTest::mouseClick(wizard->widgetMonitorSel, Qt::LeftButton, {},
+                      wizard->widgetMonitorSel->scaledRects()[0].center().toPoint());
+    ASSERT_EQ(picked.size(), 1);
+    EXPECT_EQ(picked[0][0].toInt(), 0);
+    EXPECT_EQ(wizard->pendingMonitor(), 0);
+    auto box = answerNextModal("Finish");
+    wizard->clickNext();
+    ASSERT_TRUE(box->seen);
+    EXPECT_EQ(settings->getMonitor(), 0);
+
+    // In range now: a second click on the chosen monitor is no new pick.
+    open();
+    picked.clear();
+    QTest::mouseClick(wizard->widgetMonitorSel, Qt::LeftButton, {},
+                      wizard->widgetMonitorSel->scaledRects()[0].center().toPoint());
+    EXPECT_EQ(picked.size(), 0);
+}
+
 TEST_F(WizardTest, NoMonitorAtAllOpensWithoutCrashing)
 {
     tl::ScreenSource::setOverride({});
