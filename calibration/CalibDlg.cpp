@@ -226,6 +226,16 @@ void CalibDlg::showDisplay()
     m_bRepaintPending = true;
     show();
     spinWhile(m_bRepaintPending);
+    // A compositor may first configure the window at another size (a tiled
+    // window, then full screen a frame later). The module photographs the
+    // screen, so the display is ready only once it was painted at its
+    // monitor's size; a window system that never gives that size (a window
+    // manager that keeps a panel free) costs the bounded wait, nothing more.
+    const QSize wanted(m_nWidth, m_nHeight);
+    for (int i = 0; !wanted.isEmpty() && m_paintedSize != wanted && i < kConfigureSpinLimit; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        tl::Clock::sleepMs(1);
+    }
     m_bChangePending = false;
 }
 
@@ -248,6 +258,7 @@ void CalibDlg::paintEvent(QPaintEvent *)
     default:
         break;
     }
+    m_paintedSize = size();
     m_bRepaintPending = false;
 }
 

@@ -29,6 +29,8 @@ public:
     static constexpr int kRingPeriodMs = 20;
     static constexpr int kMoveDurationMs = 400;
     static constexpr int kSpinLimit = 30;
+    // How long showDisplay waits for the window system to give the window its monitor's size.
+    static constexpr int kConfigureSpinLimit = 1000;
 
     enum DisplayMode { ModeBlack = 0, ModeWhite = 1, ModeManual = 2, ModePattern = 3, ModeKeep = 4 };
 
@@ -130,6 +132,7 @@ private:
     int m_nHeight = 0;
     int m_nDevNum = 0;
     bool m_bRepaintPending = false;
+    QSize m_paintedSize;  // the size of the last paint
     bool m_bChangePending = false;
     bool m_bRingRunning = false;
     QPropertyAnimation *m_moveAnimation = nullptr;
