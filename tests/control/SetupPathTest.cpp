@@ -14,6 +14,7 @@
 #include "device/codec/Packet.h"
 #include "device/codec/UsbIds.h"
 #include "sim/FaultPlan.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QTest>
 #include <QThread>
@@ -51,7 +52,8 @@ protected:
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
         settings->setLensSelect(0);
-        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window);
+        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr, nullptr,
+                                                  nullptr, &tl::test::platformInjection());
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }
