@@ -50,7 +50,7 @@ Corvane::Corvane(const Platform &platform, QWidget *parent, Qt::WindowFlags flag
     m_companion = new CorvaneCompanion(this);
     m_control = new nqmaincontrol(m_settings, m_language, platform.usb, this, this,
                                   platform.makeInjection ? platform.makeInjection() : nullptr,
-                                  m_companion->link());
+                                  m_companion->link(), platform.injection);
     connect(m_control, &nqmaincontrol::updateAlignImage, this, &Corvane::updateAlignImage);
     connect(m_control, &nqmaincontrol::sigReceiveMask, this, &Corvane::slotReceiveMask);
     connect(m_control, &nqmaincontrol::TrayHide, this, &Corvane::TrayHide);

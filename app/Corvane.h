@@ -33,13 +33,15 @@ class Corvane : public QDialog
     Q_OBJECT
 public:
     // The platform the window runs on: where system events and USB devices come
-    // from. The entry point passes the Linux sources, tests pass fakes.
+    // from, and what chooses the injection. The entry point passes the Linux
+    // sources, tests pass fakes.
     struct Platform
     {
         tl::SystemEventSource *events = nullptr;
         tl::UsbAccess *usb = nullptr;
-        // Makes the input injection object; empty: the platform's own.
+        // Makes the input injection object; empty: the system's, as `injection` chooses it.
         std::function<std::unique_ptr<tl::input::InputInjection>()> makeInjection;
+        const tl::InjectionChooser *injection = nullptr;
     };
 
     explicit Corvane(const Platform &platform, QWidget *parent = nullptr, Qt::WindowFlags flags = {});

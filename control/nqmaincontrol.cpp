@@ -28,15 +28,19 @@ using tl::CamDevCtrl;
 nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
                              QWidget *mainWindow, QObject *parent,
                              std::unique_ptr<tl::input::InputInjection> injection,
-                             tl::CompanionLink *companionLink)
+                             tl::CompanionLink *companionLink, const tl::InjectionChooser *injectionChooser)
     : QObject(parent)
     , m_injection(std::move(injection))
     , m_psDataMgr(settings)
     , m_language(language)
     , m_mainWindow(mainWindow)
 {
-    if (!m_injection)
-        m_injection = tl::input::InputInjection::createForPlatform(companionLink, &m_sInjectionMessage);
+    if (!m_injection) {
+        if (!injectionChooser)
+            qFatal("nqmaincontrol: neither an injection object nor an injection chooser");
+        m_injection = std::make_unique<tl::input::InputInjection>(*injectionChooser, companionLink,
+                                                                  &m_sInjectionMessage);
+    }
     m_device = new CamDevCtrl(settings, usb);
     m_device->setTrackingSink(m_injection.get());
     connect(m_device, &CamDevCtrl::sigSetFWVersion, this, &nqmaincontrol::slotSetFWVersion);

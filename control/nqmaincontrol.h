@@ -45,14 +45,16 @@ class nqmaincontrol : public QObject
 {
     Q_OBJECT
 public:
-    // `injection` is the input injection object the controller owns; null picks
-    // the platform's (touch device, pointer, XTest or none).
+    // `injection` is the input injection object the controller owns; null
+    // makes the system's with `injectionChooser` (touch device, pointer, XTest
+    // or none), which must then be given and outlive the controller.
     // `companionLink` (may be null) is what that injection posts contact
     // messages through; it must outlive the controller.
     nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl::UsbAccess *usb,
                   QWidget *mainWindow, QObject *parent = nullptr,
                   std::unique_ptr<tl::input::InputInjection> injection = nullptr,
-                  tl::CompanionLink *companionLink = nullptr);
+                  tl::CompanionLink *companionLink = nullptr,
+                  const tl::InjectionChooser *injectionChooser = nullptr);
     ~nqmaincontrol() override;
 
     // A call into the controller that may run a nested event loop (a message

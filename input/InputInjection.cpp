@@ -1,7 +1,5 @@
 #include "input/InputInjection.h"
 
-#include "platform/InjectionFactory.h"
-#include "platform/linux/TouchMapping.h"
 
 #include <QDebug>
 
@@ -29,12 +27,11 @@ InputInjection::~InputInjection()
     m_injector.releaseAll();
 }
 
-std::unique_ptr<InputInjection> InputInjection::createForPlatform(CompanionLink *link, QString *userMessage)
+InputInjection::InputInjection(const InjectionChooser &chooser, CompanionLink *link, QString *userMessage)
+    : InputInjection(std::make_unique<NullInjectionBackend>(), link)
 {
-    auto injection = std::make_unique<InputInjection>(std::make_unique<NullInjectionBackend>(), link);
-    injection->m_bPlatformBackend = true;
-    injection->rebuildPlatformBackend(true, userMessage);
-    return injection;
+    m_chooser = &chooser;
+    rebuildPlatformBackend(true, userMessage);
 }
 
 QList<QRect> InputInjection::boardRects() const
@@ -51,7 +48,7 @@ QList<QRect> InputInjection::boardRects() const
 
 bool InputInjection::rebuildPlatformBackend(bool force, QString *userMessage)
 {
-    InjectionSetup setup = defaultInjectionSetup();
+    InjectionSetup setup = m_chooser->currentSetup();
     {
         Lock lock(trackingMutex());
         setup.board = boardRects();
@@ -80,7 +77,7 @@ bool InputInjection::rebuildPlatformBackend(bool force, QString *userMessage)
     }
     // The pinner of the old devices goes with them.
     std::unique_ptr<OutputPinner> oldPinner = std::move(m_pinner);
-    InjectionChoice choice = createInjectionBackend(setup);
+    InjectionChoice choice = m_chooser->choose(setup);
     if (userMessage)
         *userMessage = choice.userMessage;
     replaceBackend(std::move(choice.backend));
@@ -103,7 +100,7 @@ bool InputInjection::rebuildPlatformBackend(bool force, QString *userMessage)
 
 bool InputInjection::desktopChanged(QString *userMessage)
 {
-    if (!m_bPlatformBackend) {
+    if (!m_chooser) {
         Lock lock(trackingMutex());
         m_injector.setDesktopSpace(DesktopSpace::current());
         return false;
@@ -174,7 +171,7 @@ void InputInjection::setDisplayLayout(const QRect &rect0, const QRect &rect1, in
         m_bLayoutKnown = true;
     }
     // Touch devices follow the board's monitors.
-    if (m_bPlatformBackend)
+    if (m_chooser)
         rebuildPlatformBackend(false, nullptr);
 }
 

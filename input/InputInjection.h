@@ -6,16 +6,13 @@
 #include "input/TrackingPath.h"
 #include "platform/CompanionLink.h"
 #include "platform/InjectionBackend.h"
+#include "platform/InjectionChooser.h"
 #include "platform/Screens.h"
 
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-
-namespace tl {
-class OutputPinner;
-}
 
 namespace tl::input {
 
@@ -33,16 +30,17 @@ class InputInjection : public TrackingSink
 public:
     // `link` may be null (no companion window); it must outlive this object.
     explicit InputInjection(std::unique_ptr<InjectionBackend> backend, CompanionLink *link = nullptr);
+    // The system's backend (touch device, pointer, XTest or none) as `chooser`
+    // picks it, now and after every display change; `chooser` must outlive
+    // this object. `userMessage` receives a text for the user when no
+    // injection is possible.
+    explicit InputInjection(const InjectionChooser &chooser, CompanionLink *link = nullptr,
+                            QString *userMessage = nullptr);
     // Brings every contact up before the backend goes away.
     ~InputInjection() override;
 
     InputInjection(const InputInjection &) = delete;
     InputInjection &operator=(const InputInjection &) = delete;
-
-    // The system's backend (touch device, pointer, XTest or none), chosen once.
-    // `userMessage` receives a text for the user when no injection is possible.
-    static std::unique_ptr<InputInjection> createForPlatform(CompanionLink *link = nullptr,
-                                                             QString *userMessage = nullptr);
 
     // After a display change (also while no module is connected). The mouse
     // path takes the new desktop at once. Touch devices cover the board's
@@ -123,7 +121,8 @@ private:
 
     std::unique_ptr<InjectionBackend> m_backend;
     std::unique_ptr<OutputPinner> m_pinner;
-    bool m_bPlatformBackend = false;
+    // Null on an object made with a given backend.
+    const InjectionChooser *m_chooser = nullptr;
     QRect m_platformDesktop;
     QList<MonitorInfo> m_platformMonitors;
     QList<QRect> m_platformBoard;

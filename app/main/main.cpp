@@ -3,6 +3,7 @@
 #include "device/LibusbAccess.h"
 #include "device/UsbHotplugSource.h"
 #include "platform/Clock.h"
+#include "platform/linux/InjectionFactory.h"
 #include "platform/linux/LinuxSystemEvents.h"
 #include "resources/Resources.h"
 #include "settings/BrandProfile.h"
@@ -96,7 +97,8 @@ int main(int argc, char *argv[])
     tl::LinuxSystemEvents systemEvents;   // from here SIGTERM runs the close handling
     IceSetIOErrorHandler(onSessionManagerLost);
     tl::LibusbAccess usb;
-    Corvane::Platform platform{&systemEvents, &usb, {}};   // the platform's own injection
+    const tl::LinuxInjectionChooser injection{};   // the system's own injection
+    Corvane::Platform platform{&systemEvents, &usb, {}, &injection};
     auto window = std::make_unique<Corvane>(platform, nullptr, Qt::WindowFlags());
     // Module arrival and removal reach the main window through the same source
     // as the other system events.

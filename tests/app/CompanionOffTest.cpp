@@ -4,6 +4,7 @@
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -17,7 +18,7 @@ TEST(CompanionOffTest, NoWindowLookupWithoutX)
     tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
-    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}});
+    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
     EXPECT_EQ(window->companion()->link(), nullptr);
     window->initialStart();
     EXPECT_EQ(window->companion()->hotKey(), nullptr);

@@ -7,6 +7,7 @@
 #include "platform/linux/KeyboardHookLibrary.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
@@ -70,7 +71,7 @@ TEST(HookLibraryTest, MainWindowStartsAndStopsTheHook)
     tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
-    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}});
+    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
     window->initialStart();
     auto *hookWindow = counter<unsigned long>(tl::KeyboardHookLibrary::kFileName, "tl_test_hook_window");
     auto *kills = counter<int>(tl::KeyboardHookLibrary::kFileName, "tl_test_hook_kills");

@@ -10,6 +10,7 @@
 #include "platform/linux/X11CompanionLink.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,7 +46,7 @@ protected:
 
     void start()
     {
-        window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}});
+        window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
         window->initialStart();
         QCoreApplication::processEvents();
     }

@@ -14,6 +14,7 @@
 #include "sim/EmulatedBus.h"
 #include "sim/SimulatedUser.h"
 #include "sim/SyntheticCamera.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -67,7 +68,8 @@ protected:
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
         settings->setLensSelect(lensSelect);
-        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window);
+        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr, nullptr,
+                                                  nullptr, &tl::test::platformInjection());
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }

@@ -10,6 +10,7 @@
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,7 +33,8 @@ protected:
     void start()
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080)});
-        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window);
+        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr, nullptr,
+                                                  nullptr, &tl::test::platformInjection());
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }

@@ -15,6 +15,7 @@
 #include "device/codec/UsbIds.h"
 #include "platform/Screens.h"
 #include "sim/FaultPlan.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QTest>
 #include <QThread>
@@ -53,7 +54,8 @@ protected:
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
         settings->setLensSelect(0);
-        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window);
+        control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr, nullptr,
+                                                  nullptr, &tl::test::platformInjection());
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }

@@ -4,7 +4,7 @@
 // compression, screens, two emulated modules, the real controller on a counting
 // touch backend), the table of packet codes an input names, the modules' cached
 // test pattern and the input reader.
-#include "CountingBackend.h"
+#include "platform/fake/CountingBackend.h"
 
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
@@ -190,7 +190,7 @@ struct ReceiveWorld
     LanguageTable language;
     std::unique_ptr<ConfigFileRW> settings;
     std::unique_ptr<nqmaincontrol> control;
-    test::CountingBackend *backend = nullptr;
+    CountingBackend *backend = nullptr;
 
     CamDevCtrl *dev() { return control->device(); }
 
@@ -233,7 +233,7 @@ struct ReceiveWorld
         }
         window = std::make_unique<QWidget>();
         settings = std::make_unique<ConfigFileRW>();
-        auto counting = std::make_unique<test::CountingBackend>();
+        auto counting = std::make_unique<CountingBackend>();
         backend = counting.get();
         control = std::make_unique<nqmaincontrol>(settings.get(), &language, &host, window.get(), nullptr,
                                                   std::make_unique<input::InputInjection>(std::move(counting)));

@@ -1,6 +1,6 @@
 // The uinput backends without a kernel uinput: the device set-up they would
 // hand to uinput, and the exact event frames they write.
-#include "platform/InjectionFactory.h"
+#include "platform/linux/InjectionFactory.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
 

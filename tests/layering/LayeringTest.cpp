@@ -1,8 +1,10 @@
 // The one-way dependencies of the tree, checked on every #include of every
-// source file and on every library's link list against cmake/layers.txt.
+// source file and on every library's link list against cmake/layers.txt, and
+// on the symbols of the built driver.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -313,6 +315,18 @@ TEST(Layering, TableReadsAndCoversEveryLibraryFolder)
     EXPECT_EQ(t.owner("platform/ParallelFor.h")->name, "parallel");
     EXPECT_TRUE(t.find("parallel")->uses.empty());
     EXPECT_EQ(t.owner("app/main/main.cpp")->name, "main");
+    // The platform's interfaces, its Linux backends and its fakes are three
+    // libraries; below the main window nothing uses a backend or a fake, and
+    // only the fakes' own layer may use the fakes.
+    EXPECT_EQ(t.owner("platform/Screens.h")->name, "platform");
+    EXPECT_EQ(t.owner("platform/linux/x.cpp")->name, "platform_linux");
+    EXPECT_EQ(t.owner("platform/fake/x.cpp")->name, "platform_fake");
+    for (const Layer &l : t.layers) {
+        EXPECT_FALSE(l.name != "platform_fake" && l.uses.count("platform_fake")) << l.name << " uses the fakes";
+        if (l.name != "app" && l.name != "main" && l.name != "platform_linux") {
+            EXPECT_FALSE(l.uses.count("platform_linux")) << l.name << " uses the Linux backends";
+        }
+    }
 }
 
 TEST(Layering, EveryIncludeIsAnAllowedEdge)
@@ -330,6 +344,55 @@ TEST(Layering, EveryLinkIsAnAllowedEdge)
     ASSERT_TRUE(t.errors.empty()) << joined(t.errors);
     const std::vector<std::string> bad = linkViolations(t);
     EXPECT_TRUE(bad.empty()) << joined(bad);
+}
+
+// The global symbols a file (an executable or an archive) defines, by nm.
+// Only strong ones: the inline functions and templates a fake instantiates
+// (weak, in every object that uses them) are no code of the fake.
+std::set<std::string> strongSymbols(const std::string &file)
+{
+    std::set<std::string> out;
+    const std::string command = std::string(TL_NM) + " --defined-only --format=posix '" + file + "' 2>/dev/null";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        std::istringstream line(buffer);
+        std::string name, type;
+        if (!(line >> name >> type) || type.size() != 1)
+            continue;   // an archive member's heading
+        if (std::string("TDBRGS").find(type[0]) != std::string::npos)
+            out.insert(name);
+    }
+    pclose(pipe);
+    return out;
+}
+
+// What the driver defines of the fakes: empty for a driver that links none.
+std::vector<std::string> fakeSymbolsIn(const std::string &binary, const std::string &fakes)
+{
+    const std::set<std::string> driver = strongSymbols(binary);
+    std::vector<std::string> out;
+    for (const std::string &s : strongSymbols(fakes))
+        if (driver.count(s))
+            out.push_back(s);
+    return out;
+}
+
+TEST(Layering, TheDriverLinksNoFake)
+{
+    const std::set<std::string> fakes = strongSymbols(TL_FAKE_LIBRARY);
+    const std::set<std::string> driver = strongSymbols(TL_DRIVER_BINARY);
+    // Both were read: the fakes define code, the driver its Linux backends.
+    ASSERT_FALSE(fakes.empty()) << TL_FAKE_LIBRARY;
+    ASSERT_TRUE(std::any_of(driver.begin(), driver.end(), [](const std::string &s) {
+        return s.find("LinuxSystemEvents") != std::string::npos;
+    })) << TL_DRIVER_BINARY;
+    const std::vector<std::string> found = fakeSymbolsIn(TL_DRIVER_BINARY, TL_FAKE_LIBRARY);
+    EXPECT_TRUE(found.empty()) << "the driver holds code of the fakes:\n" << joined(found);
+    // A binary made of the fakes is seen for what it is.
+    EXPECT_EQ(fakeSymbolsIn(TL_FAKE_LIBRARY, TL_FAKE_LIBRARY).size(), fakes.size());
 }
 
 // The checker itself: a wrong edge of each kind is found.

@@ -47,6 +47,7 @@
 #include "ui/MonitorSelWidget.h"
 #include "ui/WizardDlg.h"
 #include "ui/maskDlg.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QAbstractAnimation>
 #include <QAction>
@@ -968,7 +969,7 @@ TEST(ModelTest, StrayPacketsWhileTrackingChangeNothingOnTheDesktop)
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
     auto module = bus.plug(ModuleVariant::calibrated("TLM-STRAY"));
-    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}});
+    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
     window->initialStart();
     ASSERT_TRUE(tl::test::spinUntil([&] { return window->control()->threadState() == etaTRACKING; }, 20000));
     for (int32_t code : kModulePackets) {
@@ -1005,7 +1006,7 @@ TEST(ModelTest, ARunEndedWhileTheRingTurnsLeavesNoTimerRunning)
     tl::FakeSystemEvents events;
     auto module = bus.plug(ModuleVariant::calibrated("TLM-RING"));
     module->setManualTouch([](int) { return std::optional<tl::sim::CameraPoint>(); });   // nobody touches
-    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}});
+    auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
     window->initialStart();
     nqmaincontrol *c = window->control();
     ASSERT_TRUE(tl::test::spinUntil([&] { return c->threadState() == etaTRACKING; }, 20000));

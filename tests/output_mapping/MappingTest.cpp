@@ -4,7 +4,7 @@
 #include "Fakes.h"  // GIO before Qt
 
 #include "input/InputInjection.h"
-#include "platform/InjectionFactory.h"
+#include "platform/linux/InjectionFactory.h"
 #include "platform/Screens.h"
 #include "platform/linux/OutputPinners.h"
 #include "platform/linux/TouchMapping.h"

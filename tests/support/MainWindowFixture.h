@@ -12,6 +12,7 @@
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
 #include "tests/support/DriverSpin.h"
+#include "tests/support/PlatformInjection.h"
 
 #include <QDir>
 #include <QList>
@@ -47,7 +48,10 @@ protected:
     }
 
     // The main window on the bus and the hand-raised events; not started.
-    void makeWindow() { window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}}); }
+    void makeWindow()
+    {
+        window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
+    }
 
     // Runs the event loop for `rounds` turns of 20 ms of driver time.
     static void settle(int rounds = 10) { tl::test::settle(rounds); }

@@ -12,6 +12,7 @@
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/fake/RecordingBackend.h"
 #include "platform/fake/RecordingCompanionLink.h"
+#include "platform/linux/InjectionFactory.h"
 #include "resources/Resources.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
@@ -191,7 +192,8 @@ int main(int argc, char *argv[])
         tl::RecordingBackend *recorder = nullptr;
         tl::RecordingCompanionLink companion;
         companion.addWindow(kCompanionWindow);
-        Corvane::Platform platform{&events, &bus, {}};
+        const tl::LinuxInjectionChooser desktopInjection{};
+        Corvane::Platform platform{&events, &bus, {}, &desktopInjection};
         // The calibrate scenario judges the injected positions: it records
         // them in a window session too.
         if (!opt.window || opt.scenario == "calibrate") {

@@ -76,30 +76,17 @@ const char *whereName(Where w)
 
 // ---- the counting backend --------------------------------------------------------
 
-bool CountingBackend::injectTouch(const TouchRecord *records, int count)
-{
-    for (int i = 0; i < count; ++i) {
-        if (records[i].pointerId < 0 || records[i].pointerId >= 64)
-            continue;
-        if (records[i].flags & TouchDown)
-            m_down.set(static_cast<size_t>(records[i].pointerId));
-        if (records[i].flags & TouchUp)
-            m_down.reset(static_cast<size_t>(records[i].pointerId));
-    }
-    ++m_injections;
-    return true;
-}
-
-int CountingBackend::downNow() const
+// Read under the tracking mutex: the receive loops inject while the soak looks.
+int downNow(const CountingBackend &backend)
 {
     std::lock_guard<std::mutex> lock(input::trackingMutex());
-    return static_cast<int>(m_down.count());
+    return backend.downNow();
 }
 
-long CountingBackend::injections() const
+long injections(const CountingBackend &backend)
 {
     std::lock_guard<std::mutex> lock(input::trackingMutex());
-    return m_injections;
+    return backend.calls();
 }
 
 // ---- the bench ------------------------------------------------------------------
@@ -162,7 +149,7 @@ int Bench::tearDown()
     m_driver->control()->StopDevice();
     m_driver->control()->closeDevices();
     settle(5);
-    const int down = m_backend->downNow();
+    const int down = downNow(*m_backend);
     m_driver.reset();
     for (auto &m : m_modules)
         m->setCamera(nullptr, {});
@@ -522,7 +509,7 @@ void Bench::hotplugCycle(Where where, int modules)
     m->setFaults({});
     deviceEvent(false);
     // A pulled module's contacts come up with it; the other may still track.
-    if (modules == 1 && m_backend->downNow() != 0)
+    if (modules == 1 && downNow(*m_backend) != 0)
         ++m_fig.downAfterUnplug;
     watchDisplays(false);
     m_speed = speed;
@@ -550,7 +537,7 @@ void Bench::suspendCycle()
     usePlugged(1 + static_cast<int>(m_rng() % 2));
     settle(1 + static_cast<int>(m_rng() % 10));
     m_events.raiseSuspend();
-    if (m_backend->downNow() != 0)
+    if (downNow(*m_backend) != 0)
         ++m_fig.downAfterSuspend;
     settle(2);
     m_events.raiseResume();
@@ -562,13 +549,13 @@ void Bench::suspendCycle()
 void Bench::track(qint64 driverMs)
 {
     usePlugged(2);
-    const long before = m_backend->injections();
+    const long before = injections(*m_backend);
     const qint64 end = Clock::nowMs() + driverMs;
     while (Clock::nowMs() < end) {
         settle(50);
         clearBenchLogs();
     }
-    m_fig.trackInjections += m_backend->injections() - before;
+    m_fig.trackInjections += injections(*m_backend) - before;
 }
 
 // Some of what the driver and the emulator hold is replaced, not added to, but

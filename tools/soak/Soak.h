@@ -4,6 +4,7 @@
 
 #include "app/Corvane.h"
 #include "platform/InjectionBackend.h"
+#include "platform/fake/CountingBackend.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "sim/EmulatedBus.h"
 #include "sim/SimulatedUser.h"
@@ -12,8 +13,6 @@
 #include <QTimer>
 
 #include <array>
-#include <atomic>
-#include <bitset>
 #include <memory>
 #include <random>
 #include <string>
@@ -21,20 +20,7 @@
 namespace soak {
 
 // A touch backend that keeps only which contacts are down.
-class CountingBackend : public tl::InjectionBackend
-{
-public:
-    Kind kind() const override { return Kind::Touch; }
-    QString name() const override { return QStringLiteral("counting"); }
-    bool injectTouch(const tl::TouchRecord *records, int count) override;
-    bool sendMouse(int, int, quint32) override { return false; }
-    int downNow() const;
-    long injections() const;
-
-private:
-    std::bitset<64> m_down;
-    long m_injections = 0;
-};
+using tl::CountingBackend;
 
 // Where in the exchange a module is pulled out.
 enum class Where {

@@ -3,8 +3,8 @@
 // device set-up the backend asks for and decodes the exact event stream it
 // writes. Runs under umockdev-wrapper (the preload library); skipped without.
 #include "input/InputInjection.h"
-#include "platform/InjectionFactory.h"
 #include "platform/Screens.h"
+#include "platform/linux/InjectionFactory.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
 #include "platform/linux/TouchMapping.h"
@@ -17,6 +17,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -318,7 +319,8 @@ TEST_F(EmulatedUinput, ADisplayChangeRebuildsTheTouchDeviceForTheNewDesktop)
 {
     tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96.0}});
     QString message;
-    auto inj = tl::input::InputInjection::createForPlatform(nullptr, &message);
+    const tl::LinuxInjectionChooser system{};
+    auto inj = std::make_unique<tl::input::InputInjection>(system, nullptr, &message);
     ASSERT_TRUE(inj->touchInjectionAvailable());
     EXPECT_TRUE(message.isEmpty());
     inj->setDisplayLayout(QRect(0, 0, 1920, 1080), QRect(), 1);
@@ -467,17 +469,30 @@ struct RecordingPinner : tl::OutputPinner
     }
 };
 
+// The system's injection on the desktop a test names, with its pinner.
+struct PinnedInjection : tl::LinuxInjectionChooser
+{
+    std::function<void(tl::InjectionSetup &)> adjust;
+    tl::InjectionSetup currentSetup() const override
+    {
+        tl::InjectionSetup setup = LinuxInjectionChooser::currentSetup();
+        adjust(setup);
+        return setup;
+    }
+};
+
 } // namespace
 
 TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
 {
     std::vector<tl::PinRequest> requests;
     bool refuse = false;
-    tl::setInjectionSetupHook([&](tl::InjectionSetup &s) {
+    PinnedInjection chooser;
+    chooser.adjust = [&](tl::InjectionSetup &s) {
         s.managed = true;
         s.desktopKind = tl::DesktopKind::KdeWayland;
         s.pinnerFactory = [&](tl::DesktopKind) { return std::make_unique<RecordingPinner>(&requests, refuse); };
-    });
+    };
     tl::MonitorInfo laptop(QRect(0, 0, 1920, 1080), 96, true);
     laptop.name = QStringLiteral("eDP-1");
     tl::MonitorInfo projector(QRect(1920, 0, 1280, 800));
@@ -485,7 +500,7 @@ TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
     projector.physicalMm = QSizeF(2560, 1600);  // a 3 m wide projection
     tl::ScreenSource::setOverride({laptop, projector});
 
-    auto inj = tl::input::InputInjection::createForPlatform();
+    auto inj = std::make_unique<tl::input::InputInjection>(chooser);
     inj->selectDisplayLayout(1, 1);  // the board on the projector
     ASSERT_TRUE(inj->touchInjectionAvailable());
     ASSERT_FALSE(requests.empty());
@@ -532,7 +547,6 @@ TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
     EXPECT_EQ(inj->takeNotice(), tl::InjectionNotice::None);
 
     inj.reset();
-    tl::setInjectionSetupHook({});
     tl::ScreenSource::clearOverride();
 }
 
@@ -540,17 +554,18 @@ TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneO
 {
     std::vector<tl::PinRequest> requests;
     tl::DesktopKind kind = tl::DesktopKind::GnomeWayland;
-    tl::setInjectionSetupHook([&](tl::InjectionSetup &s) {
+    PinnedInjection chooser;
+    chooser.adjust = [&](tl::InjectionSetup &s) {
         s.managed = true;
         s.desktopKind = kind;
         s.pinnerFactory = [&](tl::DesktopKind) { return std::make_unique<RecordingPinner>(&requests, false); };
-    });
+    };
     tl::MonitorInfo a(QRect(0, 0, 1920, 1080), 96, true);
     a.name = QStringLiteral("DP-1");
     tl::MonitorInfo b(QRect(1920, 0, 1920, 1080));
     b.name = QStringLiteral("DP-2");
     tl::ScreenSource::setOverride({a, b});
-    auto inj = tl::input::InputInjection::createForPlatform();
+    auto inj = std::make_unique<tl::input::InputInjection>(chooser);
     requests.clear();
     inj->selectDisplayLayout(2, 0);
     ASSERT_EQ(requests.size(), 2u);
@@ -590,7 +605,6 @@ TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneO
     EXPECT_EQ(requests[0].outputs.size(), 2);
 
     inj.reset();
-    tl::setInjectionSetupHook({});
     tl::ScreenSource::clearOverride();
 }
 
@@ -600,17 +614,18 @@ TEST_F(EmulatedUinput, ADeviceOnATurnedOutputIsFedSoThatTheCompositorsTurnPlaces
     // 90 degrees (wl_output 1) a device position (u, v) in 0..1 lands on the
     // output at (1 - v, u).
     std::vector<tl::PinRequest> requests;
-    tl::setInjectionSetupHook([&](tl::InjectionSetup &s) {
+    PinnedInjection chooser;
+    chooser.adjust = [&](tl::InjectionSetup &s) {
         s.managed = true;
         s.desktopKind = tl::DesktopKind::KdeWayland;
         s.pinnerFactory = [&](tl::DesktopKind) { return std::make_unique<RecordingPinner>(&requests, false, 1); };
-    });
+    };
     tl::MonitorInfo laptop(QRect(0, 0, 1920, 1080), 96, true);
     laptop.name = QStringLiteral("eDP-1");
     tl::MonitorInfo projector(QRect(1920, 0, 1280, 800));
     projector.name = QStringLiteral("HDMI-A-1");
     tl::ScreenSource::setOverride({laptop, projector});
-    auto inj = tl::input::InputInjection::createForPlatform();
+    auto inj = std::make_unique<tl::input::InputInjection>(chooser);
     inj->selectDisplayLayout(1, 1);
     ASSERT_TRUE(inj->touchInjectionAvailable());
     inj->resetTracking(0);
@@ -639,6 +654,5 @@ TEST_F(EmulatedUinput, ADeviceOnATurnedOutputIsFedSoThatTheCompositorsTurnPlaces
     EXPECT_NEAR(1920 + (1 - v) * 1280, 2240, 3);
     EXPECT_NEAR(u * 800, 200, 3);
     inj.reset();
-    tl::setInjectionSetupHook({});
     tl::ScreenSource::clearOverride();
 }

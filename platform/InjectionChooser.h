@@ -1,12 +1,13 @@
 #pragma once
 
 #include "platform/InjectionBackend.h"
+#include "platform/OutputPinner.h"
 #include "platform/Screens.h"
-#include "platform/linux/TouchMapping.h"
 
 #include <QList>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -32,8 +33,8 @@ struct InjectionSetup
     // and test platforms) keeps one device over the whole desktop.
     bool managed = false;
     DesktopKind desktopKind = DesktopKind::X11;
-    // Makes the pinner for the desktop; tests give fakes.
-    std::function<std::unique_ptr<OutputPinner>(DesktopKind)> pinnerFactory = createPinner;
+    // Makes the pinner for the desktop; empty: the desktop's own.
+    std::function<std::unique_ptr<OutputPinner>(DesktopKind)> pinnerFactory;
 };
 
 struct InjectionChoice
@@ -51,18 +52,18 @@ struct InjectionChoice
     QStringList mappedTo;
 };
 
-// The session, desktop and resolution of the running system.
-InjectionSetup defaultInjectionSetup();
-// Tests: a function that adjusts every setup defaultInjectionSetup() returns
-// (a desktop kind, fake pinners); an empty function removes it.
-void setInjectionSetupHook(std::function<void(InjectionSetup &)> hook);
+// Where the input injection object gets its backend from when the system's
+// injection is wanted: the entry point hands in the one of the platform it
+// runs on. The injection object asks again after every display change.
+class InjectionChooser
+{
+public:
+    virtual ~InjectionChooser() = default;
 
-// The one place that chooses the backend: touch devices when they can be
-// created and mapped to the board's monitors (the touch path); else a uinput
-// pointer, else XTest under X11 (the mouse path); else none.
-InjectionChoice createInjectionBackend(const InjectionSetup &setup);
-
-// The English text for the log when no injection is possible.
-QString uinputAccessMessage(const QString &uinputPath);
+    // The session, desktop and resolution of the running system.
+    virtual InjectionSetup currentSetup() const = 0;
+    // The backend for `setup` (the board's rectangles filled in by the caller).
+    virtual InjectionChoice choose(const InjectionSetup &setup) const = 0;
+};
 
 } // namespace tl

@@ -5,10 +5,11 @@
 #include <atomic>
 #include <bitset>
 
-namespace tl::test {
+namespace tl {
 
-// A touch backend that keeps only which contacts are down (no allocation per
-// call): for the fuzzer's and the soak's "contacts left down" check.
+// A touch backend that keeps only which contacts are down and counts its
+// calls (no allocation per call): for the fuzzer's and the soak's "contacts
+// left down" check.
 class CountingBackend : public InjectionBackend
 {
 public:
@@ -38,4 +39,4 @@ private:
     std::atomic<long> m_calls{0};
 };
 
-} // namespace tl::test
+} // namespace tl

@@ -1,4 +1,4 @@
-#include "platform/InjectionFactory.h"
+#include "platform/linux/InjectionFactory.h"
 
 #include "platform/DesktopSpace.h"
 #include "platform/Screens.h"
@@ -14,15 +14,6 @@
 #include <QScreen>
 
 namespace tl {
-
-namespace {
-std::function<void(InjectionSetup &)> g_setupHook;
-} // namespace
-
-void setInjectionSetupHook(std::function<void(InjectionSetup &)> hook)
-{
-    g_setupHook = std::move(hook);
-}
 
 InjectionSetup defaultInjectionSetup()
 {
@@ -46,8 +37,6 @@ InjectionSetup defaultInjectionSetup()
     // Offscreen, minimal and other test platforms have no compositor to ask.
     setup.managed = setup.session != InjectionSetup::Session::Other;
     setup.desktopKind = detectDesktop(platform, QProcessEnvironment::systemEnvironment());
-    if (g_setupHook)
-        g_setupHook(setup);
     return setup;
 }
 
@@ -114,7 +103,8 @@ std::unique_ptr<InjectionBackend> createTouch(const InjectionSetup &setup, Injec
     }
 
     if (pinning) {
-        std::unique_ptr<OutputPinner> pinner = setup.pinnerFactory ? setup.pinnerFactory(setup.desktopKind) : nullptr;
+        std::unique_ptr<OutputPinner> pinner =
+            setup.pinnerFactory ? setup.pinnerFactory(setup.desktopKind) : createPinner(setup.desktopKind);
         if (!pinner) {
             *error = QStringLiteral("%1 offers no way to map a touch device to a monitor")
                          .arg(desktopName(setup.desktopKind));
