@@ -10,9 +10,11 @@
 //   while the system tracks or idles, and none after closing;
 // - no timer or animation running for a hidden window;
 // - every contact that went down comes up when tracking stops;
-// - Escape in the calibration window ends the run;
-// - a calibration reaches a module only in a run started for it, once;
-//   a mask only after the user edited it;
+// - Escape in the calibration window ends the run: its window goes, no module
+//   stays in a calibration mode and the calibration machine is idle;
+// - a calibration reaches a module only in a run started for it, once, and
+//   only after a fit of that run succeeded; a mask only after the user edited
+//   it, and never to firmware that takes none (minor below 14);
 // - the settings files hold only values the user (or the file itself) gave.
 // A state that must not last is reported when it lasts 4 s of driver time.
 //
@@ -65,6 +67,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +86,19 @@ namespace {
 constexpr double kCompression = 20;
 constexpr int kLastingMs = 4000;        // driver time a state must not last
 constexpr int kEscapeEndsWithinMs = 30000;
+
+// Fits that succeeded, as the controller logs them ("calib_success = 1"): a
+// calibration upload needs one of its own.
+std::atomic<int> g_fitsSucceeded{0};
+QtMessageHandler g_previousHandler = nullptr;
+
+void countFits(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message == QLatin1String("calib_success = 1"))
+        ++g_fitsSucceeded;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
 
 int envInt(const char *name, int fallback)
 {
@@ -275,6 +291,7 @@ private:
                 return tl::sim::CameraPoint{200.0f + float(index % 4) * 280.0f, 120.0f + float(index / 4) * 160.0f};
             });
             m_modules.push_back(m);
+            m_fwMinor.push_back(minor);
             m_calUploads.push_back(0);
             m_maskUploads.push_back(0);
         }
@@ -766,6 +783,7 @@ private:
     void runStarted()
     {
         m_escapeAt = -1;
+        m_fitsAtRunStart = g_fitsSucceeded.load();
         for (size_t i = 0; i < m_modules.size(); ++i)
             m_calAllowance[i] = 1;
     }
@@ -858,12 +876,17 @@ private:
                 m_calUploads[i] = stats.calibrationUploads;
                 if (cal > m_calAllowance[i])
                     fault(QString("module %1 got %2 calibration upload(s) outside a run of its own").arg(i).arg(cal));
+                else if (g_fitsSucceeded.load() - m_fitsAtRunStart < cal)
+                    fault(QString("module %1 got a calibration no fit of this run gave").arg(i));
+                m_fitsAtRunStart += int(cal);
                 m_calAllowance[i] = 0;
             }
             const int64_t mask = stats.maskUploads - m_maskUploads[i];
             if (mask > 0) {
                 m_maskUploads[i] = stats.maskUploads;
-                if (mask > m_maskAllowance)
+                if (m_fwMinor[i] < 14)
+                    fault(QString("module %1 got a mask its firmware (minor %2) does not take").arg(i).arg(m_fwMinor[i]));
+                else if (mask > m_maskAllowance)
                     fault(QString("module %1 got a mask the user did not edit").arg(i));
                 m_maskAllowance = 0;
             }
@@ -896,10 +919,11 @@ private:
         for (const QString &t : hiddenWindowsWithTimers())
             mustNotLast("a timer runs for a hidden window: " + t, true);
         if (m_escapeAt >= 0) {
-            // Ended: no window, no module in a calibration mode. (With modules
-            // that hold no calibration the calibration state stays at its last
-            // value after Escape; nothing runs then.)
-            if (!c->calibDialog()->isVisible() && ts != etaMANUAL_CALIBRATION && ts != etaAUTO_CALIBRATION)
+            // Ended: no window, no module in a calibration mode, and the
+            // calibration machine idle (also when the modules hold no
+            // calibration to go back to).
+            if (!c->calibDialog()->isVisible() && ts != etaMANUAL_CALIBRATION && ts != etaAUTO_CALIBRATION
+                && c->calState() == 0)
                 m_escapeAt = -1;
             else if (tl::Clock::nowMs() - m_escapeAt > kEscapeEndsWithinMs)
                 fault("Escape did not end the calibration run");
@@ -948,6 +972,8 @@ private:
 
     std::map<QString, std::set<int>> m_allowed;
     std::vector<int64_t> m_calUploads, m_maskUploads;
+    std::vector<int> m_fwMinor;
+    int m_fitsAtRunStart = 0;
     std::map<size_t, int64_t> m_calAllowance;
     int64_t m_maskAllowance = 0;
     int m_editsAtOpen = 0;
@@ -1036,6 +1062,7 @@ TEST(ModelTest, ARunEndedWhileTheRingTurnsLeavesNoTimerRunning)
 TEST(ModelTest, RandomSequencesKeepTheSetUpPathsInvariants)
 {
     tl::Clock::setCompression(kCompression);
+    g_previousHandler = qInstallMessageHandler(countFits);
     const uint64_t first = uint64_t(envInt("TL_MODEL_SEED", 1));
     const int sequences = envInt("TL_MODEL_SEQUENCES", 8);
     const int steps = envInt("TL_MODEL_STEPS", 40);
@@ -1052,6 +1079,7 @@ TEST(ModelTest, RandomSequencesKeepTheSetUpPathsInvariants)
     std::printf("model: %d sequence(s) from seed %llu, %d step(s), %d with a fault%s\n", sequences,
                 static_cast<unsigned long long>(first), stepsRun, failed,
                 allActions() ? " (all actions)" : "");
+    qInstallMessageHandler(g_previousHandler);
     tl::Clock::setCompression(1);
 }
 
