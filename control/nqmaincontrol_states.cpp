@@ -163,6 +163,7 @@ void nqmaincontrol::connectTail()
     qDebug() << "FirmwareLoad:" << count;
     if (count > 0) {
         m_psDataMgr->loadParam();
+        m_bParamRead = true;
         if (count == 2 && m_psDataMgr->checkDeviceSwap() && m_bConnectionStatus) {
             m_device->exchangeDeviceSlots();
             m_device->openDevices();

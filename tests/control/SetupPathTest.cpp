@@ -16,6 +16,7 @@
 #include "platform/Screens.h"
 #include "sim/FaultPlan.h"
 
+#include <QSettings>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -164,6 +165,47 @@ TEST_F(SetupPathTest, CloseDuringTheDisplayChangeMessageStartsNoTracking)
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_LT(log.find("nqmaincontrol::threadStateChange(): etaTRACKING"), 0);
     EXPECT_FALSE(control->waitDialog()->isVisible());
+}
+
+// A close that comes while a connection is still on its way (a logout during
+// start-up or a device arrival) ends the program before param.ini was read:
+// the controller's last save must not write the records' defaults over what
+// the user chose.
+TEST_F(SetupPathTest, CloseBeforeTheSettingsWereReadLeavesParamIniAsItWas)
+{
+    for (const int state : {int(esysCONNECTION_START), int(esysDEVICE_FOUND_OR_REMOVE)}) {
+        SCOPED_TRACE(state == esysCONNECTION_START ? "start-up" : "arrival");
+        QDir().mkpath(ConfigFileRW::settingsFolder());
+        {
+            QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+            param.setValue("Configuration/LensSelect", 2);
+            param.setValue("Configuration/CheckCeiling", 1);
+            param.setValue("Configuration/CheckRear", 1);
+        }
+        std::vector<std::shared_ptr<EmulatedModule>> modules;
+        if (state == esysCONNECTION_START) {
+            modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+            QTimer::singleShot(0, [this] {
+                if (control)
+                    control->requestClose();
+            });
+        }
+        startTwo();
+        if (state == esysDEVICE_FOUND_OR_REMOVE) {
+            ASSERT_FALSE(control->connectionStatus());
+            modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+            QTimer::singleShot(0, [this] { control->requestClose(); });
+            control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
+        }
+        settle();
+        closeController();
+        QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+        EXPECT_EQ(param.value("Configuration/LensSelect").toInt(), 2);
+        EXPECT_EQ(param.value("Configuration/CheckCeiling").toInt(), 1);
+        EXPECT_EQ(param.value("Configuration/CheckRear").toInt(), 1);
+        for (const auto &m : modules)
+            bus.unplug(m);
+    }
 }
 
 // ---- auto calibration: what the fit may use -------------------------------------------
