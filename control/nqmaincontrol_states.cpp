@@ -217,6 +217,10 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     const Transition busy(this);
     qDebug() << "nqmaincontrol::threadStateChange():" << threadStateName(eNextState) << nDevNum;
     StopDevice();
+    // Tracking reports reach the injector only while the system tracks: one a
+    // module sends while it calibrates would put down a contact that nothing
+    // lifts (the loops have ended here, none reads the sink).
+    m_device->setTrackingSink(eNextState == etaTRACKING ? m_injection.get() : nullptr);
     const int lens = m_psDataMgr->getLensSelect();
     const int reverse = reverseForLens(lens);
     const int lensCode = lensCodeForLens(lens);
