@@ -293,6 +293,11 @@ void nqmaincontrol::StopDevice()
     if (m_threadState == etaTRACKING)
         m_injection->releaseAllContacts();
     m_threadState = etaNULL;
+    // With the loops the run stops too, also one whose cancel still waits for
+    // the module's answer: nothing of it may act later (a new run sets its
+    // own state after this).
+    m_calState = ecsIDLE_CALIBRATION;
+    m_bCancelRequested = false;
     qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
              << m_psDataMgr->getNumOfCamDevice();
     m_calibDlg->hide();

@@ -484,6 +484,42 @@ TEST_F(SetupPathTest, EscapeOnAModuleWithoutCalibrationLeavesTheMachineIdle)
     }
 }
 
+// Escape in an auto run waits for the module's answer to the cancel; a mode
+// the user picks meanwhile (the alignment view, or tracking again) or a
+// suspend ends the run there: the calibration machine is idle, with no cancel
+// left pending.
+TEST_F(SetupPathTest, AnotherModeWhileAnAutoRunIsBeingCancelledLeavesTheMachineIdle)
+{
+    for (const int next : {int(etaDISPLAY), int(etaTRACKING), int(etaNULL)}) {
+        SCOPED_TRACE(next == etaDISPLAY ? "alignment view" : next == etaTRACKING ? "tracking" : "suspend");
+        const bool view = next == etaDISPLAY;
+        auto module = bus.plug(ModuleVariant::calibrated("TLM-CAL"));
+        start();
+        ASSERT_EQ(control->threadState(), etaTRACKING);
+        FaultPlan plan;
+        plan.commands.push_back({CMD_AC_BLACK_START, 0, -1, CommandFault::Ignore});
+        module->setFaults(plan);
+        BoxAnswerer boxes;
+        control->startAutoCalibration();
+        ASSERT_TRUE(settleUntil([&] { return module->stats().ignored >= 1; }, 5000));
+        ASSERT_NE(control->calState(), 0);
+        QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+        if (view)
+            control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+        else if (next == etaTRACKING)
+            control->setPenTouchMode(1);
+        else
+            control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
+        ASSERT_EQ(control->threadState(), next);
+        wait(5000);   // past the cancel's grace
+        EXPECT_EQ(control->calState(), 0);
+        EXPECT_EQ(control->threadState(), next);
+        EXPECT_FALSE(control->calibDialog()->isVisible());
+        closeController();
+        bus.unplug(module);
+    }
+}
+
 // ---- alignment frames after the view has closed ---------------------------------------
 
 TEST_F(SetupPathTest, FrameThatArrivesAfterTheViewClosedRequestsNoFrame)
