@@ -177,9 +177,6 @@ enum class Act {
 //   alignment view is open, or while a box of the driver is open inside a
 //   transition: tracking (or another run) starts and the view stays over the
 //   desktop without frames, or the transition goes on into the new state.
-// - A pen on the board (the modules' own reports), and tracking reports sent
-//   outside tracking or late: a report read after tracking has stopped puts a
-//   contact down that nothing lifts.
 // - Set-up mode's CheckCeiling default reaching param.ini at the close (the
 //   controller's destruction saves param.ini); allowed in the bounded run.
 bool allActions() { return envInt("TL_MODEL_ALL", 0) != 0; }
@@ -272,10 +269,9 @@ private:
             const uint8_t minor = pick(4) == 0 ? 13 : 15;
             ModuleVariant v = pick(3) == 0 ? ModuleVariant::blank(serial, minor) : ModuleVariant::calibrated(serial, minor);
             auto m = m_bus.plug(v);
-            // A pen that touches for a while now and then (see kKnownFaultActions).
+            // A pen that touches for a while now and then.
             const int x = 600 + int(pick(3600)), y = 400 + int(pick(2200));
-            if (allActions())
-                m->setPenScript([x, y](uint64_t cycle) {
+            m->setPenScript([x, y](uint64_t cycle) {
                 if ((cycle / 40) % 3 == 0)
                     return std::vector<tl::sim::TrackPoint>{{x + int(cycle % 40) * 5, y, 100}};
                 return std::vector<tl::sim::TrackPoint>{};
@@ -714,9 +710,6 @@ private:
         if (!m->plugged())
             return;
         int32_t code = kModulePackets[pick(sizeof kModulePackets / sizeof kModulePackets[0])];
-        const bool tracking = m_window->control()->threadState() == etaTRACKING;
-        if (code == DAT_TC_DUAL_MODE && !tracking && !allActions())
-            code = RES_DEBUG;   // see kKnownFaultActions
         const int lengths[] = {0, 4, 8, 24, 96, 400, 504, -1, 600, 7};
         int32_t len = lengths[pick(10)];
         std::vector<uint8_t> bytes(kPacketSize, 0);
@@ -726,7 +719,7 @@ private:
             bytes[k] = static_cast<uint8_t>(pick(4) == 0 ? pick(256) : pick(24));
         if (pick(5) == 0)
             bytes.resize(1 + pick(40));   // a short transfer
-        const int delay = pick(3) == 0 && (code != DAT_TC_DUAL_MODE || allActions()) ? int(pick(2000)) : 0;
+        const int delay = pick(3) == 0 ? int(pick(2000)) : 0;
         const uint8_t ep = code == DAT_IMG && pick(2) ? kEpFrames : kEpIn;
         const int copies = pick(4) == 0 ? 2 : 1;
         trace(QString::asprintf("module %zu sends 0x%04X len %d (%zu bytes)%s%s", i, unsigned(code), len,
