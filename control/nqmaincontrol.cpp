@@ -109,7 +109,13 @@ nqmaincontrol::~nqmaincontrol()
     for (QImage &image : m_calibImages)
         image = QImage();
     NotifyWait(false);
-    FirmwareSave_Param();
+    // A close that came before the connection read param.ini (a logout during
+    // start-up or an arrival) leaves the file alone: the records still hold
+    // their defaults, which nobody chose.
+    if (m_bParamRead)
+        FirmwareSave_Param();
+    else
+        qDebug() << "nqmaincontrol::~nqmaincontrol(): param.ini not read, not written";
     m_device->disconnect(this);
     delete m_device;
     m_device = nullptr;

@@ -235,6 +235,7 @@ private:
     std::deque<ManualAnswer> m_manualAnswers;
     int m_nTransitions = 0;
     bool m_bCloseRequested = false;
+    bool m_bParamRead = false;   // the records hold param.ini's values (loadParam ran)
     int m_systemState = 0;
     int m_calState = 0;
     int m_threadState = 0;

@@ -163,6 +163,7 @@ void nqmaincontrol::connectTail()
     qDebug() << "FirmwareLoad:" << count;
     if (count > 0) {
         m_psDataMgr->loadParam();
+        m_bParamRead = true;
         if (count == 2 && m_psDataMgr->checkDeviceSwap() && m_bConnectionStatus) {
             m_device->exchangeDeviceSlots();
             m_device->openDevices();
@@ -216,6 +217,10 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     const Transition busy(this);
     qDebug() << "nqmaincontrol::threadStateChange():" << threadStateName(eNextState) << nDevNum;
     StopDevice();
+    // Tracking reports reach the injector only while the system tracks: one a
+    // module sends while it calibrates would put down a contact that nothing
+    // lifts (the loops have ended here, none reads the sink).
+    m_device->setTrackingSink(eNextState == etaTRACKING ? m_injection.get() : nullptr);
     const int lens = m_psDataMgr->getLensSelect();
     const int reverse = reverseForLens(lens);
     const int lensCode = lensCodeForLens(lens);
@@ -288,6 +293,11 @@ void nqmaincontrol::StopDevice()
     if (m_threadState == etaTRACKING)
         m_injection->releaseAllContacts();
     m_threadState = etaNULL;
+    // With the loops the run stops too, also one whose cancel still waits for
+    // the module's answer: nothing of it may act later (a new run sets its
+    // own state after this).
+    m_calState = ecsIDLE_CALIBRATION;
+    m_bCancelRequested = false;
     qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
              << m_psDataMgr->getNumOfCamDevice();
     m_calibDlg->hide();

@@ -4,6 +4,10 @@
 
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
+#include "device/codec/Commands.h"
+#include "device/codec/Image.h"
+#include "device/codec/Packet.h"
+#include "device/codec/UsbIds.h"
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
@@ -80,6 +84,34 @@ TEST_F(ContactReleaseTest, ModeSwitchLiftsThenTracksAgain)
     EXPECT_EQ(control->threadState(), etaTRACKING);
     // The pen is still there: it comes down again as a new contact.
     EXPECT_TRUE(waitFor([this] { return downNow() == 1; }));
+}
+
+// A module that sends tracking reports while it calibrates (out of turn, or a
+// report still on its way when the mode changed): nothing is injected, so no
+// contact goes down that nothing would lift.
+TEST_F(ContactReleaseTest, TrackingReportsDuringACalibrationPutNoContactDown)
+{
+    auto module = bus.plug(ModuleVariant::calibrated("TLM-0"));
+    settings = std::make_unique<ConfigFileRW>();
+    auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
+    recorder = backend.get();
+    control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
+                                              std::make_unique<tl::input::InputInjection>(std::move(backend)));
+    control->systemStateChange(esysCONNECTION_START, -1);
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    const std::vector<uint8_t> records = tl::codec::encodeTracking({{2400, 1500, 100}});
+    for (const int state : {int(etaMANUAL_CALIBRATION), int(etaAUTO_CALIBRATION)}) {
+        SCOPED_TRACE(state == etaMANUAL_CALIBRATION ? "manual" : "auto");
+        control->threadStateChange(0, state);
+        ASSERT_EQ(control->threadState(), state);
+        for (int i = 0; i < 5; ++i) {
+            const tl::codec::PacketBuffer report =
+                tl::codec::makePacket(tl::codec::DAT_TC_DUAL_MODE, records.data(), static_cast<int>(records.size()));
+            module->injectPacket(tl::codec::kEpIn, std::vector<uint8_t>(report.begin(), report.end()));
+            settle(5);
+        }
+        EXPECT_EQ(downNow(), 0);
+    }
 }
 
 } // namespace

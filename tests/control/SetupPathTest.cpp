@@ -17,6 +17,7 @@
 #include "sim/FaultPlan.h"
 #include "tests/support/PlatformInjection.h"
 
+#include <QSettings>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -166,6 +167,47 @@ TEST_F(SetupPathTest, CloseDuringTheDisplayChangeMessageStartsNoTracking)
     EXPECT_FALSE(QApplication::activeModalWidget());
     EXPECT_LT(log.find("nqmaincontrol::threadStateChange(): etaTRACKING"), 0);
     EXPECT_FALSE(control->waitDialog()->isVisible());
+}
+
+// A close that comes while a connection is still on its way (a logout during
+// start-up or a device arrival) ends the program before param.ini was read:
+// the controller's last save must not write the records' defaults over what
+// the user chose.
+TEST_F(SetupPathTest, CloseBeforeTheSettingsWereReadLeavesParamIniAsItWas)
+{
+    for (const int state : {int(esysCONNECTION_START), int(esysDEVICE_FOUND_OR_REMOVE)}) {
+        SCOPED_TRACE(state == esysCONNECTION_START ? "start-up" : "arrival");
+        QDir().mkpath(ConfigFileRW::settingsFolder());
+        {
+            QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+            param.setValue("Configuration/LensSelect", 2);
+            param.setValue("Configuration/CheckCeiling", 1);
+            param.setValue("Configuration/CheckRear", 1);
+        }
+        std::vector<std::shared_ptr<EmulatedModule>> modules;
+        if (state == esysCONNECTION_START) {
+            modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+            QTimer::singleShot(0, [this] {
+                if (control)
+                    control->requestClose();
+            });
+        }
+        startTwo();
+        if (state == esysDEVICE_FOUND_OR_REMOVE) {
+            ASSERT_FALSE(control->connectionStatus());
+            modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+            QTimer::singleShot(0, [this] { control->requestClose(); });
+            control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
+        }
+        settle();
+        closeController();
+        QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+        EXPECT_EQ(param.value("Configuration/LensSelect").toInt(), 2);
+        EXPECT_EQ(param.value("Configuration/CheckCeiling").toInt(), 1);
+        EXPECT_EQ(param.value("Configuration/CheckRear").toInt(), 1);
+        for (const auto &m : modules)
+            bus.unplug(m);
+    }
 }
 
 // ---- auto calibration: what the fit may use -------------------------------------------
@@ -439,6 +481,42 @@ TEST_F(SetupPathTest, EscapeOnAModuleWithoutCalibrationLeavesTheMachineIdle)
                    !control->calibDialog()->isVisible();
         }, 500)) << "calState " << control->calState() << " threadState " << control->threadState();
         EXPECT_TRUE(boxes.texts().isEmpty());
+        closeController();
+        bus.unplug(module);
+    }
+}
+
+// Escape in an auto run waits for the module's answer to the cancel; a mode
+// the user picks meanwhile (the alignment view, or tracking again) or a
+// suspend ends the run there: the calibration machine is idle, with no cancel
+// left pending.
+TEST_F(SetupPathTest, AnotherModeWhileAnAutoRunIsBeingCancelledLeavesTheMachineIdle)
+{
+    for (const int next : {int(etaDISPLAY), int(etaTRACKING), int(etaNULL)}) {
+        SCOPED_TRACE(next == etaDISPLAY ? "alignment view" : next == etaTRACKING ? "tracking" : "suspend");
+        const bool view = next == etaDISPLAY;
+        auto module = bus.plug(ModuleVariant::calibrated("TLM-CAL"));
+        start();
+        ASSERT_EQ(control->threadState(), etaTRACKING);
+        FaultPlan plan;
+        plan.commands.push_back({CMD_AC_BLACK_START, 0, -1, CommandFault::Ignore});
+        module->setFaults(plan);
+        BoxAnswerer boxes;
+        control->startAutoCalibration();
+        ASSERT_TRUE(settleUntil([&] { return module->stats().ignored >= 1; }, 5000));
+        ASSERT_NE(control->calState(), 0);
+        QTest::keyClick(control->calibDialog(), Qt::Key_Escape);
+        if (view)
+            control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+        else if (next == etaTRACKING)
+            control->setPenTouchMode(1);
+        else
+            control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
+        ASSERT_EQ(control->threadState(), next);
+        wait(5000);   // past the cancel's grace
+        EXPECT_EQ(control->calState(), 0);
+        EXPECT_EQ(control->threadState(), next);
+        EXPECT_FALSE(control->calibDialog()->isVisible());
         closeController();
         bus.unplug(module);
     }
