@@ -4,8 +4,10 @@
 #include "device/codec/Packet.h"
 #include "device/codec/Records.h"
 #include "device/codec/UsbIds.h"
+#include "sim/AnswerFaults.h"
 #include "sim/FaultPlan.h"
 #include "sim/ImageSource.h"
+#include "sim/ModuleStats.h"
 #include "sim/ModuleVariant.h"
 #include "sim/PenScript.h"
 #include "sim/SimulatedUser.h"
@@ -38,33 +40,6 @@ struct ReceivedPacket
     int32_t code = 0;            // raw fields, whatever they hold
     int32_t length = 0;
     codec::PacketBuffer bytes{};  // the 512 bytes (zero beyond what was written)
-};
-
-// What the module has done so far (since it was built).
-// Counts over a module's whole life, 64 bits wide: an emulator kept for a long
-// fuzzing run serves more than 2^31 packets.
-struct ModuleStats
-{
-    int64_t packetsReceived = 0;     // from the host
-    int64_t packetsSent = 0;         // read by the host
-    int64_t naks = 0;                // RES_NAK answers
-    int64_t ignored = 0;             // commands not carried out (silent, Ignore rule)
-    int64_t malformedCommands = 0;   // packets from the host the module could not use
-    int64_t piecesLost = 0;          // by the random loss
-    int64_t packetsDropped = 0;      // by Drop rules
-    int64_t packetsDuplicated = 0;
-    int64_t commandsRepeated = 0;    // by Repeat rules
-    int64_t extraPackets = 0;        // sent by ExtraPacketRules
-    int64_t packetsCorrupted = 0;
-    int64_t packetsMalformed = 0;    // Truncate, SetLength, SetIndex, Mutate
-    int64_t groupsServed = 0;        // CMD_AC_SENDIMG answered with pieces
-    int64_t partialResends = 0;      // CMD_AC_SENDIMG_PART answered
-    int64_t piecesResent = 0;
-    int64_t framesServed = 0;
-    int64_t reportsSent = 0;         // DAT_TC_DUAL_MODE generated
-    int64_t maskUploads = 0;         // complete CMD_SET_MASK uploads stored
-    int64_t calibrationUploads = 0;
-    int64_t queueOverflows = 0;      // answers dropped because the host did not read
 };
 
 // One emulated camera/touch module. It sees only packets: the bus hands it what
@@ -220,6 +195,9 @@ private:
     const std::vector<uint8_t> &imageFor(int kind);
     void maybeReportLocked(int64_t nowMs);
     void maybeUserLocked(int64_t nowMs);
+    // A target is asked: the person looks for its mark and touches it, where
+    // `given` says (camera point) or where it sees the mark.
+    void beginSeekingLocked(int index, std::optional<CameraPoint> given);
     bool userActiveLocked() const;
     // What the person sees of the board: the target mark in window pixels of
     // the watched display, or nothing; `seen` (may be null) gets the picture.
@@ -284,28 +262,33 @@ private:
     DisplaySource m_display;
     WindowPen m_windowPen;
 
-    // The person at the board during manual calibration.
+    // The person at the board during manual calibration: what it was told
+    // (the setup) and where it is in touching a target.
     enum class UserState { Idle, Seeking, Holding };
     UserSetup m_user;
-    std::mt19937_64 m_userRng;
-    UserState m_userState = UserState::Idle;
-    int m_userIndex = 0;
-    int64_t m_userNextLookMs = 0;
-    int64_t m_userSinceMs = 0;
-    int64_t m_userDownMs = 0;
-    int64_t m_userMinHoldMs = 0;         // holding: the pen stays down at least this long
-    std::optional<CameraPoint> m_userGivenPoint;   // the camera point of a supplied touch
-    std::optional<cv::Point2d> m_userAnsweredAt;   // where the window last answered a touch
-    int64_t m_userMissingSinceMs = -1;   // holding: since when the mark has not been seen
-    bool m_userRingSeen = false;         // holding: the window has drawn its ring round the mark
-    std::optional<cv::Point2d> m_userStillAt;   // seeking: where the mark has stood in the pictures since
-    int64_t m_userStillSinceMs = 0;
-    int m_userStillPictures = 0;                // fresh pictures that have shown it there
-    qint64 m_userSeenKey = 0;                  // picture of the last look and the mark in it
-    bool m_userFreshPicture = false;           // the last look brought a picture not seen before
-    int64_t m_userPictureSinceMs = 0;          // since when the picture has been the same
-    std::optional<cv::Point2d> m_userSeenMark;
-    cv::Point2d m_userMarkAt;
+    struct PersonState
+    {
+        std::mt19937_64 rng;
+        UserState state = UserState::Idle;
+        int index = 0;
+        int64_t nextLookMs = 0;
+        int64_t sinceMs = 0;
+        int64_t downMs = 0;
+        int64_t minHoldMs = 0;         // holding: the pen stays down at least this long
+        std::optional<CameraPoint> givenPoint;   // the camera point of a supplied touch
+        std::optional<cv::Point2d> answeredAt;   // where the window last answered a touch
+        int64_t missingSinceMs = -1;   // holding: since when the mark has not been seen
+        bool ringSeen = false;         // holding: the window has drawn its ring round the mark
+        std::optional<cv::Point2d> stillAt;   // seeking: where the mark has stood in the pictures since
+        int64_t stillSinceMs = 0;
+        int stillPictures = 0;                // fresh pictures that have shown it there
+        qint64 seenKey = 0;                  // picture of the last look and the mark in it
+        bool freshPicture = false;           // the last look brought a picture not seen before
+        int64_t pictureSinceMs = 0;          // since when the picture has been the same
+        std::optional<cv::Point2d> seenMark;
+        cv::Point2d markAt;
+    };
+    PersonState m_person;
 
     // The camera's own thread and the work it has yet to do.
     struct CameraJob
@@ -323,14 +306,8 @@ private:
     int m_cameraPendingFrames = 0;   // to 0x84
     bool m_cameraStop = false;
 
-    // Faults.
-    FaultPlan m_faults;
-    std::vector<int> m_packetRuleHits;
-    std::vector<int> m_commandRuleHits;
-    std::vector<int> m_extraRuleHits;
-    std::mt19937_64 m_lossRng;
-    int64_t m_sentSincePlan = 0;
-    int m_receivedSincePlan = 0;
+    // Faults: the plan between the firmware and the host.
+    AnswerFaults m_faults;
 
     // Observation.
     std::deque<ReceivedPacket> m_received;
