@@ -223,6 +223,14 @@ void Corvane::displayChangeSettled()
         m_displayChangeTimer.start(tl::Clock::wallMs(kDisplayChangeSettleMs));
         return;
     }
+    // The alignment view shows the modules' frames on the displays as they
+    // were; its close starts tracking again. The change is handled after that
+    // close, never under the open view (it would start tracking under it).
+    if (m_control && m_control->threadState() == etaDISPLAY) {
+        qDebug() << "Corvane::displayChangeSettled(): the alignment view is open, handled after it";
+        m_displayChangeTimer.start(tl::Clock::wallMs(kDisplayChangeSettleMs));
+        return;
+    }
     qDebug() << "Corvane::displayChangeSettled()";
     if (m_control) {
         const nqmaincontrol::Transition busy(m_control);

@@ -10,6 +10,7 @@
 #include "sim/EmulatedBus.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/MainWindowFixture.h"
+#include "ui/AlignmentDlg.h"
 #include "ui/WizardDlg.h"
 
 #include <QAction>
@@ -247,6 +248,31 @@ TEST_F(TwoDisplayWindowTest, DisplayChangeIsNotHandledInsideAnArrival)
     settle(50);
     EXPECT_EQ(log.countLine(settled), 1) << log.lines().join("\n").toStdString();
     EXPECT_EQ(window->settings()->getNumOfCamDevice(), 2);
+    EXPECT_EQ(window->control()->threadState(), etaTRACKING);
+}
+
+// A display change that settles while the alignment view is open is handled
+// once the view has closed: the system never starts tracking under the view.
+TEST_F(CloseAndEventsTest, DisplayChangeWaitsForTheAlignmentViewToClose)
+{
+    bus.plug(ModuleVariant::calibrated("TLM-L"));
+    makeWindow();
+    window->initialStart();
+    settle();
+    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    LogCapture log;
+    events.raiseDisplayChange();
+    window->StartAlignmentDisplay();
+    settle(50);
+    const QString settled = "Corvane::displayChangeSettled()";
+    EXPECT_EQ(log.countLine(settled), 0) << log.lines().join("\n").toStdString();
+    EXPECT_EQ(window->control()->threadState(), etaDISPLAY);
+    EXPECT_TRUE(window->alignmentView()->isVisible());
+
+    window->alignmentView()->hide();
+    window->StopAlignmentDisplay(0, false);
+    settle(50);
+    EXPECT_EQ(log.countLine(settled), 1) << log.lines().join("\n").toStdString();
     EXPECT_EQ(window->control()->threadState(), etaTRACKING);
 }
 
