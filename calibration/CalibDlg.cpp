@@ -215,6 +215,7 @@ void CalibDlg::setDisplayMode(int mode)
     m_bRepaintPending = true;
     update();
     spinWhile(m_bRepaintPending);
+    waitUntilPresented();
     m_bChangePending = false;
 }
 
@@ -236,7 +237,42 @@ void CalibDlg::showDisplay()
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         tl::Clock::sleepMs(1);
     }
+    waitUntilPresented();
     m_bChangePending = false;
+}
+
+// The module photographs the screen, not this widget: a paint counts once the
+// window system shows it. A compositor answers a window's update request when
+// it has presented the window's last frame (on X11 and offscreen the request
+// comes back on a short timer), so the request's arrival is the sign.
+void CalibDlg::waitUntilPresented()
+{
+    QWindow *window = windowHandle();
+    if (!window || !isVisible() || !window->isExposed())
+        return;
+    // The handle is made anew when the window's flags change.
+    if (m_presentWindow != window) {
+        window->installEventFilter(this);
+        m_presentWindow = window;
+    }
+    m_bPresentPending = true;
+    window->requestUpdate();
+    for (int i = 0; m_bPresentPending && i < kConfigureSpinLimit; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        tl::Clock::sleepMs(1);
+    }
+    m_bPresentPending = false;
+}
+
+bool CalibDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    // The request that was asked only as the sign is taken here: nothing is
+    // left to paint, and a second paint would log the pattern again.
+    if (m_bPresentPending && event->type() == QEvent::UpdateRequest && watched == windowHandle()) {
+        m_bPresentPending = false;
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CalibDlg::paintEvent(QPaintEvent *)

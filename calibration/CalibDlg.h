@@ -4,6 +4,8 @@
 #include <QImage>
 #include <QMutex>
 #include <QPixmap>
+#include <QPointer>
+#include <QWindow>
 #include <QRect>
 
 #include <opencv2/core.hpp>
@@ -114,6 +116,9 @@ private:
     void drawRings(const QColor &color, int spanDegrees);
     int manualPointCount() const;
     static void spinWhile(const bool &flag);
+    // Waits (bounded) until the window system has put the last paint on screen.
+    void waitUntilPresented();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
     ConfigFileRW *m_psSettings = nullptr;
     const LanguageTable *m_psLanguage = nullptr;
@@ -133,6 +138,8 @@ private:
     int m_nDevNum = 0;
     bool m_bRepaintPending = false;
     QSize m_paintedSize;  // the size of the last paint
+    bool m_bPresentPending = false;
+    QPointer<QWindow> m_presentWindow;  // the handle the filter is on
     bool m_bChangePending = false;
     bool m_bRingRunning = false;
     QPropertyAnimation *m_moveAnimation = nullptr;
