@@ -59,3 +59,20 @@ expect_result() {
 want() {
   [ -z "${DESKTOP_CASES:-}" ] || [[ " $DESKTOP_CASES " == *" $1 "* ]]
 }
+
+# A compositor starts Xwayland only with /tmp/.X11-unix writable by all; where
+# the machine's is not, the test script runs again in a mount namespace with a
+# folder of its own. Call it with the script's own "$0" "$@".
+private_x11_unix() {
+  local script=$1
+  shift
+  if [ -z "${TL_PRIVATE_X11_UNIX:-}" ] && [ "$(stat -c %a /tmp/.X11-unix 2>/dev/null)" != 1777 ] \
+      && [ -e /tmp/.X11-unix ]; then
+    unshare -m --propagation private true 2>/dev/null \
+      || { echo "FAIL: /tmp/.X11-unix is not mode 1777 and no private mount namespace can be made"; exit 1; }
+    exec unshare -m --propagation private env TL_PRIVATE_X11_UNIX=1 bash "$script" "$@"
+  fi
+  if [ -n "${TL_PRIVATE_X11_UNIX:-}" ]; then
+    mount -t tmpfs -o mode=1777 tl-x11-unix /tmp/.X11-unix || { echo "FAIL: no private /tmp/.X11-unix"; exit 1; }
+  fi
+}

@@ -18,17 +18,7 @@ need kwin_wayland dbus-daemon gdbus xwininfo Xwayland
 ls /usr/lib/*/qt5/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 \
   || skip "Qt's Wayland platform plugin is not installed (qtwayland5; tools/setup.sh installs it)"
 
-# KWin starts Xwayland only with /tmp/.X11-unix writable by all; where the
-# machine's is not, the test runs in a mount namespace with a folder of its own.
-if [ -z "${TL_PRIVATE_X11_UNIX:-}" ] && [ "$(stat -c %a /tmp/.X11-unix 2>/dev/null)" != 1777 ] \
-    && [ -e /tmp/.X11-unix ]; then
-  unshare -m --propagation private true 2>/dev/null \
-    || { echo "FAIL: /tmp/.X11-unix is not mode 1777 and no private mount namespace can be made"; exit 1; }
-  exec unshare -m --propagation private env TL_PRIVATE_X11_UNIX=1 bash "$0" "$@"
-fi
-if [ -n "${TL_PRIVATE_X11_UNIX:-}" ]; then
-  mount -t tmpfs -o mode=1777 tl-x11-unix /tmp/.X11-unix || { echo "FAIL: no private /tmp/.X11-unix"; exit 1; }
-fi
+private_x11_unix "$0" "$@"
 
 WORK=$(mktemp -d)
 trap 'stop_kwin; rm -rf "$WORK"' EXIT
