@@ -197,12 +197,18 @@ void CalibDlg::getWindowSize(int &width, int &height) const
     height = m_nHeight;
 }
 
-void CalibDlg::spinWhile(const bool &flag)
+template <typename Done>
+void CalibDlg::spinUntil(Done done, int limit)
 {
-    for (int i = 0; flag && i < kSpinLimit; ++i) {
+    for (int i = 0; !done() && i < limit; ++i) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         tl::Clock::sleepMs(1);
     }
+}
+
+void CalibDlg::spinWhile(const bool &flag, int limit)
+{
+    spinUntil([&flag] { return !flag; }, limit);
 }
 
 void CalibDlg::setDisplayMode(int mode)
@@ -233,10 +239,7 @@ void CalibDlg::showDisplay()
     // monitor's size; a window system that never gives that size (a window
     // manager that keeps a panel free) costs the bounded wait, nothing more.
     const QSize wanted(m_nWidth, m_nHeight);
-    for (int i = 0; !wanted.isEmpty() && m_paintedSize != wanted && i < kConfigureSpinLimit; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        tl::Clock::sleepMs(1);
-    }
+    spinUntil([&] { return wanted.isEmpty() || m_paintedSize == wanted; }, kConfigureSpinLimit);
     waitUntilPresented();
     m_bChangePending = false;
 }
@@ -257,10 +260,7 @@ void CalibDlg::waitUntilPresented()
     }
     m_bPresentPending = true;
     window->requestUpdate();
-    for (int i = 0; m_bPresentPending && i < kConfigureSpinLimit; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-        tl::Clock::sleepMs(1);
-    }
+    spinWhile(m_bPresentPending, kConfigureSpinLimit);
     m_bPresentPending = false;
 }
 

@@ -115,7 +115,9 @@ private:
     void paintManual(QPainter &painter);
     void drawRings(const QColor &color, int spanDegrees);
     int manualPointCount() const;
-    static void spinWhile(const bool &flag);
+    // Turns the event loop while the flag is set, at most `limit` rounds of 1 ms.
+    static void spinWhile(const bool &flag, int limit = kSpinLimit);
+    template <typename Done> static void spinUntil(Done done, int limit);
     // Waits (bounded) until the window system has put the last paint on screen.
     void waitUntilPresented();
     bool eventFilter(QObject *watched, QEvent *event) override;
