@@ -136,7 +136,8 @@ WindowHandle X11CompanionLink::findCompanion(const QByteArray &companionName)
     if (list.ok && list.type == XCB_ATOM_WINDOW) {
         const int n = list.bytes.size() / 4;
         windows.resize(n);
-        std::memcpy(windows.data(), list.bytes.constData(), size_t(n) * 4);
+        if (n > 0)  // an empty list (a session starting up) leaves nothing to copy
+            std::memcpy(windows.data(), list.bytes.constData(), size_t(n) * 4);
     } else {
         // No window manager keeps a client list: the root's children are the
         // top-level windows.

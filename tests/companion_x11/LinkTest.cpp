@@ -49,6 +49,9 @@ TEST_F(LinkTest, LookupOrderOverTheClientList)
     // A window the window manager does not list is not looked at.
     x.setClientList({other, x.createWindow(kOther, QByteArray("plain"))});
     EXPECT_EQ(link.findCompanion("Meridan-Pen"), 0u);
+    // A window manager that lists no window yet (a session starting up).
+    x.setClientList({});
+    EXPECT_EQ(link.findCompanion("Meridan-Pen"), 0u);
     x.clearClientList();
 }
 
