@@ -236,6 +236,35 @@ TEST_F(SetupPathTest, CloseBeforeTheSettingsWereReadLeavesParamIniAsItWas)
     }
 }
 
+// Modules without calibration: the main window clears CheckCeiling before it
+// opens the wizard in its set-up mode, as the wizard's starting value. A close
+// before the user confirmed the wizard's first page (Exit, a logout, the wizard
+// cancelled) leaves param.ini's value as it was; a confirmed page is saved.
+TEST_F(SetupPathTest, SetUpDefaultReachesParamIniOnlyWhenTheUserConfirmsIt)
+{
+    for (const bool confirmed : {false, true}) {
+        SCOPED_TRACE(confirmed ? "first page confirmed" : "closed before");
+        QDir().mkpath(ConfigFileRW::settingsFolder());
+        {
+            QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+            param.setValue("Configuration/CheckCeiling", 1);
+        }
+        auto modules = bus.plugAll({ModuleVariant::blank("TLM-L"), ModuleVariant::blank("TLM-R")});
+        startTwo();
+        ASSERT_TRUE(control->wizardPending());
+        ASSERT_TRUE(settings->getCheckCeiling());   // read from param.ini
+        settings->setCheckCeiling(false);           // the set-up default
+        if (confirmed)
+            control->FirmwareSave_Param();           // the wizard's first page applied (updateConfigFirm)
+        settle();
+        closeController();
+        QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+        EXPECT_EQ(param.value("Configuration/CheckCeiling").toInt(), confirmed ? 0 : 1);
+        for (const auto &m : modules)
+            bus.unplug(m);
+    }
+}
+
 // ---- auto calibration: what the fit may use -------------------------------------------
 
 TEST_F(SetupPathTest, WideImageIsNotStoredAndTheRunFailsWithoutAFit)
