@@ -96,10 +96,10 @@ TEST_F(DeviceTest, ALoopsReaderAndTheOtherLoopsStoreNeverShareMemory)
             const volatile int32_t *v = buf;
             const int32_t first = v[0];
             const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
-            int32_t sum = 0;
+            uint32_t sum = 0;   // only keeps the reads; wraps
             while (std::chrono::steady_clock::now() < end) {
                 for (int i = 0; i < len / 4; ++i)
-                    sum += v[i];
+                    sum += static_cast<uint32_t>(v[i]);
                 if (v[0] != first)
                     ++changed;
             }
