@@ -111,11 +111,15 @@ nqmaincontrol::~nqmaincontrol()
     NotifyWait(false);
     // A close that came before the connection read param.ini (a logout during
     // start-up or an arrival) leaves the file alone: the records still hold
-    // their defaults, which nobody chose.
-    if (m_bParamRead)
+    // their defaults, which nobody chose. So does a close while the set-up
+    // wizard is still pending: the records hold its starting values (CheckCeiling
+    // cleared), and what the user confirmed on its first page was saved then.
+    if (m_bParamRead && !m_bWizardPending)
         FirmwareSave_Param();
-    else
+    else if (!m_bParamRead)
         qDebug() << "nqmaincontrol::~nqmaincontrol(): param.ini not read, not written";
+    else
+        qDebug() << "nqmaincontrol::~nqmaincontrol(): set-up not confirmed, param.ini not written";
     m_device->disconnect(this);
     delete m_device;
     m_device = nullptr;

@@ -477,6 +477,13 @@ void CamDevCtrl::exchangeDeviceSlots()
     std::lock_guard<std::recursive_mutex> lock1(sendMutex(1));
     std::swap(m_slots[0].calibrated, m_slots[1].calibrated);
     std::swap(m_slots[0].handle, m_slots[1].handle);
+    // A table entry is its own slot's handle or null, never the other slot's:
+    // the entries move with the handles. Left behind, an index would talk to the
+    // other module until a reopen reached it, and keep the other slot's handle
+    // after that slot closed it (a reopen can stop before the second index).
+    UsbAccess::Handle *t0 = m_table[0].load();
+    m_table[0].store(m_table[1].load());
+    m_table[1].store(t0);
     char tmp[kSerialBytes];
     std::memcpy(tmp, m_slots[0].serial, kSerialBytes);
     std::memcpy(m_slots[0].serial, m_slots[1].serial, kSerialBytes);

@@ -61,9 +61,9 @@ public:
     int UpdateCameraInfo();
     bool openDevices();
     bool Close(int nDevNum);
-    // Swaps the two module slots (calibrated flag, handle, serial) so that module
-    // indices follow the saved serial order. The handle table is refilled by the
-    // next openDevices().
+    // Swaps the two module slots (calibrated flag, handle, serial, and the handle
+    // table's entries with the handles) so that module indices follow the saved
+    // serial order. The next openDevices() sets the modules up again.
     void exchangeDeviceSlots();
     // Serial text of a slot (a 256-byte NUL-padded buffer), or null outside
     // 0 .. m_nNumDevice - 1.

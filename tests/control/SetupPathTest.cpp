@@ -100,6 +100,32 @@ TEST_F(SetupPathTest, ExchangeOfCalibratedModulesTracksAndHidesTheCover)
     EXPECT_FALSE(control->waitDialog()->isVisible());
 }
 
+// "Exchange Camera" while the module that comes to the left answers too slowly
+// for the reopen, then Exit with the view open: the close hands each module back
+// and closes each of its handles, the left one and the right one alike.
+TEST_F(SetupPathTest, CloseAfterAnExchangeWhoseReopenStoppedHandsBothModulesBack)
+{
+    auto modules = bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
+    startTwo();
+    ASSERT_EQ(control->threadState(), etaTRACKING);
+    control->systemStateChange(esysUSER_ALIGNMENT_VIEW, 0);
+    ASSERT_EQ(control->threadState(), etaDISPLAY);
+    FaultPlan slow;
+    slow.answerDelayMs = 5000;   // longer than the three version attempts read
+    modules[1]->setFaults(slow);
+    settings->swapDevices();
+    control->swapAndReopen();
+    for (const auto &m : modules)
+        m->clearReceived();
+
+    closeController();
+    for (size_t i = 0; i < modules.size(); ++i) {
+        SCOPED_TRACE(modules[i]->variant().serial);
+        EXPECT_EQ(modules[i]->receivedCount(CMD_START_TRACKING), 1);
+        EXPECT_EQ(modules[i]->openHandles(), 0);
+    }
+}
+
 // A connection that ends without tracking (modules without calibration, or
 // with a firmware the driver does not know) takes the cover down itself: the
 // wizard that the main window may open next is not the only way out.
@@ -205,6 +231,35 @@ TEST_F(SetupPathTest, CloseBeforeTheSettingsWereReadLeavesParamIniAsItWas)
         EXPECT_EQ(param.value("Configuration/LensSelect").toInt(), 2);
         EXPECT_EQ(param.value("Configuration/CheckCeiling").toInt(), 1);
         EXPECT_EQ(param.value("Configuration/CheckRear").toInt(), 1);
+        for (const auto &m : modules)
+            bus.unplug(m);
+    }
+}
+
+// Modules without calibration: the main window clears CheckCeiling before it
+// opens the wizard in its set-up mode, as the wizard's starting value. A close
+// before the user confirmed the wizard's first page (Exit, a logout, the wizard
+// cancelled) leaves param.ini's value as it was; a confirmed page is saved.
+TEST_F(SetupPathTest, SetUpDefaultReachesParamIniOnlyWhenTheUserConfirmsIt)
+{
+    for (const bool confirmed : {false, true}) {
+        SCOPED_TRACE(confirmed ? "first page confirmed" : "closed before");
+        QDir().mkpath(ConfigFileRW::settingsFolder());
+        {
+            QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+            param.setValue("Configuration/CheckCeiling", 1);
+        }
+        auto modules = bus.plugAll({ModuleVariant::blank("TLM-L"), ModuleVariant::blank("TLM-R")});
+        startTwo();
+        ASSERT_TRUE(control->wizardPending());
+        ASSERT_TRUE(settings->getCheckCeiling());   // read from param.ini
+        settings->setCheckCeiling(false);           // the set-up default
+        if (confirmed)
+            control->FirmwareSave_Param();           // the wizard's first page applied (updateConfigFirm)
+        settle();
+        closeController();
+        QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+        EXPECT_EQ(param.value("Configuration/CheckCeiling").toInt(), confirmed ? 0 : 1);
         for (const auto &m : modules)
             bus.unplug(m);
     }

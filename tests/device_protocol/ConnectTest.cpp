@@ -88,14 +88,61 @@ TEST_F(DeviceTest, TwoModulesInListOrderAndSlotExchange)
     EXPECT_STREQ(dev->serialNumber(1), "LEFT");
     EXPECT_FALSE(dev->isCalibrated(0));
     EXPECT_TRUE(dev->isCalibrated(1));
-    // The handle table follows at the next openDevices: index 0 now talks to RIGHT.
+    // The handle table follows the handles; after the reopen index 0 talks to RIGHT.
     ASSERT_TRUE(dev->openDevices());
     a->clearReceived();
     b->clearReceived();
     const int32_t one = 1;
+    a->clearReceived();
     dev->SendCommand(&one, CMD_SET_IMAGE_REVERSE, 4, 0, false);
     EXPECT_EQ(b->receivedCount(CMD_SET_IMAGE_REVERSE), 1);
     EXPECT_EQ(a->receivedCount(CMD_SET_IMAGE_REVERSE), 0);
+}
+
+// The reopen after an exchange stops at the first module that does not answer
+// its version (a slow one), before it reaches the second index. Each index still
+// talks only to the module of its own slot, and the close hands each module back
+// once and closes each handle once: no index is left with the other slot's
+// handle, to be used after that slot closed it.
+TEST_F(DeviceTest, ExchangedSlotsWhoseReopenStopsEarlyKeepEachIndexOnItsOwnModule)
+{
+    auto a = plug(ModuleVariant::calibrated("LEFT", 15));
+    auto b = plug(ModuleVariant::calibrated("RIGHT", 15));
+    ASSERT_TRUE(connectAll());
+    sim::FaultPlan slow;
+    // Every answer comes after the three version attempts have each read for 1 s
+    // (a shorter delay lets the third attempt take the first one's answer).
+    slow.answerDelayMs = 5000;
+    b->setFaults(slow);
+
+    dev->exchangeDeviceSlots();
+    EXPECT_FALSE(dev->openDevices());   // index 0 (RIGHT) gave no version
+    EXPECT_STREQ(dev->serialNumber(0), "RIGHT");
+    EXPECT_STREQ(dev->serialNumber(1), "LEFT");
+
+    a->clearReceived();
+    b->clearReceived();
+    const int32_t one = 1;
+    dev->SendCommand(&one, CMD_SET_IMAGE_REVERSE, 4, 1, false);
+    EXPECT_EQ(b->receivedCount(CMD_SET_IMAGE_REVERSE), 0) << "index 1 reached the module of slot 0";
+    a->clearReceived();
+    b->clearReceived();
+    dev->SendCommand(&one, CMD_SET_IMAGE_REVERSE, 4, 0, false);
+    EXPECT_EQ(b->receivedCount(CMD_SET_IMAGE_REVERSE), 1);
+    EXPECT_EQ(a->receivedCount(CMD_SET_IMAGE_REVERSE), 0) << "index 0 reached the module of slot 1";
+
+    a->clearReceived();
+    b->clearReceived();
+    EXPECT_TRUE(dev->Close(0));
+    EXPECT_TRUE(dev->Close(1));
+    EXPECT_EQ(b->receivedCount(CMD_START_TRACKING), 1);
+    EXPECT_EQ(a->receivedCount(CMD_START_TRACKING), 1);
+    EXPECT_EQ(a->openHandles(), 0);
+    EXPECT_EQ(b->openHandles(), 0);
+    EXPECT_FALSE(dev->hasHandle(0));
+    EXPECT_FALSE(dev->hasHandle(1));
+    dev.reset();   // the destructor finds no handle left to hand back
+    EXPECT_EQ(b->receivedCount(CMD_START_TRACKING), 1);
 }
 
 TEST_F(DeviceTest, ThreeModulesOnlyTheFirstTwoOpen)
