@@ -20,6 +20,9 @@ namespace {
 // The sensor space a module reports in.
 constexpr double kSensorWidth = 4800.0;
 constexpr double kSensorHeight = 3000.0;
+// How far past the sensor space's edge a position still counts as on the
+// edge: the host's own tolerance for a point off the edge (sensor units).
+constexpr double kEdgeBand = 30.0;
 
 // The payload holds 84 tracking records of 6 bytes.
 constexpr size_t kMaxTrackingRecords = kMaxPayload / kTrackingRecordSize;
@@ -89,10 +92,24 @@ std::optional<TrackPoint> EmulatedModule::seePenLocked(cv::Point2d window) const
         w.x = w1 - w.x;
     if (m_eeprom.ceiling)
         w = { w1 - w.x, h1 - w.y };
-    const double sx = w.x * kSensorWidth / m_eeprom.windowWidth;
-    const double sy = w.y * kSensorHeight / m_eeprom.windowHeight;
-    // A position the record cannot carry (x is unsigned, y signed 16-bit) is not reported.
-    if (!std::isfinite(sx) || !std::isfinite(sy) || sx < -0.5 || sx > 65535 || sy < -32768 || sy > 32767)
+    double sx = w.x * kSensorWidth / m_eeprom.windowWidth;
+    double sy = w.y * kSensorHeight / m_eeprom.windowHeight;
+    if (!std::isfinite(sx) || !std::isfinite(sy))
+        return std::nullopt;
+    // A pen on the display's edge may be mapped a little past it (the
+    // calibration extrapolates beyond its points): within the edge band it is
+    // a touch on the edge and is reported there, as the host would take it.
+    // Further out it is not on the display; what the record can carry is
+    // reported (x is unsigned, y signed 16-bit), and the host leaves it.
+    if (sx >= -kEdgeBand && sx < 0)
+        sx = 0;
+    else if (sx > kSensorWidth - 1 && sx <= kSensorWidth - 1 + kEdgeBand)
+        sx = kSensorWidth - 1;
+    if (sy >= -kEdgeBand && sy < 0)
+        sy = 0;
+    else if (sy > kSensorHeight - 1 && sy <= kSensorHeight - 1 + kEdgeBand)
+        sy = kSensorHeight - 1;
+    if (sx < 0 || sx > 65535 || sy < -32768 || sy > 32767)
         return std::nullopt;
     TrackPoint t;
     t.x = static_cast<int>(std::lround(sx));

@@ -50,8 +50,8 @@ struct ModuleVariant
     uint8_t rear = 0;
 
     // The lens code the module is built with. The short-throw modules (codes 1
-    // to 3) sit turned above the board: their sensor sees it upside down, and
-    // the host's image-reverse command turns their pictures back. Any other
+    // to 3) have their sensor built in turned: it reads the board upside down,
+    // and the host's image-reverse command turns their pictures back. Any other
     // code: mounted upright, and the command turns the pictures over.
     uint8_t lens = 1;
     bool mountedTurned() const { return lens >= 1 && lens <= 3; }

@@ -28,7 +28,7 @@ struct LensPreset
 {
     double cx, cy, k1, k2, k3;
     double focal;      // focal length of the synthetic camera, pixels
-    double pitch;      // how steeply the camera looks down at the screen, degrees
+    double pitch;      // how steeply the camera looks along the screen, degrees
 };
 
 LensPreset presetFor(int lens)
@@ -36,7 +36,7 @@ LensPreset presetFor(int lens)
     switch (lens) {
     case 2:   // a normal-throw projector: the camera looks at the board from afar
         return { 619.8648, 330.0687, 1.12361e-08, 1.89171e-12, -4.075417e-19, 1000.0, 12.0 };
-    case 3:   // ultra-short throw: a wide lens close above the board
+    case 3:   // ultra-short throw: a wide lens close to the board
         return { 617.2931, 351.1378, 1.330351e-06, -7.278473e-13, 9.205437e-18, 600.0, 36.0 };
     default:  // short throw
         return { 682.6771, 325.4162, 2.945825e-07, 2.667841e-13, -1.078467e-19, 880.0, 24.0 };
@@ -146,12 +146,17 @@ SyntheticCamera::SyntheticCamera(const CameraSetup &setup) : m_setup(setup)
     m_vignette = uni(0.18, 0.3);
     m_blurSigma = uni(0.7, 0.9);
 
-    // Pose: tilted down at the screen like a camera on the projector, turned a
-    // little, the screen filling 65 to 75 % of the image.
+    // Pose: a camera on the projector looks the way the projector throws, up
+    // in its own view: it stands off the screen's bottom edge (as it sees the
+    // screen), tilted up at it, so that the top of its image shows the far
+    // edge, the one it sees smallest. Turned a little, the screen filling 65
+    // to 75 % of the image. (A ceiling mounting hangs the projector upside
+    // down above the screen; in the camera's own view nothing changes but the
+    // picture, which it sees turned: viewToWindow.)
     const double pitch = deg(p.pitch + uni(-2, 2));
     const double yaw = deg(uni(-3, 3));
     const double roll = deg(uni(-1.5, 1.5));
-    const cv::Matx33d camToWorld = rotY(yaw) * rotX(-pitch) * rotZ(roll);
+    const cv::Matx33d camToWorld = rotY(yaw) * rotX(pitch) * rotZ(roll);
     m_rot = camToWorld.t();
     const double fill = uni(0.65, 0.75);
     const cv::Point2d centre(kWidth / 2.0 + uni(-15, 15), kHeight / 2.0 + uni(-10, 10));

@@ -86,7 +86,7 @@ std::shared_ptr<SyntheticCamera> makeCamera(int lens = 1, bool ceiling = false, 
     return std::make_shared<SyntheticCamera>(s);
 }
 
-// A module built with `lens`; the short-throw ones (1 to 3) sit turned above the board.
+// A module built with `lens`; the short-throw ones (1 to 3) have their sensor built in turned.
 ModuleVariant moduleWithLens(int lens)
 {
     ModuleVariant v = ModuleVariant::blank("A");
@@ -652,10 +652,21 @@ TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
         host.send(CMD_STOP_TRACKING);
         host.drain();
 
-        // A good calibration: pens land where they are.
+        // A good calibration, fitted as the product pairs the elements (the
+        // window's drawn points, in the camera's turned frame when it hangs
+        // from the ceiling, with the tweak table of pen type 0) and uploaded
+        // with its mounting: pens land where they are.
         double tp[13];
-        ASSERT_TRUE(fitExactAuto(*cam, tp, false, 0));
-        uploadCalibration(host, tp);
+        ASSERT_TRUE(fitExactAuto(*cam, tp, true, 0));
+        uploadCalibration(host, tp, kW, kH, 1, ceiling ? 1 : 0);
+        // The window point the module makes of a camera point: the model's,
+        // turned back for a ceiling mounting.
+        auto windowOf = [&tp, ceiling](double cx, double cy) {
+            ModelPoint w = tl::cameraToWindow(tp, cx, cy);
+            if (ceiling)
+                w = { (kW - 1.0) - w.x, (kH - 1.0) - w.y };
+            return w;
+        };
         host.send(CMD_GET_EEPROM);
         const Rx e = host.readUntil(DAT_EEPROM);
         ASSERT_EQ(e.rc, 0);
@@ -675,7 +686,7 @@ TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
             // Exactly the module's use of the model on what its camera sees:
             // the light of its pen (type 0), not the pen's tip.
             const cv::Point2d c = cam->penToCamera(pens[i], 0);
-            const ModelPoint w = tl::cameraToWindow(tp, c.x, c.y);
+            const ModelPoint w = windowOf(c.x, c.y);
             EXPECT_EQ(got[i].x, std::lround(w.x * 4800 / kW));
             EXPECT_EQ(got[i].y, std::lround(w.y * 3000 / kH));
         }
@@ -689,7 +700,7 @@ TEST_F(CameraModuleTest, PenIsReportedThroughTheUploadedParameters)
         host.send(CMD_START_TRACKING);
         const auto recs = nextReport(host);
         const cv::Point2d c = cam->penToCamera(pens[0], 0);
-        const ModelPoint w = tl::cameraToWindow(tp, 1279 - c.x, 719 - c.y);
+        const ModelPoint w = windowOf(1279 - c.x, 719 - c.y);
         const bool representable = w.x >= 0 && w.x * 4800 / kW <= 65535 && std::fabs(w.y * 3000 / kH) < 32767;
         if (representable) {
             ASSERT_EQ(recs.size(), 1u);
@@ -733,6 +744,80 @@ TEST_F(CameraModuleTest, PenOfAMountedCameraIsReportedWhereItIs)
                 EXPECT_NEAR(recs[0].y * double(kH) / 3000, pens[i].y, 3.0) << i;
             }
             host.send(CMD_STOP_TRACKING);
+        }
+    }
+}
+
+// A pen touching the display near its edge that the calibration places a
+// little past the edge (it extrapolates beyond its points) is a touch on the
+// edge: the module reports it on the edge of its sensor space, whichever edge,
+// also the left one, which the record's unsigned x cannot pass. A pen placed
+// well past the edge is not on the display; the record cannot carry it past
+// the left edge.
+TEST_F(CameraModuleTest, PenJustPastTheDisplaysEdgeIsReportedOnTheEdge)
+{
+    auto cam = makeCamera(1, false, false, 5);
+    double exact[13];
+    ASSERT_TRUE(fitExactAuto(*cam, exact, true));
+    struct Side
+    {
+        cv::Point2d pen;    // the touch, window px
+        cv::Point2d shift;  // how far the calibration places it off, window px
+        int x, y;           // the edge it is reported on (-1: where the calibration places it)
+    };
+    // 8 window px are 20 sensor units across and 22 down; 24 are 60 and 67.
+    const Side sides[] = {
+        { { 4, 540 }, { -8, 0 }, 0, -1 },       { { 1915, 540 }, { 8, 0 }, 4799, -1 },
+        { { 960, 4 }, { 0, -8 }, -1, 0 },       { { 960, 1075 }, { 0, 8 }, -1, 2999 },
+        { { 6, 1073 }, { -8, 8 }, 0, 2999 },
+    };
+    for (const Side &s : sides) {
+        SCOPED_TRACE("pen " + std::to_string(s.pen.x) + ", " + std::to_string(s.pen.y));
+        EmulatedBus bus;
+        ModuleVariant v = moduleWithLens(1);
+        v.penType = 7;   // a light on the screen plane: the calibration alone decides
+        auto m = bus.plug(v);
+        Screen screen;
+        m->setCamera(cam, screen.source());
+        RawHost host(bus);
+        ASSERT_TRUE(openUpright(host));
+        for (const double scale : { 1.0, 3.0 }) {
+            // The exact calibration, its window point moved by the shift.
+            const cv::Point2d d = scale * s.shift;
+            double tp[13];
+            std::copy(exact, exact + 13, tp);
+            tp[0] += d.x * tp[6];
+            tp[1] += d.x * tp[7];
+            tp[2] += d.x;
+            tp[3] += d.y * tp[6];
+            tp[4] += d.y * tp[7];
+            tp[5] += d.y;
+            uploadCalibration(host, tp);
+            m->setWindowPen(windowTaps({ s.pen }, 1, 0));
+            host.sendI32(CMD_SET_TRANSFER_MODE, 2);
+            host.send(CMD_START_TRACKING);
+            const auto recs = nextReport(host);
+            host.send(CMD_STOP_TRACKING);
+            host.drain();
+            const cv::Point2d placed = s.pen + d;
+            if (scale == 1.0) {
+                ASSERT_EQ(recs.size(), 1u);
+                if (s.x >= 0)
+                    EXPECT_EQ(recs[0].x, s.x);
+                else
+                    EXPECT_NEAR(recs[0].x * double(kW) / 4800, placed.x, 1.0);
+                if (s.y >= 0)
+                    EXPECT_EQ(recs[0].y, s.y);
+                else
+                    EXPECT_NEAR(recs[0].y * double(kH) / 3000, placed.y, 1.0);
+            } else if (placed.x < 0) {
+                EXPECT_TRUE(recs.empty());
+            } else {
+                // Past the other edges it is carried as it is, for the host to leave.
+                ASSERT_EQ(recs.size(), 1u);
+                EXPECT_NEAR(recs[0].x * double(kW) / 4800, placed.x, 1.0);
+                EXPECT_NEAR(recs[0].y * double(kH) / 3000, placed.y, 1.0);
+            }
         }
     }
 }

@@ -88,13 +88,18 @@ TEST(SyntheticCamera, ScreenFillsMostOfTheImageInsideItsEdges)
                     EXPECT_LT(c.x, SyntheticCamera::kWidth - 1);
                     EXPECT_LT(c.y, SyntheticCamera::kHeight - 1);
                 }
-                // The lens is not the driver's model: it bends straight window lines.
-                const cv::Point2d a = cam.windowToCamera({ 0, 540 });
-                const cv::Point2d b = cam.windowToCamera({ 1919, 540 });
-                const cv::Point2d mid = cam.windowToCamera({ 959.5, 540 });
-                const double offLine = std::fabs((b.x - a.x) * (mid.y - a.y) - (b.y - a.y) * (mid.x - a.x)) /
-                                       std::hypot(b.x - a.x, b.y - a.y);
-                EXPECT_GT(offLine, 0.5) << "lens " << lens;
+                // The lens is not the driver's model: it bends straight window
+                // lines (the rows a quarter from the top and the bottom: the
+                // middle row may pass through the lens's centre, which bends
+                // no line through it).
+                for (const double y : { 270.0, 810.0 }) {
+                    const cv::Point2d a = cam.windowToCamera({ 0, y });
+                    const cv::Point2d b = cam.windowToCamera({ 1919, y });
+                    const cv::Point2d mid = cam.windowToCamera({ 959.5, y });
+                    const double offLine = std::fabs((b.x - a.x) * (mid.y - a.y) - (b.y - a.y) * (mid.x - a.x)) /
+                                           std::hypot(b.x - a.x, b.y - a.y);
+                    EXPECT_GT(offLine, 0.5) << "lens " << lens << " row " << y;
+                }
             }
 }
 
@@ -282,6 +287,39 @@ QImage manualWindow(cv::Point2d target, int w, int h, int arcs)
 // explains most of each table (what it leaves is the table's own scatter),
 // and, being a share of the display, it is the same in camera pixels at every
 // resolution. A pen type outside 0..1 glows on the screen plane.
+// A projector's camera looks the way the projector throws: the top of its
+// picture shows the screen's far edge, in every mounting. The window draws
+// its larger dots in the pattern row the camera sees at the top; that row is
+// seen smaller than the row at the bottom of the picture, whose elements
+// are the nearest.
+TEST(SyntheticCamera, TopOfThePictureIsTheFarEdge)
+{
+    for (int lens = 1; lens <= 3; ++lens)
+        for (const Mounting &m : kMountings)
+            for (uint64_t seed : { 1, 2, 3, 4 }) {
+                SCOPED_TRACE("lens " + std::to_string(lens) + " ceiling " + std::to_string(m.ceiling) + " rear "
+                             + std::to_string(m.rear) + " seed " + std::to_string(seed));
+                const SyntheticCamera cam(setupFor(lens, m, seed));
+                // A 40 x 40 window square round a point of the window's top and
+                // bottom pattern rows, seen as a camera area.
+                auto seenArea = [&cam](cv::Point2d w) {
+                    const cv::Point2d a = cam.windowToCamera(w + cv::Point2d(-20, -20));
+                    const cv::Point2d b = cam.windowToCamera(w + cv::Point2d(20, -20));
+                    const cv::Point2d c = cam.windowToCamera(w + cv::Point2d(20, 20));
+                    const cv::Point2d d = cam.windowToCamera(w + cv::Point2d(-20, 20));
+                    return 0.5 * std::fabs((c - a).cross(d - b));
+                };
+                for (const double x : { 105.0, 959.0, 1814.0 }) {
+                    const cv::Point2d top(x, 105), bottom(x, 974);
+                    const bool topSeenAbove = cam.windowToCamera(top).y < cam.windowToCamera(bottom).y;
+                    EXPECT_EQ(topSeenAbove, !m.ceiling);
+                    const double above = seenArea(topSeenAbove ? top : bottom);
+                    const double below = seenArea(topSeenAbove ? bottom : top);
+                    EXPECT_LT(above, 0.9 * below) << "x " << x;
+                }
+            }
+}
+
 TEST(SyntheticCamera, PenLightIsSeenWhereTheProductsTablesPutThePen)
 {
     struct Family

@@ -170,7 +170,7 @@ TEST_F(ImageTest, WholeImageArrivesIdenticalAndReversedWhenAsked)
     EXPECT_TRUE(m->servesTurned());
 }
 
-// A short-throw module (lens codes 1 to 3) hangs turned above the board: until
+// A short-throw module (lens codes 1 to 3) has its sensor built in turned: until
 // the host asks for reversal its pictures come upside down, and reversal brings
 // them upright. Any other lens is the other way round.
 TEST_F(ImageTest, MountingDecidesWhatReversalDoes)

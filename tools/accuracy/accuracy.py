@@ -1,8 +1,16 @@
 #!/usr/bin/env python3
 """Accuracy tables of the auto and manual calibration on the emulator.
 
+    tools/accuracy/accuracy.py all [--raw DIR] [--out docs/accuracy.md]   run the plan doc, then report
     tools/accuracy/accuracy.py run PLAN [--raw DIR]     run the demo cases of a plan, one at a time
     tools/accuracy/accuracy.py report [--raw DIR] [--out docs/accuracy.md]
+
+docs/accuracy.md is written by `all` from a fresh raw directory (default
+build/accuracy-doc; remove it first): one run of the plan `doc` from one build,
+then the report, whose text comes from tools/accuracy/notes.md with every
+figure filled in from the run's reports (the markers <!-- name --> there).
+ACCURACY_BIN=DIR runs the plans with another build's binaries (DIR/tesselink-demo,
+simfit, pen-identify), e.g. an older build to compare.
 
 Auto runs go at the demo's default time compression (x10) except the `times`
 plan; manual runs go at x2: at x10 on this loaded machine the simulated person
@@ -14,6 +22,8 @@ directory (default build/accuracy-raw); a case whose file exists is skipped, so
 a plan can be resumed. `report` reads every file there and writes the tables.
 
 Plans:
+  doc          every table of docs/accuracy.md (see doc_plan)
+  pattern1080  pattern scenario, 1920x1080, lens 1..3 x four mountings x seeds 1..3 (the targets' set)
   pattern      displays 1280x800, 1920x1080, 3840x2160 x lens 1..3 x four mountings, seed 1; seed 2 at 1920x1080
   pattern2     seed 2 at 1280x800 and 3840x2160
   pattern3     seed 3 at 1920x1080
@@ -35,6 +45,7 @@ Plans:
 """
 
 import argparse
+import math
 import os
 import re
 import statistics
@@ -43,8 +54,12 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-DEMO = os.path.join(ROOT, "build", "bin", "tesselink-demo")
-SIMFIT = os.path.join(ROOT, "build", "bin", "simfit")
+# The binaries: this tree's build unless ACCURACY_BIN names another build's bin/
+# (to measure an older build with the same plans).
+BIN = os.environ.get("ACCURACY_BIN", os.path.join(ROOT, "build", "bin"))
+DEMO = os.path.join(BIN, "tesselink-demo")
+SIMFIT = os.path.join(BIN, "simfit")
+PENID = os.path.join(BIN, "pen-identify")
 DISPLAYS = ["1280x800", "1920x1080", "3840x2160"]
 MOUNTS = [(0, 0), (0, 1), (1, 0), (1, 1)]
 MOUNT_NAME = {(0, 0): "front", (0, 1): "rear", (1, 0): "ceiling", (1, 1): "ceiling+rear"}
@@ -165,11 +180,51 @@ def plan(name):
                     cases.append(pattern_case("1920x1080", lens, 0, 0, seed, pen=pen))
             for lens in (1, 2, 3):
                 cases.append(calib_case("auto", 1, "1920x1080", lens, 0, 0, 1, pen=pen))
+    elif name == "pattern1080":
+        # The targets' set alone: pattern scenario, 1920x1080, every lens and mounting, seeds 1..3.
+        cases = [c for c in doc_plan() if c[0].startswith("pattern-1920x1080-")]
+    elif name == "doc":
+        # Every table of docs/accuracy.md in one run (see DOC_PLAN).
+        cases = doc_plan()
     elif name == "simfit":
         for display in DISPLAYS:
             cases.append(("simfit-%s" % display, [SIMFIT, "--display", display, "--seeds", "2"]))
     else:
         sys.exit("unknown plan " + name)
+    return cases
+
+
+README_CMD = ["--modules", "2", "--calibrated", "0", "--scenario", "calibrate"]
+
+
+def doc_plan():
+    """The cases docs/accuracy.md is written from, in the order they run.
+
+    The pen's light as identified (both readings of the tables); the model
+    family's floor; the pattern scenario at 1920x1080 for every lens, mounting
+    and seeds 1..3 (the targets' set), and at 1280x800 and 3840x2160 for every
+    lens and mounting, seed 1; auto end to end, 1 module, 1920x1080, every
+    lens and mounting, seed 1, and the README's command; manual, 1 module,
+    1920x1080, every lens, front, seed 1, and lens 1 ceiling + rear seed 1 (the
+    corner tap). What it leaves out is named in the document."""
+    cases = [("penid-1920x1080", [PENID, "--seeds", "8", "--display", "1920x1080"]),
+             ("penid-1920x1080-reversed", [PENID, "--rows-reversed", "--seeds", "8", "--display", "1920x1080"]),
+             ("simfit-1920x1080", [SIMFIT, "--display", "1920x1080", "--seeds", "2"])]
+    for seed in (1, 2, 3):
+        for lens in (1, 2, 3):
+            for c, r in MOUNTS:
+                cases.append(pattern_case("1920x1080", lens, c, r, seed))
+    for display in ("1280x800", "3840x2160"):
+        for lens in (1, 2, 3):
+            for c, r in MOUNTS:
+                cases.append(pattern_case(display, lens, c, r, 1))
+    for lens in (1, 2, 3):
+        for c, r in MOUNTS:
+            cases.append(calib_case("auto", 1, "1920x1080", lens, c, r, 1))
+    cases.append(("readme", [DEMO] + README_CMD))
+    for lens in (1, 2, 3):
+        cases.append(calib_case("manual", 1, "1920x1080", lens, 0, 0, 1, speed=2))
+    cases.append(calib_case("manual", 1, "1920x1080", 1, 1, 1, 1, speed=2))
     return cases
 
 
@@ -180,19 +235,24 @@ def run(args):
         if os.path.exists(path):
             continue
         t0 = time.time()
+        c0 = os.times()
         proc = subprocess.run(["nice", "-n", "10"] + cmd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               text=True, cwd=ROOT)
         wall = time.time() - t0
+        c1 = os.times()
+        cpu = (c1.children_user - c0.children_user) + (c1.children_system - c0.children_system)
         if proc.returncode in (126, 127):
             print("%-60s could not be started (exit %d)" % (name, proc.returncode), flush=True)
             continue
         with open(path + ".tmp", "w") as f:
             f.write("command: %s\n" % " ".join(os.path.relpath(c, ROOT) if c.startswith(ROOT) else c for c in cmd))
             f.write("exit: %d\n" % proc.returncode)
+            f.write("started: %s\n" % time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(t0)))
             f.write("wall_s: %.1f\n" % wall)
+            f.write("cpu_s: %.1f\n" % cpu)
             f.write(proc.stdout)
         os.replace(path + ".tmp", path)
-        print("%-60s exit %d %6.1f s" % (name, proc.returncode, wall), flush=True)
+        print("%-60s exit %d %6.1f s wall %6.1f s CPU" % (name, proc.returncode, wall, cpu), flush=True)
 
 
 # ---- report -----------------------------------------------------------------
@@ -505,14 +565,228 @@ def dotdiag_section(runs, out):
                 out.append("| %s | %s, %s | %s | %s of %s | %s | %s |" % (j, x, y, rad, lv, nl, ps, fl))
 
 
+PENID_LINE = re.compile(r"^(.+?)\s+(-?[0-9.]+)\s+(-?[0-9.]+)\s+(-?[0-9.]+) \|\s+([0-9.]+)\s+([0-9.]+) \|"
+                        r"\s+([0-9.]+)\s+([0-9.]+) \|\s+([0-9.]+)\s+([0-9.]+)")
+
+# Targets of auto calibration as the product does it (pattern hull, pen, 20 of 20 found): RMS and largest per display.
+TARGETS = {"1920x1080": (1.0, 3.0), "1280x800": (1.5, None), "3840x2160": (1.5, None)}
+MANUAL_TARGET = 2.5
+
+
+def penid_rows(runs, name):
+    d = runs.get(name)
+    if not d:
+        return {}
+    rows = {}
+    for line in open(d["_path"]).read().splitlines():
+        m = PENID_LINE.match(line)
+        if m:
+            g = m.groups()
+            rows[g[0].strip()] = [float(x) for x in g[1:]]
+    return rows
+
+
+def penid_section(runs, out):
+    plain = penid_rows(runs, "penid-1920x1080")
+    rev = penid_rows(runs, "penid-1920x1080-reversed")
+    if not plain:
+        out.append("\n(pen-identify was not run.)")
+        return
+    out.append("| table | the light: lift / along x / along y (% of the display width) | table RMS / largest |"
+               " left by the light RMS / largest | left by a plane per camera RMS / largest |"
+               " rows reversed: left by the light RMS / largest | rows reversed: left by a plane RMS / largest |")
+    out.append("|---|---|---|---|---|---|---|")
+    for name, v in plain.items():
+        r = rev.get(name)
+        out.append("| %s | %.3f / %.3f / %.3f | %.2f / %.2f | %.2f / %.2f | %.2f / %.2f | %s | %s |" % (
+            name + ("" if "fwParam < 10" not in name else ", not used by the emulator"),
+            100 * v[0], 100 * v[1], 100 * v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+            "%.2f / %.2f" % (r[5], r[6]) if r else "–", "%.2f / %.2f" % (r[7], r[8]) if r else "–"))
+
+
+def pattern_runs(runs, display, lens=None):
+    out = []
+    for name, d in sorted(runs.items()):
+        m = re.match(r"pattern-(\d+x\d+)-l(\d)-c(\d)-r(\d)-s(\d+)$", name)
+        if m and m.group(1) == display and (lens is None or int(m.group(2)) == lens):
+            out.append((int(m.group(2)), (int(m.group(3)), int(m.group(4))), int(m.group(5)), d))
+    return out
+
+
+def model(d, name, fig):
+    return fnum(d, "pattern.model_%s.%s" % (name, fig))
+
+
+def target_check(runs, display):
+    """Per lens: runs, runs with 20 of 20 found that meet the display's target, and the misses."""
+    rms_t, max_t = TARGETS[display]
+    res = {}
+    for lens in (1, 2, 3):
+        rs = pattern_runs(runs, display, lens)
+        if not rs:
+            continue
+        miss = []
+        for _, mount, seed, d in rs:
+            r, mx = model(d, "fitted_pen", "rms"), model(d, "fitted_pen", "max")
+            found = d.get("pattern.found", "?").split(" ")[0]
+            bad = []
+            if found != "20":
+                bad.append("found %s" % found)
+            if r is None or r > rms_t:
+                bad.append("RMS %s" % f(r))
+            if max_t is not None and (mx is None or mx > max_t):
+                bad.append("largest %s" % f(mx))
+            if bad:
+                miss.append("%s s%d (%s)" % (MOUNT_NAME[mount], seed, ", ".join(bad)))
+        res[lens] = (len(rs), len(rs) - len(miss), miss,
+                     [model(d, "fitted_pen", "rms") for _, _, _, d in rs],
+                     [model(d, "fitted_pen", "max") for _, _, _, d in rs])
+    return res
+
+
+def auto_rows(rows, display="1920x1080", lens=None, modules=1):
+    return [x for x in rows if x["method"] == "auto" and x["modules"] == modules and x["display"] == display
+            and x["speed"] == 10 and (lens is None or x["lens"] == lens)]
+
+
+def budget_section(runs, rows, out):
+    plain = penid_rows(runs, "penid-1920x1080")
+    penid_name = {1: "lens 1 (other codes), pen 0", 2: "lens 2, pen 0", 3: "lens 3 fwParam >= 10, pen 0"}
+    out.append("| lens | pattern runs (mountings x seeds) | 1. found centres, camera px RMS / largest |"
+               " screen, fit without tweak (found centres + model) RMS / max | 2. model floor (fit on exact points)"
+               " RMS / max | 3. tweak residual: what the light leaves of the table, camera px RMS |"
+               " pen, exact points + tweak (floor + tweak residual) RMS / max | pen, fit as product RMS / max |"
+               " 4. tracking: end to end hull RMS median (worst), auto runs | end to end display RMS median |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|")
+    steps = {}
+    for lens in (1, 2, 3):
+        ds = [d for _, _, _, d in pattern_runs(runs, "1920x1080", lens)]
+        if not ds:
+            continue
+        cal = auto_rows(rows, lens=lens)
+        hr = [figs(x["d"].get("pointing_hull_px")).get("rms") for x in cal]
+        dr = [figs(x["d"].get("pointing_display_px")).get("rms") for x in cal]
+        pid = plain.get(penid_name[lens])
+
+        def rm(name):
+            return med([model(d, name, "rms") for d in ds]), worst([model(d, name, "max") for d in ds])
+        unt, ex, ext, fit = rm("untweaked"), rm("exact"), rm("exact_tweaked_pen"), rm("fitted_pen")
+        out.append("| %d | %d | %s / %s | %s / %s | %s / %s | %s | %s / %s | %s / %s | %s (%s), %d runs | %s |" % (
+            lens, len(ds), f(med([fnum(d, "pattern.error_cam.rms") for d in ds])),
+            f(worst([fnum(d, "pattern.error_cam.max") for d in ds])), f(unt[0]), f(unt[1]), f(ex[0], 3), f(ex[1], 3),
+            f(pid[5]) if pid else "–", f(ext[0]), f(ext[1]), f(fit[0]), f(fit[1]), f(med(hr)), f(worst(hr)), len(cal),
+            f(med(dr))))
+        steps[lens] = (unt, ex, ext, fit, med(hr))
+    return steps
+
+
+def spend_lines(steps, checks, out):
+    """Which step spends each missed 1920x1080 target (RMS steps combined in quadrature against the floor)."""
+    for lens in (1, 2, 3):
+        if lens not in steps or lens not in checks:
+            continue
+        n, ok, miss, _, _ = checks[lens]
+        unt, ex, ext, fit, e2e = steps[lens]
+        if ex[0] is None or unt[0] is None or ext[0] is None:
+            continue
+        centres = math.sqrt(max(0.0, unt[0] ** 2 - ex[0] ** 2))
+        tweak = math.sqrt(max(0.0, ext[0] ** 2 - ex[0] ** 2))
+        parts = [("the found centres", centres), ("the model floor", ex[0]), ("the tweak residual", tweak)]
+        big = max(parts, key=lambda p: p[1])
+        verdict = ("meets the target in all %d runs" % n) if not miss else (
+            "meets it in %d of %d runs; the step that spends it is %s" % (ok, n, big[0]))
+        out.append("- Lens %d: %s. RMS of each step alone, window px: found centres %s, model floor %s, tweak residual "
+                   "%s (in quadrature against the floor); the fit as the product does it %s, end to end %s." % (
+                       lens, verdict, f(centres), f(ex[0], 3), f(tweak), f(fit[0]), f(e2e)))
+
+
+def headline_section(runs, rows, out):
+    for display in ("1920x1080", "1280x800", "3840x2160"):
+        checks = target_check(runs, display)
+        if not checks:
+            continue
+        rms_t, max_t = TARGETS[display]
+        out.append("- %s (target RMS <= %.1f%s, 20 of 20 found), pattern scenario, fit as the product does it, pen in "
+                   "the hull: " % (display, rms_t, ", largest <= %.0f" % max_t if max_t else "") + "; ".join(
+                       "lens %d %d of %d runs (RMS %s to %s, largest up to %s)%s" % (
+                           lens, ok, n, f(min(x for x in r if x is not None)), f(worst(r)), f(worst(mx)),
+                           (": misses " + ", ".join(miss)) if miss else "")
+                       for lens, (n, ok, miss, r, mx) in sorted(checks.items())) + ".")
+    man = [x for x in rows if x["method"] == "manual"]
+    if man:
+        out.append("- Manual, 2-px touch error (target hull RMS <= %.1f): " % MANUAL_TARGET + "; ".join(
+            "lens %d %s seed %d %s / %s, %s taps without contact, result %s" % (
+                x["lens"], MOUNT_NAME[x["mount"]], x["seed"], f(figs(x["d"].get("pointing_hull_px")).get("rms")),
+                f(figs(x["d"].get("pointing_hull_px")).get("max")),
+                sum(len(v.split()) for k, v in x["d"].items() if k.endswith(".taps_without_contact")),
+                x["d"].get("result", "?")) for x in man) + ".")
+    d = runs.get("readme")
+    if d:
+        out.append("- The README's command `build/bin/tesselink-demo %s` reports `pointing_hull_px: %s` (result %s)." % (
+            " ".join(README_CMD), d.get("pointing_hull_px", "?"), d.get("result", "?")))
+    walls = [fnum(d, "wall_s") for d in runs.values()]
+    cpus = [fnum(d, "cpu_s") for d in runs.values()]
+    if any(c is not None for c in cpus):
+        out.append("- The run: %d cases, one at a time under nice -n 10, %s min of wall time and %s min of CPU time "
+                   "(children of the runner) on this shared machine." % (
+                       len(runs), f(sum(w for w in walls if w) / 60, 1), f(sum(c for c in cpus if c) / 60, 1)))
+
+
 def report(args):
     runs = load(args.raw)
     for name in runs:
         runs[name]["_path"] = os.path.join(args.raw, name + ".txt")
     notes_path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "notes.md")
     notes = open(notes_path).read() if os.path.exists(notes_path) else ""
-    parts = notes.split("<!-- tables -->")
-    out = [parts[0].rstrip()]
+    lines = []
+    rows = calib_tables(runs, lines)
+    steps = {}
+
+    def gen_pen(out):
+        penid_section(runs, out)
+
+    def gen_headline(out):
+        headline_section(runs, rows, out)
+
+    def gen_budget(out):
+        steps.update(budget_section(runs, rows, out))
+        out.append("")
+        spend_lines(steps, target_check(runs, "1920x1080"), out)
+
+    def gen_run(out):
+        started = sorted(d["started"] for d in runs.values() if "started" in d)
+        if started:
+            out.append("The %d cases ran from %s to %s (the last one's start), from one build of this tree." % (
+                len(runs), started[0], started[-1]))
+
+    def gen_tables(out):
+        tables(runs, rows, lines, out)
+
+    gens = {"pen": gen_pen, "headline": gen_headline, "budget": gen_budget, "run": gen_run, "tables": gen_tables}
+    out = []
+    for k, chunk in enumerate(re.split(r"<!-- (\w+) -->", notes)):
+        if k % 2 == 0:
+            out.append(chunk.strip("\n"))
+        else:
+            out.append("")
+            gens[chunk](out)
+            out.append("")
+    out.append("\n## Commands\n")
+    out.append("```")
+    out.append("cmake --build build -j2 --target tesselink-demo simfit pen-identify")
+    out.append("rm -rf build/accuracy-doc && python3 tools/accuracy/accuracy.py all")
+    out.append("```\n")
+    out.append("Each run, as the runner called it (under nice -n 10):\n")
+    out.append("```")
+    for name in sorted(runs):
+        out.append(runs[name].get("command", "?"))
+    out.append("```")
+    with open(args.out, "w") as fh:
+        fh.write("\n".join(out) + "\n")
+    print("wrote", args.out)
+
+
+def tables(runs, rows, lines, out):
     out.append("\n## (a) Recognition accuracy (pattern scenario)\n")
     out.append("Camera px for the found centres (against the true camera position of each element's middle as "
                "drawn, the point the fit is handed); window px for the fits, over an 8-px grid inside the hull of the 20 "
@@ -528,38 +802,20 @@ def report(args):
     out.append("\n### Model family floor (simfit, exact points, auto fit, inside the pattern box: RMS median / max worst, window px)\n")
     simfit_tables(runs, out)
     out.append("\n## (b) End to end (calibrate scenario)\n")
-    lines = []
-    rows = calib_tables(runs, lines)
     calib_summary(rows, out)
     out.append("\nThe same camera in both scenarios (the calibrate scenario's module 0 has the pattern scenario's "
                "camera of the same seed): (a)'s fitted model over the dense hull grid against (b)'s pen taps.\n")
     comparison(runs, rows, out)
     out.append("\nEvery run:\n")
     out.extend(lines)
-    out.append("\n## (c) Dot tests per contour (pattern scenario with --dot-diag 1)\n")
-    out.append("A contour counts for a dot when its centroid lies within half the dot's camera radius of the dot's "
-               "true camera position and its area is 0.3 to 3 times the dot's camera area; each is put through the "
-               "search's tests in their order and counted under the first it fails.")
-    dotdiag_section(runs, out)
+    if any(n.endswith("-diag") for n in runs):
+        out.append("\n## (c) Dot tests per contour (pattern scenario with --dot-diag 1)\n")
+        out.append("A contour counts for a dot when its centroid lies within half the dot's camera radius of the dot's "
+                   "true camera position and its area is 0.3 to 3 times the dot's camera area; each is put through the "
+                   "search's tests in their order and counted under the first it fails.")
+        dotdiag_section(runs, out)
     out.append("\n## (d) Evaluation CPU and driver times\n")
     timing_summary(rows, out)
-    if len(parts) > 1:
-        out.append(parts[1].rstrip())
-    out.append("\n## Commands\n")
-    out.append("```")
-    out.append("cmake --build build -j2 --target tesselink-demo simfit")
-    out.append("for p in manual simfit calib1080 pattern times calib2mod calibother dotdiag pattern2 pen1; do")
-    out.append("  python3 tools/accuracy/accuracy.py run $p; done")
-    out.append("python3 tools/accuracy/accuracy.py report")
-    out.append("```\n")
-    out.append("Each run, as the runner called it (under nice -n 10):\n")
-    out.append("```")
-    for name in sorted(runs):
-        out.append(runs[name].get("command", "?"))
-    out.append("```")
-    with open(args.out, "w") as fh:
-        fh.write("\n".join(out) + "\n")
-    print("wrote", args.out)
 
 
 if __name__ == "__main__":
@@ -571,8 +827,15 @@ if __name__ == "__main__":
     p = sub.add_parser("report")
     p.add_argument("--raw", default=os.path.join(ROOT, "build", "accuracy-raw"))
     p.add_argument("--out", default=os.path.join(ROOT, "docs", "accuracy.md"))
+    al = sub.add_parser("all", help="run the plan doc, then write docs/accuracy.md from it")
+    al.add_argument("--raw", default=os.path.join(ROOT, "build", "accuracy-doc"))
+    al.add_argument("--out", default=os.path.join(ROOT, "docs", "accuracy.md"))
     a = ap.parse_args()
     if a.cmd == "run":
         run(a)
+    elif a.cmd == "all":
+        a.plan = "doc"
+        run(a)
+        report(a)
     else:
         report(a)
