@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include "platform/ClockPace.h"
 #include "platform/ClockThreads.h"
 
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <map>
 #include <string>
 #include <thread>
@@ -67,8 +69,9 @@ struct Alarm
     bool dispatching = false;
 };
 
-// Driver time. Real time: baseDriverMs + (wall - baseWallMs). Compressed:
-// driverMs, which only the clock's thread moves.
+// Driver time. Real time (and wall-paced compression): baseDriverMs + (wall - baseWallMs)
+// * factor. Compressed at Pace::Waits: driverMs, which only the clock's thread
+// moves (compressed, paced by the waits).
 struct Timeline
 {
     std::mutex lock;              // everything below
@@ -91,7 +94,16 @@ Timeline &timeline()
 
 double nowLocked(const Timeline &t)
 {
-    return t.compressed ? t.driverMs : t.baseDriverMs + (wallNowMs() - t.baseWallMs);
+    if (!t.compressed)
+        return t.baseDriverMs + (wallNowMs() - t.baseWallMs) * Clock::compression();
+    return t.driverMs;
+}
+
+// Takes `a` out of the queue (it is in it).
+void unqueueLocked(Timeline &t, Alarm &a)
+{
+    t.alarms.erase(a.at);
+    a.queued = false;
 }
 
 void queueLocked(Timeline &t, Alarm &a)
@@ -110,10 +122,8 @@ void cancel(Alarm &a, std::unique_lock<std::mutex> *held)
     bool dispatching = false;
     {
         std::lock_guard<std::mutex> g(t.lock);
-        if (a.queued) {
-            t.alarms.erase(a.at);
-            a.queued = false;
-        }
+        if (a.queued)
+            unqueueLocked(t, a);
         dispatching = a.dispatching;
     }
     if (!dispatching)
@@ -129,8 +139,7 @@ void collectDueLocked(Timeline &t, double now, std::vector<Alarm *> &due)
 {
     while (!t.alarms.empty() && t.alarms.begin()->first <= now) {
         Alarm *a = t.alarms.begin()->second;
-        t.alarms.erase(t.alarms.begin());
-        a->queued = false;
+        unqueueLocked(t, *a);
         a->dispatching = true;
         due.push_back(a);
     }
@@ -170,7 +179,8 @@ void tickerLoop()
                 if (t.alarms.empty())
                     t.tickerCv.wait(lk);
                 else
-                    t.tickerCv.wait_for(lk, std::chrono::duration<double, std::milli>(t.alarms.begin()->first - now));
+                    t.tickerCv.wait_for(lk, std::chrono::duration<double, std::milli>(
+                                                (t.alarms.begin()->first - now) / Clock::compression()));
                 lastLook = wallNowMs();
                 credit = 0;
                 heldSince = -1;
@@ -214,12 +224,11 @@ void tickerLoop()
                 collectDueLocked(t, t.driverMs, due);
             }
             if (due.empty()) {
-                double nextLook = kIdleLookMs;
-                if (!blocked)
-                    nextLook = kBusyLookMs;
-                else if (!t.alarms.empty())
-                    nextLook = std::clamp((t.alarms.begin()->first - t.driverMs - credit) / factor, kBusyLookMs,
-                                          kMaxLookSpanMs);
+                double nextLook = kBusyLookMs;
+                if (blocked)
+                    nextLook = t.alarms.empty() ? kIdleLookMs
+                                                : std::clamp((t.alarms.begin()->first - t.driverMs - credit) / factor,
+                                                             kBusyLookMs, kMaxLookSpanMs);
                 t.tickerCv.wait_for(lk, std::chrono::duration<double, std::milli>(nextLook));
                 continue;
             }
@@ -271,6 +280,8 @@ void Clock::sleepMs(int ms)
         QThread::usleep(static_cast<unsigned long>(std::max(1.0, wallUs)));
         return;
     }
+    // Driver time does not move while this thread can run: the due time
+    // taken here is where the wait starts.
     std::mutex m;
     std::condition_variable cv;
     std::unique_lock<std::mutex> lk(m);
@@ -302,7 +313,8 @@ bool Clock::waitUntil(std::condition_variable &cv, std::unique_lock<std::mutex> 
             return true;
         if (!t.compressed) {
             g.unlock();
-            cv.wait_for(lock, std::chrono::duration<double, std::milli>(dueMs - now));
+            cv.wait_for(lock, std::chrono::milliseconds(wallMs(static_cast<int>(
+                                  std::min<double>(dueMs - now, std::numeric_limits<int>::max())))));
             return nowMs() >= dueMs;
         }
         a.dueMs = static_cast<double>(dueMs);
@@ -322,6 +334,11 @@ int Clock::wallMs(int ms)
     return std::max(1, static_cast<int>(std::lround(ms / s_factor.load())));
 }
 
+namespace {
+// Set while setWallPacedCompression changes the factor.
+thread_local bool t_wallPaced = false;
+} // namespace
+
 void Clock::setCompression(double factor)
 {
     Timeline &t = timeline();
@@ -331,7 +348,7 @@ void Clock::setCompression(double factor)
     const double now = nowLocked(t);
     factor = factor > 0 ? factor : 1.0;
     s_factor.store(factor);
-    t.compressed = factor != 1.0;
+    t.compressed = factor != 1.0 && !t_wallPaced;
     if (t.compressed) {
         t.driverMs = now;
         startTickerLocked(t);
@@ -340,6 +357,13 @@ void Clock::setCompression(double factor)
         t.baseDriverMs = now;
     }
     t.tickerCv.notify_one();
+}
+
+void setWallPacedCompression(double factor)
+{
+    t_wallPaced = true;
+    Clock::setCompression(factor);
+    t_wallPaced = false;
 }
 
 double Clock::compression()
@@ -394,7 +418,7 @@ void ClockTimer::arm()
     std::lock_guard<std::mutex> g(t.lock);
     if (!t.compressed) {
         m_wall.setSingleShot(m_singleShot);
-        m_wall.start(m_intervalMs);
+        m_wall.start(Clock::wallMs(m_intervalMs));
         return;
     }
     m_pending = new Pending;
