@@ -3,16 +3,18 @@
 #include "platform/Clock.h"
 
 #include <algorithm>
-#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <limits>
+#include <mutex>
 
 namespace tl::sim {
 
-// Wall time to wait for a driver-time interval, as a steady-clock instant.
-inline std::chrono::steady_clock::time_point wallDeadline(int64_t driverMs)
+// The driver time `driverMs` from now: the due time of a time-out, for
+// tl::Clock::waitUntil. Long ones are bounded at a day.
+inline int64_t dueIn(int64_t driverMs)
 {
-    const int64_t clamped = std::min<int64_t>(driverMs, 24LL * 3600 * 1000);
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(Clock::wallMs(static_cast<int>(clamped)));
+    return Clock::nowMs() + std::min<int64_t>(driverMs, 24LL * 3600 * 1000);
 }
 
 } // namespace tl::sim

@@ -148,7 +148,7 @@ int EmulatedModule::receivedCount(int32_t code) const
 bool EmulatedModule::waitForReceived(int32_t code, int count, int timeoutMs) const
 {
     std::unique_lock<std::mutex> lk(m_mutex);
-    return m_cv.wait_until(lk, wallDeadline(timeoutMs), [&] {
+    return Clock::waitUntil(m_cv, lk, dueIn(timeoutMs), [&] {
         const auto it = m_receivedCounts.find(code);
         return it != m_receivedCounts.end() && it->second >= count;
     });

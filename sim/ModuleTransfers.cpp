@@ -198,8 +198,7 @@ int EmulatedModule::write(uint64_t generation, uint8_t endpoint, const uint8_t *
     if (writeFault == AnswerFaults::WriteFault::Stall) {
         // The module NAKs the OUT tokens: the transfer runs into its time-out
         // unless the device goes away first.
-        const auto deadline = wallDeadline(timeoutMs > 0 ? timeoutMs : 1000);
-        m_cv.wait_until(lk, deadline, [&] { return !alive(generation); });
+        Clock::waitUntil(m_cv, lk, dueIn(timeoutMs > 0 ? timeoutMs : 1000), [&] { return !alive(generation); });
         return alive(generation) ? UsbError::Timeout : UsbError::NoDevice;
     }
     if (writeFault == AnswerFaults::WriteFault::Fail)
@@ -241,7 +240,7 @@ int EmulatedModule::write(uint64_t generation, uint8_t endpoint, const uint8_t *
 int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, int len, int *transferred,
                          int timeoutMs)
 {
-    using Clk = std::chrono::steady_clock;
+    constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
     if (transferred)
         *transferred = 0;
     std::unique_lock<std::mutex> lk(m_mutex);
@@ -256,7 +255,7 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
     // only looks whether a packet is due, for callers that poll.
     const bool unlimited = timeoutMs == 0;
     const bool poll = timeoutMs < 0;
-    Clk::time_point deadline = unlimited || poll ? Clk::time_point::max() : wallDeadline(timeoutMs);
+    int64_t deadline = unlimited || poll ? kNever : dueIn(timeoutMs);
     std::deque<Outgoing> &q = queue(endpoint);
     for (;;) {
         if (!alive(generation))
@@ -298,33 +297,32 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
         }
         if (poll)
             return UsbError::Timeout;
-        if (!unlimited && Clk::now() >= deadline) {
+        if (!unlimited && now >= deadline) {
             // The emulator's camera work stands for what a module's hardware does
             // at once: the time it takes the emulator does not count against the
             // host's time-out, just as it did not while the host's write waited.
             if (cameraPendingLocked(endpoint) == 0)
                 return UsbError::Timeout;
             m_cv.wait(lk, [&] { return !alive(generation) || cameraPendingLocked(endpoint) == 0; });
-            deadline = wallDeadline(timeoutMs);
+            deadline = dueIn(timeoutMs);
             continue;
         }
 
-        Clk::time_point wake = deadline;
+        int64_t wake = deadline;
         if (!m_faults.silent()) {
-            int64_t next = std::numeric_limits<int64_t>::max();
+            int64_t next = kNever;
             if (!q.empty())
                 next = q.front().dueMs;
             if (endpoint == kEpIn && reportingLocked())
                 next = std::min(next, m_nextReportMs);
             if (endpoint == kEpIn && userActiveLocked())
                 next = std::min(next, m_person.nextLookMs);
-            if (next != std::numeric_limits<int64_t>::max())
-                wake = std::min(wake, wallDeadline(std::max<int64_t>(1, next - now)));
+            wake = std::min(wake, std::max(next, now + 1));
         }
-        if (wake == Clk::time_point::max())
+        if (wake == kNever)
             m_cv.wait(lk);
         else
-            m_cv.wait_until(lk, wake);
+            Clock::waitUntil(m_cv, lk, wake);
     }
 }
 

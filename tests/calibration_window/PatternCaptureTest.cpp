@@ -7,6 +7,7 @@
 #include "calibration/PatternGeometry.h"
 #include "calibration/PatternRecognition.h"
 #include "platform/Clock.h"
+#include "platform/ClockPace.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -277,8 +278,9 @@ TEST(PatternCapture, EachLoopStopsAfterTheLevelThatPassedFiveSeconds)
     tl::setCalibInformation(rig.dlg->getPoints(), 20, 0, 0, 1280, 800, 1, 10, 0);
     ASSERT_GT(tl::PatternFinder::makeThresholdList(normalized).size(), 2u);
 
-    // A million-fold clock: every level takes far more than 5000 ms.
-    tl::Clock::setCompression(1e6);
+    // A million-fold clock that counts work at that rate too: every level
+    // takes far more than 5000 ms.
+    tl::setWallPacedCompression(1e6);
     LogCapture log;
     double tp[13] = {};
     tl::WideCalibration lens(tp);

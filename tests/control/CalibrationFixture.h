@@ -60,7 +60,7 @@ protected:
 
     void TearDown() override
     {
-        refresher.stop();
+        stopRefreshing();
         ControllerFixture::TearDown();
     }
 
@@ -113,12 +113,14 @@ protected:
         tl::sim::ProjectedDisplay *display = ownDisplays.back().get();
         watchDisplay(module, k, *display);
         nqmaincontrol *c = control.get();
-        QObject::connect(&refresher, &QTimer::timeout, [c, k, display] {
+        refreshers.push_back(std::make_unique<tl::ClockTimer>());
+        tl::ClockTimer *refresher = refreshers.back().get();
+        refresher->onTimeout([c, k, display] {
             CalibDlg *dlg = c->calibDialog();
             display->update(dlg->isVisible() && dlg->devNum() == k ? dlg->grab().toImage() : QImage());
         });
-        refresher.setInterval(tl::Clock::wallMs(50));
-        refresher.start();
+        // On driver time, as the person's looks are.
+        refresher->start(50);
     }
 
     static std::vector<int> imageKindsRequested(const tl::sim::EmulatedModule &module)
@@ -147,6 +149,13 @@ protected:
         });
     }
 
-    QTimer refresher;
+    // Stops every display's refresher.
+    void stopRefreshing()
+    {
+        for (auto &r : refreshers)
+            r->stop();
+    }
+
+    std::vector<std::unique_ptr<tl::ClockTimer>> refreshers;
     std::vector<std::unique_ptr<tl::sim::ProjectedDisplay>> ownDisplays;
 };

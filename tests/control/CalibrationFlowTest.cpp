@@ -215,7 +215,7 @@ TEST_F(CalibrationFlowTest, ManualRunUploadsTheFitAndReturnsToTracking)
     EXPECT_EQ(targets, expected);
     EXPECT_TRUE(control->device()->isCalibrated(0));
     EXPECT_TRUE(module->tracking());
-    refresher.stop();
+    stopRefreshing();
     module->setCamera(nullptr, {});
 }
 

@@ -248,15 +248,17 @@ QString runCalibrate(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedB
     // The simulated user looks at the board from the module's threads: keep the
     // last grab fresh while the run goes on.
     // The person looks every 100 ms of driver time; a grab every 50 ms keeps
-    // what they see current without keeping the GUI thread busy painting.
-    QTimer refresher;
-    refresher.setInterval(tl::Clock::wallMs(50));
+    // what they see current without keeping the GUI thread busy painting. The
+    // grabs are on driver time, as the looks are: a slowed or loaded machine
+    // changes neither how often nor in what order they come.
+    tl::ClockTimer refresher;
+    refresher.setInterval(50);
     // In a window session an auto run is photographed only when the module
     // captures; the person of a manual run looks at the output.
     bool windowSession = false;
     for (int k = 0; k < modules; ++k)
         windowSession = windowSession || watchedOutput(k) != nullptr;
-    QObject::connect(&refresher, &QTimer::timeout, [&] {
+    refresher.onTimeout([&] {
         for (int k = 0; k < modules; ++k) {
             if (const std::shared_ptr<tl::sim::OutputGrab> output = watchedOutput(k))
                 displays[k]->update(output->grab());
