@@ -170,10 +170,7 @@ void Corvane::handleDeviceInterface(const QString &name, bool arrival)
         return;
     // Only the alignment view shows what the modules stream; the wizard the user
     // has open stays (a disconnect hides it in the connection report).
-    if (m_psAlignDlg && m_psAlignDlg->displaying())
-        m_psAlignDlg->imageDisplay(false, 0);
-    else if (m_psAlignDlg)
-        m_psAlignDlg->hide();
+    closeAlignmentView();
     m_tray->hide();
     if (m_psAlignDlg)
         m_psAlignDlg->forgetReceivedMask();
@@ -188,6 +185,8 @@ void Corvane::handleSuspend()
     if (!m_control)
         return;
     m_tray->hide();
+    // The modules stop streaming: a view open over the desktop would show nothing.
+    closeAlignmentView();
     m_control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
     m_tray->updateConnect(m_control->allDevicesIdentified(), false, "");
 }
@@ -199,6 +198,8 @@ void Corvane::handleResume()
     if (!m_control)
         return;
     m_tray->hide();
+    // The modules are reopened into tracking, not into the view's stream.
+    closeAlignmentView();
     if (m_psAlignDlg)
         m_psAlignDlg->forgetReceivedMask();
     m_control->systemStateChange(esysCHANGE_WAKE_UP, -1);
@@ -364,6 +365,8 @@ void Corvane::StartMCalibration()
 
 void Corvane::refreshTrayAfterModeSwitch()
 {
+    // The switch restarts tracking in the other mode: the view's stream ended.
+    closeAlignmentView();
     m_tray->hide();
     m_tray->refreshModeMarks();
     m_tray->updateConnect(m_control->allDevicesIdentified(), false, "");
@@ -512,6 +515,11 @@ void Corvane::hideModuleDialogs()
 {
     if (m_engineerDlg)
         m_engineerDlg->hide();
+    closeAlignmentView();
+}
+
+void Corvane::closeAlignmentView()
+{
     // A view closed from outside ends its display as well, so that a late frame
     // finds it closed.
     if (m_psAlignDlg && m_psAlignDlg->displaying())

@@ -111,6 +111,8 @@ private:
     void connectionReport(ReportCause cause = ReportCause::Other);
     // The dialogs that show or drive the modules: engineer mode, alignment view.
     void hideModuleDialogs();
+    // Ends the alignment view's display and hides it (when it exists).
+    void closeAlignmentView();
     void refreshTrayAfterModeSwitch();
     QString versionText(const char *separator) const;
     void releaseOwned();

@@ -163,6 +163,10 @@ public slots:
     void calDlgWorkingDone(int devNum);
     void threadStateChange(int nDevNum, int eNextState);
     void FirmwareSave_Param();
+    // Saves param.ini for a change the user did not make on the wizard's first
+    // page (the modules exchanged): while the set-up wizard is pending, the
+    // ceiling box's cleared start value stays out of the file.
+    void saveParamKeepingTheFilesCeiling();
     void slotSetFWVersion(QString sVersion, int nDevNum);
     void slotNewFrameReceived(unsigned char *buf, int size, int nDevNum);
     void slotReceiveMask(unsigned char *mask, int len);
@@ -236,6 +240,7 @@ private:
     int m_nTransitions = 0;
     bool m_bCloseRequested = false;
     bool m_bParamRead = false;   // the records hold param.ini's values (loadParam ran)
+    bool m_bCeilingInFile = true;  // the CheckCeiling param.ini holds (last read or written)
     int m_systemState = 0;
     int m_calState = 0;
     int m_threadState = 0;

@@ -55,7 +55,7 @@ void nqmaincontrol::swapAndReopen()
     m_device->exchangeDeviceSlots();
     m_device->openDevices();
     copySerialsToRecords();
-    FirmwareSave_Param();
+    saveParamKeepingTheFilesCeiling();
 }
 
 void nqmaincontrol::slotCamParamSend(int addr, int value)

@@ -178,6 +178,20 @@ void nqmaincontrol::FirmwareSave_Param()
 {
     const int count = m_psDataMgr->getNumOfCamDevice();
     qDebug() << "FirmwareSave_Param:" << count;
-    if (count > 0)
+    if (count > 0) {
         m_psDataMgr->saveParamAll(count);
+        m_bCeilingInFile = m_psDataMgr->getCheckCeiling();
+    }
+}
+
+void nqmaincontrol::saveParamKeepingTheFilesCeiling()
+{
+    if (!m_bWizardPending || !m_bParamRead) {
+        FirmwareSave_Param();
+        return;
+    }
+    const bool pending = m_psDataMgr->getCheckCeiling();
+    m_psDataMgr->setCheckCeiling(m_bCeilingInFile);
+    FirmwareSave_Param();
+    m_psDataMgr->setCheckCeiling(pending);
 }

@@ -164,6 +164,7 @@ void nqmaincontrol::connectTail()
     if (count > 0) {
         m_psDataMgr->loadParam();
         m_bParamRead = true;
+        m_bCeilingInFile = m_psDataMgr->getCheckCeiling();
         if (count == 2 && m_psDataMgr->checkDeviceSwap() && m_bConnectionStatus) {
             m_device->exchangeDeviceSlots();
             m_device->openDevices();

@@ -276,6 +276,47 @@ TEST_F(CloseAndEventsTest, DisplayChangeWaitsForTheAlignmentViewToClose)
     EXPECT_EQ(window->control()->threadState(), etaTRACKING);
 }
 
+// The alignment view shows what the modules stream: what stops the stream
+// from outside the view (going to sleep, waking, the pen or finger entry of
+// the tray, which starts tracking in the other mode) closes the view, as a
+// module's arrival or removal does; the view never stays over the desktop
+// without frames.
+TEST_F(CloseAndEventsTest, WhatEndsTheStreamUnderTheAlignmentViewClosesIt)
+{
+    const std::vector<std::pair<const char *, std::function<void()>>> cases = {
+        { "suspend", [this] { events.raiseSuspend(); } },
+        { "resume", [this] { events.raiseResume(); } },
+        { "finger entry", [this] { window->tray()->action(CorvaneTray::ActFingerMode)->trigger(); } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
+        const auto module = bus.plug(ModuleVariant::calibrated("TLM-L"));
+        makeWindow();
+        window->initialStart();
+        settle();
+        ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+        window->StartAlignmentDisplay();
+        settle(50);
+        ASSERT_EQ(window->control()->threadState(), etaDISPLAY);
+        ASSERT_TRUE(window->alignmentView()->isVisible());
+
+        c.second();
+        settle(50);
+        EXPECT_FALSE(window->alignmentView()->isVisible() && window->control()->threadState() != etaDISPLAY)
+            << "the view is open in thread state " << int(window->control()->threadState());
+        // A later view opens and streams again.
+        if (window->control()->threadState() == etaTRACKING) {
+            window->StartAlignmentDisplay();
+            settle(50);
+            EXPECT_EQ(window->control()->threadState(), etaDISPLAY);
+            EXPECT_TRUE(window->alignmentView()->isVisible());
+        }
+        window.reset();
+        bus.unplug(module);
+        settle();
+    }
+}
+
 TEST_F(CloseAndEventsTest, OneDisplayChangeOfSeveralEventsIsHandledOnce)
 {
     bus.plug(ModuleVariant::calibrated("TLM-L"));

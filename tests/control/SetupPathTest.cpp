@@ -242,8 +242,12 @@ TEST_F(SetupPathTest, CloseBeforeTheSettingsWereReadLeavesParamIniAsItWas)
 // cancelled) leaves param.ini's value as it was; a confirmed page is saved.
 TEST_F(SetupPathTest, SetUpDefaultReachesParamIniOnlyWhenTheUserConfirmsIt)
 {
+    // The modules exchanged from the alignment view before the first page is
+    // confirmed store their new order, and the ceiling as the file had it.
+    for (const bool exchanged : {false, true})
     for (const bool confirmed : {false, true}) {
         SCOPED_TRACE(confirmed ? "first page confirmed" : "closed before");
+        SCOPED_TRACE(exchanged ? "modules exchanged first" : "no exchange");
         QDir().mkpath(ConfigFileRW::settingsFolder());
         {
             QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
@@ -254,6 +258,13 @@ TEST_F(SetupPathTest, SetUpDefaultReachesParamIniOnlyWhenTheUserConfirmsIt)
         ASSERT_TRUE(control->wizardPending());
         ASSERT_TRUE(settings->getCheckCeiling());   // read from param.ini
         settings->setCheckCeiling(false);           // the set-up default
+        if (exchanged) {
+            control->swapAndReopen();
+            settle();
+            QSettings param(ConfigFileRW::paramFilePath(), QSettings::IniFormat);
+            EXPECT_EQ(param.value("Configuration/CheckCeiling").toInt(), 1);
+            EXPECT_FALSE(settings->getCheckCeiling());  // the wizard still starts cleared
+        }
         if (confirmed)
             control->FirmwareSave_Param();           // the wizard's first page applied (updateConfigFirm)
         settle();
