@@ -1,6 +1,8 @@
 #include "ui/EngineerMode.h"
 
+#include "input/ContactSlots.h"
 #include "input/NqUtils.h"
+#include "settings/ConfigFileRW.h"
 #include "platform/Screens.h"
 #include "ui/DialogScale.h"
 
@@ -116,12 +118,14 @@ EngineerMode::EngineerMode(QWidget *parent, ConfigFileRW *settings, int nDevNum)
     connect(chkTrackingSave, &QCheckBox::clicked, this, &EngineerMode::clickSaveTracking);
 
     // In the corner of the module's display, 8 pixels in from its right and
-    // bottom edges. A module without a display of its own uses the first one.
-    QRect rects[2];
-    NqUtils::getWindowRect(rects);
-    QRect display = (m_nDevNum == 0 || m_nDevNum == 1) ? rects[m_nDevNum] : QRect();
+    // bottom edges: the display its touches map to (one module: the monitor
+    // the settings name). A module without a display of its own uses the first one.
+    const tl::input::DisplayMap map = m_settings
+        ? tl::input::selectDisplayRects(m_settings->getNumOfCamDevice(), m_settings->getMonitor())
+        : tl::input::selectDisplayRects(2, -1);
+    QRect display = (m_nDevNum == 0 || m_nDevNum == 1) ? map.rect[m_nDevNum] : QRect();
     if (display.isNull())
-        display = rects[0];
+        display = map.rect[0];
     if (!display.isNull())
         move(display.right() - kMargin - width() + 1, display.bottom() - kMargin - height() + 1);
 }

@@ -99,6 +99,20 @@ if want align; then
   check_windows align "the alignment view" "Tesselink Alignment"
 fi
 
+# The engineer dialog of the board's module: a Wayland client cannot place
+# it, so it must be on HEADLESS-2 (where sway puts it is reported).
+if want engineer; then
+  run_demo engineer "${wl[@]}" -- --modules 1 --monitor 1 --engineer
+  expect_result engineer ok
+  grep '^engineer\.' "$WORK/engineer.out" | sed 's/^/   /'
+  if grep -q ' HEADLESS-2 [0-9]* [-0-9]* [-0-9]* [0-9]* [0-9]* Engineer Mode$' "$WORK/engineer.windows"; then
+    pass "engineer: the dialog on HEADLESS-2 (sway tree)"
+  else
+    fail "engineer: the dialog not on HEADLESS-2; sway listed:"
+  fi
+  grep ' Engineer Mode$' "$WORK/engineer.windows" | cut -d' ' -f2- | sort -u | sed 's/^/   window: /'
+fi
+
 # Two modules need two projectors of one type: two equal outputs, side by
 # side; module k's camera watches output k, and each calibration window must
 # be full screen on its own output.

@@ -73,6 +73,22 @@ if want align; then
   check_window align "the alignment view"
 fi
 
+# The engineer dialog of the board's module: in the bottom-right corner of
+# DUMMY1, 8 pixels in from its right and bottom edges, at its own size.
+if want engineer; then
+  run_demo engineer "${x11[@]}" -- --modules 1 --monitor 1 --engineer
+  expect_result engineer ok
+  grep '^engineer\.' "$WORK/engineer.out" | sed 's/^/   /'
+  # Right edge 8 px left of DUMMY1's (1280 + 1920), bottom 8 px above its (1080).
+  if awk '{ split($2, g, /[x+]/); if (g[3] + g[1] == 3192 && g[4] + g[2] == 1072 && g[1] < 1920) ok = 1 }
+      END { exit !ok }' "$WORK/engineer.windows"; then
+    pass "engineer: the dialog in DUMMY1's bottom-right corner, 8 px in (X window tree)"
+  else
+    fail "engineer: no window with its bottom-right corner at 3192,1072; the server listed:"
+    cut -d' ' -f2 "$WORK/engineer.windows" | sort -u | sed 's/^/   /'
+  fi
+fi
+
 # Two modules need two projectors of one type: two equal outputs, side by
 # side; module k's camera watches output k, and each calibration window must
 # cover its own output.

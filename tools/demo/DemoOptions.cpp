@@ -27,7 +27,7 @@ QString DemoOptions::usage()
 {
     return "usage: tesselink-demo [--modules 0..3] [--calibrated 0|1] [--scenario connect|transfer|track|align|pattern|calibrate]\n"
            "                      [--loss FRACTION] [--seed N] [--speed FACTOR] [--window] [--verbose]\n"
-           "                      [--dialogs] [--hold SECONDS] [--monitor N] [--camera-monitor N] [--camera-window]\n"
+           "                      [--dialogs] [--engineer] [--hold SECONDS] [--monitor N] [--camera-monitor N] [--camera-window]\n"
            "       pattern:       [--display-size WxH] [--lens 1|2|3] [--ceiling 0|1] [--rear 0|1] [--noise F]\n"
            "                      [--save-images DIR] [--find-speed FACTOR] [--dot-diag 0|1] [--pen 0..9]\n"
            "       calibrate:     the pattern options and [--method auto|manual] [--touch-error PX]\n";
@@ -47,6 +47,8 @@ bool DemoOptions::parse(const QStringList &args, DemoOptions &out, QString &erro
             out.cameraWindow = true;
         } else if (a == "--dialogs") {
             out.dialogs = true;
+        } else if (a == "--engineer") {
+            out.engineer = true;
         } else if (a == "--hold") {
             if (!takeValue(args, i, v, error))
                 return false;

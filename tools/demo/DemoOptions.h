@@ -16,6 +16,7 @@ struct DemoOptions
     bool window = false;        // show windows on the desktop instead of running headless
     bool verbose = false;       // pass the driver's log through to stderr
     bool dialogs = false;       // walk the dialogs a user meets first and report which one is visible
+    bool engineer = false;      // open the engineer dialog of module 0, report where it is, close it
     int hold = 0;               // seconds to keep running before closing (to look at the windows)
     // The board's monitor (the Monitor setting, an index in the left-to-right
     // list of monitors) for a run with one module; -1 keeps the setting's default.

@@ -48,6 +48,9 @@ QString runTrack(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus &
 // The dialogs a user meets first, through the tray as a user reaches them:
 // reports which dialog is visible after each step ("dialog.<step>: <name>").
 QString runDialogs(const DemoOptions &opt, Corvane &driver, QTextStream &out);
+// The engineer dialog of module 0, opened through the main window's slot as
+// the driver opens it; reports where it is shown ("engineer.window"), then OK.
+QString runEngineer(const DemoOptions &opt, Corvane &driver, QTextStream &out);
 // Auto or manual calibration started as from the tray on every module, then a
 // grid of pen taps on each display through the modules' own mapping, tracking
 // and injection; the pointing error against the true pen positions.

@@ -217,6 +217,8 @@ int main(int argc, char *argv[])
             failure = runTransfer(opt, driver, bus, out);
         if (failure.isEmpty() && opt.dialogs)
             failure = runDialogs(opt, driver, out);
+        if (failure.isEmpty() && opt.engineer)
+            failure = runEngineer(opt, driver, out);
         if (failure.isEmpty() && opt.scenario == "align")
             failure = runAlign(opt, driver, bus, out);
         if (failure.isEmpty() && opt.scenario == "track")
