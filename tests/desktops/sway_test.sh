@@ -99,16 +99,18 @@ if want align; then
   check_windows align "the alignment view" "Tesselink Alignment"
 fi
 
-# The engineer dialog of the board's module: a Wayland client cannot place
-# it, so it must be on HEADLESS-2 (where sway puts it is reported).
+# The engineer dialog of the board's module. A Wayland client cannot place a
+# dialog, and sway opens a floating window centred on the focused output
+# (here HEADLESS-1, where the user works), whatever screen Qt binds it to: the
+# dialog must be shown on an output of sway's tree; which one is reported.
 if want engineer; then
   run_demo engineer "${wl[@]}" -- --modules 1 --monitor 1 --engineer
   expect_result engineer ok
   grep '^engineer\.' "$WORK/engineer.out" | sed 's/^/   /'
-  if grep -q ' HEADLESS-2 [0-9]* [-0-9]* [-0-9]* [0-9]* [0-9]* Engineer Mode$' "$WORK/engineer.windows"; then
-    pass "engineer: the dialog on HEADLESS-2 (sway tree)"
+  if grep -q ' HEADLESS-[12] [0-9]* [-0-9]* [-0-9]* [0-9]* [0-9]* Engineer Mode$' "$WORK/engineer.windows"; then
+    pass "engineer: the dialog shown on an output (sway tree)"
   else
-    fail "engineer: the dialog not on HEADLESS-2; sway listed:"
+    fail "engineer: the dialog on no output of sway's tree"
   fi
   grep ' Engineer Mode$' "$WORK/engineer.windows" | cut -d' ' -f2- | sort -u | sed 's/^/   window: /'
 fi
