@@ -12,6 +12,7 @@
 #include "device/codec/Image.h"
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
+#include "platform/ClockPace.h"
 #include "platform/Screens.h"
 #include "resources/Resources.h"
 #include "settings/ConfigFileRW.h"
@@ -214,9 +215,12 @@ struct ReceiveWorld
         app = std::make_unique<QApplication>(*argc, *argv);
         app->setQuitOnLastWindowClosed(false);
         tl::initResources();
-        Clock::setCompression(qEnvironmentVariableIsSet("TL_FUZZ_COMPRESSION")
-                                  ? qEnvironmentVariable("TL_FUZZ_COMPRESSION").toDouble()
-                                  : compression);
+        // Paced by wall time, also while threads work: an input's steps let
+        // driver time pass by reading the clock on the fuzzer's thread, which
+        // the clock's own pace (moving only while every thread waits) would hold.
+        tl::setWallPacedCompression(qEnvironmentVariableIsSet("TL_FUZZ_COMPRESSION")
+                                        ? qEnvironmentVariable("TL_FUZZ_COMPRESSION").toDouble()
+                                        : compression);
         ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
         language.loadLanguageData(7, QLocale(QLocale::English));
         auto pattern = std::make_shared<CachedPattern>();
