@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -158,6 +159,16 @@ void reportStall(const std::vector<std::string> &busy)
 // The clock's thread: moves compressed driver time on while every other
 // thread is blocked, and wakes what has come due. The look at the threads and
 // the waking happen without the timeline's lock, which waiting threads take.
+// The clock's thread reads the kernel's view of the threads (and allocates)
+// many times a second. A fork taken by another thread in the middle of that
+// (a library starting a helper program) would leave the child with a lock it
+// can never take before its exec: a fork waits until the look is over.
+std::mutex &lookLock()
+{
+    static std::mutex m;
+    return m;
+}
+
 void tickerLoop()
 {
     pthread_setname_np(pthread_self(), "tl-clock");
@@ -194,7 +205,11 @@ void tickerLoop()
             lk.unlock();
             busy.clear();
             const bool stalled = heldSince >= 0 && wall - heldSince > kStallWallMs;
-            const bool blocked = threads.othersBlocked(stalled && !stallReported ? &busy : nullptr);
+            bool blocked;
+            {
+                std::lock_guard<std::mutex> look(lookLock());
+                blocked = threads.othersBlocked(stalled && !stallReported ? &busy : nullptr);
+            }
             lk.lock();
             if (!t.compressed)
                 continue;
@@ -260,6 +275,7 @@ void startTickerLocked(Timeline &t)
     if (t.tickerStarted)
         return;
     t.tickerStarted = true;
+    pthread_atfork([] { lookLock().lock(); }, [] { lookLock().unlock(); }, [] { lookLock().unlock(); });
     std::thread(tickerLoop).detach();
 }
 
