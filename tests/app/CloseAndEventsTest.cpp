@@ -138,10 +138,7 @@ protected:
 TEST_F(CloseAndEventsTest, LogoutWhileTheCalibrationFailedBoxRunsEndsCleanly)
 {
     auto module = bus.plug(ModuleVariant::calibrated("TLM-1"));
-    makeWindow();
-    window->initialStart();
-    settle();
-    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    ASSERT_TRUE(startWindow());
     CloseInsideBox closer([this] { events.raiseSessionEnd(); });
     // The module's captures hold no pattern: the run fails and says so in a box,
     // opened from the module's acknowledgement on the GUI thread.
@@ -158,10 +155,7 @@ TEST_F(CloseAndEventsTest, LogoutWhileTheCalibrationFailedBoxRunsEndsCleanly)
 TEST_F(TwoDisplayWindowTest, ArrivalOfAModuleLeavesTheUsersWizardOpen)
 {
     bus.plug(ModuleVariant::calibrated("TLM-L"));
-    makeWindow();
-    window->initialStart();
-    settle();
-    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    ASSERT_TRUE(startWindow());
     window->tray()->action(CorvaneTray::ActConfiguration)->trigger();
     ASSERT_TRUE(window->wizard()->isVisible());
 
@@ -207,10 +201,7 @@ TEST_F(TwoDisplayWindowTest, ArrivalKeepsTheChoicesOfTheOpenSetUpWizard)
 TEST_F(TwoDisplayWindowTest, ArrivalThatDisconnectsLeavesTheWizardOpen)
 {
     bus.plugAll({ModuleVariant::calibrated("TLM-L"), ModuleVariant::calibrated("TLM-R")});
-    makeWindow();
-    window->initialStart();
-    settle();
-    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    ASSERT_TRUE(startWindow());
     window->tray()->action(CorvaneTray::ActConfiguration)->trigger();
     ASSERT_TRUE(window->wizard()->isVisible());
 
@@ -235,10 +226,7 @@ TEST_F(TwoDisplayWindowTest, ArrivalThatDisconnectsLeavesTheWizardOpen)
 TEST_F(TwoDisplayWindowTest, DisplayChangeIsNotHandledInsideAnArrival)
 {
     bus.plug(ModuleVariant::calibrated("TLM-L"));
-    makeWindow();
-    window->initialStart();
-    settle();
-    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    ASSERT_TRUE(startWindow());
     LogCapture log;
     events.raiseDisplayChange();
     bus.plug(ModuleVariant::calibrated("TLM-R"));
@@ -256,10 +244,7 @@ TEST_F(TwoDisplayWindowTest, DisplayChangeIsNotHandledInsideAnArrival)
 TEST_F(CloseAndEventsTest, DisplayChangeWaitsForTheAlignmentViewToClose)
 {
     bus.plug(ModuleVariant::calibrated("TLM-L"));
-    makeWindow();
-    window->initialStart();
-    settle();
-    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    ASSERT_TRUE(startWindow());
     LogCapture log;
     events.raiseDisplayChange();
     window->StartAlignmentDisplay();
@@ -291,10 +276,7 @@ TEST_F(CloseAndEventsTest, WhatEndsTheStreamUnderTheAlignmentViewClosesIt)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
         const auto module = bus.plug(ModuleVariant::calibrated("TLM-L"));
-        makeWindow();
-        window->initialStart();
-        settle();
-        ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+        ASSERT_TRUE(startWindow());
         window->StartAlignmentDisplay();
         settle(50);
         ASSERT_EQ(window->control()->threadState(), etaDISPLAY);
@@ -320,10 +302,7 @@ TEST_F(CloseAndEventsTest, WhatEndsTheStreamUnderTheAlignmentViewClosesIt)
 TEST_F(CloseAndEventsTest, OneDisplayChangeOfSeveralEventsIsHandledOnce)
 {
     bus.plug(ModuleVariant::calibrated("TLM-L"));
-    makeWindow();
-    window->initialStart();
-    settle();
-    ASSERT_EQ(window->control()->threadState(), etaTRACKING);
+    ASSERT_TRUE(startWindow());
     LogCapture log;
     // A monitor added: screen added, then a geometry change of each screen.
     for (int i = 0; i < 4; ++i)

@@ -45,14 +45,20 @@ protected:
             if (m == 0)
                 module->setPenScript([](uint64_t) { return std::vector<tl::sim::TrackPoint>{{2400, 1500, 100}}; });
         }
+        connectRecording();
+        ASSERT_EQ(control->threadState(), etaTRACKING);
+        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
+    }
+
+    // The controller on the plugged modules, injecting into a recorder, connected.
+    void connectRecording()
+    {
         settings = std::make_unique<ConfigFileRW>();
         auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
         recorder = backend.get();
         control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
                                                   std::make_unique<tl::input::InputInjection>(std::move(backend)));
         control->systemStateChange(esysCONNECTION_START, -1);
-        ASSERT_EQ(control->threadState(), etaTRACKING);
-        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
     }
 
     int downNow() const { return contactsDown(*recorder); }
@@ -92,12 +98,7 @@ TEST_F(ContactReleaseTest, ModeSwitchLiftsThenTracksAgain)
 TEST_F(ContactReleaseTest, TrackingReportsDuringACalibrationPutNoContactDown)
 {
     auto module = bus.plug(ModuleVariant::calibrated("TLM-0"));
-    settings = std::make_unique<ConfigFileRW>();
-    auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
-    recorder = backend.get();
-    control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
-                                              std::make_unique<tl::input::InputInjection>(std::move(backend)));
-    control->systemStateChange(esysCONNECTION_START, -1);
+    connectRecording();
     ASSERT_EQ(control->threadState(), etaTRACKING);
     const std::vector<uint8_t> records = tl::codec::encodeTracking({{2400, 1500, 100}});
     for (const int state : {int(etaMANUAL_CALIBRATION), int(etaAUTO_CALIBRATION)}) {

@@ -6,6 +6,7 @@
 // tl_sim.
 
 #include "app/Corvane.h"
+#include "control/nqmaincontrol.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
 #include "platform/fake/FakeSystemEvents.h"
@@ -51,6 +52,16 @@ protected:
     void makeWindow()
     {
         window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
+    }
+
+    // Makes the window, starts it on the modules plugged so far and lets it
+    // settle: whether it then tracks.
+    bool startWindow()
+    {
+        makeWindow();
+        window->initialStart();
+        settle();
+        return window->control() && window->control()->threadState() == etaTRACKING;
     }
 
     // Runs the event loop for `rounds` turns of 20 ms of driver time.
