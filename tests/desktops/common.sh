@@ -89,3 +89,14 @@ private_x11_unix() {
     mount -t tmpfs -o mode=1777 tl-x11-unix /tmp/.X11-unix || { echo "FAIL: no private /tmp/.X11-unix"; exit 1; }
   fi
 }
+
+# Under Xwayland (mutter, KWin): a window of the demo at GEOMETRY (WxH+X+Y) in
+# the window-tree snapshots of run NAME.
+check_tree() {
+  local name="$1" what="$2" geometry="$3"
+  if grep -q " $geometry$" "$WORK/$name.windows"; then
+    pass "$name: $what at $geometry (Xwayland window tree)"
+  else
+    fail "$name: no window at $geometry; Xwayland listed:"; cut -d' ' -f2 "$WORK/$name.windows" | sort -u | head -n 5
+  fi
+}

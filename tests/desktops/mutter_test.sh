@@ -49,14 +49,6 @@ check_seen() {
     fail "$name: $what was also on another output:"; grep "^window.seen: $class" "$f" | grep -v " screen $output "
   fi
 }
-check_tree() {
-  local name="$1" what="$2" geometry="$3"
-  if grep -q " $geometry$" "$WORK/$name.windows"; then
-    pass "$name: $what at $geometry (Xwayland window tree)"
-  else
-    fail "$name: no window at $geometry; Xwayland listed:"; cut -d' ' -f2 "$WORK/$name.windows" | sort -u | head -n 5
-  fi
-}
 wl=(env -u DISPLAY QT_QPA_PLATFORM=wayland)
 x11=(env -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb)
 
