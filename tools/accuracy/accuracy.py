@@ -209,6 +209,7 @@ def doc_plan():
     corner tap). What it leaves out is named in the document."""
     cases = [("penid-1920x1080", [PENID, "--seeds", "8", "--display", "1920x1080"]),
              ("penid-1920x1080-reversed", [PENID, "--rows-reversed", "--seeds", "8", "--display", "1920x1080"]),
+             ("penid-1920x1080-visible", [PENID, "--visible-light", "--seeds", "8", "--display", "1920x1080"]),
              ("simfit-1920x1080", [SIMFIT, "--display", "1920x1080", "--seeds", "2"])]
     for seed in (1, 2, 3):
         for lens in (1, 2, 3):
@@ -566,7 +567,8 @@ def dotdiag_section(runs, out):
 
 
 PENID_LINE = re.compile(r"^(.+?)\s+(-?[0-9.]+)\s+(-?[0-9.]+)\s+(-?[0-9.]+) \|\s+([0-9.]+)\s+([0-9.]+) \|"
-                        r"\s+([0-9.]+)\s+([0-9.]+) \|\s+([0-9.]+)\s+([0-9.]+)")
+                        r"\s+([0-9.]+)\s+([0-9.]+) \|\s+([0-9.]+)\s+([0-9.]+)"
+                        r"(?: \|\s+(-?[0-9.]+)\s+(-?[0-9.]+) \|\s+([0-9.]+)\s+([0-9.]+))?")
 
 # Targets of auto calibration as the product does it (pattern hull, pen, 20 of 20 found): RMS and largest per display.
 TARGETS = {"1920x1080": (1.0, 3.0), "1280x800": (1.5, None), "3840x2160": (1.5, None)}
@@ -582,26 +584,37 @@ def penid_rows(runs, name):
         m = PENID_LINE.match(line)
         if m:
             g = m.groups()
-            rows[g[0].strip()] = [float(x) for x in g[1:]]
+            rows[g[0].strip()] = [float(x) if x is not None else None for x in g[1:]]
     return rows
 
 
 def penid_section(runs, out):
     plain = penid_rows(runs, "penid-1920x1080")
     rev = penid_rows(runs, "penid-1920x1080-reversed")
+    vis = penid_rows(runs, "penid-1920x1080-visible")
     if not plain:
         out.append("\n(pen-identify was not run.)")
         return
-    out.append("| table | the light: lift / along x / along y (% of the display width) | table RMS / largest |"
-               " left by the light RMS / largest | left by a plane per camera RMS / largest |"
-               " rows reversed: left by the light RMS / largest | rows reversed: left by a plane RMS / largest |")
-    out.append("|---|---|---|---|---|---|---|")
+
+    def pair(v, i):
+        return "%.2f / %.2f" % (v[i], v[i + 1]) if v and v[i] is not None else "–"
+
+    out.append("| table | the light: lift / along x / along y (% of the display width) |"
+               " the lens in infrared: scale / radial term (‰) | table RMS / largest |"
+               " left by the light RMS / largest | left by the light on the screen, window px RMS / largest |"
+               " the same without the infrared terms, window px | left by a plane per camera RMS / largest |"
+               " rows reversed: left by the light RMS / largest | rows reversed: on the screen, window px |"
+               " rows reversed: left by a plane RMS / largest |")
+    out.append("|---|---|---|---|---|---|---|---|---|---|---|")
     for name, v in plain.items():
         r = rev.get(name)
-        out.append("| %s | %.3f / %.3f / %.3f | %.2f / %.2f | %.2f / %.2f | %.2f / %.2f | %s | %s |" % (
+        w = vis.get(name)
+        out.append("| %s | %.3f / %.3f / %.3f | %s | %.2f / %.2f | %.2f / %.2f | %s | %s | %.2f / %.2f | %s | %s | %s |" % (
             name + ("" if "fwParam < 10" not in name else ", not used by the emulator"),
-            100 * v[0], 100 * v[1], 100 * v[2], v[3], v[4], v[5], v[6], v[7], v[8],
-            "%.2f / %.2f" % (r[5], r[6]) if r else "–", "%.2f / %.2f" % (r[7], r[8]) if r else "–"))
+            100 * v[0], 100 * v[1], 100 * v[2],
+            "%.2f / %.2f" % (1000 * v[9], 1000 * v[10]) if v[9] is not None else "–",
+            v[3], v[4], v[5], v[6], pair(v, 11), pair(w, 11), v[7], v[8],
+            pair(r, 5), pair(r, 11), pair(r, 7)))
 
 
 def pattern_runs(runs, display, lens=None):
@@ -654,7 +667,7 @@ def budget_section(runs, rows, out):
     penid_name = {1: "lens 1 (other codes), pen 0", 2: "lens 2, pen 0", 3: "lens 3 fwParam >= 10, pen 0"}
     out.append("| lens | pattern runs (mountings x seeds) | 1. found centres, camera px RMS / largest |"
                " screen, fit without tweak (found centres + model) RMS / max | 2. model floor (fit on exact points)"
-               " RMS / max | 3. tweak residual: what the light leaves of the table, camera px RMS |"
+               " RMS / max | 3. tweak residual: what the light leaves of the table, camera px RMS (window px on the screen) |"
                " pen, exact points + tweak (floor + tweak residual) RMS / max | pen, fit as product RMS / max |"
                " 4. tracking: end to end hull RMS median (worst), auto runs | end to end display RMS median |")
     out.append("|---|---|---|---|---|---|---|---|---|---|")
@@ -674,7 +687,7 @@ def budget_section(runs, rows, out):
         out.append("| %d | %d | %s / %s | %s / %s | %s / %s | %s | %s / %s | %s / %s | %s (%s), %d runs | %s |" % (
             lens, len(ds), f(med([fnum(d, "pattern.error_cam.rms") for d in ds])),
             f(worst([fnum(d, "pattern.error_cam.max") for d in ds])), f(unt[0]), f(unt[1]), f(ex[0], 3), f(ex[1], 3),
-            f(pid[5]) if pid else "–", f(ext[0]), f(ext[1]), f(fit[0]), f(fit[1]), f(med(hr)), f(worst(hr)), len(cal),
+            (f(pid[5]) + (" (%s)" % f(pid[11]) if pid[11] is not None else "")) if pid else "–", f(ext[0]), f(ext[1]), f(fit[0]), f(fit[1]), f(med(hr)), f(worst(hr)), len(cal),
             f(med(dr))))
         steps[lens] = (unt, ex, ext, fit, med(hr))
     return steps
