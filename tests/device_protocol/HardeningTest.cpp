@@ -107,7 +107,7 @@ protected:
     {
         dev->StartRecvThread(0, 0);
         dev->sendAcImageRequest(kind, 0, 0);
-        const bool ok = waitFor([&] { return sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }) > 0; },
+        const bool ok = spinUntil([&] { return sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }) > 0; },
                                 20000);
         dev->StopRecvThread();
         return ok;
@@ -130,7 +130,7 @@ TEST_F(HardeningTest, FrameEndInAResponseWaitWhileTheLoopFlushesNeverDeadlocks)
     ASSERT_TRUE(m->waitForReceived(CMD_IIC_WR, 1, 5000));
     m->injectPacket(sim::kEpIn, packet(DAT_IMGEND));
     EXPECT_TRUE(mustFinish<bool>("requestEeprom (loop first)", [&] { return dev->requestEeprom(0); }));
-    ASSERT_TRUE(waitFor([&] { return m->registerLog().size() >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return m->registerLog().size() >= 2; }, 10000));
     expectGainWrittenOnce(m);
     dev->StopRecvThread();
 }
@@ -148,7 +148,7 @@ TEST_F(HardeningTest, LoopFrameEndWhileTheResponseWaitHoldsTheModuleNeverDeadloc
     m->injectPacket(sim::kEpFrames, packet(DAT_IMGEND), 300);
     m->injectPacket(sim::kEpIn, packet(DAT_IMGEND), 600);
     EXPECT_TRUE(mustFinish<bool>("requestEeprom (wait first)", [&] { return dev->requestEeprom(0); }));
-    ASSERT_TRUE(waitFor([&] { return m->registerLog().size() >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return m->registerLog().size() >= 2; }, 10000));
     expectGainWrittenOnce(m);
     dev->StopRecvThread();
 }
@@ -229,7 +229,7 @@ TEST_F(HardeningTest, LateLoopStartKeepsTheFirstFrameRequestTimed)
     plan.commands.push_back({CMD_SENDFRM_MONO, 0, 1, sim::CommandFault::Ignore, 0});   // the first is lost
     m->setFaults(plan);
     dev->StartRecvThread(1, 0);
-    EXPECT_TRUE(waitFor([&] { return frameCount(sig) >= 1; }, 20000));
+    EXPECT_TRUE(spinUntil([&] { return frameCount(sig) >= 1; }, 20000));
     EXPECT_GE(m->receivedCount(CMD_SENDFRM_MONO), 2);
     dev->StopRecvThread();
     dev.reset();   // before the bus wrapper goes
@@ -270,7 +270,7 @@ TEST_F(HardeningTest, ShownFrameIsNotOverwrittenBeforeTheNextRequest)
     // The next request brings a fresh frame, as always.
     const size_t before = frameCount(sig);
     dev->requestFrame(0);
-    EXPECT_TRUE(waitFor([&] { return frameCount(sig) > before; }));
+    EXPECT_TRUE(spinUntil([&] { return frameCount(sig) > before; }, 10000));
     dev->StopRecvThread();
 }
 

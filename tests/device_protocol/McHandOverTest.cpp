@@ -113,10 +113,10 @@ TEST_F(DeviceTest, ALoopsReaderAndTheOtherLoopsStoreNeverShareMemory)
         const int before = read.load();
         inject(a, RES_MC_PATTERN_END, i32(7));
         inject(b, RES_MC_PATTERN_END, i32(3));
-        ASSERT_TRUE(waitFor([&] { return read.load() == before + 1; }));
+        ASSERT_TRUE(spinUntil([&] { return read.load() == before + 1; }, 10000));
         inject(a, DAT_MC_INPUT_POINT, listA);
         inject(b, DAT_MC_INPUT_POINT, listB);
-        ASSERT_TRUE(waitFor([&] { return read.load() == before + 2; }));
+        ASSERT_TRUE(spinUntil([&] { return read.load() == before + 2; }, 10000));
     }
     dev->StopRecvThread();
     EXPECT_EQ(changed.load(), 0);
@@ -130,10 +130,10 @@ TEST_F(DeviceTest, PatternEndWithoutPayloadIsSignalledWithLengthZero)
     inject(m, RES_MC_PATTERN_END, i32(9));
     // The length field is 0: no index, whatever the transfer holds after it.
     inject(m, RES_MC_PATTERN_END, i32(5), 0);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(spinUntil([&] {
         std::lock_guard<std::mutex> lock(sig.mutex);
         return sig.mcNextStep.size() == 2;
-    }));
+    }, 10000));
     dev->StopRecvThread();
     std::lock_guard<std::mutex> lock(sig.mutex);
     EXPECT_EQ(sig.mcNextStep[0], std::make_pair(4, 9));

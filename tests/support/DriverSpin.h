@@ -1,8 +1,12 @@
 #pragma once
 
 // Running the event loop in driver time (the clock of platform/Clock.h, which
-// tests and tools compress): the one spin the main-window tests, the demo, the
-// soak and the screenshot tools share. Header only: needs Qt Core and the clock.
+// tests and tools compress): the one spin every test, the demo, the soak and
+// the screenshot tools share. Waiting for a condition is spinUntil (spinFor is
+// its fixed span); settling, a number of turns of what is queued, is settle.
+// A bound is driver time, so it runs out only when the threads it waits for
+// had their turn (the compressed clock moves on only while they all wait).
+// Header only: needs Qt Core and the clock.
 
 #include "platform/Clock.h"
 
