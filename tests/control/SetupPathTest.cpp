@@ -22,9 +22,8 @@
 #include <QThread>
 #include <QTimer>
 
-#include <condition_variable>
+#include <atomic>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 using namespace tl::codec;
@@ -664,26 +663,18 @@ TEST_F(SetupPathTest, OneModulesAnswerIsNotOverwrittenByTheOthersLoop)
                                  ++changed;
                          }
                      });
-    // Told on the receive loop's thread as it hands module 0's answer on.
-    std::mutex handOver;
-    std::condition_variable handedOn;
-    bool answerRead = false;
+    // Set on the receive loop's thread as it hands module 0's answer on.
+    std::atomic<bool> answerRead{false};
     QObject::connect(control->device(), &tl::CamDevCtrl::sigMCNextStep, &receiver,
                      [&](int *, int, int nDevNum) {
-                         if (nDevNum != 0)
-                             return;
-                         std::lock_guard<std::mutex> lock(handOver);
-                         answerRead = true;
-                         handedOn.notify_all();
+                         if (nDevNum == 0)
+                             answerRead = true;
                      },
                      Qt::DirectConnection);
     const int32_t mine = 7, other = 3;
     modules[0]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &mine, 4));
-    {
-        // Module 0's answer has been read; its signal waits for the GUI thread.
-        std::unique_lock<std::mutex> lock(handOver);
-        ASSERT_TRUE(tl::Clock::waitUntil(handedOn, lock, tl::Clock::nowMs() + 10000, [&] { return answerRead; }));
-    }
+    // Module 0's answer has been read; its signal waits for the GUI thread.
+    ASSERT_TRUE(tl::test::sleepUntil([&] { return answerRead.load(); }, 10000));
     for (int i = 0; i < 20; ++i)
         modules[1]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &other, 4), 2 + i);
     QCoreApplication::processEvents();

@@ -249,8 +249,7 @@ TEST_F(HardeningTest, ShownFrameIsNotOverwrittenBeforeTheNextRequest)
     // Reversed, as the driver asks a short-throw module: its frames come upright.
     dev->StartRecvThread(1, 1);
     // Wait without handling events: the GUI thread is busy elsewhere.
-    for (int i = 0; i < 20000 && frameCount(sig) < 1; ++i)
-        QThread::msleep(1);
+    sleepUntil([&] { return frameCount(sig) >= 1; }, 20000, 1);
     ASSERT_EQ(frameCount(sig), 1u);
     // An unrequested frame of other bytes.
     std::vector<uint8_t> other(kFrameBytes, 0xA5);
@@ -259,11 +258,9 @@ TEST_F(HardeningTest, ShownFrameIsNotOverwrittenBeforeTheNextRequest)
         m->injectPacket(sim::kEpFrames, std::vector<uint8_t>(b.begin(), b.end()));
     }
     m->injectPacket(sim::kEpFrames, packet(DAT_IMGEND));
-    for (int i = 0; i < 20000 && m->pending(sim::kEpFrames) > 0; ++i)
-        QThread::msleep(1);
+    sleepUntil([&] { return m->pending(sim::kEpFrames) == 0; }, 20000, 1);
     // The loop has read the whole second frame; give its frame end a moment.
-    for (int i = 0; i < 200 && frameCount(sig) < 2 && !logContains("frame not taken yet"); ++i)
-        QThread::msleep(5);
+    sleepUntil([&] { return frameCount(sig) >= 2 || logContains("frame not taken yet"); }, 1000, 5);
     QCoreApplication::processEvents();
     ASSERT_GE(shown.size(), 1u);
     EXPECT_EQ(shown[0], sim::TestPatternSource::frameFor(0));

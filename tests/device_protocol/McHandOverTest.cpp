@@ -5,7 +5,6 @@
 #include "Fixture.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <atomic>
 #include <chrono>
@@ -49,12 +48,10 @@ TEST_F(DeviceTest, QueuedManualAnswersCarryTheirOwnModulesValues)
     // wait handles no events).
     inject(a, RES_MC_PATTERN_END, i32(7));
     inject(a, DAT_MC_INPUT_POINT, listA);
-    for (int i = 0; i < 5000 && logCount("--------") < 1; ++i)
-        QThread::msleep(2);
+    sleepUntil([&] { return logCount("--------") >= 1; }, 10000, 2);
     inject(b, RES_MC_PATTERN_END, i32(3));
     inject(b, DAT_MC_INPUT_POINT, listB);
-    for (int i = 0; i < 5000 && logCount("--------") < 2; ++i)
-        QThread::msleep(2);
+    sleepUntil([&] { return logCount("--------") >= 2; }, 10000, 2);
     ASSERT_EQ(logCount("--------"), 2);
     dev->StopRecvThread();
     QCoreApplication::processEvents();
