@@ -4,6 +4,7 @@
 #include "app/CorvaneTray.h"
 #include "platform/Clock.h"
 #include "platform/SystemEvents.h"
+#include "platform/linux/SwayWindowPlacer.h"
 #include "settings/BrandProfile.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
@@ -462,6 +463,10 @@ void Corvane::startEnginnerMode(int nDevNum)
     }
     m_engineerDlg->start();
     m_engineerDlg->show();
+    // Where the window system ignored the dialog's position.
+    if (m_engineerDlg->windowHandle())
+        tl::placeShownWindow(m_engineerDlg->windowHandle(), QStringLiteral("the engineer dialog"),
+                             m_engineerDlg->placement());
 }
 
 void Corvane::engModeCamUpDate(int, ALIGNMENT_VIEW_MODE, bool)

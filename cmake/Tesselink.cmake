@@ -32,8 +32,12 @@ endfunction()
 # One test executable per area: every *.cpp in the calling folder. Every test
 # gets tests/support (log capture, waitFor); QT_MAIN gives it the shared main
 # with a Qt application.
+#
+# SHARDS n runs the executable as n ctest entries (name_1 .. name_n), each a
+# share of its tests (GoogleTest's own sharding) with a settings folder of its
+# own, so that a long suite runs beside the others on every core.
 function(tl_add_test name)
-  cmake_parse_arguments(ARG "QT_MAIN" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT_MAIN" "SHARDS" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   add_executable(${name} ${sources})
   if(ARG_QT_MAIN)
@@ -41,8 +45,21 @@ function(tl_add_test name)
   endif()
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} tl_testsupport GTest::gtest GTest::gmock Qt5::Test)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/${name}/config;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/test-home/${name}/run"
-    TIMEOUT 600)
+  if(NOT ARG_SHARDS)
+    set(ARG_SHARDS 1)
+  endif()
+  foreach(shard RANGE 1 ${ARG_SHARDS})
+    if(ARG_SHARDS EQUAL 1)
+      set(entry ${name})
+      set(share "")
+    else()
+      set(entry ${name}_${shard})
+      math(EXPR index "${shard} - 1")
+      set(share ";GTEST_TOTAL_SHARDS=${ARG_SHARDS};GTEST_SHARD_INDEX=${index}")
+    endif()
+    add_test(NAME ${entry} COMMAND ${name})
+    set_tests_properties(${entry} PROPERTIES
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-home/${entry}/config;XDG_RUNTIME_DIR=${CMAKE_BINARY_DIR}/test-home/${entry}/run${share}"
+      TIMEOUT 600)
+  endforeach()
 endfunction()

@@ -43,7 +43,8 @@ if [ "${TESSELINK_SKIP_TSAN:-0}" != 1 ]; then
   # (platform/Clock.h), so the slowed build misses none.
   tsan_log=$(mktemp)
   tsan_status=0
-  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "^($(IFS='|'; echo "${tsan_suites[*]}"))\$" \
+  # (A suite may run as several ctest entries, suite_1 .. suite_n: its shares.)
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R "^($(IFS='|'; echo "${tsan_suites[*]}"))(_[0-9]+)?\$" \
     >"$tsan_log" 2>&1 || tsan_status=$?
   cat "$tsan_log"
   unset TSAN_OPTIONS

@@ -126,8 +126,10 @@ EngineerMode::EngineerMode(QWidget *parent, ConfigFileRW *settings, int nDevNum)
     QRect display = (m_nDevNum == 0 || m_nDevNum == 1) ? map.rect[m_nDevNum] : QRect();
     if (display.isNull())
         display = map.rect[0];
-    if (!display.isNull())
+    if (!display.isNull()) {
         move(display.right() - kMargin - width() + 1, display.bottom() - kMargin - height() + 1);
+        m_placement = geometry();
+    }
 }
 
 EngineerMode::~EngineerMode() = default;
@@ -187,7 +189,8 @@ void EngineerMode::showEvent(QShowEvent *event)
 {
     // On the screen of the display it was placed on, before it is mapped. A
     // Wayland compositor places the dialog itself (sway: on the focused
-    // output) and ignores the position.
+    // output) and ignores the position; the main window asks sway to move it
+    // once it is shown.
     if (windowHandle())
         tl::placement::bindToScreen(windowHandle(), geometry(), nullptr);
     DialogScale::standAloneIfOwnerHidden(this);

@@ -37,6 +37,9 @@ public:
     void start();
 
     int devNum() const { return m_nDevNum; }
+    // Where the dialog is meant to be: its module display's bottom-right
+    // corner (null without a display).
+    QRect placement() const { return m_placement; }
     ALIGNMENT_VIEW_MODE mode() const { return m_eMode; }
 
 signals:
@@ -84,6 +87,7 @@ private:
 
     ConfigFileRW *m_settings = nullptr;
     int m_nDevNum = 0;
+    QRect m_placement;
     ALIGNMENT_VIEW_MODE m_eMode = eavALIGNMENT_VIEW;
     QString m_sStrAddr;
     QString m_sStrValue;

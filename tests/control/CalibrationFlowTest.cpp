@@ -111,21 +111,8 @@ TEST_F(CalibrationFlowTest, BlankModuleIsCalibratedAutomaticallyAndTracks)
     watchDisplay(*module, 0, display);
     BoxAnswerer boxes;
     LogCapture log;
-    // The pattern search has time limits of its own: give it driver time to
-    // spare whatever the load of the machine (slow the clock while it runs).
-    // The third image (the pattern) is the one evaluated; this runs on the
-    // receive loop, before the GUI thread takes the image, so it counts the
-    // images itself rather than read the controller's state.
-    auto images = std::make_shared<std::atomic<int>>(0);
-    QObject::connect(control->device(), &tl::CamDevCtrl::sigACNewFrame, control->device(),
-                     [images](unsigned char *, int, int) {
-                         if (++*images == 3)
-                             tl::Clock::setCompression(0.02);
-                     }, Qt::DirectConnection);
     control->startAutoCalibration();
     ASSERT_TRUE(settleUntil([&] {
-        if (control->calState() >= 10 && tl::Clock::compression() < 1)
-            tl::Clock::setCompression(5);
         return control->threadState() == etaTRACKING && !control->calibDialog()->isVisible();
     }, 20000));
 

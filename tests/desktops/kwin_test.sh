@@ -97,7 +97,45 @@ if want align; then
   check_seen align "the alignment view" AlignmentDlg Virtual-1
 fi
 
+# The engineer dialog of the board's module. A Wayland client has no position
+# of its own: KWin places the dialog itself. Where it went is reported from
+# KWin's window list; judged are that KWin listed it on an output and that the
+# log says the compositor placed it.
+if want engineer; then
+  run_tag=engineer
+  run_demo engineer "${wl[@]}" -- --camera-window --modules 1 --monitor 1 --engineer
+  expect_result engineer ok
+  sleep 1
+  grep '^engineer\.' "$WORK/engineer.out" | sed 's/^/   /'
+  kwin_lines engineer | awk '{ t = $8; for (i = 9; i <= NF; ++i) t = t " " $i } t == "Engineer Mode"' \
+    | cut -d' ' -f2- | sort -u | sed 's/^/   window (screen fullscreen x y w h): /'
+  kwin_lines engineer | awk '{ t = $8; for (i = 9; i <= NF; ++i) t = t " " $i }
+      t == "Engineer Mode" && ($2 == 0 || $2 == 1) { ok = 1 } END { exit !ok }' \
+    && pass "engineer: the dialog on an output (KWin's window list)" \
+    || fail "engineer: KWin never listed the dialog on an output"
+  grep -q '^engineer.placement: the engineer dialog goes where .* puts it' "$WORK/engineer.out" \
+    && pass "engineer: the log says KWin places the dialog" \
+    || fail "engineer: no line in the log on who placed the dialog"
+fi
+
 watch=x11
+# Through Xwayland the dialog has a position of its own, which KWin keeps: in
+# the bottom-right corner of Virtual-1, 8 px in from its right and bottom edges
+# (2552,792), at its own size, in Xwayland's window tree.
+if want xwayland_engineer; then
+  run_demo xwayland_engineer "${x11[@]}" -- --camera-window --modules 1 --monitor 1 --engineer
+  expect_result xwayland_engineer ok
+  grep '^engineer\.' "$WORK/xwayland_engineer.out" | sed 's/^/   /'
+  if awk '{ split($2, g, /[x+]/)
+            if (g[3] + g[1] == 2552 && g[4] + g[2] == 792 && g[1] < 1280) ok = 1 }
+      END { exit !ok }' "$WORK/xwayland_engineer.windows"; then
+    pass "xwayland_engineer: the dialog in Virtual-1's bottom-right corner, 8 px in (Xwayland window tree)"
+  else
+    fail "xwayland_engineer: no window with its bottom-right corner at 2552,792; Xwayland listed:"
+  fi
+  cut -d' ' -f2 "$WORK/xwayland_engineer.windows" | sort -u | sed 's/^/   window: /'
+fi
+
 if want xwayland_pattern; then
   run_demo xwayland_pattern "${x11[@]}" -- --camera-window --modules 1 --monitor 1 --scenario pattern \
     --find-speed 0.05

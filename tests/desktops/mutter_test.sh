@@ -74,7 +74,43 @@ if want calibrate; then
   check_seen calibrate "the calibration window" CalibDlg Meta-1 1280x800
 fi
 
+# The engineer dialog of the board's module. A Wayland client has no position
+# of its own and mutter offers no way to ask for one: mutter places the dialog
+# itself. Where it went is reported (the output its surface entered, as the
+# demo saw it); judged are that it was shown and that the log says the
+# compositor placed it.
+if want engineer; then
+  run_demo engineer "${wl[@]}" -- --camera-window --modules 1 --monitor 1 --engineer
+  expect_result engineer ok
+  grep -E '^(engineer\.|window.seen: EngineerMode)' "$WORK/engineer.out" | sed 's/^/   /'
+  grep -Eq '^engineer.window_end: EngineerMode#EngineerMode screen Meta-[01] ' "$WORK/engineer.out" \
+    && pass "engineer: the dialog shown on an output (mutter's surface enter)" \
+    || fail "engineer: the dialog entered no output"
+  grep -q '^engineer.placement: the engineer dialog goes where .* puts it' "$WORK/engineer.out" \
+    && pass "engineer: the log says mutter places the dialog" \
+    || fail "engineer: no line in the log on who placed the dialog"
+fi
+
 watch=x11
+# Through Xwayland the dialog has a position of its own: in the bottom-right
+# corner of Meta-1, its right edge 8 px in from Meta-1's (3192), in Xwayland's
+# window tree. mutter adds its title bar above the dialog and keeps the frame
+# inside the monitor, which may push the dialog down to Meta-1's bottom edge:
+# the whole dialog within Meta-1 is judged, its bottom edge reported.
+if want xwayland_engineer; then
+  run_demo xwayland_engineer "${x11[@]}" -- --camera-window --modules 1 --monitor 1 --engineer
+  expect_result xwayland_engineer ok
+  grep '^engineer\.' "$WORK/xwayland_engineer.out" | sed 's/^/   /'
+  if awk '{ split($2, g, /[x+]/)
+            if (g[3] + g[1] == 3192 && g[1] < 1280 && g[3] >= 1920 && g[4] >= 0 && g[4] + g[2] <= 800) ok = 1 }
+      END { exit !ok }' "$WORK/xwayland_engineer.windows"; then
+    pass "xwayland_engineer: the dialog within Meta-1, its right edge 8 px in (Xwayland window tree)"
+  else
+    fail "xwayland_engineer: no window within Meta-1 with its right edge at 3192; Xwayland listed:"
+  fi
+  cut -d' ' -f2 "$WORK/xwayland_engineer.windows" | sort -u | sed 's/^/   window: /'
+fi
+
 if want xwayland_pattern; then
   run_demo xwayland_pattern "${x11[@]}" -- --camera-window --modules 1 --monitor 1 --scenario pattern \
     --find-speed 0.05

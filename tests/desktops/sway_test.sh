@@ -99,20 +99,43 @@ if want align; then
   check_windows align "the alignment view" "Tesselink Alignment"
 fi
 
-# The engineer dialog of the board's module. A Wayland client cannot place a
-# dialog, and sway opens a floating window centred on the focused output
-# (here HEADLESS-1, where the user works), whatever screen Qt binds it to: the
-# dialog must be shown on an output of sway's tree; which one is reported.
+# The engineer dialog of the board's module: in the bottom-right corner of
+# HEADLESS-2, 8 px in from its right and bottom edges, at its own size, as on
+# X11. sway opens a floating window centred on the focused output (HEADLESS-1,
+# where the user works), whatever screen Qt binds it to; the driver moves its
+# own window through sway's IPC once sway lists it. Read back from sway's tree
+# (no borders in this session: the container is the dialog).
+engineer_in_corner() {
+  local name="$1"
+  grep '^engineer\.' "$WORK/$name.out" | sed 's/^/   /'
+  if awk '{ t = $8; for (i = 9; i <= NF; ++i) t = t " " $i }
+      t == "Engineer Mode" && $2 == "HEADLESS-2" && $4 + $6 == 3192 && $5 + $7 == 1072 && $6 < 1920 { ok = 1 }
+      END { exit !ok }' "$WORK/$name.windows"; then
+    pass "$name: the dialog in HEADLESS-2's bottom-right corner, 8 px in (sway tree)"
+  else
+    fail "$name: the dialog never had its bottom-right corner at 3192,1072 on HEADLESS-2 (sway tree)"
+  fi
+  grep ' Engineer Mode$' "$WORK/$name.windows" | cut -d' ' -f2- | sort -u | sed 's/^/   window: /'
+}
 if want engineer; then
   run_demo engineer "${wl[@]}" -- --modules 1 --monitor 1 --engineer
   expect_result engineer ok
-  grep '^engineer\.' "$WORK/engineer.out" | sed 's/^/   /'
-  if grep -q ' HEADLESS-[12] [0-9]* [-0-9]* [-0-9]* [0-9]* [0-9]* Engineer Mode$' "$WORK/engineer.windows"; then
-    pass "engineer: the dialog shown on an output (sway tree)"
-  else
-    fail "engineer: the dialog on no output of sway's tree"
-  fi
-  grep ' Engineer Mode$' "$WORK/engineer.windows" | cut -d' ' -f2- | sort -u | sed 's/^/   window: /'
+  engineer_in_corner engineer
+fi
+
+# With sway's socket unreachable the dialog shows where sway puts it, and the
+# log says why it was not moved.
+if want engineer_no_ipc; then
+  run_demo engineer_no_ipc sway_run env SWAYSOCK="$WORK/no-such-sway.sock" QT_QPA_PLATFORM=wayland -- --modules 1 --monitor 1 --engineer
+  expect_result engineer_no_ipc ok
+  grep '^engineer\.' "$WORK/engineer_no_ipc.out" | sed 's/^/   /'
+  grep -q '^engineer.placement: the engineer dialog stays where sway put it: .*no-such-sway.sock' "$WORK/engineer_no_ipc.out" \
+    && pass "engineer_no_ipc: the log says the dialog stays where sway put it" \
+    || fail "engineer_no_ipc: no line in the log on the dialog left where sway put it"
+  grep -q ' HEADLESS-[12] [0-9]* [-0-9]* [-0-9]* [0-9]* [0-9]* Engineer Mode$' "$WORK/engineer_no_ipc.windows" \
+    && pass "engineer_no_ipc: the dialog shown on an output (sway tree)" \
+    || fail "engineer_no_ipc: the dialog on no output of sway's tree"
+  grep ' Engineer Mode$' "$WORK/engineer_no_ipc.windows" | cut -d' ' -f2- | sort -u | sed 's/^/   window: /'
 fi
 
 # Two modules need two projectors of one type: two equal outputs, side by

@@ -244,8 +244,14 @@ void FakeSway::serve()
                 m_commands.push_back(in.size() >= 14 ? in.substr(14, length) : std::string());
             m_types.push_back(type);
         }
+        bool moved = false;
+        {
+            std::lock_guard<std::mutex> g(m_lock);
+            moved = !m_commands.empty() && !movedTreeJson.empty();
+        }
         std::string payload = type == 3     ? outputsJson
                               : type == 100 ? inputsJson
+                              : type == 4   ? (moved ? movedTreeJson : treeJson)
                               : m_mode == Mode::Refuse
                                   ? R"([{"success":false,"parse_error":false,"error":"Invalid output"}])"
                                   : R"([{"success":true}])";

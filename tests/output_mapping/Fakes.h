@@ -72,7 +72,8 @@ private:
 
 // A sway IPC socket that answers one request per connection: RUN_COMMAND as
 // its mode says (sway itself answers success to a command for an output or a
-// device it does not have), GET_OUTPUTS and GET_INPUTS with the lists below.
+// device it does not have), GET_OUTPUTS, GET_INPUTS and GET_TREE with the
+// lists below (GET_TREE with `movedTreeJson`, where set, once a command came).
 class FakeSway
 {
 public:
@@ -92,6 +93,8 @@ public:
         R"({"name":"HDMI-A-2","active":true,"transform":"normal","rect":{"x":3200,"y":0,"width":1280,"height":800}},)"
         R"({"name":"eDP-1","active":true,"transform":"normal","rect":{"x":0,"y":0,"width":1920,"height":1080}}])";
     std::string inputsJson = R"([{"identifier":"5840:3980:Tesselink_Driver_touch","type":"touch"}])";
+    std::string treeJson = R"({"type":"root","nodes":[]})";
+    std::string movedTreeJson;
 
 private:
     void serve();

@@ -7,6 +7,7 @@
 #include "platform/linux/InjectionFactory.h"
 #include "platform/Screens.h"
 #include "platform/linux/OutputPinners.h"
+#include "platform/linux/SwayWindowPlacer.h"
 #include "platform/linux/TouchMapping.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
@@ -686,6 +687,163 @@ TEST(SwayOutput, ARefusalOrASocketClosingMidReplyIsAFailure)
     res = tl::SwayOutputPinner(QStringLiteral("/tmp/no-such-sway.sock"))
               .pin(projectorRequest(QStringLiteral("HDMI-A-1"), QRect(0, 0, 800, 600)));
     EXPECT_FALSE(res.ok);
+}
+
+// ---- sway: placing the driver's own floating window ---------------------------
+
+namespace {
+
+// A tree as sway writes it: HEADLESS-1 (1280x800 at 0,0) and HEADLESS-2
+// (1920x1080 at 1280,0), each with one workspace; `floating` goes into the
+// workspace of `output` as a floating container.
+std::string swayTree(const std::string &output, const std::string &floating, const std::string &tiled = "")
+{
+    auto workspace = [&](const std::string &name, const std::string &rect) {
+        const bool here = name == output;
+        return R"({"type":"output","name":")" + name + R"(","rect":)" + rect +
+               R"(,"nodes":[{"type":"workspace","name":"1","nodes":[)" + (here ? tiled : "") +
+               R"(],"floating_nodes":[)" + (here ? floating : "") + "]}]}";
+    };
+    return R"({"type":"root","id":1,"nodes":[)" +
+           workspace("HEADLESS-1", R"({"x":0,"y":0,"width":1280,"height":800})") + "," +
+           workspace("HEADLESS-2", R"({"x":1280,"y":0,"width":1920,"height":1080})") + "]}";
+}
+
+std::string swayWindow(int id, qint64 pid, const std::string &title, int x, int y, const std::string &type,
+                       int decoTop = 0)
+{
+    return R"({"id":)" + std::to_string(id) + R"(,"type":")" + type + R"(","pid":)" + std::to_string(pid) +
+           R"(,"name":")" + title + R"(","app_id":"tesselink","rect":{"x":)" + std::to_string(x) + R"(,"y":)" +
+           std::to_string(y) + R"(,"width":470,"height":)" + std::to_string(540 + decoTop) +
+           R"(},"window_rect":{"x":0,"y":)" + std::to_string(decoTop) + R"(,"width":470,"height":540}})";
+}
+
+constexpr const char *kTwoOutputs =
+    R"([{"name":"HEADLESS-1","active":true,"transform":"normal","rect":{"x":0,"y":0,"width":1280,"height":800}},)"
+    R"({"name":"HEADLESS-2","active":true,"transform":"normal","rect":{"x":1280,"y":0,"width":1920,"height":1080}}])";
+
+} // namespace
+
+TEST(SwayPlacement, TheWindowIsMovedByItsContainerIdAndConfirmedInTheTree)
+{
+    // sway centred the dialog on the focused output; it is to go to the
+    // board's corner, 2722,532 on HEADLESS-2. Another program's window of the
+    // same title comes first in the tree and is left alone.
+    FakeSway sway(FakeSway::Mode::Accept);
+    sway.outputsJson = kTwoOutputs;
+    sway.treeJson = swayTree("HEADLESS-1", swayWindow(4, 777, "Engineer Mode", 100, 100, "floating_con") + "," +
+                                               swayWindow(9, 4242, "Engineer Mode", 405, 130, "floating_con"));
+    sway.movedTreeJson = swayTree("HEADLESS-2", swayWindow(9, 4242, "Engineer Mode", 2722, 532, "floating_con"));
+    ASSERT_TRUE(sway.start());
+    const tl::SwayWindowPlacer::Result r =
+        tl::SwayWindowPlacer(sway.path()).place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Placed) << r.error.toStdString();
+    EXPECT_EQ(r.output, QStringLiteral("HEADLESS-2"));
+    EXPECT_EQ(r.rect, QRect(2722, 532, 470, 540));
+    ASSERT_EQ(sway.commands().size(), 1u);
+    EXPECT_EQ(sway.commands()[0], "[con_id=9] move absolute position 2722 532");
+    // get_outputs, get_tree, the command, get_tree again.
+    EXPECT_EQ(sway.types(), (std::vector<uint32_t>{3, 4, 0, 4}));
+}
+
+TEST(SwayPlacement, TheContentGoesToThePositionWithSwaysDecorationsAroundIt)
+{
+    // A title bar of 24 px above the content: the container goes 24 px higher.
+    FakeSway sway(FakeSway::Mode::Accept);
+    sway.outputsJson = kTwoOutputs;
+    sway.treeJson = swayTree("HEADLESS-1", swayWindow(9, 4242, "Engineer Mode", 405, 118, "floating_con", 24));
+    sway.movedTreeJson = swayTree("HEADLESS-2", swayWindow(9, 4242, "Engineer Mode", 2722, 508, "floating_con", 24));
+    ASSERT_TRUE(sway.start());
+    const tl::SwayWindowPlacer::Result r =
+        tl::SwayWindowPlacer(sway.path()).place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Placed) << r.error.toStdString();
+    EXPECT_EQ(r.rect, QRect(2722, 532, 470, 540));
+    ASSERT_EQ(sway.commands().size(), 1u);
+    EXPECT_EQ(sway.commands()[0], "[con_id=9] move absolute position 2722 508");
+}
+
+TEST(SwayPlacement, WhatSwayDidNotDoIsNotReportedAsDone)
+{
+    // sway answers success but the tree still shows the window where it was.
+    FakeSway kept(FakeSway::Mode::Accept);
+    kept.outputsJson = kTwoOutputs;
+    kept.treeJson = swayTree("HEADLESS-1", swayWindow(9, 4242, "Engineer Mode", 405, 130, "floating_con"));
+    ASSERT_TRUE(kept.start());
+    tl::SwayWindowPlacer::Result r =
+        tl::SwayWindowPlacer(kept.path()).place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Failed);
+    EXPECT_EQ(r.output, QStringLiteral("HEADLESS-1"));
+    EXPECT_TRUE(r.error.contains(QStringLiteral("kept \"Engineer Mode\" at 470x540+405+130 on HEADLESS-1")))
+        << r.error.toStdString();
+
+    // A refusal, with sway's reason.
+    FakeSway refusing(FakeSway::Mode::Refuse);
+    refusing.outputsJson = kTwoOutputs;
+    refusing.treeJson = kept.treeJson;
+    ASSERT_TRUE(refusing.start());
+    r = tl::SwayWindowPlacer(refusing.path()).place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Failed);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("sway refused"))) << r.error.toStdString();
+
+    // The socket closing in the middle of the command's reply.
+    FakeSway closing(FakeSway::Mode::CloseMidReply);
+    closing.outputsJson = kTwoOutputs;
+    closing.treeJson = kept.treeJson;
+    ASSERT_TRUE(closing.start());
+    r = tl::SwayWindowPlacer(closing.path()).place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Failed);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("middle of a reply"))) << r.error.toStdString();
+
+    // No sway at all.
+    r = tl::SwayWindowPlacer(QStringLiteral("/tmp/no-such-sway.sock"))
+            .place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Failed);
+    EXPECT_FALSE(r.error.isEmpty());
+}
+
+TEST(SwayPlacement, NoCommandForAWindowSwayCannotMoveOrAPlaceOnNoOutput)
+{
+    FakeSway sway(FakeSway::Mode::Accept);
+    sway.outputsJson = kTwoOutputs;
+    // Not mapped yet: only another program's window of that title.
+    sway.treeJson = swayTree("HEADLESS-1", swayWindow(4, 777, "Engineer Mode", 405, 130, "floating_con"));
+    ASSERT_TRUE(sway.start());
+    tl::SwayWindowPlacer placer(sway.path());
+    tl::SwayWindowPlacer::Result r = placer.place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::NotListed) << r.error.toStdString();
+    // A position right of both outputs.
+    r = placer.place(777, QStringLiteral("Engineer Mode"), QPoint(3300, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Failed);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("no output at 3300,532"))) << r.error.toStdString();
+    EXPECT_TRUE(sway.commands().empty());
+
+    // A tiled window has no position of its own.
+    FakeSway tiling(FakeSway::Mode::Accept);
+    tiling.outputsJson = kTwoOutputs;
+    tiling.treeJson = swayTree("HEADLESS-1", "", swayWindow(9, 4242, "Engineer Mode", 0, 0, "con"));
+    ASSERT_TRUE(tiling.start());
+    r = tl::SwayWindowPlacer(tiling.path()).place(4242, QStringLiteral("Engineer Mode"), QPoint(2722, 532));
+    EXPECT_EQ(r.outcome, tl::SwayWindowPlacer::Outcome::Failed);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("tiles"))) << r.error.toStdString();
+    EXPECT_TRUE(tiling.commands().empty());
+}
+
+TEST(SwayPlacement, ATreeThatIsNotSwaysFindsNoWindow)
+{
+    tl::SwayWindowPlacer::TreeWindow w;
+    EXPECT_FALSE(tl::SwayWindowPlacer::findWindow("[1, 2]", 4242, QStringLiteral("Engineer Mode"), &w));
+    EXPECT_FALSE(tl::SwayWindowPlacer::findWindow("{\"nodes\": [", 4242, QStringLiteral("Engineer Mode"), &w));
+    // Our window nested deeper than any tree sway writes.
+    std::string deep = swayWindow(9, 4242, "Engineer Mode", 0, 0, "floating_con");
+    for (int i = 0; i < 100; ++i)
+        deep = R"({"type":"con","nodes":[)" + deep + "]}";
+    EXPECT_FALSE(tl::SwayWindowPlacer::findWindow(QByteArray::fromStdString(deep), 4242,
+                                                  QStringLiteral("Engineer Mode"), &w));
+    // A window without a numeric id cannot be named in a command.
+    EXPECT_FALSE(tl::SwayWindowPlacer::findWindow(
+        R"({"type":"root","nodes":[{"type":"floating_con","id":"9","pid":4242,"name":"Engineer Mode"}]})", 4242,
+        QStringLiteral("Engineer Mode"), &w));
+    EXPECT_EQ(w.conId, -1);
 }
 
 // ---- udev's classification of our devices ------------------------------------
