@@ -84,6 +84,7 @@ TEST_F(MainWindowTest, MainWindowIsMinimisedAndHiddenWithoutEverBeingShown)
     bus.plug(ModuleVariant::calibrated("TLM-A"));
     events.raiseDeviceArrival(kInterface2);
     settle();
+    ASSERT_TRUE(settleUntil([&] { return window->control()->threadState() == etaTRACKING; }));
     EXPECT_EQ(counter.shows, 0);
     window->removeEventFilter(&counter);
 }

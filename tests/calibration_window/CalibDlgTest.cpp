@@ -3,6 +3,7 @@
 
 #include "calibration/CalibWorkspace.h"
 #include "calibration/PatternGeometry.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -336,15 +337,13 @@ TEST(CalibDlgManual, MarkMovesBetweenTargetsIn400ms)
     rig.dlg->nextMark();
     EXPECT_TRUE(rig.dlg->isMoveRunning());
     // Let the animation run out; its end is target 1.
-    for (int i = 0; i < 200 && rig.dlg->isMoveRunning(); ++i)
-        QTest::qWait(10);
+    tl::test::spinUntil([&] { return !rig.dlg->isMoveRunning(); }, 2000);
     EXPECT_FALSE(rig.dlg->isMoveRunning());
     EXPECT_EQ(rig.dlg->markLabel()->geometry(), rig.dlg->markRect(1));
 
     rig.dlg->setCount(0);
     rig.dlg->prevMark();
-    for (int i = 0; i < 200 && rig.dlg->isMoveRunning(); ++i)
-        QTest::qWait(10);
+    tl::test::spinUntil([&] { return !rig.dlg->isMoveRunning(); }, 2000);
     EXPECT_EQ(rig.dlg->markLabel()->geometry(), rig.dlg->markRect(0));
 }
 

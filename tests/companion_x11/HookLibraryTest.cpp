@@ -1,5 +1,4 @@
 #include "tests/support/LogCapture.h"
-#include "tests/support/WaitFor.h"
 
 #include "app/Corvane.h"
 #include "platform/Screens.h"

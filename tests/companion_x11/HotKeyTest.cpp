@@ -1,5 +1,5 @@
 #include "tests/support/LogCapture.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 #include "XClient.h"
 
 #include "app/Corvane.h"
@@ -20,7 +20,7 @@
 #include <QX11Info>
 #include <gtest/gtest.h>
 
-using tl::test::waitFor;
+using tl::test::spinUntil;
 using tltest::XClient;
 
 namespace {
@@ -81,15 +81,15 @@ TEST(HotKeyTest, ReSensingKeyReachesTheMainWindowWhileTracking)
     QSignalSpy spy(key, &tl::GlobalHotKey::activated);
 
     int lifts = 0;
-    ASSERT_TRUE(waitFor([&] { return touchCalls(backend, &lifts) > 5; }));
+    ASSERT_TRUE(spinUntil([&] { return touchCalls(backend, &lifts) > 5; }, 10000));
     press("ctrl+alt+shift+F12");
-    ASSERT_TRUE(waitFor([&] { return spy.count() == 1; }));
+    ASSERT_TRUE(spinUntil([&] { return spy.count() == 1; }, 10000));
     EXPECT_TRUE(log.contains("Corvane::shortcutReSensingPressed()"));
     // With Num Lock on the key still counts.
     press("Num_Lock");
     press("ctrl+alt+shift+F12");
     press("Num_Lock");
-    ASSERT_TRUE(waitFor([&] { return spy.count() == 2; }));
+    ASSERT_TRUE(spinUntil([&] { return spy.count() == 2; }, 10000));
     // Without Shift it is another key.
     press("ctrl+alt+F11");
     press("shift+F12");
@@ -97,7 +97,7 @@ TEST(HotKeyTest, ReSensingKeyReachesTheMainWindowWhileTracking)
     // Tracking went on: still tracking, more injections, the pen never lifted.
     lifts = 0;
     const int before = touchCalls(backend, &lifts);
-    ASSERT_TRUE(waitFor([&] { return touchCalls(backend, &lifts) > before + 5; }));
+    ASSERT_TRUE(spinUntil([&] { return touchCalls(backend, &lifts) > before + 5; }, 10000));
     lifts = 0;
     touchCalls(backend, &lifts);
     EXPECT_EQ(lifts, 0);
@@ -139,7 +139,7 @@ TEST(HotKeyTest, KeyHeldByAnotherClientIsLoggedNotFatal)
     EXPECT_FALSE(key->isRegistered());
     QSignalSpy spy(key.get(), &tl::GlobalHotKey::activated);
     press("ctrl+alt+shift+F12");
-    waitFor([] { return false; }, 200);
+    tl::test::spinFor(200);
     EXPECT_EQ(spy.count(), 0);
 }
 
@@ -153,7 +153,7 @@ TEST(HotKeyTest, TerminalSwitchBindingLeavesTheShiftedKeyAlone)
     ASSERT_EQ(plain->grabCount(), 4);
     QSignalSpy plainSpy(plain.get(), &tl::GlobalHotKey::activated);
     press("ctrl+alt+F12");
-    waitFor([&] { return plainSpy.count() > 0; }, 1000);
+    spinUntil([&] { return plainSpy.count() > 0; }, 1000);
     RecordProperty("ctrl_alt_f12_reached_grab", plainSpy.count());
     EXPECT_EQ(plainSpy.count(), 0);
     plain.reset();
@@ -161,5 +161,5 @@ TEST(HotKeyTest, TerminalSwitchBindingLeavesTheShiftedKeyAlone)
     auto shifted = grab("Ctrl+Alt+Shift+F12");
     QSignalSpy shiftedSpy(shifted.get(), &tl::GlobalHotKey::activated);
     press("ctrl+alt+shift+F12");
-    EXPECT_TRUE(waitFor([&] { return shiftedSpy.count() == 1; }));
+    EXPECT_TRUE(spinUntil([&] { return shiftedSpy.count() == 1; }, 10000));
 }

@@ -1,5 +1,4 @@
 #include "tests/support/LogCapture.h"
-#include "tests/support/WaitFor.h"
 #include "XClient.h"
 
 #include "input/InputInjection.h"

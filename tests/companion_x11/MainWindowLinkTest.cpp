@@ -1,5 +1,5 @@
 #include "tests/support/LogCapture.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 #include "XClient.h"
 
 #include "app/Corvane.h"
@@ -18,7 +18,7 @@
 
 using tl::X11CompanionLink;
 using tltest::XClient;
-using tl::test::waitFor;
+using tl::test::spinUntil;
 
 namespace {
 
@@ -59,7 +59,7 @@ protected:
     {
         x.send(driverWindow(), type, format, d0, d1, d2);
         x.send(driverWindow(), intelApp, 32, tl::kIntelAppMessage, 0, marker ? 1 : 0);
-        ASSERT_TRUE(waitFor([&] { return control()->intelMode() == marker; }));
+        ASSERT_TRUE(spinUntil([&] { return control()->intelMode() == marker; }, 10000));
     }
 
     XClient x;
@@ -105,18 +105,18 @@ TEST_F(MainWindowLinkTest, CompanionAnnouncingItselfLaterBecomesTheTarget)
     // A companion that was not running at start says which window it has.
     const auto pen = x.createWindow(kQtWindow, QByteArray("  Meridan-Pen"));
     x.send(driverWindow(), runningApp, 32, tl::kRunningAppMessage, pen, 1);
-    ASSERT_TRUE(waitFor([&] { return control()->targetWindow() == pen; }));
+    ASSERT_TRUE(spinUntil([&] { return control()->targetWindow() == pen; }, 10000));
     EXPECT_TRUE(control()->intelMode());
 
     // Window 0 keeps the target and takes the flag.
     x.send(driverWindow(), runningApp, 32, tl::kRunningAppMessage, 0, 0);
-    ASSERT_TRUE(waitFor([&] { return !control()->intelMode(); }));
+    ASSERT_TRUE(spinUntil([&] { return !control()->intelMode(); }, 10000));
     EXPECT_EQ(control()->targetWindow(), pen);
 
     // The intel-app message carries only the flag.
     const auto other = x.createWindow(kQtWindow, QByteArray("other"));
     x.send(driverWindow(), intelApp, 32, tl::kIntelAppMessage, other, 1);
-    ASSERT_TRUE(waitFor([&] { return control()->intelMode(); }));
+    ASSERT_TRUE(spinUntil([&] { return control()->intelMode(); }, 10000));
     EXPECT_EQ(control()->targetWindow(), pen);
 }
 
@@ -125,7 +125,7 @@ TEST_F(MainWindowLinkTest, UntrustworthyMessagesKeepThePreviousTarget)
     start();
     const auto pen = x.createWindow(kQtWindow, QByteArray("  Meridan-Pen"));
     x.send(driverWindow(), runningApp, 32, tl::kRunningAppMessage, pen, 0);
-    ASSERT_TRUE(waitFor([&] { return control()->targetWindow() == pen; }));
+    ASSERT_TRUE(spinUntil([&] { return control()->targetWindow() == pen; }, 10000));
     tl::test::LogCapture log;
 
     // A window that is gone by the time the message is read.

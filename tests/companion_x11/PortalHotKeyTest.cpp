@@ -1,5 +1,5 @@
 #include "tests/support/LogCapture.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 #include "PrivateBus.h"
 #include "XClient.h"
 
@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 using tl::PortalGlobalHotKey;
-using tl::test::waitFor;
+using tl::test::spinUntil;
 
 namespace {
 
@@ -151,7 +151,7 @@ TEST_F(PortalHotKeyTest, BindsThePreferredTriggerAndReportsItsActivations)
     auto key = PortalGlobalHotKey::create(QKeySequence("Ctrl+Alt+Shift+F12"), driverBus());
     ASSERT_NE(key, nullptr);
     QSignalSpy bound(key.get(), &PortalGlobalHotKey::bindFinished);
-    ASSERT_TRUE(waitFor([&] { return bound.count() == 1; }));
+    ASSERT_TRUE(spinUntil([&] { return bound.count() == 1; }, 10000));
     EXPECT_TRUE(bound.at(0).at(0).toBool());
     EXPECT_TRUE(key->isRegistered());
     EXPECT_EQ(portal->bound(), QStringList{"resensing=CTRL+ALT+SHIFT+F12"});
@@ -161,13 +161,13 @@ TEST_F(PortalHotKeyTest, BindsThePreferredTriggerAndReportsItsActivations)
     portal->activate(kPath + "/session/other/x", "resensing");
     portal->activate(key->sessionHandle(), "something-else");
     portal->activate(key->sessionHandle(), "resensing");
-    ASSERT_TRUE(waitFor([&] { return activated.count() >= 1; }));
-    waitFor([] { return false; }, 200);
+    ASSERT_TRUE(spinUntil([&] { return activated.count() >= 1; }, 10000));
+    tl::test::spinFor(200);
     EXPECT_EQ(activated.count(), 1);
     // Giving the key up closes the session.
     const QString session = key->sessionHandle();
     key.reset();
-    EXPECT_TRUE(waitFor([&] { return portal->closed() == QStringList{session}; }));
+    EXPECT_TRUE(spinUntil([&] { return portal->closed() == QStringList{session}; }, 10000));
 }
 
 TEST_F(PortalHotKeyTest, RefusedBindIsNotRegistered)
@@ -177,7 +177,7 @@ TEST_F(PortalHotKeyTest, RefusedBindIsNotRegistered)
     auto key = PortalGlobalHotKey::create(QKeySequence("Ctrl+Alt+Shift+F12"), driverBus());
     ASSERT_NE(key, nullptr);
     QSignalSpy bound(key.get(), &PortalGlobalHotKey::bindFinished);
-    ASSERT_TRUE(waitFor([&] { return bound.count() == 1; }));
+    ASSERT_TRUE(spinUntil([&] { return bound.count() == 1; }, 10000));
     EXPECT_FALSE(bound.at(0).at(0).toBool());
     EXPECT_FALSE(key->isRegistered());
     key.reset();

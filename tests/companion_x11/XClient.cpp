@@ -1,6 +1,6 @@
 #include "XClient.h"
 
-#include "platform/Clock.h"
+#include "tests/support/DriverSpin.h"
 
 
 #include <cstdlib>
@@ -113,14 +113,16 @@ void XClient::drain()
 
 std::vector<XClient::Message> XClient::messages(size_t count, int ms, const std::function<void()> &pump)
 {
-    for (int waited = 0; waited < ms; waited += 10) {
-        drain();
-        if (m_messages.size() >= count)
-            break;
-        if (pump)
-            pump();
-        tl::Clock::sleepMs(10);
-    }
+    tl::test::sleepUntil(
+        [&] {
+            drain();
+            if (m_messages.size() >= count)
+                return true;
+            if (pump)
+                pump();
+            return false;
+        },
+        ms, 10);
     drain();
     return m_messages;
 }

@@ -12,7 +12,6 @@
 #include "device/codec/Commands.h"
 #include "device/codec/Packet.h"
 #include "input/InputInjection.h"
-#include "platform/fake/RecordingBackend.h"
 #include "sim/FaultPlan.h"
 
 #include <QTest>
@@ -39,23 +38,23 @@ constexpr int kRequestsPerImage = 81;
 class CalibrationBadInputTest : public CalibrationFixture
 {
 protected:
-    // Settings, the controller and a recording injection; one module tracks.
-    void startRecording()
+    // Settings, the controller and a counting injection; one module tracks.
+    void startCounting()
     {
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080)});
         settings->setLensSelect(0);
-        auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
-        recorder = backend.get();
+        auto backend = std::make_unique<tl::CountingBackend>();
+        counter = backend.get();
         control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
                                                   std::make_unique<tl::input::InputInjection>(std::move(backend)));
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }
 
-    int downNow() const { return contactsDown(*recorder); }
+    int downNow() const { return contactsDown(*counter); }
 
     // Driver time for the module to answer, if it would.
-    static void wait(int ms) { settleUntil([] { return false; }, ms / 20); }
+    static void wait(int ms) { settle(ms / 20); }
 
     bool backInTracking()
     {
@@ -92,7 +91,7 @@ protected:
         caseModule.reset();
     }
 
-    tl::RecordingBackend *recorder = nullptr;
+    tl::CountingBackend *counter = nullptr;
     std::shared_ptr<EmulatedModule> caseModule;
     tl::codec::EepromRecord eepromBefore;
 };
@@ -595,7 +594,7 @@ TEST_F(CalibrationBadInputTest, UnplugInEachManualStateLeavesNoWindowAndNoContac
         auto module = bus.plug(variant);
         // A pen is on the board while tracking: a contact goes down.
         module->setPenScript([](uint64_t) { return std::vector<tl::sim::TrackPoint>{{2400, 1500, 100}}; });
-        startRecording();
+        startCounting();
         ASSERT_EQ(control->threadState(), etaTRACKING);
         ASSERT_TRUE(settleUntil([&] { return downNow() == 1; }));
         touchThroughView(*module, c.touched);

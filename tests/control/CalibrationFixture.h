@@ -77,13 +77,7 @@ protected:
     // Runs the event loop until `done` or `rounds` steps of 20 ms driver time.
     static bool settleUntil(const std::function<bool()> &done, int rounds = 2000)
     {
-        for (int i = 0; i < rounds; ++i) {
-            if (done())
-                return true;
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-        return done();
+        return tl::test::spinUntil(done, rounds * 20LL, 20);
     }
 
     // The module watches display `k` through a synthetic camera: what the

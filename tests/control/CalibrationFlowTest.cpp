@@ -213,10 +213,10 @@ TEST_F(CalibrationFlowTest, BackspaceGoesBackOneTargetButNotBeforeTheFirst)
     // Nobody touches: the run waits on target 0, and going back does nothing.
     touchThroughView(*module, 0);
     control->startManualCalibration();
-    settleUntil([] { return false; }, 20);
+    settle(20);
     module->clearReceived();
     QTest::keyClick(control->calibDialog(), Qt::Key_Backspace);
-    settleUntil([] { return false; }, 10);
+    settle(10);
     EXPECT_EQ(control->calibDialog()->getCount(), 0);
     EXPECT_EQ(module->receivedCount(CMD_MC_PATTERN_START), 0);
 
@@ -249,7 +249,7 @@ TEST_F(CalibrationFlowTest, TwoModulesFitFailsOnTheFirstAndSucceedsOnTheSecond)
     LogCapture log;
     control->startManualCalibration();
     ASSERT_TRUE(settleUntil([&] { return !boxes.texts().isEmpty(); }, 8000));
-    settleUntil([] { return false; }, 20);
+    settle(20);
 
     EXPECT_EQ(modules[0]->receivedCount(CMD_SET_CALIB_PARAMETER), 0);
     EXPECT_EQ(modules[0]->receivedCount(CMD_MC_CANCEL), 1);
@@ -274,7 +274,7 @@ TEST_F(CalibrationFlowTest, TwoModulesOfDifferentTypesAreNotCalibrated)
     BoxAnswerer boxes;
     a->clearReceived();
     control->startAutoCalibration();
-    settleUntil([] { return false; }, 10);
+    settle(10);
     EXPECT_EQ(boxes.texts(), QStringList{"Please connect two projectors of same type."});
     EXPECT_EQ(a->receivedCount(CMD_AC_BLACK_START), 0);
     EXPECT_NE(control->threadState(), etaAUTO_CALIBRATION);
@@ -306,7 +306,7 @@ TEST_F(CalibrationFlowTest, UnplugInEachStateLeavesNoWindowAndNoContact)
         settleUntil([&] { return control->calState() >= stopAt || control->threadState() != etaAUTO_CALIBRATION; });
         module->unplug();
         control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
-        settleUntil([] { return false; }, 20);
+        settle(20);
         EXPECT_FALSE(control->calibDialog()->isVisible());
         EXPECT_FALSE(control->connectionStatus());
         EXPECT_NE(control->threadState(), etaAUTO_CALIBRATION);

@@ -1,26 +1,14 @@
 #pragma once
 
 #include "input/InputInjection.h"
-#include "platform/fake/RecordingBackend.h"
+#include "platform/fake/CountingBackend.h"
 
-#include <map>
 #include <mutex>
 
-// Contacts down now, from the injections a recording backend saw: +1 at a
-// down, -1 at an up of the same pointer.
-inline int contactsDown(const tl::RecordingBackend &recorder)
+// Contacts down now, as the counting backend saw them, read under the tracking
+// mutex (the receive loops inject under it).
+inline int contactsDown(const tl::CountingBackend &counter)
 {
     std::lock_guard<std::mutex> lock(tl::input::trackingMutex());
-    std::map<int, bool> down;
-    for (const auto &call : recorder.calls())
-        for (const tl::TouchRecord &r : call.records) {
-            if (r.flags & tl::TouchDown)
-                down[r.pointerId] = true;
-            if (r.flags & tl::TouchUp)
-                down[r.pointerId] = false;
-        }
-    int n = 0;
-    for (const auto &entry : down)
-        n += entry.second;
-    return n;
+    return counter.downNow();
 }

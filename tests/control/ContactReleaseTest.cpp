@@ -1,6 +1,7 @@
 #include "ControllerFixture.h"
 #include "ContactCount.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
+#include "tests/support/LogCapture.h"
 
 #include "control/nqmaincontrol.h"
 #include "device/CamDevCtrl.h"
@@ -11,7 +12,6 @@
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
-#include "platform/fake/RecordingBackend.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "sim/EmulatedBus.h"
@@ -26,7 +26,7 @@
 
 using tl::sim::EmulatedBus;
 using tl::sim::ModuleVariant;
-using tl::test::waitFor;
+using tl::test::spinUntil;
 
 namespace {
 
@@ -45,25 +45,25 @@ protected:
             if (m == 0)
                 module->setPenScript([](uint64_t) { return std::vector<tl::sim::TrackPoint>{{2400, 1500, 100}}; });
         }
-        connectRecording();
+        connectCounting();
         ASSERT_EQ(control->threadState(), etaTRACKING);
-        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
+        ASSERT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
     }
 
-    // The controller on the plugged modules, injecting into a recorder, connected.
-    void connectRecording()
+    // The controller on the plugged modules, injecting into the counting backend, connected.
+    void connectCounting()
     {
         settings = std::make_unique<ConfigFileRW>();
-        auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
-        recorder = backend.get();
+        auto backend = std::make_unique<tl::CountingBackend>();
+        counter = backend.get();
         control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
                                                   std::make_unique<tl::input::InputInjection>(std::move(backend)));
         control->systemStateChange(esysCONNECTION_START, -1);
     }
 
-    int downNow() const { return contactsDown(*recorder); }
+    int downNow() const { return contactsDown(*counter); }
 
-    tl::RecordingBackend *recorder = nullptr;
+    tl::CountingBackend *counter = nullptr;
 };
 
 TEST_F(ContactReleaseTest, SuspendLiftsTheHeldPen)
@@ -89,7 +89,7 @@ TEST_F(ContactReleaseTest, ModeSwitchLiftsThenTracksAgain)
     control->setPenTouchMode(1);
     EXPECT_EQ(control->threadState(), etaTRACKING);
     // The pen is still there: it comes down again as a new contact.
-    EXPECT_TRUE(waitFor([this] { return downNow() == 1; }));
+    EXPECT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
 }
 
 // A module that sends tracking reports while it calibrates (out of turn, or a
@@ -98,9 +98,16 @@ TEST_F(ContactReleaseTest, ModeSwitchLiftsThenTracksAgain)
 TEST_F(ContactReleaseTest, TrackingReportsDuringACalibrationPutNoContactDown)
 {
     auto module = bus.plug(ModuleVariant::calibrated("TLM-0"));
-    connectRecording();
+    connectCounting();
     ASSERT_EQ(control->threadState(), etaTRACKING);
     const std::vector<uint8_t> records = tl::codec::encodeTracking({{2400, 1500, 100}});
+    // A debug packet behind the reports: the receive loop logs it, so once its
+    // line is there the loop has handled every report before it.
+    const std::vector<uint8_t> debugValues(24, 0);
+    const tl::codec::PacketBuffer marker =
+        tl::codec::makePacket(tl::codec::RES_DEBUG, debugValues.data(), static_cast<int>(debugValues.size()));
+    tl::test::LogCapture log;
+    int markers = 0;
     for (const int state : {int(etaMANUAL_CALIBRATION), int(etaAUTO_CALIBRATION)}) {
         SCOPED_TRACE(state == etaMANUAL_CALIBRATION ? "manual" : "auto");
         control->threadStateChange(0, state);
@@ -111,6 +118,9 @@ TEST_F(ContactReleaseTest, TrackingReportsDuringACalibrationPutNoContactDown)
             module->injectPacket(tl::codec::kEpIn, std::vector<uint8_t>(report.begin(), report.end()));
             settle(5);
         }
+        module->injectPacket(tl::codec::kEpIn, std::vector<uint8_t>(marker.begin(), marker.end()));
+        ++markers;
+        ASSERT_TRUE(spinUntil([&] { return log.count("RES_DEBUG : ") == markers; }, 10000));
         EXPECT_EQ(downNow(), 0);
     }
 }

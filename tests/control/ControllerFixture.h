@@ -7,6 +7,7 @@
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "sim/EmulatedBus.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -51,13 +52,7 @@ protected:
     }
 
     // Runs the event loop for `rounds` steps of 20 ms driver time.
-    static void settle(int rounds = 20)
-    {
-        for (int i = 0; i < rounds; ++i) {
-            QCoreApplication::processEvents();
-            tl::Clock::sleepMs(20);
-        }
-    }
+    static void settle(int rounds = 20) { tl::test::settle(rounds); }
 
     tl::sim::EmulatedBus bus;
     QWidget window;

@@ -22,6 +22,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -60,7 +61,7 @@ protected:
         control->systemStateChange(esysCONNECTION_START, -1);
         QCoreApplication::processEvents();
     }
-    static void wait(int ms) { settleUntil([] { return false; }, ms / 20); }
+    static void wait(int ms) { settle(ms / 20); }
 };
 
 // ---- exchange of modules ----------------------------------------------------------
@@ -662,9 +663,18 @@ TEST_F(SetupPathTest, OneModulesAnswerIsNotOverwrittenByTheOthersLoop)
                                  ++changed;
                          }
                      });
+    // Set on the receive loop's thread as it hands module 0's answer on.
+    std::atomic<bool> answerRead{false};
+    QObject::connect(control->device(), &tl::CamDevCtrl::sigMCNextStep, &receiver,
+                     [&](int *, int, int nDevNum) {
+                         if (nDevNum == 0)
+                             answerRead = true;
+                     },
+                     Qt::DirectConnection);
     const int32_t mine = 7, other = 3;
     modules[0]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &mine, 4));
-    QThread::msleep(100);   // module 0's answer has been read; its signal waits for the GUI thread
+    // Module 0's answer has been read; its signal waits for the GUI thread.
+    ASSERT_TRUE(tl::test::sleepUntil([&] { return answerRead.load(); }, 10000));
     for (int i = 0; i < 20; ++i)
         modules[1]->injectPacket(kEpIn, packet(RES_MC_PATTERN_END, &other, 4), 2 + i);
     QCoreApplication::processEvents();

@@ -125,7 +125,7 @@ TEST_F(DeviceTest, LoopStuckInAReadKeepsItsHandleThroughTwoStops)
         ASSERT_TRUE(d.openDevices());
         d.StartRecvThread(0, 0);
         held.hold(true);
-        ASSERT_TRUE(waitFor([&] { return held.held() == 1; }));
+        ASSERT_TRUE(spinUntil([&] { return held.held() == 1; }, 10000));
 
         // The module is pulled and put back while the read hangs: it comes back
         // as a new device, which opens beside the old handle.
@@ -142,7 +142,7 @@ TEST_F(DeviceTest, LoopStuckInAReadKeepsItsHandleThroughTwoStops)
         EXPECT_EQ(held.destroyedUnderRead(), 0);
 
         held.hold(false);
-        EXPECT_TRUE(waitFor([&] { return !d.isReceiving(0); }));
+        EXPECT_TRUE(spinUntil([&] { return !d.isReceiving(0); }, 10000));
         EXPECT_EQ(held.destroyedUnderRead(), 0);
     }
     // Every handle was closed in the end, the set-aside one included.

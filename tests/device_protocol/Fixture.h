@@ -8,7 +8,7 @@
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
 #include "sim/EmulatedModule.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QString>
 #include <QStringList>

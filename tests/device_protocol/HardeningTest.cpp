@@ -107,7 +107,7 @@ protected:
     {
         dev->StartRecvThread(0, 0);
         dev->sendAcImageRequest(kind, 0, 0);
-        const bool ok = waitFor([&] { return sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }) > 0; },
+        const bool ok = spinUntil([&] { return sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }) > 0; },
                                 20000);
         dev->StopRecvThread();
         return ok;
@@ -130,7 +130,7 @@ TEST_F(HardeningTest, FrameEndInAResponseWaitWhileTheLoopFlushesNeverDeadlocks)
     ASSERT_TRUE(m->waitForReceived(CMD_IIC_WR, 1, 5000));
     m->injectPacket(sim::kEpIn, packet(DAT_IMGEND));
     EXPECT_TRUE(mustFinish<bool>("requestEeprom (loop first)", [&] { return dev->requestEeprom(0); }));
-    ASSERT_TRUE(waitFor([&] { return m->registerLog().size() >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return m->registerLog().size() >= 2; }, 10000));
     expectGainWrittenOnce(m);
     dev->StopRecvThread();
 }
@@ -148,7 +148,7 @@ TEST_F(HardeningTest, LoopFrameEndWhileTheResponseWaitHoldsTheModuleNeverDeadloc
     m->injectPacket(sim::kEpFrames, packet(DAT_IMGEND), 300);
     m->injectPacket(sim::kEpIn, packet(DAT_IMGEND), 600);
     EXPECT_TRUE(mustFinish<bool>("requestEeprom (wait first)", [&] { return dev->requestEeprom(0); }));
-    ASSERT_TRUE(waitFor([&] { return m->registerLog().size() >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return m->registerLog().size() >= 2; }, 10000));
     expectGainWrittenOnce(m);
     dev->StopRecvThread();
 }
@@ -229,7 +229,7 @@ TEST_F(HardeningTest, LateLoopStartKeepsTheFirstFrameRequestTimed)
     plan.commands.push_back({CMD_SENDFRM_MONO, 0, 1, sim::CommandFault::Ignore, 0});   // the first is lost
     m->setFaults(plan);
     dev->StartRecvThread(1, 0);
-    EXPECT_TRUE(waitFor([&] { return frameCount(sig) >= 1; }, 20000));
+    EXPECT_TRUE(spinUntil([&] { return frameCount(sig) >= 1; }, 20000));
     EXPECT_GE(m->receivedCount(CMD_SENDFRM_MONO), 2);
     dev->StopRecvThread();
     dev.reset();   // before the bus wrapper goes
@@ -249,8 +249,7 @@ TEST_F(HardeningTest, ShownFrameIsNotOverwrittenBeforeTheNextRequest)
     // Reversed, as the driver asks a short-throw module: its frames come upright.
     dev->StartRecvThread(1, 1);
     // Wait without handling events: the GUI thread is busy elsewhere.
-    for (int i = 0; i < 20000 && frameCount(sig) < 1; ++i)
-        QThread::msleep(1);
+    sleepUntil([&] { return frameCount(sig) >= 1; }, 20000, 1);
     ASSERT_EQ(frameCount(sig), 1u);
     // An unrequested frame of other bytes.
     std::vector<uint8_t> other(kFrameBytes, 0xA5);
@@ -259,18 +258,16 @@ TEST_F(HardeningTest, ShownFrameIsNotOverwrittenBeforeTheNextRequest)
         m->injectPacket(sim::kEpFrames, std::vector<uint8_t>(b.begin(), b.end()));
     }
     m->injectPacket(sim::kEpFrames, packet(DAT_IMGEND));
-    for (int i = 0; i < 20000 && m->pending(sim::kEpFrames) > 0; ++i)
-        QThread::msleep(1);
+    sleepUntil([&] { return m->pending(sim::kEpFrames) == 0; }, 20000, 1);
     // The loop has read the whole second frame; give its frame end a moment.
-    for (int i = 0; i < 200 && frameCount(sig) < 2 && !logContains("frame not taken yet"); ++i)
-        QThread::msleep(5);
+    sleepUntil([&] { return frameCount(sig) >= 2 || logContains("frame not taken yet"); }, 1000, 5);
     QCoreApplication::processEvents();
     ASSERT_GE(shown.size(), 1u);
     EXPECT_EQ(shown[0], sim::TestPatternSource::frameFor(0));
     // The next request brings a fresh frame, as always.
     const size_t before = frameCount(sig);
     dev->requestFrame(0);
-    EXPECT_TRUE(waitFor([&] { return frameCount(sig) > before; }));
+    EXPECT_TRUE(spinUntil([&] { return frameCount(sig) > before; }, 10000));
     dev->StopRecvThread();
 }
 

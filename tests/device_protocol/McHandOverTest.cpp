@@ -5,7 +5,6 @@
 #include "Fixture.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <atomic>
 #include <chrono>
@@ -49,12 +48,10 @@ TEST_F(DeviceTest, QueuedManualAnswersCarryTheirOwnModulesValues)
     // wait handles no events).
     inject(a, RES_MC_PATTERN_END, i32(7));
     inject(a, DAT_MC_INPUT_POINT, listA);
-    for (int i = 0; i < 5000 && logCount("--------") < 1; ++i)
-        QThread::msleep(2);
+    sleepUntil([&] { return logCount("--------") >= 1; }, 10000, 2);
     inject(b, RES_MC_PATTERN_END, i32(3));
     inject(b, DAT_MC_INPUT_POINT, listB);
-    for (int i = 0; i < 5000 && logCount("--------") < 2; ++i)
-        QThread::msleep(2);
+    sleepUntil([&] { return logCount("--------") >= 2; }, 10000, 2);
     ASSERT_EQ(logCount("--------"), 2);
     dev->StopRecvThread();
     QCoreApplication::processEvents();
@@ -113,10 +110,10 @@ TEST_F(DeviceTest, ALoopsReaderAndTheOtherLoopsStoreNeverShareMemory)
         const int before = read.load();
         inject(a, RES_MC_PATTERN_END, i32(7));
         inject(b, RES_MC_PATTERN_END, i32(3));
-        ASSERT_TRUE(waitFor([&] { return read.load() == before + 1; }));
+        ASSERT_TRUE(spinUntil([&] { return read.load() == before + 1; }, 10000));
         inject(a, DAT_MC_INPUT_POINT, listA);
         inject(b, DAT_MC_INPUT_POINT, listB);
-        ASSERT_TRUE(waitFor([&] { return read.load() == before + 2; }));
+        ASSERT_TRUE(spinUntil([&] { return read.load() == before + 2; }, 10000));
     }
     dev->StopRecvThread();
     EXPECT_EQ(changed.load(), 0);
@@ -130,10 +127,10 @@ TEST_F(DeviceTest, PatternEndWithoutPayloadIsSignalledWithLengthZero)
     inject(m, RES_MC_PATTERN_END, i32(9));
     // The length field is 0: no index, whatever the transfer holds after it.
     inject(m, RES_MC_PATTERN_END, i32(5), 0);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(spinUntil([&] {
         std::lock_guard<std::mutex> lock(sig.mutex);
         return sig.mcNextStep.size() == 2;
-    }));
+    }, 10000));
     dev->StopRecvThread();
     std::lock_guard<std::mutex> lock(sig.mutex);
     EXPECT_EQ(sig.mcNextStep[0], std::make_pair(4, 9));

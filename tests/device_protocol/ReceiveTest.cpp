@@ -48,13 +48,13 @@ TEST_F(DeviceTest, TrackingPacketsReachTheSinkOnBothLoops)
     dev->StartRecvThread(0, 0);
     EXPECT_TRUE(dev->isReceiving(0));
     EXPECT_TRUE(dev->isReceiving(1));
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(spinUntil([&] {
         std::lock_guard<std::mutex> lock(sink.mutex);
         bool seen[2] = {false, false};
         for (auto &p : sink.packets)
             seen[p.second] = true;
         return seen[0] && seen[1];
-    }));
+    }, 10000));
     EXPECT_EQ(logCount("CamDevCtrl: nDevNum ="), 2);   // first tracking packet of each module, once
     dev->StopRecvThread();
     EXPECT_FALSE(dev->isReceiving(0));
@@ -130,7 +130,7 @@ TEST_F(DeviceTest, DispatchRaisesTheSignals)
     inject(m, DAT_TC_DUAL_MODE, {});                                 // nothing seen: still a report
     inject(m, RES_AC_RESULT, i32(5));
 
-    ASSERT_TRUE(waitFor([&] { return logContains("[0x1020]RES_AC_RESULT : Data[5]"); }));
+    ASSERT_TRUE(spinUntil([&] { return logContains("[0x1020]RES_AC_RESULT : Data[5]"); }, 10000));
     dev->StopRecvThread();
     std::lock_guard<std::mutex> lock(sig.mutex);
     EXPECT_EQ(sig.acNextStep, (std::vector<int>{0, 0}));
@@ -161,7 +161,7 @@ TEST_F(DeviceTest, FrameStreamWithRegisterWritesAtFrameEnd)
     // Reversed, as the driver asks a short-throw module: its frames come upright.
     dev->StartRecvThread(1, 1);
     EXPECT_FALSE(dev->frameStreamStopped());
-    ASSERT_TRUE(waitFor([&] { return sig.get<size_t>([](SignalLog &s) { return s.frames.size(); }) >= 1; }));
+    ASSERT_TRUE(spinUntil([&] { return sig.get<size_t>([](SignalLog &s) { return s.frames.size(); }) >= 1; }, 10000));
     const auto reverse = m->received(CMD_SET_IMAGE_REVERSE);
     ASSERT_EQ(reverse.size(), 1u);
     EXPECT_EQ(reverse[0].length, 4);
@@ -176,7 +176,7 @@ TEST_F(DeviceTest, FrameStreamWithRegisterWritesAtFrameEnd)
     EXPECT_TRUE(dev->pendingRegisterWrites(0).empty());
     // The controller asks for the next frame.
     dev->requestFrame(0);
-    ASSERT_TRUE(waitFor([&] { return sig.get<size_t>([](SignalLog &s) { return s.frames.size(); }) >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return sig.get<size_t>([](SignalLog &s) { return s.frames.size(); }) >= 2; }, 10000));
     EXPECT_EQ(sig.get<std::vector<uint8_t>>([](SignalLog &s) { return s.frames[1]; }),
               sim::TestPatternSource::frameFor(1));
     m->clearReceived();
@@ -197,7 +197,7 @@ TEST_F(DeviceTest, SilentDisplayModeResendsEveryTwoSeconds)
     Clock::setCompression(20);
     dev->StartRecvThread(1, 0);
     const qint64 start = Clock::nowMs();
-    ASSERT_TRUE(waitFor([&] { return m->receivedCount(CMD_SENDFRM_MONO) >= 3; }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return m->receivedCount(CMD_SENDFRM_MONO) >= 3; }, 10000));
     const auto rx = m->received(CMD_SENDFRM_MONO);
     // One request at the start, then one per two seconds of silence: never sooner.
     EXPECT_GE(rx[1].timeMs - rx[0].timeMs, 2000);
@@ -244,8 +244,7 @@ TEST_F(DeviceTest, SilentTrackingModeMakesNoTraffic)
     m->setFaults(plan);
     dev->StartRecvThread(0, 0);
     m->clearReceived();
-    const qint64 start = Clock::nowMs();
-    waitFor([&] { return Clock::nowMs() - start > 5000; }, 10000);
+    spinFor(5000);
     EXPECT_EQ(m->received().size(), 0u);
     dev->StopRecvThread();
 }
@@ -261,9 +260,9 @@ TEST_F(DeviceTest, UnplugDuringTrackingEndsTheLoops)
         dev->SendCommand(nullptr, CMD_START_TRACKING, 0, i, false);
     }
     dev->StartRecvThread(0, 0);
-    ASSERT_TRUE(waitFor([&] { return sink.count() > 10; }));
+    ASSERT_TRUE(spinUntil([&] { return sink.count() > 10; }, 10000));
     bus.unplug(b);
-    ASSERT_TRUE(waitFor([&] { return !dev->isReceiving(1); }, 3000));
+    ASSERT_TRUE(spinUntil([&] { return !dev->isReceiving(1); }, 3000));
     EXPECT_TRUE(dev->isReceiving(0));
     EXPECT_TRUE(logContains("RecvPacketProc: device gone, nDevNum = 1"));
     dev->StopRecvThread();
@@ -280,7 +279,7 @@ TEST_F(DeviceTest, UnplugDuringTheFrameStream)
     plan.packets.push_back({DAT_IMG, -1, 200, 0, 1, sim::PacketFault::Unplug, 0, {}});
     m->setFaults(plan);
     dev->StartRecvThread(1, 0);
-    ASSERT_TRUE(waitFor([&] { return !dev->isReceiving(0); }, 3000));
+    ASSERT_TRUE(spinUntil([&] { return !dev->isReceiving(0); }, 3000));
     EXPECT_EQ(sig.get<size_t>([](SignalLog &s) { return s.frames.size(); }), 0u);
     dev->StopRecvThread();
     EXPECT_TRUE(dev->Close(0));

@@ -47,7 +47,7 @@ protected:
     {
         dev->StartRecvThread(0, 0);
         dev->sendAcImageRequest(kind, 0, 0);
-        const bool ok = waitFor([&] { return sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }) > 0; },
+        const bool ok = spinUntil([&] { return sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }) > 0; },
                                 timeoutMs);
         dev->StopRecvThread();
         return ok;
@@ -188,7 +188,7 @@ TEST_F(TransferTest, UnplugDuringTheImageTransfer)
     m->setFaults(plan);
     dev->StartRecvThread(0, 0);
     dev->sendAcImageRequest(kImageBlack, 0, 0);
-    ASSERT_TRUE(waitFor([&] { return !dev->isReceiving(0); }, 3000));
+    ASSERT_TRUE(spinUntil([&] { return !dev->isReceiving(0); }, 3000));
     EXPECT_EQ(sig.get<size_t>([](SignalLog &s) { return s.acImages.size(); }), 0u);
     dev->StopRecvThread();
     EXPECT_TRUE(dev->Close(0));

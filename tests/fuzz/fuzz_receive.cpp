@@ -12,6 +12,7 @@
 
 #include "control/SystemStates.h"
 #include "device/codec/Image.h"
+#include "tests/support/DriverSpin.h"
 #include "tests/support/ForwardingUsb.h"
 
 #include <QCoreApplication>
@@ -27,7 +28,7 @@ namespace {
 
 // The emulated bus as the host sees it, with a count of the host's threads that
 // are inside a read. Every receive loop inside a read while no module has
-// anything queued is a quiet host: settle() ends there instead of sleeping
+// anything queued is a quiet host: waitQuiet() ends there instead of sleeping
 // through a fixed number of rounds.
 class WatchedBus : public test::ForwardingUsb
 {
@@ -72,7 +73,7 @@ struct World : fuzz::ReceiveWorld
     void connect()
     {
         control->systemStateChange(esysCONNECTION_START, -1);
-        settle(200);
+        waitQuiet(200);
     }
 
     // True when every running receive loop waits in a read and no module has a
@@ -93,20 +94,15 @@ struct World : fuzz::ReceiveWorld
     // Runs the GUI thread's event loop until the host is quiet twice in a row (or
     // `rounds` * 5 ms of driver time have passed: a frame stream is never quiet).
     // Packets queued for later are waited for in driver time.
-    void settle(int rounds = 400)
+    void waitQuiet(int rounds = 400)
     {
-        const qint64 end = Clock::nowMs() + rounds * 5LL;
         int quietSeen = 0;
-        while (Clock::nowMs() < end) {
-            QCoreApplication::processEvents();
-            if (quiet()) {
-                if (++quietSeen >= 2)
-                    break;
-                continue;
-            }
-            quietSeen = 0;
-            Clock::sleepMs(1);
-        }
+        test::spinUntil(
+            [&] {
+                quietSeen = quiet() ? quietSeen + 1 : 0;
+                return quietSeen >= 2;
+            },
+            rounds * 5LL, 1);
         QCoreApplication::processEvents();
     }
 
@@ -148,14 +144,14 @@ struct World : fuzz::ReceiveWorld
             pulled |= !m->plugged();
         if (pulled) {
             control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
-            settle(20);
+            waitQuiet(20);
             for (auto &m : modules)
                 if (!m->plugged())
                     bus.replug(m);
         }
         if (pulled || control->device()->numDevices() != 2) {
             control->systemStateChange(esysDEVICE_FOUND_OR_REMOVE, -1);
-            settle(200);
+            waitQuiet(200);
         }
     }
 };
@@ -192,11 +188,11 @@ void run(World &w, const uint8_t *data, size_t size)
             }
             break;
         case 6:
-            w.settle(50);
+            w.waitQuiet(50);
             break;
         }
     }
-    w.settle();
+    w.waitQuiet();
     for (auto &m : w.modules) {
         if (m->plugged())
             m->setFaults({});
@@ -209,7 +205,7 @@ void run(World &w, const uint8_t *data, size_t size)
     if (w.dev()->displayMode()) {
         w.ensureMode(false);
         // What was sent for the answer loops while the frames were read.
-        w.settle();
+        w.waitQuiet();
     }
     w.discardUnreadFrames();
 }

@@ -15,6 +15,7 @@
 #include "ReceiveWorld.h"
 
 #include "control/SystemStates.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QCoreApplication>
 
@@ -59,11 +60,8 @@ struct World : fuzz::ReceiveWorld
     bool connect()
     {
         control->systemStateChange(esysCONNECTION_START, -1);
-        const qint64 end = Clock::nowMs() + 20000;
-        while (Clock::nowMs() < end && !(dev()->numDevices() == 2 && dev()->isReceiving(0) && dev()->isReceiving(1))) {
-            QCoreApplication::processEvents();
-            Clock::sleepMs(5);
-        }
+        test::spinUntil([&] { return dev()->numDevices() == 2 && dev()->isReceiving(0) && dev()->isReceiving(1); },
+                        20000, 5);
         stopLoops();
         // Tracking reports come only while an input asks for them (operation 5):
         // with time this compressed, a module that tracks has a report due at

@@ -5,7 +5,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 namespace {
 
@@ -60,6 +62,25 @@ TEST_F(DriverSpinTest, SpinForAndSettleLetDriverTimePassAndHandleEvents)
     tl::test::settle(5);
     EXPECT_GE(tl::Clock::nowMs() - start, 5 * 20);
     EXPECT_EQ(fired, 2);
+}
+
+// The form that handles no events ends when another thread makes the condition
+// hold, or after the driver time, and leaves what is queued where it is.
+TEST_F(DriverSpinTest, SleepUntilHandlesNoEvents)
+{
+    int fired = 0;
+    QTimer::singleShot(0, [&] { ++fired; });
+    std::atomic<bool> set{false};
+    std::thread other([&] {
+        tl::Clock::sleepMs(100);
+        set = true;
+    });
+    EXPECT_TRUE(tl::test::sleepUntil([&] { return set.load(); }, 60000));
+    other.join();
+    EXPECT_FALSE(tl::test::sleepUntil([] { return false; }, 400, 20));
+    EXPECT_EQ(fired, 0);
+    tl::test::settle(1);
+    EXPECT_EQ(fired, 1);
 }
 
 #ifdef TL_TEST_LSAN

@@ -24,11 +24,12 @@ using tltest::Rec;
 
 namespace {
 
-// Counts the injection calls on their way to the real backend.
-class CountingBackend : public tl::InjectionBackend
+// Counts the injection calls on their way to the real backend (what the
+// shared counting backend of the fakes cannot do: it stands in for one).
+class CallCounter : public tl::InjectionBackend
 {
 public:
-    explicit CountingBackend(std::unique_ptr<tl::InjectionBackend> inner, int *touchCalls, int *mouseCalls)
+    explicit CallCounter(std::unique_ptr<tl::InjectionBackend> inner, int *touchCalls, int *mouseCalls)
         : m_inner(std::move(inner)), m_touch(touchCalls), m_mouse(mouseCalls)
     {
     }
@@ -97,7 +98,7 @@ protected:
         auto touch = std::make_unique<tl::UinputTouchBackend>(std::make_unique<tltest::RecordingSink>(&events),
                                                               tl::TouchDeviceGeometry{QRect(0, 0, 3840, 1080), 4});
         inj = std::make_unique<InputInjection>(
-            std::make_unique<CountingBackend>(std::move(touch), &touchCalls, &mouseCalls), &link);
+            std::make_unique<CallCounter>(std::move(touch), &touchCalls, &mouseCalls), &link);
         inj->setDisplayLayout(QRect(0, 0, 1920, 1080), QRect(1920, 0, 1920, 1080), modules);
         inj->resetTracking(0);
         inj->resetTracking(1);

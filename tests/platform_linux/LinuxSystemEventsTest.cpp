@@ -1,7 +1,7 @@
 #include "FakeLogind.h"
 #include "TestBus.h"
 #include "platform/linux/LinuxSystemEvents.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QSignalSpy>
 #include <QTimer>
@@ -18,7 +18,7 @@
 #include <memory>
 
 using tl::LinuxSystemEvents;
-using tl::test::waitFor;
+using tl::test::spinUntil;
 
 namespace {
 
@@ -93,9 +93,9 @@ TEST_F(LogindTest, SuspendReleasesTheInhibitorOnlyAfterTheReceiversHaveRun)
     QSignalSpy resumed(&events, &LinuxSystemEvents::resumed);
 
     ASSERT_TRUE(logind.sendPrepareForSleep(true));
-    ASSERT_TRUE(waitFor([&] { return calls > 0; }));
+    ASSERT_TRUE(spinUntil([&] { return calls > 0; }, 10000));
     EXPECT_TRUE(heldDuringSlot);
-    EXPECT_TRUE(waitFor([&] { return logind.inhibitorReleased(0); }));
+    EXPECT_TRUE(spinUntil([&] { return logind.inhibitorReleased(0); }, 10000));
     EXPECT_EQ(logind.manager().inhibitorCount(), 1);
 
     ASSERT_TRUE(logind.sendPrepareForSleep(false));
@@ -117,10 +117,10 @@ TEST_F(LogindTest, EveryCycleHoldsTheMachineAgain)
     for (int cycle = 0; cycle < 3; ++cycle) {
         SCOPED_TRACE(cycle);
         ASSERT_TRUE(logind.sendPrepareForSleep(true));
-        ASSERT_TRUE(waitFor([&] { return suspending.count() == cycle + 1; }));
-        EXPECT_TRUE(waitFor([&] { return logind.inhibitorReleased(cycle); }));
+        ASSERT_TRUE(spinUntil([&] { return suspending.count() == cycle + 1; }, 10000));
+        EXPECT_TRUE(spinUntil([&] { return logind.inhibitorReleased(cycle); }, 10000));
         ASSERT_TRUE(logind.sendPrepareForSleep(false));
-        ASSERT_TRUE(waitFor([&] { return resumed.count() == cycle + 1; }));
+        ASSERT_TRUE(spinUntil([&] { return resumed.count() == cycle + 1; }, 10000));
         ASSERT_EQ(logind.manager().inhibitorCount(), cycle + 2);
         EXPECT_FALSE(logind.inhibitorReleased(cycle + 1));
     }
@@ -133,7 +133,7 @@ TEST_F(LogindTest, DestroyingTheSourceReleasesItsInhibitor)
     ASSERT_EQ(logind.manager().inhibitorCount(), 1);
     EXPECT_FALSE(logind.inhibitorReleased(0));
     events.reset();
-    EXPECT_TRUE(waitFor([&] { return logind.inhibitorReleased(0); }));
+    EXPECT_TRUE(spinUntil([&] { return logind.inhibitorReleased(0); }, 10000));
 }
 
 TEST_F(LogindTest, RefusedInhibitorStillDeliversSuspendAndResume)
@@ -182,7 +182,7 @@ TEST(UnixSignals, TermAndIntEndTheSessionOncePerSignal)
     EXPECT_EQ(ending.count(), 1);
 
     ASSERT_EQ(::raise(SIGINT), 0);
-    ASSERT_TRUE(waitFor([&] { return ending.count() >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return ending.count() >= 2; }, 10000));
     EXPECT_EQ(ending.count(), 2);
 }
 
@@ -209,13 +209,13 @@ TEST(UnixSignals, TwoSourcesAtOnceShareEachSignalWithoutStallingTheEventLoop)
     const auto total = [&] { return endingFirst.count() + endingSecond.count(); };
 
     ASSERT_EQ(::raise(SIGTERM), 0);
-    ASSERT_TRUE(waitFor([&] { return total() >= 1; }));
+    ASSERT_TRUE(spinUntil([&] { return total() >= 1; }, 10000));
     bool timerRan = false;
     QTimer::singleShot(0, [&] { timerRan = true; });
-    EXPECT_TRUE(waitFor([&] { return timerRan; }));
+    EXPECT_TRUE(spinUntil([&] { return timerRan; }, 10000));
 
     ASSERT_EQ(::raise(SIGINT), 0);
-    ASSERT_TRUE(waitFor([&] { return total() >= 2; }));
+    ASSERT_TRUE(spinUntil([&] { return total() >= 2; }, 10000));
     EXPECT_EQ(total(), 2);
 }
 

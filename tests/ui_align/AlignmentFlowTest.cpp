@@ -588,11 +588,7 @@ TEST_F(AlignmentFlowTest, GainWritesDuringAResponseWaitDoNotDeadlock)
             const auto log = module->registerLog();
             return std::find(log.begin() + long(writes), log.end(), loopGain[0]) != log.end();
         };
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!loopWriting() && std::chrono::steady_clock::now() < deadline) {
-            QCoreApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        tl::test::spinUntil(loopWriting, 30000, 1);
         ASSERT_TRUE(loopWriting());
         PacketBuffer end;
         buildPacket(DAT_IMGEND, nullptr, 0, end);

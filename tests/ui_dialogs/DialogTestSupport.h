@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Clock.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -77,14 +77,4 @@ inline std::shared_ptr<ModalRecord> answerNextModal(const QString &button,
     };
     QTimer::singleShot(0, [poll, tries] { (*poll)(tries); });
     return rec;
-}
-
-// Runs the event loop for `ms` of wall time.
-inline void spin(int ms)
-{
-    QTimer t;
-    t.setSingleShot(true);
-    t.start(ms);
-    while (t.isActive())
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
 }

@@ -96,8 +96,8 @@ TEST_F(MonitorSelTest, ClickingAnotherMonitorSelectsAndFramesIt)
     EXPECT_FALSE(border->mask().contains(QPoint(20, 20)));
     EXPECT_TRUE(border->isVisible());
     // It blinks once and stays.
-    EXPECT_TRUE(tl::test::waitFor([&] { return !border->isVisible(); }));
-    EXPECT_TRUE(tl::test::waitFor([&] { return border->isVisible(); }));
+    EXPECT_TRUE(tl::test::spinUntil([&] { return !border->isVisible(); }, 10000));
+    EXPECT_TRUE(tl::test::spinUntil([&] { return border->isVisible(); }, 10000));
 
     // The selected monitor again: blinks, no signal, same window.
     QTest::mouseClick(&w, Qt::LeftButton, {}, w.scaledRects()[1].topLeft().toPoint() + QPoint(1, 1));

@@ -138,7 +138,7 @@ TEST_F(WizardTest, UnchangedFirstPageMovesOnWithoutQuestionOrSignal)
     open();
     auto box = answerNextModal("Cancel", {}, 40);
     wizard->clickNext();
-    spin(50);
+    tl::test::spinFor(50);
     box->stopped = true;
     EXPECT_FALSE(box->seen);
     EXPECT_EQ(firm->size(), 0);
@@ -189,7 +189,7 @@ TEST_F(WizardTest, ChangedCeilingAsksAndOnlyFinishStoresIt)
     wizard->clickPre();
     box = answerNextModal("Finish", {}, 40);
     wizard->clickNext();
-    spin(50);
+    tl::test::spinFor(50);
     box->stopped = true;
     EXPECT_FALSE(box->seen);
     EXPECT_EQ(firm->size(), 1);
@@ -223,7 +223,7 @@ TEST_F(WizardTest, SetupModeAppliesWithoutAskingAndCancelAsksToClose)
     wizard->checkCelling->click();
     auto box = answerNextModal("Cancel", {}, 40);
     wizard->clickNext();
-    spin(50);
+    tl::test::spinFor(50);
     box->stopped = true;
     EXPECT_FALSE(box->seen);
     EXPECT_EQ(firm->size(), 1);
@@ -306,7 +306,7 @@ TEST_F(WizardTest, LanguageChoiceIsStoredAtOnceAndTakesEffectAfterRestart)
     wizard->comboLanguage->setCurrentIndex(10);
     EXPECT_EQ(settings->getLanguageId(), 11);
     // The notice follows once the list has finished with the choice.
-    ASSERT_TRUE(tl::test::waitFor([&] { return box->seen; }, 5000));
+    ASSERT_TRUE(tl::test::spinUntil([&] { return box->seen; }, 5000));
     EXPECT_EQ(box->text, "This function will be activated after restarting.");
     EXPECT_EQ(box->title, "Tesselink Configuration");
     EXPECT_EQ(settings->getLanguageId(), 11);
@@ -317,7 +317,7 @@ TEST_F(WizardTest, LanguageChoiceIsStoredAtOnceAndTakesEffectAfterRestart)
     // Filling the list at the next opening is no choice of the user.
     box = answerNextModal("OK", {}, 40);
     open();
-    spin(50);
+    tl::test::spinFor(50);
     box->stopped = true;
     EXPECT_FALSE(box->seen);
     EXPECT_EQ(settings->getLanguageId(), 11);
@@ -382,7 +382,7 @@ TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
     // Nothing touched: no question, nothing written.
     auto box = answerNextModal("Finish", {}, 40);
     wizard->clickNext();
-    spin(50);
+    tl::test::spinFor(50);
     box->stopped = true;
     EXPECT_FALSE(box->seen);
     EXPECT_EQ(settings->getLensSelect(), 9);
@@ -492,12 +492,12 @@ TEST_F(WizardTest, DeletedWhileItsQuestionIsOpen)
             wizard->clickNext();   // the change question
         } else {
             wizard->comboLanguage->setCurrentIndex(3);   // the restart notice
-            tl::test::waitFor([&] { return deleted; }, 5000);
+            tl::test::spinUntil([&] { return deleted; }, 5000);
         }
         EXPECT_TRUE(deleted) << which;
         EXPECT_EQ(wizard, nullptr);
         EXPECT_TRUE(settings->getCheckCeiling());
-        spin(20);
+        tl::test::spinFor(20);
     }
 }
 

@@ -11,7 +11,7 @@
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
 #include "tests/support/LogCapture.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -27,7 +27,7 @@ using namespace tl;
 using namespace tl::codec;
 using tl::test::UsbfsBridge;
 using tl::test::LogCapture;
-using tl::test::waitFor;
+using tl::test::spinUntil;
 
 namespace {
 
@@ -118,7 +118,7 @@ TEST(LibusbUnderUmockdev, DiscoveryClaimExchangeAndTracking)
             dev.SendCommand(&two, CMD_SET_TRANSFER_MODE, 4, 0, false);
             dev.SendCommand(nullptr, CMD_START_TRACKING, 0, 0, false);
             dev.StartRecvThread(0, 0);
-            EXPECT_TRUE(waitFor([&] { return sink.packets.load() >= 3; }, 20000));
+            EXPECT_TRUE(spinUntil([&] { return sink.packets.load() >= 3; }, 20000));
             dev.StopRecvThread();
             EXPECT_FALSE(module->tracking());
 
@@ -184,7 +184,7 @@ TEST(LibusbUnderUmockdev, ImagesMaskFramesAndUnplug)
             module->setFaults(loss);
             dev.StartRecvThread(0, 0);
             dev.sendAcImageRequest(kImageWhite, 0, 0);
-            EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return !image.empty(); }, 60000));
+            EXPECT_TRUE(spinUntil([&] { std::lock_guard<std::mutex> lock(m); return !image.empty(); }, 60000));
             dev.StopRecvThread();
             {
                 std::lock_guard<std::mutex> lock(m);
@@ -194,7 +194,7 @@ TEST(LibusbUnderUmockdev, ImagesMaskFramesAndUnplug)
 
             module->setFaults({});
             dev.StartRecvThread(1, 0);   // frames on endpoint 0x84
-            EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return !frame.empty(); }, 20000));
+            EXPECT_TRUE(spinUntil([&] { std::lock_guard<std::mutex> lock(m); return !frame.empty(); }, 20000));
             {
                 std::lock_guard<std::mutex> lock(m);
                 EXPECT_EQ(frame.size(), size_t(kFrameBytes));
@@ -202,7 +202,7 @@ TEST(LibusbUnderUmockdev, ImagesMaskFramesAndUnplug)
             // Pulled out while the loop reads: the read fails with "no device" and the loop ends.
             dev.requestFrame(0);
             module->unplug();
-            EXPECT_TRUE(waitFor([&] { return !dev.isReceiving(0); }, 10000));
+            EXPECT_TRUE(spinUntil([&] { return !dev.isReceiving(0); }, 10000));
             dev.StopRecvThread();
             EXPECT_TRUE(dev.Close(0));
         }
@@ -437,9 +437,9 @@ TEST(LibusbUnderUmockdev, HotplugReportsEachInterfaceOnce)
 
         auto second = std::make_unique<UsbfsBridge>(testbed, 5, modules.open(1), 3);
         second->uevent("add");
-        EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return arrived.size() >= 2; }, 5000));
+        EXPECT_TRUE(spinUntil([&] { std::lock_guard<std::mutex> lock(m); return arrived.size() >= 2; }, 5000));
         second->uevent("remove");
-        EXPECT_TRUE(waitFor([&] { std::lock_guard<std::mutex> lock(m); return removed.size() >= 2; }, 5000));
+        EXPECT_TRUE(spinUntil([&] { std::lock_guard<std::mutex> lock(m); return removed.size() >= 2; }, 5000));
         QThread::msleep(300);
         std::lock_guard<std::mutex> lock(m);
         ASSERT_EQ(arrived.size(), 2);
