@@ -232,7 +232,8 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         m_device->StartRecvThread(1, reverse);
         break;
     case etaMANUAL_CALIBRATION: {
-        prepareCalibrationWindow(nDevNum, false);
+        if (!prepareCalibrationWindow(nDevNum, false))
+            break;
         m_threadState = etaMANUAL_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsMANUAL_CAL_CAPTURE_POINT_IMAGE;
@@ -247,7 +248,8 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     }
     case etaAUTO_CALIBRATION: {
         clearCalibrationImages();
-        prepareCalibrationWindow(nDevNum, true);
+        if (!prepareCalibrationWindow(nDevNum, true))
+            break;
         m_threadState = etaAUTO_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsAUTO_CAL_CAPTURE_BLACK_IMAGE;
@@ -290,6 +292,7 @@ void nqmaincontrol::StopDevice()
 {
     qDebug() << "nqmaincontrol::StopDevice() - 1";
     m_device->StopRecvThread();
+    ++m_nStops;
     qDebug() << "nqmaincontrol::StopDevice() - 2";
     if (m_threadState == etaTRACKING)
         m_injection->releaseAllContacts();
