@@ -145,10 +145,19 @@ void nqmaincontrol::connectTail()
         NotifyWait(false);
         return;
     }
+    // The geometry message waits for the user: what stopped the modules while
+    // it was up (a suspend, a removed module) decided what they do next.
+    const quint64 stops = m_nStops;
     GetMonitorInf();
     // The program is closing (asked while the geometry message was up): no
     // tracking is started for it.
     if (m_bCloseRequested) {
+        NotifyWait(false);
+        return;
+    }
+    if (m_nStops != stops) {
+        qDebug() << "nqmaincontrol::connectTail(): the modules were stopped while the message was up, no tracking"
+                 << "started";
         NotifyWait(false);
         return;
     }
@@ -191,7 +200,17 @@ void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
     m_calState = eCalState;
     switch (eCalState) {
     case ecsIDLE_CALIBRATION: {
+        // The cover's show turns the event loop: what stopped the modules
+        // meanwhile (a suspend, a removed module, another mode) decided what
+        // they do next, and tracking is not started under it.
+        const quint64 stops = m_nStops;
         NotifyWait(true);
+        if (m_nStops != stops) {
+            qDebug() << "nqmaincontrol::systemStateCalbrationChange(): the modules were stopped while the cover"
+                     << "opened, no tracking started";
+            NotifyWait(false);
+            break;
+        }
         stopReceiveThreads();
         QList<QRect> monitors;
         NqUtils::getWindowRectAll(monitors);

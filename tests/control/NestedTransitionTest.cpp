@@ -3,14 +3,18 @@
 #include "tests/support/WaitFor.h"
 
 #include "calibration/CalibDlg.h"
+#include "calibration/WaitDlg.h"
 #include "control/nqmaincontrol.h"
 #include "device/codec/Commands.h"
 #include "input/InputInjection.h"
+#include "platform/Screens.h"
 #include "platform/fake/RecordingBackend.h"
 #include "sim/EmulatedBus.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -132,6 +136,80 @@ TEST_F(NestedTransitionTest, SuspendWhileTheWindowOpensLeavesTheModulesStopped)
         ASSERT_EQ(control->threadState(), etaTRACKING);
         ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
     }
+}
+
+// The return to tracking shows the wait cover first, and its show turns the
+// event loop too: a suspend handled meanwhile leaves the modules stopped, and
+// the cover goes with the transition.
+TEST_F(NestedTransitionTest, SuspendWhileTheWaitCoverOpensLeavesTheModulesStopped)
+{
+    bool fired = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (fired || !control->inTransition() || !control->waitDialog()->isVisible())
+            return;
+        fired = true;
+        control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
+    });
+    watch.start();
+    // The mode switch goes back to tracking through the cover.
+    control->setPenTouchMode(1);
+    watch.stop();
+    ASSERT_TRUE(fired);
+    settle();
+    EXPECT_EQ(control->threadState(), etaNULL);
+    EXPECT_FALSE(module->tracking());
+    EXPECT_FALSE(control->waitDialog()->isVisible());
+    EXPECT_EQ(downNow(), 0);
+    control->systemStateChange(esysCHANGE_WAKE_UP, -1);
+    EXPECT_EQ(control->threadState(), etaTRACKING);
+    EXPECT_TRUE(module->tracking());
+    EXPECT_EQ(module->fingerTouchMode(), 1);
+}
+
+// Two modules on displays that are not side by side: the connection asks the
+// user to check the monitors in a box and goes on once it is answered. A
+// suspend while the box is open stops the modules; the answer that follows
+// does not start tracking under the sleep.
+class NestedInTheMonitorBoxTest : public ControllerFixture
+{
+protected:
+    NestedInTheMonitorBoxTest() : ControllerFixture(20) {}
+};
+
+TEST_F(NestedInTheMonitorBoxTest, SuspendWhileTheBoxIsOpenLeavesTheModulesStopped)
+{
+    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 10, 1920, 1080), 96}});
+    auto first = bus.plug(ModuleVariant::calibrated("TLM-BOX0"));
+    auto second = bus.plug(ModuleVariant::calibrated("TLM-BOX1"));
+    settings = std::make_unique<ConfigFileRW>();
+    auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
+    control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
+                                              std::make_unique<tl::input::InputInjection>(std::move(backend)));
+    bool suspended = false;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        if (!suspended) {
+            suspended = true;
+            control->systemStateChange(esysCHANGE_TO_SLEEP, -1);
+            return;
+        }
+        box->buttons().front()->click();
+    });
+    watch.start();
+    control->systemStateChange(esysCONNECTION_START, -1);
+    watch.stop();
+    ASSERT_TRUE(suspended);
+    settle();
+    EXPECT_EQ(control->threadState(), etaNULL);
+    EXPECT_FALSE(first->tracking());
+    EXPECT_FALSE(second->tracking());
+    EXPECT_FALSE(control->waitDialog()->isVisible());
 }
 
 } // namespace
