@@ -354,14 +354,28 @@ void Corvane::StartACalibration()
 {
     const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::StartACalibration()";
-    m_control->startAutoCalibration();
+    startRunFromTheView(&nqmaincontrol::startAutoCalibration);
 }
 
 void Corvane::StartMCalibration()
 {
     const nqmaincontrol::Transition busy(m_control);
     qDebug() << "Corvane::StartMCalibration()";
-    m_control->startManualCalibration();
+    startRunFromTheView(&nqmaincontrol::startManualCalibration);
+}
+
+void Corvane::startRunFromTheView(void (nqmaincontrol::*start)())
+{
+    // A run takes the modules out of the view's stream, and its window takes
+    // the display the module photographs: an open view closes first.
+    const bool viewOpen = m_psAlignDlg && m_psAlignDlg->isVisible();
+    if (viewOpen)
+        closeAlignmentView();
+    (m_control->*start)();
+    // No run started (the modules do not allow one): the view's stream ends
+    // as at the view's own close.
+    if (viewOpen && m_control->threadState() == etaDISPLAY)
+        m_control->resumeAfterAlignment();
 }
 
 void Corvane::refreshTrayAfterModeSwitch()

@@ -113,6 +113,9 @@ private:
     void hideModuleDialogs();
     // Ends the alignment view's display and hides it (when it exists).
     void closeAlignmentView();
+    // Starts a calibration run (`start`) from wherever the user is; an open
+    // alignment view closes first.
+    void startRunFromTheView(void (nqmaincontrol::*start)());
     void refreshTrayAfterModeSwitch();
     QString versionText(const char *separator) const;
     void releaseOwned();

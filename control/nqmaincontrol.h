@@ -199,7 +199,9 @@ private:
     void copySerialsToRecords();
     void stopReceiveThreads();
     bool calibrationStartChecks();
-    void prepareCalibrationWindow(int nDevNum, bool bAuto);
+    // Shows the calibration window for a run; false when the modules were
+    // stopped while it opened (the run must not go on).
+    bool prepareCalibrationWindow(int nDevNum, bool bAuto);
     void requestCapture(int kind, int nDevNum);
     int captureElapsedMs() const;
     // One step of the auto sequence, set off by an end of a capture (`image`
@@ -244,6 +246,9 @@ private:
     int m_systemState = 0;
     int m_calState = 0;
     int m_threadState = 0;
+    // How often StopDevice ran: a transition that turns the event loop sees
+    // whether another one stopped the modules meanwhile.
+    quint64 m_nStops = 0;
     bool m_bCancelRequested = false;
     qint64 m_cancelDeadlineMs = -1;
     TargetWindow m_targetWindow = 0;

@@ -150,8 +150,13 @@ void nqmaincontrol::startManualCalibration()
     systemStateChange(esysUSER_MANUAL_CAL_START, 0);
 }
 
-void nqmaincontrol::prepareCalibrationWindow(int nDevNum, bool bAuto)
+bool nqmaincontrol::prepareCalibrationWindow(int nDevNum, bool bAuto)
 {
+    // The window's show turns the event loop until it is presented: the user's
+    // Escape, a suspend or a removed module handled meanwhile stops the modules
+    // and decides what they do next. The run that opened the window then ends
+    // here; going on would put the modules into calibration under that.
+    const quint64 stops = m_nStops;
     m_calibDlg->hide();
     if (bAuto) {
         m_calibDlg->showOnMonitor(nDevNum, CalibDlg::ModeBlack);
@@ -163,6 +168,11 @@ void nqmaincontrol::prepareCalibrationWindow(int nDevNum, bool bAuto)
         m_calibDlg->prepareManualMarks();
     }
     m_calibDlg->showDisplay();
+    if (m_nStops == stops)
+        return true;
+    qDebug() << "nqmaincontrol::prepareCalibrationWindow(): the modules were stopped while the window opened,"
+             << "the run ends, module" << nDevNum;
+    return false;
 }
 
 // ---- auto calibration -------------------------------------------------------

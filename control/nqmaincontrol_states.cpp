@@ -145,10 +145,19 @@ void nqmaincontrol::connectTail()
         NotifyWait(false);
         return;
     }
+    // The geometry message waits for the user: what stopped the modules while
+    // it was up (a suspend, a removed module) decided what they do next.
+    const quint64 stops = m_nStops;
     GetMonitorInf();
     // The program is closing (asked while the geometry message was up): no
     // tracking is started for it.
     if (m_bCloseRequested) {
+        NotifyWait(false);
+        return;
+    }
+    if (m_nStops != stops) {
+        qDebug() << "nqmaincontrol::connectTail(): the modules were stopped while the message was up, no tracking"
+                 << "started";
         NotifyWait(false);
         return;
     }
@@ -191,7 +200,17 @@ void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
     m_calState = eCalState;
     switch (eCalState) {
     case ecsIDLE_CALIBRATION: {
+        // The cover's show turns the event loop: what stopped the modules
+        // meanwhile (a suspend, a removed module, another mode) decided what
+        // they do next, and tracking is not started under it.
+        const quint64 stops = m_nStops;
         NotifyWait(true);
+        if (m_nStops != stops) {
+            qDebug() << "nqmaincontrol::systemStateCalbrationChange(): the modules were stopped while the cover"
+                     << "opened, no tracking started";
+            NotifyWait(false);
+            break;
+        }
         stopReceiveThreads();
         QList<QRect> monitors;
         NqUtils::getWindowRectAll(monitors);
@@ -232,7 +251,8 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
         m_device->StartRecvThread(1, reverse);
         break;
     case etaMANUAL_CALIBRATION: {
-        prepareCalibrationWindow(nDevNum, false);
+        if (!prepareCalibrationWindow(nDevNum, false))
+            break;
         m_threadState = etaMANUAL_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsMANUAL_CAL_CAPTURE_POINT_IMAGE;
@@ -247,7 +267,8 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     }
     case etaAUTO_CALIBRATION: {
         clearCalibrationImages();
-        prepareCalibrationWindow(nDevNum, true);
+        if (!prepareCalibrationWindow(nDevNum, true))
+            break;
         m_threadState = etaAUTO_CALIBRATION;
         m_device->StartRecvThread(0, reverse);
         m_calState = ecsAUTO_CAL_CAPTURE_BLACK_IMAGE;
@@ -290,6 +311,7 @@ void nqmaincontrol::StopDevice()
 {
     qDebug() << "nqmaincontrol::StopDevice() - 1";
     m_device->StopRecvThread();
+    ++m_nStops;
     qDebug() << "nqmaincontrol::StopDevice() - 2";
     if (m_threadState == etaTRACKING)
         m_injection->releaseAllContacts();

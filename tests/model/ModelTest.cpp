@@ -21,14 +21,14 @@
 // Top-level steps run from the test's own loop, so nothing of the driver is on
 // the stack when they act or check. A chain of single-shot timers runs nested
 // steps while an action is blocked in the driver or a box of the driver is
-// open: they answer the box, send packets, unplug a module, or (with
-// TL_MODEL_ALL) close the program under it.
+// open: they answer the box, send packets, unplug or replug a module, suspend
+// or resume, change the display, or close the program under it. Every action
+// may come at any step, also while the alignment view is open.
 //
 // Environment (all optional): TL_MODEL_SEED (first seed, default 1),
 // TL_MODEL_SEQUENCES (default 8), TL_MODEL_STEPS (steps a sequence, default
-// 40), TL_MODEL_ALL=1 (also the actions that reach the faults listed in
-// kKnownFaultActions below). One seed in its own process:
-//   TL_MODEL_SEED=17 TL_MODEL_SEQUENCES=1 TL_MODEL_ALL=1 build/bin/test_model
+// 40). One seed in its own process:
+//   TL_MODEL_SEED=17 TL_MODEL_SEQUENCES=1 build/bin/test_model
 #include "app/Corvane.h"
 #include "app/CorvaneTray.h"
 #include "calibration/CalibDlg.h"
@@ -171,19 +171,6 @@ enum class Act {
     WizardManual, AnswerBox, Packet, ModuleFault, Unplug, Replug, Suspend, Resume, DisplayChange, Close,
     Count
 };
-
-// kKnownFaultActions: what reaches faults that are known and not mended yet.
-// The bounded run leaves these out; TL_MODEL_ALL=1 puts them in:
-// - Tray entries, wizard buttons, resume, replug and display changes while the
-//   alignment view is open, or while a box of the driver is open inside a
-//   transition: tracking (or another run) starts and the view stays over the
-//   desktop without frames, or the transition goes on into the new state.
-//   Leaving out only a suspend with the view open is not enough: a campaign of
-//   100 seeds from 3000 still found the view without frames after the pen or
-//   finger mode entry or a resume under the open view (6 seeds), and a contact
-//   down while nothing tracks after a suspend or an unplug inside a transition
-//   (3024, 3026).
-bool allActions() { return envInt("TL_MODEL_ALL", 0) != 0; }
 
 class Sequence
 {
@@ -335,9 +322,7 @@ private:
         } else {
             --m_stepsLeft;
             ++m_stepsRun;
-            Act a = QApplication::activeModalWidget() && pick(4) == 0 ? Act::AnswerBox : Act(pick(int(Act::Count)));
-            if (knownFault(a))
-                a = Act::Wait;
+            const Act a = QApplication::activeModalWidget() && pick(4) == 0 ? Act::AnswerBox : Act(pick(int(Act::Count)));
             act(a);
         }
         m_nested = wasNested;
@@ -355,9 +340,7 @@ private:
         }
         --m_stepsLeft;
         ++m_stepsRun;
-        Act a = Act(pick(int(Act::Count)));
-        if (knownFault(a))
-            a = Act::Wait;
+        const Act a = Act(pick(int(Act::Count)));
         // Waiting is the time until the next step; everything else acts at once.
         const int driverMs = a == Act::Wait ? 2000 + int(pick(4000)) : 40 + int(pick(600));
         m_nextStepAt = tl::Clock::nowMs() + driverMs;
@@ -367,25 +350,6 @@ private:
     }
 
     bool closed() const { return !m_window || !m_window->control(); }
-
-    // An action that reaches one of kKnownFaultActions now.
-    bool knownFault(Act a) const
-    {
-        if (allActions() || closed())
-            return false;
-        // Inside a transition (a box of the driver open) or with the view open.
-        if (!m_nested && !m_window->alignmentView()->isVisible())
-            return false;
-        switch (a) {
-        case Act::TrayAuto: case Act::TrayManual: case Act::TrayAlignment: case Act::TrayWizard:
-        case Act::TrayPen: case Act::TrayFinger: case Act::TrayAbout: case Act::WizardNext:
-        case Act::WizardBack: case Act::WizardCancel: case Act::WizardView: case Act::WizardAuto:
-        case Act::WizardManual: case Act::Replug: case Act::Suspend: case Act::Resume: case Act::DisplayChange:
-            return true;
-        default:
-            return false;
-        }
-    }
 
     void finish()
     {
@@ -1059,9 +1023,8 @@ TEST(ModelTest, RandomSequencesKeepTheSetUpPathsInvariants)
             ADD_FAILURE() << f.toStdString();
         }
     }
-    std::printf("model: %d sequence(s) from seed %llu, %d step(s), %d with a fault%s\n", sequences,
-                static_cast<unsigned long long>(first), stepsRun, failed,
-                allActions() ? " (all actions)" : "");
+    std::printf("model: %d sequence(s) from seed %llu, %d step(s), %d with a fault\n", sequences,
+                static_cast<unsigned long long>(first), stepsRun, failed);
     qInstallMessageHandler(g_previousHandler);
     tl::Clock::setCompression(1);
 }
