@@ -1,6 +1,6 @@
 #include "ControllerFixture.h"
 #include "ContactCount.h"
-#include "tests/support/WaitFor.h"
+#include "tests/support/DriverSpin.h"
 
 #include "calibration/CalibDlg.h"
 #include "calibration/WaitDlg.h"
@@ -8,7 +8,7 @@
 #include "device/codec/Commands.h"
 #include "input/InputInjection.h"
 #include "platform/Screens.h"
-#include "platform/fake/RecordingBackend.h"
+#include "platform/fake/CountingBackend.h"
 #include "sim/EmulatedBus.h"
 
 #include <QApplication>
@@ -21,7 +21,7 @@
 #include <functional>
 
 using tl::sim::ModuleVariant;
-using tl::test::waitFor;
+using tl::test::spinUntil;
 
 namespace {
 
@@ -43,13 +43,13 @@ protected:
         // A pen that never lifts.
         module->setPenScript([](uint64_t) { return std::vector<tl::sim::TrackPoint>{{2400, 1500, 100}}; });
         settings = std::make_unique<ConfigFileRW>();
-        auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
-        recorder = backend.get();
+        auto backend = std::make_unique<tl::CountingBackend>();
+        counter = backend.get();
         control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
                                                   std::make_unique<tl::input::InputInjection>(std::move(backend)));
         control->systemStateChange(esysCONNECTION_START, -1);
         ASSERT_EQ(control->threadState(), etaTRACKING);
-        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
+        ASSERT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
     }
 
     // Runs `what` once, from the event loop, the first time the calibration
@@ -75,10 +75,10 @@ protected:
         QApplication::sendEvent(control->calibDialog(), &key);
     }
 
-    int downNow() const { return contactsDown(*recorder); }
+    int downNow() const { return contactsDown(*counter); }
 
     std::shared_ptr<tl::sim::EmulatedModule> module;
-    tl::RecordingBackend *recorder = nullptr;
+    tl::CountingBackend *counter = nullptr;
     QTimer m_watch;
     std::function<void()> m_what;
     bool m_fired = false;
@@ -108,7 +108,7 @@ TEST_F(NestedTransitionTest, EscapeWhileTheWindowOpensEndsTheRunInTracking)
         EXPECT_EQ(downNow(), 0);
         control->systemStateChange(esysCHANGE_WAKE_UP, -1);
         ASSERT_EQ(control->threadState(), etaTRACKING);
-        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
+        ASSERT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
     }
 }
 
@@ -134,7 +134,7 @@ TEST_F(NestedTransitionTest, SuspendWhileTheWindowOpensLeavesTheModulesStopped)
         // The wake that follows goes back to tracking.
         control->systemStateChange(esysCHANGE_WAKE_UP, -1);
         ASSERT_EQ(control->threadState(), etaTRACKING);
-        ASSERT_TRUE(waitFor([this] { return downNow() == 1; }));
+        ASSERT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
     }
 }
 
@@ -184,7 +184,7 @@ TEST_F(NestedInTheMonitorBoxTest, SuspendWhileTheBoxIsOpenLeavesTheModulesStoppe
     auto first = bus.plug(ModuleVariant::calibrated("TLM-BOX0"));
     auto second = bus.plug(ModuleVariant::calibrated("TLM-BOX1"));
     settings = std::make_unique<ConfigFileRW>();
-    auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Touch);
+    auto backend = std::make_unique<tl::CountingBackend>();
     control = std::make_unique<nqmaincontrol>(settings.get(), &language, &bus, &window, nullptr,
                                               std::make_unique<tl::input::InputInjection>(std::move(backend)));
     bool suspended = false;
