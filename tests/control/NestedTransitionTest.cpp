@@ -69,6 +69,17 @@ protected:
         m_watch.start();
     }
 
+    // Starts an automatic or a manual run with `what` armed for its window's show.
+    void startRunAndOnceItsWindowOpens(bool bAuto, std::function<void()> what)
+    {
+        module->clearReceived();
+        onceTheWindowOpens(std::move(what));
+        if (bAuto)
+            control->startAutoCalibration();
+        else
+            control->startManualCalibration();
+    }
+
     void pressEscape()
     {
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
@@ -88,12 +99,7 @@ TEST_F(NestedTransitionTest, EscapeWhileTheWindowOpensEndsTheRunInTracking)
 {
     for (const bool bAuto : {false, true}) {
         SCOPED_TRACE(bAuto ? "auto" : "manual");
-        module->clearReceived();
-        onceTheWindowOpens([this] { pressEscape(); });
-        if (bAuto)
-            control->startAutoCalibration();
-        else
-            control->startManualCalibration();
+        startRunAndOnceItsWindowOpens(bAuto, [this] { pressEscape(); });
         ASSERT_TRUE(m_fired);
         settle();
         EXPECT_EQ(control->threadState(), etaTRACKING);
@@ -116,12 +122,7 @@ TEST_F(NestedTransitionTest, SuspendWhileTheWindowOpensLeavesTheModulesStopped)
 {
     for (const bool bAuto : {false, true}) {
         SCOPED_TRACE(bAuto ? "auto" : "manual");
-        module->clearReceived();
-        onceTheWindowOpens([this] { control->systemStateChange(esysCHANGE_TO_SLEEP, -1); });
-        if (bAuto)
-            control->startAutoCalibration();
-        else
-            control->startManualCalibration();
+        startRunAndOnceItsWindowOpens(bAuto, [this] { control->systemStateChange(esysCHANGE_TO_SLEEP, -1); });
         ASSERT_TRUE(m_fired);
         settle();
         EXPECT_EQ(control->threadState(), etaNULL);
