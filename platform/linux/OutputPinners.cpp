@@ -417,6 +417,22 @@ bool SwayOutputPinner::runCommand(const QByteArray &command, QByteArray *reply, 
     return request(kI3IpcRunCommand, command, reply, error);
 }
 
+bool SwayOutputPinner::runAccepted(const QByteArray &command, QString *error)
+{
+    QByteArray reply;
+    if (!runCommand(command, &reply, error))
+        return false;
+    // [{"success": true}] or [{"success": false, "error": "..."}].
+    const QJsonDocument doc = QJsonDocument::fromJson(reply);
+    const QJsonObject first = doc.isArray() ? doc.array().at(0).toObject() : doc.object();
+    if (first.value(QStringLiteral("success")).toBool())
+        return true;
+    *error = QStringLiteral("sway refused '%1': %2")
+                 .arg(QString::fromUtf8(command),
+                      first.value(QStringLiteral("error")).toString(QString::fromUtf8(reply.left(200))));
+    return false;
+}
+
 bool SwayOutputPinner::request(quint32 type, const QByteArray &payload, QByteArray *reply, QString *error)
 {
     if (m_path.isEmpty()) {
@@ -571,18 +587,8 @@ PinResult SwayOutputPinner::pin(const PinRequest &request)
         return result;
     }
     const QByteArray cmd = command(resolved);
-    QByteArray reply;
-    if (!runCommand(cmd, &reply, &result.error))
+    if (!runAccepted(cmd, &result.error))
         return result;
-    // [{"success": true}] or [{"success": false, "error": "..."}].
-    const QJsonDocument doc = QJsonDocument::fromJson(reply);
-    const QJsonObject first = doc.isArray() ? doc.array().at(0).toObject() : doc.object();
-    if (!first.value(QStringLiteral("success")).toBool()) {
-        result.error = QStringLiteral("sway refused '%1': %2")
-                           .arg(QString::fromUtf8(cmd),
-                                first.value(QStringLiteral("error")).toString(QString::fromUtf8(reply.left(200))));
-        return result;
-    }
     result.ok = true;
     // map_to_output turns the device with its output; a region does not.
     result.transform = resolved.outputs.size() == 1 ? targets.first()->transform : 0;

@@ -130,6 +130,9 @@ public:
     static QByteArray command(const PinRequest &request);
     // Sends one RUN_COMMAND; the reply's JSON text, or false with the reason.
     bool runCommand(const QByteArray &command, QByteArray *reply, QString *error);
+    // The same, judged by sway's answer: true only when sway says it succeeded
+    // ([{"success": true}]); otherwise false with the reason (sway's refusal).
+    bool runAccepted(const QByteArray &command, QString *error);
     // Any i3-ipc request: the reply's payload, or false with the reason.
     bool request(quint32 type, const QByteArray &payload, QByteArray *reply, QString *error);
 

@@ -69,16 +69,23 @@ SwayWindowPlacer::SwayWindowPlacer(QString socketPath) : m_ipc(std::move(socketP
 {
 }
 
-bool SwayWindowPlacer::findWindow(const QByteArray &tree, qint64 pid, const QString &title, TreeWindow *out)
+namespace {
+
+bool findIn(const QJsonObject &root, qint64 pid, const QString &title, SwayWindowPlacer::TreeWindow *out)
 {
-    const QJsonDocument doc = QJsonDocument::fromJson(tree);
-    if (!doc.isObject())
-        return false;
-    TreeWindow found;
-    if (!search(doc.object(), QString(), false, 0, pid, title, &found))
+    SwayWindowPlacer::TreeWindow found;
+    if (!search(root, QString(), false, 0, pid, title, &found))
         return false;
     *out = found;
     return true;
+}
+
+} // namespace
+
+bool SwayWindowPlacer::findWindow(const QByteArray &tree, qint64 pid, const QString &title, TreeWindow *out)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(tree);
+    return doc.isObject() && findIn(doc.object(), pid, title, out);
 }
 
 QByteArray SwayWindowPlacer::moveCommand(const TreeWindow &window, const QPoint &topLeft)
@@ -93,11 +100,12 @@ bool SwayWindowPlacer::readWindow(qint64 pid, const QString &title, TreeWindow *
     QByteArray tree;
     if (!m_ipc.request(kI3IpcGetTree, QByteArray(), &tree, error))
         return false;
-    if (!QJsonDocument::fromJson(tree).isObject()) {
+    const QJsonDocument doc = QJsonDocument::fromJson(tree);
+    if (!doc.isObject()) {
         *error = QStringLiteral("sway's get_tree is not a tree: %1").arg(QString::fromUtf8(tree.left(200)));
         return false;
     }
-    return findWindow(tree, pid, title, out);
+    return findIn(doc.object(), pid, title, out);
 }
 
 SwayWindowPlacer::Result SwayWindowPlacer::place(qint64 pid, const QString &title, const QPoint &topLeft)
@@ -131,17 +139,8 @@ SwayWindowPlacer::Result SwayWindowPlacer::place(qint64 pid, const QString &titl
                            .arg(title, window.output);
         return result;
     }
-    QByteArray reply;
-    const QByteArray command = moveCommand(window, topLeft);
-    if (!m_ipc.runCommand(command, &reply, &result.error))
+    if (!m_ipc.runAccepted(moveCommand(window, topLeft), &result.error))
         return result;
-    const QJsonObject answer = QJsonDocument::fromJson(reply).array().at(0).toObject();
-    if (!answer.value(QStringLiteral("success")).toBool()) {
-        result.error = QStringLiteral("sway refused '%1': %2")
-                           .arg(QString::fromUtf8(command),
-                                answer.value(QStringLiteral("error")).toString(QString::fromUtf8(reply.left(200))));
-        return result;
-    }
     // What sway did, from its own tree.
     if (!readWindow(pid, title, &window, &result.error)) {
         if (result.error.isEmpty())
