@@ -247,13 +247,14 @@ bool SyntheticCamera::undistort(cv::Point2d d, cv::Point2d *out) const
     return true;
 }
 
-cv::Point2d SyntheticCamera::project(const cv::Vec3d &world) const
+cv::Point2d SyntheticCamera::project(const cv::Vec3d &world, double irScale, double irRadial) const
 {
     const cv::Vec3d c = m_rot * (world - m_centre);
     if (!(c[2] > 1e-9))
         return { kNaN, kNaN };
     const cv::Point2d d = distort({ c[0] / c[2], c[1] / c[2] });
-    return { m_fx * d.x + m_cx, m_fy * d.y + m_cy };
+    const double k = 1 + irScale + irRadial * (d.x * d.x + d.y * d.y);
+    return { m_fx * d.x * k + m_cx, m_fy * d.y * k + m_cy };
 }
 
 cv::Point2d SyntheticCamera::windowToCamera(cv::Point2d window) const
@@ -271,14 +272,9 @@ cv::Point2d SyntheticCamera::lightToCamera(cv::Point2d window, const PenLight &l
     const double ox = (m_setup.displayWidth - 1) / 2.0;
     const double oy = (m_setup.displayHeight - 1) / 2.0;
     // The camera stands on the screen's z < 0 side: the lift is towards it.
-    const cv::Vec3d world(v.x - ox + light.alongX * W, v.y - oy + light.alongY * W, -light.lift * W);
     // The same pose and lens as the screen's, the lens at the light's wavelength.
-    const cv::Vec3d c = m_rot * (world - m_centre);
-    if (!(c[2] > 1e-9))
-        return { kNaN, kNaN };
-    const cv::Point2d d = distort({ c[0] / c[2], c[1] / c[2] });
-    const double k = 1 + light.irScale + light.irRadial * (d.x * d.x + d.y * d.y);
-    return { m_fx * d.x * k + m_cx, m_fy * d.y * k + m_cy };
+    return project({ v.x - ox + light.alongX * W, v.y - oy + light.alongY * W, -light.lift * W }, light.irScale,
+                   light.irRadial);
 }
 
 cv::Point2d SyntheticCamera::penToCamera(cv::Point2d window, int penType) const

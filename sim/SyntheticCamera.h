@@ -98,7 +98,10 @@ private:
     cv::Point2d viewToWindow(cv::Point2d view) const;   // its own inverse
     cv::Point2d distort(cv::Point2d normalized) const;
     bool undistort(cv::Point2d distorted, cv::Point2d *normalized) const;
-    cv::Point2d project(const cv::Vec3d &world) const;
+    // A point of the screen's space through the pose and the lens. `irScale`
+    // and `irRadial` are the lens at the pen light's wavelength (PenLight);
+    // 0 for the visible light of the screen.
+    cv::Point2d project(const cv::Vec3d &world, double irScale = 0, double irRadial = 0) const;
     void placeCamera(double targetFill, cv::Point2d targetCentre);
     double measureFill(cv::Rect2d *box) const;
     void buildMaps();
