@@ -15,6 +15,11 @@ EvdevDescription UinputMouseBackend::describe()
     libevdev_enable_event_type(dev.get(), EV_KEY);
     libevdev_enable_event_code(dev.get(), EV_KEY, BTN_LEFT, nullptr);
     libevdev_enable_event_code(dev.get(), EV_KEY, BTN_RIGHT, nullptr);
+    // Never pressed, but without it libinput (every Wayland compositor and
+    // Xorg's libinput driver) emulates a middle button from left and right and
+    // holds each left press back up to 50 ms to see whether a right one
+    // follows: the press then lands where the pen has moved to.
+    libevdev_enable_event_code(dev.get(), EV_KEY, BTN_MIDDLE, nullptr);
     input_absinfo abs{};
     abs.minimum = 0;
     abs.maximum = kAbsMax;
