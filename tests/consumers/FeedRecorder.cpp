@@ -371,6 +371,7 @@ Feed record(const Script &script)
     out.events = evemuLine(0.0, EV_SYN, SYN_REPORT, 0);
     for (const Uinput::Event &e : u.events) {
         out.events += evemuLine(e.at, e.ev.type, e.ev.code, e.ev.value);
+        out.stream.push_back({e.at, e.ev.type, e.ev.code, e.ev.value});
         out.endSeconds = e.at;
     }
     return out;

@@ -50,10 +50,19 @@ struct Meant
     quint32 mouseFlags = 0;
 };
 
+// One event as the backend wrote it, at the time of its report.
+struct Timed
+{
+    double at = 0;
+    unsigned type = 0, code = 0;
+    int value = 0;
+};
+
 struct Feed
 {
     DescribedDevice device;  // node, udev record (-d), ioctl answers (-i)
     QByteArray events;       // evemu script (-e)
+    std::vector<Timed> stream;  // the same events
     QString udevDbName;      // c13:M under /run/udev/data
     QByteArray udevDb;       // what udevd writes there once it processed the device
     QString udevClass;       // what udev's input_id makes of the device (touchscreen, mouse, ...)
