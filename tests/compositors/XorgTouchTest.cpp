@@ -79,6 +79,11 @@ EndSection
 Section "ServerFlags"
   Option "AutoAddDevices" "true"
 EndSection
+Section "InputClass"
+  Identifier "touchscreens through evdev"
+  MatchIsTouchscreen "on"
+  Driver "evdev"
+EndSection
 )";
 
 } // namespace
@@ -116,6 +121,10 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
     ASSERT_TRUE(writeFile(dir + "/touch.events",
                           evemuLine(0.0, EV_SYN, SYN_REPORT, 0) + tapAt(10.0, 640, 400) + tapAt(12.0, 640, 400)));
     ASSERT_TRUE(writeFile(dir + "/xorg.conf", kXorgConf));
+    // Only this configuration: the system's directory would give touchscreens
+    // to the libinput driver where it is installed, which takes only devices
+    // udev has processed (the consumers tests play those).
+    ASSERT_TRUE(QDir().mkpath(dir + "/xorg.conf.d"));
 
     int number = 140;
     while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
@@ -125,7 +134,8 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
     Compositor x;
     ASSERT_TRUE(x.start({umockdevRun, "-d", dir + "/touch.umockdev", "-i", device.node + "=" + dir + "/touch.ioctl",
                          "-e", device.node + "=" + dir + "/touch.events", "--", server, QString::fromLatin1(display),
-                         "-noreset", "-nolisten", "tcp", "-config", dir + "/xorg.conf", "-logfile", dir + "/Xorg.log"}));
+                         "-noreset", "-nolisten", "tcp", "-config", dir + "/xorg.conf", "-configdir", dir + "/xorg.conf.d",
+                         "-logfile", dir + "/Xorg.log"}));
     Display *dpy = nullptr;
     for (int i = 0; i < 100 && !dpy && x.running(); ++i) {
         tl::Clock::sleepMs(100);
