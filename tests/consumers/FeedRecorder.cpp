@@ -4,6 +4,7 @@
 #include "FeedRecorder.h"
 
 #include "input/InputInjection.h"
+#include "platform/Clock.h"
 #include "platform/Screens.h"
 #include "platform/linux/InjectionFactory.h"
 #include "platform/linux/UinputMouseBackend.h"
@@ -16,7 +17,9 @@
 #include <linux/input.h>
 #include <linux/uinput.h>
 
+#include <cmath>
 #include <cstring>
+#include <unistd.h>
 #include <map>
 #include <mutex>
 #include <set>
@@ -241,6 +244,60 @@ QByteArray timeText(double seconds)
 }
 
 } // namespace
+
+PlayedNode::PlayedNode(const Feed &feed, const QString &dir) : m_node(feed.device.node.toLocal8Bit()), m_dir(dir)
+{
+    m_testbed = umockdev_testbed_new();
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(m_testbed, feed.device.umockdev.constData(), &error) ||
+        !umockdev_testbed_load_ioctl(m_testbed, m_node.constData(), QFile::encodeName(dir + "/device.ioctl").constData(),
+                                     &error)) {
+        m_error = QString::fromUtf8(error ? error->message : "testbed");
+        g_clear_error(&error);
+        return;
+    }
+    m_fd = umockdev_testbed_get_dev_fd(m_testbed, m_node.constData());
+    if (m_fd < 0)
+        m_error = QStringLiteral("the emulated node %1 has no terminal to write to").arg(feed.device.node);
+}
+
+PlayedNode::~PlayedNode()
+{
+    umockdev_testbed_detach_ioctl(m_testbed, m_node.constData(), nullptr);
+    g_object_unref(m_testbed);
+}
+
+QStringList PlayedNode::environment(const QString &shim) const
+{
+    return {QStringLiteral("LD_PRELOAD=") + shim + ':' + qEnvironmentVariable("LD_PRELOAD"),
+            QStringLiteral("TL_UDEV_RUN_DIR=") + m_dir + QStringLiteral("/udev")};
+}
+
+bool PlayedNode::play(const std::vector<Timed> &stream) const
+{
+    if (m_fd < 0)
+        return false;
+    double previous = stream.empty() ? 0 : stream.front().at;
+    std::vector<input_event> frame;
+    for (const Timed &t : stream) {
+        if (t.at > previous) {
+            tl::Clock::sleepMs(int(std::lround((t.at - previous) * 1000)));
+            previous = t.at;
+        }
+        input_event e{};
+        e.type = quint16(t.type);
+        e.code = quint16(t.code);
+        e.value = t.value;
+        frame.push_back(e);
+        if (t.type == EV_SYN) {
+            const ssize_t bytes = ssize_t(frame.size() * sizeof(input_event));
+            if (::write(m_fd, frame.data(), size_t(bytes)) != bytes)
+                return false;
+            frame.clear();
+        }
+    }
+    return true;
+}
 
 QString classify(const libevdev *d)
 {

@@ -18,7 +18,10 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <vector>
+
+struct _UMockdevTestbed;
 
 namespace feed {
 
@@ -80,6 +83,34 @@ Feed record(const Script &script);
 // meant.txt (one line per report: time, then "slot x y flags" per record, or
 // "abs x y flags" on the mouse path) into dir.
 bool write(const Feed &feed, const QString &dir, QString *error);
+
+// The feed's device as a node of a umockdev testbed this process holds (the
+// testbed's preload library and directory go to every child it starts), with
+// udev's database entry under dir/udev for udev_node_shim.c. Events go in
+// through play().
+class PlayedNode
+{
+public:
+    // dir: where write() put the feed.
+    PlayedNode(const Feed &feed, const QString &dir);
+    ~PlayedNode();
+    PlayedNode(const PlayedNode &) = delete;
+    PlayedNode &operator=(const PlayedNode &) = delete;
+
+    QString error() const { return m_error; }
+    // The environment a consumer needs (LD_PRELOAD with the shim, the database).
+    QStringList environment(const QString &shim) const;
+    // Writes the stream frame by frame at its report times, as the kernel
+    // passes on what the driver writes. False when the node takes no more.
+    bool play(const std::vector<Timed> &stream) const;
+
+private:
+    ::_UMockdevTestbed *m_testbed = nullptr;
+    QByteArray m_node;
+    QString m_dir;
+    int m_fd = -1;
+    QString m_error;
+};
 
 // The pointer and touch tests of udev's input_id over a capability set.
 QString classify(const struct libevdev *device);

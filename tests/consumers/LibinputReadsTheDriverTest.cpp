@@ -1,7 +1,7 @@
 // libinput reads what the driver writes. The real injection (tracking path,
 // injector, the uinput backend the factory picks) runs against an emulated
 // /dev/uinput; the device it set up and the events it wrote are played to
-// `libinput debug-events --device` as an evdev node under umockdev-run, and
+// `libinput debug-events --device` as an evdev node of a umockdev testbed, and
 // libinput must list a touchscreen (or, on the mouse path, a pointer with
 // buttons) and report every down, motion and up at the desktop pixel the
 // injector asked for.
@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <iostream>
 #include <map>
 
@@ -46,17 +47,15 @@ protected:
         const char *preload = std::getenv("LD_PRELOAD");
         if (!preload || !std::strstr(preload, "libumockdev-preload"))
             GTEST_SKIP() << "needs umockdev-wrapper (Debian package umockdev)";
-        m_umockdevRun = QStandardPaths::findExecutable(QStringLiteral("umockdev-run"));
         m_libinput = QStandardPaths::findExecutable(QStringLiteral("libinput"));
-        if (m_umockdevRun.isEmpty())
-            GTEST_SKIP() << "needs umockdev-run (Debian package umockdev; tools/setup.sh installs it)";
         if (m_libinput.isEmpty() || !QFile::exists(QStringLiteral("/usr/libexec/libinput/libinput-debug-events")))
             GTEST_SKIP() << "needs libinput debug-events (Debian package libinput-tools; tools/setup.sh installs it)";
         ASSERT_TRUE(m_dir.isValid());
     }
 
-    // The feed played to libinput debug-events; libinput ends two seconds
-    // after the last event.
+    // The feed played to libinput debug-events: the events go in once
+    // libinput has added the device, and it is stopped once it has said
+    // nothing more for half a second.
     Reading read(const feed::Feed &f, const QString &name)
     {
         Reading r;
@@ -66,25 +65,38 @@ protected:
             ADD_FAILURE() << error.toStdString();
             return r;
         }
-        const QString node = f.device.node;
+        const feed::PlayedNode node(f, dir);
+        if (!node.error().isEmpty()) {
+            ADD_FAILURE() << node.error().toStdString();
+            return r;
+        }
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        // umockdev-run makes its own testbed: not this process's.
-        env.remove(QStringLiteral("LD_PRELOAD"));
-        env.remove(QStringLiteral("UMOCKDEV_DIR"));
+        for (const QString &e : node.environment(QStringLiteral(TL_UDEV_SHIM)))
+            env.insert(e.section('=', 0, 0), e.section('=', 1));
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::MergedChannels);
-        const QString seconds = QString::number(int(std::ceil(f.endSeconds)) + 2);
-        p.start(m_umockdevRun,
-                {"-d", dir + "/device.umockdev", "-i", node + '=' + dir + "/device.ioctl", "-e",
-                 node + '=' + dir + "/device.events", "--", QStringLiteral(TL_CONSUMERS_DIR "/udev-node-run.sh"),
-                 QStringLiteral(TL_UDEV_SHIM), dir, "timeout", "-s", "INT", seconds, m_libinput, "debug-events",
-                 "--verbose", "--device", node});
-        if (!p.waitForFinished(60000)) {
+        // Line by line: what libinput says comes as it says it.
+        p.start(QStringLiteral("stdbuf"), {"-oL", m_libinput, "debug-events", "--verbose", "--device", f.device.node});
+        QByteArray out;
+        for (int i = 0; i < 200 && !out.contains("DEVICE_ADDED") && p.state() != QProcess::NotRunning; ++i) {
+            p.waitForReadyRead(100);
+            out += p.readAll();
+        }
+        if (out.contains("DEVICE_ADDED")) {
+            EXPECT_TRUE(node.play(f.stream));
+            for (int quiet = 0; quiet < 5 && p.state() != QProcess::NotRunning;) {
+                quiet = p.waitForReadyRead(100) ? 0 : quiet + 1;
+                out += p.readAll();
+            }
+        }
+        ::kill(pid_t(p.processId()), SIGINT);
+        if (!p.waitForFinished(5000)) {
             p.kill();
             p.waitForFinished();
         }
-        r.log = QString::fromLocal8Bit(p.readAll());
+        out += p.readAll();
+        r.log = QString::fromLocal8Bit(out);
         std::cout << "---- libinput debug-events, " << name.toStdString() << ":\n" << r.log.toStdString();
 
         const QRegularExpression line(QStringLiteral("^\\s*-?event\\d+\\s+(\\w+)\\s+(?:\\+\\S+s\\s+)?(.*)$"));
@@ -122,7 +134,7 @@ protected:
     }
 
     QTemporaryDir m_dir;
-    QString m_umockdevRun, m_libinput;
+    QString m_libinput;
 };
 
 // What a touchscreen consumer should see per slot: a down, the positions the

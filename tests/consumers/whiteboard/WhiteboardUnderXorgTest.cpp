@@ -6,8 +6,6 @@
 // stroke must be drawn where the pen went, and a two-finger spread must zoom
 // the page by the ratio of the fingers' distances (one touch cannot zoom).
 // The screenshots go to $TL_WHITEBOARD_SHOTS when it is set.
-#include <umockdev.h>
-
 #include "../FeedRecorder.h"
 #include "../../compositors/Compositor.h"
 
@@ -25,8 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
-#include <linux/input.h>
-#include <unistd.h>
 
 namespace {
 
@@ -133,30 +129,6 @@ double toSegment(QPointF p, QPointF a, QPointF b)
     return std::hypot(d.x(), d.y());
 }
 
-// Writes the stream to the node's terminal as the kernel would pass it on,
-// frame by frame at the report cycle.
-void play(int fd, const std::vector<feed::Timed> &stream)
-{
-    double previous = stream.empty() ? 0 : stream.front().at;
-    std::vector<input_event> frame;
-    for (const feed::Timed &t : stream) {
-        if (t.at > previous) {
-            tl::Clock::sleepMs(int(std::lround((t.at - previous) * 1000)));
-            previous = t.at;
-        }
-        input_event e{};
-        e.type = quint16(t.type);
-        e.code = quint16(t.code);
-        e.value = t.value;
-        frame.push_back(e);
-        if (t.type == EV_SYN) {
-            const ssize_t n = ::write(fd, frame.data(), frame.size() * sizeof(input_event));
-            ASSERT_EQ(n, ssize_t(frame.size() * sizeof(input_event)));
-            frame.clear();
-        }
-    }
-}
-
 } // namespace
 
 TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpread)
@@ -206,16 +178,8 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
     ASSERT_TRUE(dir.isValid());
     QString error;
     ASSERT_TRUE(feed::write(drawn, dir.path(), &error)) << error.toStdString();
-    UMockdevTestbed *testbed = umockdev_testbed_new();
-    GError *gerror = nullptr;
-    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, drawn.device.umockdev.constData(), &gerror))
-        << (gerror ? gerror->message : "");
-    const QByteArray node = drawn.device.node.toLocal8Bit();
-    ASSERT_TRUE(umockdev_testbed_load_ioctl(testbed, node.constData(),
-                                            QFile::encodeName(dir.path() + "/device.ioctl").constData(), &gerror))
-        << (gerror ? gerror->message : "");
-    const int terminal = umockdev_testbed_get_dev_fd(testbed, node.constData());
-    ASSERT_GE(terminal, 0) << "the emulated node has no terminal to write to";
+    const feed::PlayedNode node(drawn, dir.path());
+    ASSERT_TRUE(node.error().isEmpty()) << node.error().toStdString();
 
     // Xorg with the libinput driver for every touchscreen, given the node.
     const QString conf = dir.path() + "/xorg.conf";
@@ -237,8 +201,7 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
     Compositor x;
     ASSERT_TRUE(x.start({server, QString::fromLatin1(display), "-noreset", "-nolisten", "tcp", "-config", conf,
                          "-logfile", dir.path() + "/Xorg.log"},
-                        {QStringLiteral("LD_PRELOAD=") + QStringLiteral(TL_UDEV_SHIM) + ':' + QString::fromLocal8Bit(preload),
-                         QStringLiteral("TL_UDEV_RUN_DIR=") + dir.path() + "/udev"}));
+                        node.environment(QStringLiteral(TL_UDEV_SHIM))));
     bool up = false;
     for (int i = 0; i < 100 && !up && x.running(); ++i) {
         tl::Clock::sleepMs(100);
@@ -299,7 +262,7 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
     const int inkBefore = inkCount(before);
 
     // The stroke, then what the canvas shows.
-    play(terminal, drawn.stream);
+    ASSERT_TRUE(node.play(drawn.stream));
     const QImage stroke = settled(display, dir.path() + "/stroke.png", inkCount);
     ASSERT_FALSE(stroke.isNull());
 
@@ -351,7 +314,7 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
 
     // The spread: the page zooms by the ratio of the fingers' distances.
     const double spacingBefore = ruleSpacing(stroke);
-    play(terminal, spread.stream);
+    ASSERT_TRUE(node.play(spread.stream));
     const QImage zoomed = settled(display, dir.path() + "/spread.png",
                                   [](const QImage &img) { return ruleSpacing(img) * 1e7 + inkCount(img); });
     const double spacingAfter = ruleSpacing(zoomed);
@@ -370,6 +333,4 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
     }
     app.stop();
     x.stop();
-    umockdev_testbed_detach_ioctl(testbed, node.constData(), nullptr);
-    g_object_unref(testbed);
 }
