@@ -11,9 +11,9 @@
 #include "platform/Screens.h"
 #include "platform/linux/XTestMouseBackend.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -99,9 +99,9 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
                         "xserver-xorg-video-dummy x11-xserver-utils; tools/setup.sh installs them)";
     const QString server = QFile::exists(QStringLiteral("/usr/lib/xorg/Xorg")) ? QStringLiteral("/usr/lib/xorg/Xorg")
                                                                                 : xorg;
-    char tmpl[] = "/tmp/tl-xorg-pointer-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const QString dir = QString::fromLocal8Bit(tmpl);
+    QTemporaryDir tmp(QStringLiteral("/tmp/tl-xorg-pointer-XXXXXX"));
+    ASSERT_TRUE(tmp.isValid());
+    const QString dir = tmp.path();
     {
         QFile conf(dir + "/xorg.conf");
         ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
@@ -191,7 +191,6 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
     tl::ScreenSource::clearOverride();
     XCloseDisplay(dpy);
     x.stop();
-    QDir(dir).removeRecursively();
     ASSERT_EQ(landed.size(), 4);
     for (int i = 0; i < landed.size(); ++i)
         EXPECT_EQ(landed[i], meant[i]) << "monitor " << i / 2 << ", point " << i % 2 << ": landed at "
