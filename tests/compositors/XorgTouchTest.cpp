@@ -79,6 +79,11 @@ EndSection
 Section "ServerFlags"
   Option "AutoAddDevices" "true"
 EndSection
+Section "InputClass"
+  Identifier "the described touchscreen through evdev"
+  MatchIsTouchscreen "on"
+  Driver "evdev"
+EndSection
 )";
 
 } // namespace
