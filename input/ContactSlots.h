@@ -46,6 +46,9 @@ struct DisplayMap
 
     // Sensor position -> desktop pixel.
     QPoint toScreen(int x, int y) const;
+    // Whether sensor x falls on a display at all: false for the half of a
+    // module whose rectangle is empty (two modules, one monitor).
+    bool shows(int x) const { return !rect[x >= kSensorWidth ? 1 : 0].isEmpty(); }
 };
 
 // Rectangle choice for a module count and the monitor setting: one module

@@ -108,8 +108,11 @@ bool InputInjection::desktopChanged(QString *userMessage)
     if (m_bLayoutSelected) {
         // The board's rectangles follow the monitors they were chosen from.
         const DisplayMap map = selectDisplayRects(m_nLayoutModules, m_nLayoutMonitor);
-        Lock lock(trackingMutex());
-        m_injector.setDisplayMap(map);
+        {
+            Lock lock(trackingMutex());
+            m_injector.setDisplayMap(map);
+        }
+        noteMissingDisplays(map, m_nLayoutModules);
     }
     return rebuildPlatformBackend(false, userMessage);
 }
@@ -160,19 +163,37 @@ void InputInjection::setScreenSize(int width, int height)
 
 void InputInjection::setDisplayLayout(const QRect &rect0, const QRect &rect1, int numModules)
 {
+    DisplayMap map;
+    map.rect[0] = rect0;
+    map.rect[1] = rect1;
     {
         Lock lock(trackingMutex());
-        DisplayMap map;
-        map.rect[0] = rect0;
-        map.rect[1] = rect1;
         m_injector.setDisplayMap(map);
         m_tracking.setNumModules(numModules);
         m_bLayoutSelected = false;
         m_bLayoutKnown = true;
     }
+    noteMissingDisplays(map, numModules);
     // Touch devices follow the board's monitors.
     if (m_chooser)
         rebuildPlatformBackend(false, nullptr);
+}
+
+void InputInjection::noteMissingDisplays(const DisplayMap &map, int numModules)
+{
+    // Said once when it comes about, not per contact: the controller tells
+    // the user ("Please check monitor resolution and alignment.").
+    unsigned missing = 0;
+    for (int k = 0; k < 2 && k < numModules; ++k)
+        if (map.rect[k].isEmpty())
+            missing |= 1u << k;
+    if (missing && missing != m_nMissingDisplays) {
+        for (int k = 0; k < 2; ++k)
+            if (missing & (1u << k))
+                qDebug() << "InputInjection::setDisplayLayout(): module" << k
+                         << "has no display (its rectangle is empty): its contacts are not injected";
+    }
+    m_nMissingDisplays = missing;
 }
 
 void InputInjection::selectDisplayLayout(int numModules, int monitorSetting)

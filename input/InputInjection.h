@@ -118,6 +118,9 @@ private:
     // and board, when they differ from what the current one was made for.
     bool rebuildPlatformBackend(bool force, QString *userMessage);
     QList<QRect> boardRects() const;
+    // Logs a module of the layout whose display rectangle is empty, once
+    // while it stays so.
+    void noteMissingDisplays(const DisplayMap &map, int numModules);
 
     std::unique_ptr<InjectionBackend> m_backend;
     std::unique_ptr<OutputPinner> m_pinner;
@@ -132,6 +135,7 @@ private:
     int m_nLayoutMonitor = -1;
     bool m_bLayoutSelected = false;
     bool m_bLayoutKnown = false;
+    unsigned m_nMissingDisplays = 0;  // bit k: module k is counted and has no display
     InjectionNotice m_pendingNotice = InjectionNotice::None;
     QString m_sNoticeDetail;
     bool m_bToldNoUinput = false;

@@ -5,13 +5,11 @@ namespace tl::input {
 void MousePointWindowCheck::check()
 {
     const WindowHandle window = m_link ? m_link->windowAtCursor() : 0;
-    if (!window) {
-        // Nothing under the cursor asks for anything.
-        m_window = 0;
-        m_bDisabled = false;
-        m_bChecked = true;
+    // No window found (the look failed, or the cursor is between windows)
+    // tells nothing new: the last answer stands until a window is found. The
+    // pen is held still where that answer was read.
+    if (!window)
         return;
-    }
     if (m_bChecked && window == m_window)
         return;
     const quint32 property = m_link->penServiceProperty(window);

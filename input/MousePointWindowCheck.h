@@ -6,8 +6,8 @@ namespace tl::input {
 
 // Whether the window under the mouse cursor has asked for no press-and-hold
 // right click (bit 0 of its pen service property). The property is read only
-// when the window under the cursor changes; the answer is kept until the next
-// check.
+// when the window under the cursor changes; the answer is kept until a check
+// finds a window again.
 class MousePointWindowCheck
 {
 public:

@@ -42,6 +42,25 @@ TouchInjector::TouchInjector(InjectionBackend *backend, CompanionLink *link)
     }
     NqUtils::getWindowRect(m_map.rect);
     m_space = DesktopSpace::current();
+    updatePointerSpace();
+}
+
+void TouchInjector::setDesktopSpace(const DesktopSpace &space)
+{
+    m_space = space;
+    updatePointerSpace();
+}
+
+void TouchInjector::setBackend(InjectionBackend *backend)
+{
+    m_backend = backend;
+    updatePointerSpace();
+}
+
+void TouchInjector::updatePointerSpace()
+{
+    const DesktopSpace &space = m_space.isEmpty() ? m_screenSpace : m_space;
+    m_pointerSpace = space.withBox(m_backend ? m_backend->absoluteArea() : QRect());
 }
 
 void TouchInjector::configure(int smoothingMode, double t, int historyMode)
@@ -57,6 +76,7 @@ void TouchInjector::setScreenSize(int width, int height)
     m_nScreenHeight = height;
     // Without any monitor list the screen is the whole desktop, from (0, 0).
     m_screenSpace = DesktopSpace::fromMonitors({MonitorInfo(QRect(0, 0, width, height))});
+    updatePointerSpace();
 }
 
 bool TouchInjector::touchPath() const
@@ -77,6 +97,13 @@ void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controller
     m_bTargetShown = visible && !m_link->isMinimised(controllerTarget);
     if (!m_bTargetShown)
         configure(Smoothed, 0.8, 1);
+
+    // A contact on a module whose display is missing (its rectangle is empty)
+    // lands nowhere: it is not injected at all, on either path, and one that
+    // was down comes up.
+    for (int s = 0; s < kContactSlots; ++s)
+        if (cs[s].action != 0 && !m_map.shows(cs[s].x))
+            cs[s].action = 0;
 
     // 2. Injection indices. A contact keeps its index for its whole life; a new
     //    contact takes the lowest free one; an empty slot borrows the highest
@@ -493,11 +520,12 @@ void TouchInjector::sendMouse(int x, int y, int code)
     // A screen size of zero (no monitor known yet) has no absolute units.
     if (m_nScreenWidth <= 0 || m_nScreenHeight <= 0 || !m_backend)
         return;
-    const DesktopSpace &space = m_space.isEmpty() ? m_screenSpace : m_space;
+    const DesktopSpace &space = m_pointerSpace;
     // Absolute units of our pointer devices cover the whole desktop, not the
     // primary monitor: the desktop pixel is converted to the window system's
-    // coordinates and then to units over the bounding box of all monitors, so
-    // that the pointer lands on that pixel on any monitor, at any origin.
+    // coordinates and then to units over the box the backend's units span
+    // (the bounding box of all monitors, or the X screen for XTest), so that
+    // the pointer lands on that pixel on any monitor, at any origin.
     const QPoint s = m_map.toScreen(x, y);
     const QPoint abs = space.toAbsolute(space.toNative(s));
     int dx = abs.x();

@@ -44,7 +44,7 @@ public:
     void setScreenSize(int width, int height);
     // Where absolute mouse units land: the whole desktop in the window system's
     // coordinates (taken from the monitors at construction).
-    void setDesktopSpace(const DesktopSpace &space) { m_space = space; }
+    void setDesktopSpace(const DesktopSpace &space);
     const DesktopSpace &desktopSpace() const { return m_space; }
     void setDisplayMap(const DisplayMap &map) { m_map = map; }
     const DisplayMap &displayMap() const { return m_map; }
@@ -57,7 +57,7 @@ public:
     // The touch path runs when the backend injects touch contacts.
     bool touchPath() const;
     // A new backend (after releaseAll() on the old one).
-    void setBackend(InjectionBackend *backend) { m_backend = backend; }
+    void setBackend(InjectionBackend *backend);
 
     // One cycle after the tracking path has filled the slots. `controllerTarget`
     // is the window the controller was given (0 = none). `factor` is the
@@ -138,9 +138,14 @@ private:
     QPoint m_lastRaw[kContactSlots];  // last raw position (sensor units)
     bool m_bTenContacts = false;
 
+    // Where absolute units land: m_space (or m_screenSpace while no monitor
+    // is known) over the box the backend's units span.
+    void updatePointerSpace();
+
     DisplayMap m_map;
     DesktopSpace m_space;
     DesktopSpace m_screenSpace;
+    DesktopSpace m_pointerSpace;
 };
 
 } // namespace tl::input

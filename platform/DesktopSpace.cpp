@@ -23,6 +23,14 @@ DesktopSpace DesktopSpace::fromMonitors(const QList<MonitorInfo> &monitors, bool
     return space;
 }
 
+DesktopSpace DesktopSpace::withBox(const QRect &box) const
+{
+    DesktopSpace space = *this;
+    if (!box.isNull())
+        space.m_box = box;
+    return space;
+}
+
 DesktopSpace DesktopSpace::current()
 {
     const bool x11 = qobject_cast<QGuiApplication *>(QCoreApplication::instance())

@@ -34,6 +34,10 @@ public:
     // box starts at the root window's origin.
     static DesktopSpace current();
 
+    // The same monitors with absolute units over `box` (window-system
+    // coordinates) instead of their bounding box; a null box changes nothing.
+    DesktopSpace withBox(const QRect &box) const;
+
     bool isEmpty() const { return m_box.isEmpty(); }
     // Bounding box of all monitors in window-system coordinates.
     QRect box() const { return m_box; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <QtGlobal>
 
@@ -68,6 +69,13 @@ public:
     // MouseFlag bits. Buttons are pressed and released in the flag order
     // (move, left down, left up, right down, right up).
     virtual bool sendMouse(int absX, int absY, quint32 flags) = 0;
+
+    // The window-system rectangle the 0..65535 of sendMouse spans. Null: the
+    // bounding box of the monitors, which is what a compositor scales an
+    // absolute pointer to. A backend that turns the units into pixels itself
+    // says over which box it does (XTest: the X screen, which may reach past
+    // its monitors).
+    virtual QRect absoluteArea() const { return QRect(); }
 };
 
 // A backend that takes nothing. Used where no injection is possible (Wayland

@@ -71,8 +71,12 @@ bool BoardTouchBackend::injectTouch(const TouchRecord *records, int count)
             add(owner, r);
         } else if (owner >= 0) {
             const int here = deviceAt(native);
-            if (inContact && (r.flags & TouchUp) == 0 && here != owner
-                && !m_devices[size_t(owner)].area.contains(native)) {
+            // Only a contact that left its device's display by more than the
+            // margin changes devices: one at rest on the seam stays where it
+            // went down (its device puts it on the display's edge).
+            const QRect kept = m_devices[size_t(owner)].area.adjusted(-kSeamMargin, -kSeamMargin, kSeamMargin,
+                                                                      kSeamMargin);
+            if (inContact && (r.flags & TouchUp) == 0 && here != owner && !kept.contains(native)) {
                 TouchRecord up = r;
                 up.flags = kTouchFlagsUp;
                 add(owner, up);

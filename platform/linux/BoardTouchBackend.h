@@ -14,11 +14,25 @@ namespace tl {
 // area in window-system coordinates. Positions come in Qt desktop coordinates
 // and are converted (Qt scale factors) before they reach a device. A contact
 // goes down on the device whose area holds it and stays there; when it moves
-// into another device's area it comes up on the first and goes down on the
-// second (the compositor sees two strokes: a contact cannot change devices).
+// into another device's area, further than kSeamMargin past its own, it comes
+// up on the first and goes down on the second (the compositor sees two
+// strokes: a contact cannot change devices).
 class BoardTouchBackend : public InjectionBackend
 {
 public:
+    // How far (window-system pixels) a contact may stray past its device's
+    // area before it changes devices. A pen at rest wobbles by a sensor unit
+    // from report to report (the module reports whole units, and at the seam
+    // two modules' reports are blended): under a pixel on a 1920-pixel
+    // display, which the rounding to pixels turns into one pixel either way.
+    // Without a margin a pen resting on the seam jumps devices at every such
+    // pixel, an up and a down each time. 8 pixels (20 sensor units across
+    // 1920 pixels, 30 across 1280) holds eight times that wobble and a hand's
+    // tremor of a few millimetres, while a stroke crossing the seam changes
+    // devices within a report or two, drawn on the edge of its display
+    // meanwhile (at most 8 pixels off).
+    static constexpr int kSeamMargin = 8;
+
     struct Device
     {
         std::unique_ptr<UinputTouchBackend> backend;

@@ -29,9 +29,19 @@ std::unique_ptr<XTestMouseBackend> XTestMouseBackend::create(QString *error)
 
 XTestMouseBackend::XTestMouseBackend(Display *display) : m_display(display)
 {
-    const int screen = DefaultScreen(display);
-    m_width = DisplayWidth(display, screen);
-    m_height = DisplayHeight(display, screen);
+    // The root window's size from the server: the connection's screen size
+    // is that of its start and is not kept up to date with RandR changes.
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned int width = 0, height = 0, border = 0, depth = 0;
+    if (XGetGeometry(display, DefaultRootWindow(display), &root, &x, &y, &width, &height, &border, &depth)) {
+        m_width = int(width);
+        m_height = int(height);
+    } else {
+        const int screen = DefaultScreen(display);
+        m_width = DisplayWidth(display, screen);
+        m_height = DisplayHeight(display, screen);
+    }
 }
 
 XTestMouseBackend::~XTestMouseBackend()

@@ -70,8 +70,24 @@ TEST_F(DisplayTest, MonitorByIndexFallsBackToThePrimary)
     NqUtils::getMonitorRect(r, 7);
     EXPECT_EQ(r.topLeft(), QPoint(0, 0));
 
-    // No monitor at (0, 0): the first of the list.
-    monitors({{QRect(100, 0, 800, 600), 96}, {QRect(900, 0, 800, 600), 96}});
+    // The window system's primary wherever it lies, before the monitor at
+    // (0, 0): an X11 desktop whose user made the right-hand monitor primary.
+    monitors({{QRect(0, 0, 1280, 1024), 96}, {QRect(1280, 0, 1920, 1080), 96, true}});
+    NqUtils::getMonitorRect(r, -1);
+    EXPECT_EQ(r, QRect(1280, 0, 1920, 1080));
+    NqUtils::getMonitorRect(r, 2);
+    EXPECT_EQ(r, QRect(1280, 0, 1920, 1080));
+    NqUtils::getMonitorRect(r, 0);
+    EXPECT_EQ(r, QRect(0, 0, 1280, 1024));
+    EXPECT_EQ(NqUtils::primaryMonitorIndex(), 1);
+    // The same after the left-to-right ordering moved it.
+    monitors({{QRect(0, 0, 1920, 1080), 96}, {QRect(-1280, 0, 1280, 1024), 96, true}, {QRect(1920, 0, 800, 600), 96}});
+    NqUtils::getMonitorRect(r, 3);
+    EXPECT_EQ(r, QRect(-1280, 0, 1280, 1024));
+    EXPECT_EQ(NqUtils::primaryMonitorIndex(), 0);
+
+    // No primary and no monitor at (0, 0): the first of the list.
+    monitors({{QRect(900, 0, 800, 600), 96}, {QRect(100, 0, 800, 600), 96}});
     NqUtils::getMonitorRect(r, 2);
     EXPECT_EQ(r.left(), 100);
 

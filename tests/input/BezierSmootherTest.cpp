@@ -53,20 +53,26 @@ TEST(BezierSmoother, FirstSampleFillsTheHistoryRepeatsAreIgnored)
     EXPECT_EQ(s.history(0).x, 200);
 }
 
-TEST(BezierSmoother, HistoryModesDifferInThePointBeforeTheNewest)
+TEST(BezierSmoother, HistoryModesOnAStepOfKnownOutput)
 {
+    // A pen still at 0, then at 1000, then at 2000. At t = 0.8 the weights of
+    // the three newest points are B(9,9) = 0.8^9 = 0.134217728 (point 9) and
+    // B(8,9) = 9 * 0.8^8 * 0.2 = 0.301989888 (point 8); the older points are 0.
+    //   after 1000: 1000 * 0.134217728 = 134.2 -> 134 in both modes.
+    //   after 2000, mode 1 (point 8 = the previous input, 1000):
+    //     1000 * 0.301989888 + 2000 * 0.134217728 = 570.4 -> 570.
+    //   after 2000, mode 2 (point 8 = the previous output, 134):
+    //     134 * 0.301989888 + 2000 * 0.134217728 = 308.9 -> 308.
     BezierSmoother plain;
     BezierSmoother fed;
     for (BezierSmoother *s : {&plain, &fed}) {
         s->addSample(0, 0, 1);
         s->addSample(1000, 0, 1);
-        s->evaluate(0.8);
+        EXPECT_EQ(s->evaluate(0.8).x, 134);
     }
     plain.addSample(2000, 0, 1);
     fed.addSample(2000, 0, 2);
-    EXPECT_EQ(plain.history(8).x, 1000);                 // the previous input
-    EXPECT_EQ(fed.history(8).x, fed.lastOutput().x);     // the previous output
-    EXPECT_LT(fed.history(8).x, 1000);
-    EXPECT_EQ(plain.history(9).x, 2000);
-    EXPECT_EQ(plain.history(7).x, 0);
+    EXPECT_EQ(plain.evaluate(0.8).x, 570);
+    EXPECT_EQ(fed.evaluate(0.8).x, 308);
+    EXPECT_EQ(plain.evaluate(0.8).y, 0);
 }

@@ -67,14 +67,20 @@ protected:
         return out;
     }
 
-    // Absolute units of pixel v on a desktop `size` pixels wide: the units our
-    // pointer devices decode (value * size / 65536) back to that very pixel.
-    static int normalise(int v, int size)
+    // One cycle of two modules: module 0's records, then module 1's (in its
+    // own sensor space).
+    void cycle2(std::initializer_list<Rec> m0, std::initializer_list<Rec> m1)
     {
-        const int abs = int(std::floor((v + 0.5) * 65536.0 / size));
-        EXPECT_EQ(abs * size / 65536, v);
-        return abs;
+        const auto b0 = tltest::payload(m0);
+        const auto b1 = tltest::payload(m1);
+        inj->trackingEntry(b0.data(), int(b0.size()), 0);
+        inj->trackingEntry(b1.data(), int(b1.size()), 1);
     }
+
+    // The pixel an absolute pointer lands on, as the input stack decodes an
+    // axis of 0..65535 over a box of `size` pixels (libinput, the X server's
+    // absolute valuators): value * size / (65535 + 1), truncated.
+    static int landsOn(int value, int size) { return int(qint64(value) * size / 65536); }
 
     static constexpr tl::WindowHandle kCompanion = 0x4201;
     // One monitor of sensor size, so that a sensor unit is a desktop pixel.
@@ -269,12 +275,12 @@ TEST_F(InjectorFixture, MouseTouchShorterThanThreeReportsIsNoInput)
     // Pixel 1005 of a 4800-pixel desktop: floor(1005.5 * 65536 / 4800), which
     // the pointer decodes back to 1005.
     EXPECT_EQ(calls[0].absX, 13728);
-    EXPECT_EQ(calls[0].absX, normalise(1005, 4800));
-    EXPECT_EQ(calls[0].absY, normalise(1000, 3000));
+    EXPECT_EQ(landsOn(calls[0].absX, 4800), 1005);
+    EXPECT_EQ(landsOn(calls[0].absY, 3000), 1000);
     EXPECT_EQ(calls[1].flags, 0x8001u);
     EXPECT_EQ(calls[2].flags, 0x8001u);
     EXPECT_EQ(calls[2].absX, 13796);   // pixel 1010 of 4800
-    EXPECT_EQ(calls[2].absX, normalise(1010, 4800));
+    EXPECT_EQ(landsOn(calls[2].absX, 4800), 1010);
 }
 
 TEST_F(InjectorFixture, MouseCodesAndContactMessages)
@@ -290,7 +296,8 @@ TEST_F(InjectorFixture, MouseCodesAndContactMessages)
     EXPECT_EQ(calls.front().flags, 0x8003u);
     EXPECT_EQ(calls.back().flags, 0x8004u);  // raw release: left up, no move
     EXPECT_EQ(calls.back().absX, 13660);   // pixel 1000 of 4800
-    EXPECT_EQ(calls.back().absX, normalise(1000, 4800));
+    EXPECT_EQ(landsOn(calls.back().absX, 4800), 1000);
+    EXPECT_EQ(landsOn(calls.back().absY, 3000), 1000);
 
     std::vector<std::pair<quint32, qintptr>> index1;
     for (const auto &p : link.posts()) {
@@ -467,4 +474,117 @@ TEST_F(InjectorFixture, MouseReleaseAllReleasesTheButton)
     rec->clear();
     inj->releaseAllContacts();
     EXPECT_TRUE(rec->calls().empty());
+}
+
+// ---- A module without a display --------------------------------------------
+
+namespace {
+
+QStringList *g_log = nullptr;
+
+void keepLog(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    if (g_log)
+        g_log->append(text);
+}
+
+} // namespace
+
+TEST_F(InjectorFixture, AModuleWhoseDisplayIsMissingInjectsNothingAndTheOtherKeepsWorking)
+{
+    // Two modules, one monitor: module 1's rectangle is empty. Its contacts
+    // must not land anywhere (least of all at the desktop's top-left pixel),
+    // on either path; module 0's are injected as always.
+    const QRect monitor(0, 0, 1920, 1080);
+    for (auto kind : {tl::InjectionBackend::Kind::Touch, tl::InjectionBackend::Kind::Mouse}) {
+        SCOPED_TRACE(kind == tl::InjectionBackend::Kind::Touch ? "touch path" : "mouse path");
+        make(kind, 2);
+        showCompanion(true);
+        QStringList log;
+        g_log = &log;
+        const QtMessageHandler previous = qInstallMessageHandler(keepLog);
+        inj->setDisplayLayout(monitor, QRect(), 2);
+        inj->setDisplayLayout(monitor, QRect(), 2);  // the same layout again (tracking restarts)
+        qInstallMessageHandler(previous);
+        g_log = nullptr;
+        inj->resetTracking(0);
+        inj->resetTracking(1);
+
+        // Module 1 alone: nothing at all.
+        for (int k = 0; k < 6; ++k)
+            cycle2({}, {{1000, 1000}});
+        cycle2({}, {});
+        EXPECT_TRUE(rec->calls().empty());
+        EXPECT_TRUE(link.posts().empty());
+
+        // Both: only module 0's contact, at its own pixel (1000 of 4800 on
+        // 1920 pixels is 400; 1000 of 3000 on 1080 is 360).
+        for (int k = 0; k < 6; ++k)
+            cycle2({{1000, 1000}}, {{1000 + k, 1000}});
+        cycle2({}, {});
+        cycle2({}, {});
+        ASSERT_FALSE(rec->calls().empty());
+        int downs = 0, ups = 0;
+        for (const Call &c : rec->calls()) {
+            if (c.type == Call::Type::Touch) {
+                for (const TouchRecord &r : c.records) {
+                    downs += r.flags == kDown;
+                    ups += r.flags == kUp && (downs > ups);
+                    if (r.flags & tl::TouchInContact) {
+                        EXPECT_EQ(QPoint(r.x, r.y), QPoint(400, 360)) << "pointer " << r.pointerId;
+                    }
+                }
+            } else {
+                EXPECT_EQ(landsOn(c.absX, 4800), 400);
+                EXPECT_EQ(landsOn(c.absY, 3000), 360);
+                downs += (c.flags & tl::MouseLeftDown) != 0;
+                ups += (c.flags & tl::MouseLeftUp) != 0;
+            }
+        }
+        EXPECT_EQ(downs, 1);
+        EXPECT_EQ(ups, 1);
+        for (const auto &p : link.posts()) {
+            EXPECT_EQ(p.message, TouchInjector::contactMessage(0)) << "a post for module 1's contact";
+            EXPECT_EQ(p.first, (400u << 16) | 360u);
+        }
+
+        // The log says why, once for the layout.
+        EXPECT_EQ(log.filter(QStringLiteral("no display")).size(), 1) << log.join('\n').toStdString();
+    }
+}
+
+// ---- The window check of press and hold -------------------------------------
+
+TEST_F(InjectorFixture, AWindowCheckThatFindsNoWindowKeepsTheLastAnswer)
+{
+    // A drawing application that opted out of press and hold: a hold over it
+    // is no right click. When the next hold's look under the cursor finds no
+    // window (a failed query, the cursor between windows), the answer found
+    // before stands until a window is found again.
+    make(tl::InjectionBackend::Kind::Mouse);
+    link.addWindow(0x78, true, false, 0x1);
+    link.addWindow(0x79, true, false, 0x0);
+    auto hold = [this] {
+        for (int k = 0; k < 70; ++k)
+            cycle({{2500, 1500}});
+        cycle({});
+        int rightClicks = 0;
+        for (const Call &c : mouseCalls())
+            rightClicks += c.flags == 0x8019u;
+        rec->clear();
+        return rightClicks;
+    };
+    link.setCursorWindow(0x78);
+    EXPECT_EQ(hold(), 0);
+    EXPECT_EQ(link.propertyReads(), 1);
+    link.setCursorWindow(0);
+    EXPECT_EQ(hold(), 0);
+    // Back over the same window: its property is not read again.
+    link.setCursorWindow(0x78);
+    EXPECT_EQ(hold(), 0);
+    EXPECT_EQ(link.propertyReads(), 1);
+    // Another window that does not opt out: right click.
+    link.setCursorWindow(0x79);
+    EXPECT_EQ(hold(), 1);
+    EXPECT_EQ(link.propertyReads(), 2);
 }
