@@ -2,7 +2,8 @@
 // halted endpoint is cleared and counted, other errors are logged once per
 // cause, and a module whose reads keep failing is treated as gone (its loop
 // ends and says so, so that what it held down comes up) instead of being
-// retried without a word for ever.
+// retried without a word for ever. (This file links after ReceiveTest, whose
+// check of the once-per-process first tracking trace must run first.)
 #include "Fixture.h"
 #include "tests/support/ForwardingUsb.h"
 
