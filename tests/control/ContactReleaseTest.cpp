@@ -104,6 +104,25 @@ TEST_F(ContactReleaseTest, AModuleThatStopsReportingLetsGoOfThePen)
     EXPECT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
     EXPECT_EQ(log.count("module 0 reports again after"), 1);
 
+    // A flood of a thousand reports a second, then a report every two seconds:
+    // the pen stays down. The first two-second gap after a fast pace cannot be
+    // told from a hang and lifts the pen once; from the next report on the
+    // slow pace is the module's cycle and nothing more is lifted.
+    tl::sim::FaultPlan pace;
+    pace.reportPeriodMs = 1;
+    module->setFaults(pace);
+    const int64_t sentBefore = module->stats().reportsSent;
+    settle(100);
+    EXPECT_GT(module->stats().reportsSent - sentBefore, 1000);
+    EXPECT_EQ(downNow(), 1);
+    pace.reportPeriodMs = 2000;
+    module->setFaults(pace);
+    EXPECT_TRUE(spinUntil([&] { return log.count("module 0 reports again after") == 2; }, 10000));
+    settle(700);   // 14 s: seven reports
+    EXPECT_EQ(log.count("module 0 has not reported for"), 2);
+    EXPECT_EQ(downNow(), 1);
+    module->setFaults({});
+
     // Its endpoint halts once: cleared, the pen stays where it is.
     tl::sim::FaultPlan halt;
     halt.inHalts = 1;

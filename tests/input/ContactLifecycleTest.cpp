@@ -393,12 +393,17 @@ TEST(ConcurrentTracking, TwoReceiveThreadsAndTheController)
     inj.resetTracking(0);
     inj.resetTracking(1);
     std::atomic<bool> stop{false};
+    // Each receive loop looks for silence after every read; module 1's loop
+    // ends early on "device gone" while module 0's goes on.
     auto receive = [&](int module) {
-        for (int k = 0; k < 3000; ++k) {
+        for (int k = 0; k < (module == 1 ? 2000 : 3000); ++k) {
             const int x = 1000 + (k % 50) * 10;
             const auto bytes = (k / 200) % 2 ? tltest::payload({}) : tltest::payload({{x, 1500}, {x, 2500}});
             inj.trackingEntry(bytes.data(), int(bytes.size()), module);
+            inj.checkSilence(module);
         }
+        if (module == 1)
+            inj.moduleGone(1);
     };
     std::thread controller([&] {
         while (!stop) {
