@@ -276,11 +276,12 @@ bool InputInjection::noticeSilence(qint64 nowMs)
     for (int m = 0; m < m_tracking.numModules(); ++m) {
         if (!m_silence.passedBound(m, nowMs))
             continue;
+        const qint64 cycle = m_silence.cycleMs(m);
         qDebug().noquote() << QString::asprintf(
-            "InputInjection::checkSilence(): module %d has not reported for %lld ms (bound %lld ms, report cycle %lld ms): "
+            "InputInjection::checkSilence(): module %d has not reported for %lld ms (bound %lld ms, report cycle %s): "
             "it counts as reporting nothing until it reports again, its contacts are lifted",
             m, static_cast<long long>(m_silence.quietMs(m, nowMs)), static_cast<long long>(m_silence.boundMs(m)),
-            static_cast<long long>(m_silence.cycleMs(m)));
+            cycle < 0 ? "not yet known" : qPrintable(QStringLiteral("%1 ms").arg(cycle)));
         any = true;
     }
     return any;

@@ -93,8 +93,9 @@ public:
     // ---- Receive threads ----------------------------------------------------
 
     // One DAT_TC_DUAL_MODE payload of module nDevNum. Runs the cycle (merge,
-    // match, inject) when it completes one; packets with a bad length are
-    // dropped. Never allocates.
+    // match, inject) when it completes one, also when the other module counts
+    // as silent; packets with a bad length are dropped. Allocates only for the
+    // log line of a silence that ends.
     void trackingEntry(const uint8_t *payload, int length, int nDevNum);
     // The same, as the receive loops call it.
     void trackingPacket(const uint8_t *payload, int length, int nDevNum) override
