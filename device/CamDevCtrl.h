@@ -190,6 +190,28 @@ private:
     int onMask(const codec::PacketView &p);
 
     // Receive loop
+    // Read failures of one loop other than a time-out or an unplug. A stall
+    // (LIBUSB_ERROR_PIPE) is cleared at once; a halt that is back at the next
+    // read kStallLimit times in a row is no passing stall, and reading on would
+    // cost a control transfer every 10 ms for ever without a report. Another
+    // error is logged once per cause and retried; one that has lasted
+    // kReadFailureBoundMs (two hundred retries) is no glitch. Either way the
+    // module is treated as gone: the loop ends and the tracking sink is told,
+    // so that what the module held down comes up and the other module goes on.
+    struct ReadFailures
+    {
+        static constexpr int kStallLimit = 3;
+        static constexpr qint64 kReadFailureBoundMs = 2000;
+        int stalls = 0;     // in a row
+        int failures = 0;   // reads failed since the last one that worked
+        int error = 0;      // the error being retried (0: none)
+        qint64 since = 0;
+        // A read worked or timed out (the endpoint answers).
+        void readWorked(int nDevNum);
+        // False when the module is to be treated as gone.
+        bool readFailed(UsbAccess::Handle *h, uint8_t ep, int rc, int nDevNum);
+    };
+    void checkSilence(int nDevNum);
     void RecvPacketProc(int nDevNum, bool bDisplay);
     void dispatch(const codec::PacketView &p, int bytesRead, int nDevNum, const codec::PacketBuffer &buf);
     void drainFrames(UsbAccess::Handle *h, uint8_t ep, int nDevNum);

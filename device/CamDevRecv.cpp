@@ -187,19 +187,27 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
     qDebug() << "RecvPacketProc Start ======================>" << nDevNum << QThread::currentThreadId();
 
     bool gone = false;
+    ReadFailures failures;
     // A module treated as gone (its handle taken from the table) is read no more,
     // even when a new start has cleared the stop flag.
     while (!m_bRecvStop.load() && tableHandle(nDevNum) == h) {
         buf.fill(0);
         int transferred = 0;
         const int rc = h->interruptRead(ep, buf.data(), kPacketSize, &transferred, 1000);
+        if (rc == 0 || rc == LIBUSB_ERROR_TIMEOUT)
+            failures.readWorked(nDevNum);
         if (rc == 0) {
             receiveTransfer(buf, transferred, nDevNum);
+            checkSilence(nDevNum);
             continue;
         }
         if (rc == LIBUSB_ERROR_NO_DEVICE || h->gone()) {
             // An unplugged module fails every read at once; reading on would spin.
             qDebug() << "RecvPacketProc: device gone, nDevNum =" << nDevNum;
+            gone = true;
+            break;
+        }
+        if (rc != LIBUSB_ERROR_TIMEOUT && !failures.readFailed(h, ep, rc, nDevNum)) {
             gone = true;
             break;
         }
@@ -215,11 +223,68 @@ void CamDevCtrl::RecvPacketProc(int nDevNum, bool bDisplay)
         // A read that fails at once for another reason would also spin.
         if (rc != LIBUSB_ERROR_TIMEOUT)
             Clock::sleepMs(10);
+        checkSilence(nDevNum);
     }
+    // What the module held down must not wait for a removal event that may
+    // never come (a module treated as gone is still on the bus).
+    if (gone)
+        if (TrackingSink *sink = m_trackingSink.load())
+            sink->moduleGone(nDevNum);
 
     if (bDisplay && !gone && tableHandle(nDevNum) == h)
         drainFrames(h, ep, nDevNum);
     qDebug() << "<============================RecvPacketProc End" << nDevNum << QThread::currentThreadId();
+}
+
+void CamDevCtrl::checkSilence(int nDevNum)
+{
+    if (TrackingSink *sink = m_trackingSink.load())
+        sink->checkSilence(nDevNum);
+}
+
+void CamDevCtrl::ReadFailures::readWorked(int nDevNum)
+{
+    if (failures > 0)
+        qDebug().noquote() << QString::asprintf("RecvPacketProc: reads work again after %d failed reads (%s), nDevNum = %d",
+                                                failures, UsbError::name(error), nDevNum);
+    stalls = 0;
+    failures = 0;
+    error = 0;
+}
+
+bool CamDevCtrl::ReadFailures::readFailed(UsbAccess::Handle *h, uint8_t ep, int rc, int nDevNum)
+{
+    if (rc == LIBUSB_ERROR_PIPE) {
+        // A halted endpoint fails every transfer until the host clears the halt.
+        ++stalls;
+        const int cleared = h->clearHalt(ep);
+        qDebug().noquote() << QString::asprintf(
+            "RecvPacketProc: endpoint 0x%02X stalled (%d in a row), libusb_clear_halt = %d %s, nDevNum = %d", ep,
+            stalls, cleared, UsbError::name(cleared), nDevNum);
+        if (stalls >= kStallLimit) {
+            qDebug().noquote() << QString::asprintf(
+                "RecvPacketProc: endpoint 0x%02X stalled %d times in a row, the module is treated as gone, nDevNum = %d",
+                ep, stalls, nDevNum);
+            return false;
+        }
+        return true;
+    }
+    const qint64 now = Clock::nowMs();
+    if (rc != error) {
+        // One line per cause, not one per read.
+        qDebug().noquote() << QString::asprintf("RecvPacketProc: read failed: %s (%s), nDevNum = %d; retried every 10 ms",
+                                                UsbError::name(rc), UsbError::text(rc), nDevNum);
+        error = rc;
+        since = now;
+    }
+    ++failures;
+    if (now - since >= kReadFailureBoundMs) {
+        qDebug().noquote() << QString::asprintf(
+            "RecvPacketProc: reads have failed with %s for %lld ms (%d reads), the module is treated as gone, nDevNum = %d",
+            UsbError::name(rc), static_cast<long long>(now - since), failures, nDevNum);
+        return false;
+    }
+    return true;
 }
 
 bool CamDevCtrl::receiveTransfer(const PacketBuffer &buf, int transferred, int nDevNum)

@@ -115,6 +115,13 @@ public:
         return rc;
     }
 
+    int clearHalt(uint8_t endpoint) override
+    {
+        const int rc = libusb_clear_halt(m_h, endpoint);
+        note(rc);
+        return rc;
+    }
+
     bool gone() const override { return m_gone.load(); }
 
 private:

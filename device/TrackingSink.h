@@ -14,6 +14,14 @@ class TrackingSink
 public:
     virtual ~TrackingSink() = default;
     virtual void trackingPacket(const uint8_t *payload, int length, int nDevNum) = 0;
+    // Called by the receive loop of nDevNum after every read, also one that
+    // timed out or failed: a module that has stopped reporting is noticed
+    // although no packet arrives.
+    virtual void checkSilence(int nDevNum) { (void)nDevNum; }
+    // The receive loop of nDevNum has ended because its module is gone
+    // (unplugged, or treated as gone after read failures); nothing reads the
+    // module until the loops are started again.
+    virtual void moduleGone(int nDevNum) { (void)nDevNum; }
 };
 
 } // namespace tl

@@ -116,6 +116,10 @@ public:
         // Interrupt IN transfer. `transferred` receives the bytes read. `timeoutMs`
         // is driver time (the backend converts it).
         virtual int interruptRead(uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs) = 0;
+        // Clears the halt of an endpoint that answered a transfer with a stall
+        // (UsbError::Pipe): a halted endpoint fails every transfer until the host
+        // clears it. 0 on success.
+        virtual int clearHalt(uint8_t endpoint) = 0;
         // True once the device behind the handle has gone (unplugged).
         virtual bool gone() const = 0;
     };

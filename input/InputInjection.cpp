@@ -1,5 +1,6 @@
 #include "input/InputInjection.h"
 
+#include "platform/Clock.h"
 
 #include <QDebug>
 
@@ -217,6 +218,7 @@ void InputInjection::resetTracking(int nDevNum)
 {
     Lock lock(trackingMutex());
     m_tracking.reset(nDevNum);
+    m_silence.reset(nDevNum, Clock::nowMs());
 }
 
 void InputInjection::releaseAllContacts()
@@ -246,10 +248,86 @@ QString InputInjection::backendName() const
 void InputInjection::trackingEntry(const uint8_t *payload, int length, int nDevNum)
 {
     Lock lock(trackingMutex());
-    if (m_tracking.addReport(payload, length, nDevNum) != TrackingPath::Result::CycleDone)
+    const qint64 now = Clock::nowMs();
+    const TrackingPath::Result result = m_tracking.addReport(payload, length, nDevNum);
+    if (result == TrackingPath::Result::Dropped)
         return;
+    const qint64 silence = m_silence.heard(nDevNum, now);
+    if (silence >= 0)
+        qDebug().noquote() << QString::asprintf("InputInjection::trackingEntry(): module %d reports again after %lld ms",
+                                                nDevNum, static_cast<long long>(silence));
+    if (result == TrackingPath::Result::CycleDone)
+        runCycle();
+    // The other module may just have passed its bound; one that has counts
+    // as reporting nothing, so this report completes the cycle.
+    noticeSilence(now);
+    if (result == TrackingPath::Result::Collecting)
+        completeWithSilentModules();
+}
+
+void InputInjection::checkSilence(int nDevNum)
+{
+    Q_UNUSED(nDevNum);  // every module is looked at: one loop may be the only one left
+    Lock lock(trackingMutex());
+    if (noticeSilence(Clock::nowMs()))
+        completeWithSilentModules();
+}
+
+void InputInjection::moduleGone(int nDevNum)
+{
+    Lock lock(trackingMutex());
+    if (nDevNum < 0 || nDevNum >= SilenceWatch::kModules)
+        return;
+    m_silence.markSilent(nDevNum);
+    qDebug().noquote() << QString::asprintf(
+        "InputInjection::moduleGone(): module %d is gone: it counts as reporting nothing, its contacts are lifted",
+        nDevNum);
+    completeWithSilentModules();
+}
+
+void InputInjection::runCycle()
+{
     m_injector.injectCycle(m_tracking.contacts(), m_targetWindow, 2);
     m_tracking.endCycle();
+}
+
+bool InputInjection::noticeSilence(qint64 nowMs)
+{
+    bool any = false;
+    for (int m = 0; m < m_tracking.numModules(); ++m) {
+        if (!m_silence.passedBound(m, nowMs))
+            continue;
+        const qint64 cycle = m_silence.cycleMs(m);
+        qDebug().noquote() << QString::asprintf(
+            "InputInjection::checkSilence(): module %d has not reported for %lld ms (bound %lld ms, report cycle %s): "
+            "it counts as reporting nothing until it reports again, its contacts are lifted",
+            m, static_cast<long long>(m_silence.quietMs(m, nowMs)), static_cast<long long>(m_silence.boundMs(m)),
+            cycle < 0 ? "not yet known" : qPrintable(QStringLiteral("%1 ms").arg(cycle)));
+        any = true;
+    }
+    return any;
+}
+
+void InputInjection::completeWithSilentModules()
+{
+    static const uint8_t kNothing = 0;
+    // A silent module's points still waiting in the cycle are from before its
+    // silence: they go first, or the cycle would complete with them.
+    bool any = false;
+    for (int m = 0; m < m_tracking.numModules(); ++m) {
+        if (m_silence.silent(m)) {
+            m_tracking.forgetReport(m);
+            any = true;
+        }
+    }
+    if (!any)
+        return;
+    for (int m = 0; m < m_tracking.numModules(); ++m) {
+        if (m_silence.silent(m) && m_tracking.addReport(&kNothing, 0, m) == TrackingPath::Result::CycleDone) {
+            runCycle();
+            return;
+        }
+    }
 }
 
 ContactSlotTable InputInjection::contacts() const

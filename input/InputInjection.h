@@ -2,6 +2,7 @@
 
 #include "device/TrackingSink.h"
 #include "input/ContactSlots.h"
+#include "input/SilenceWatch.h"
 #include "input/TouchInjector.h"
 #include "input/TrackingPath.h"
 #include "platform/CompanionLink.h"
@@ -92,14 +93,24 @@ public:
     // ---- Receive threads ----------------------------------------------------
 
     // One DAT_TC_DUAL_MODE payload of module nDevNum. Runs the cycle (merge,
-    // match, inject) when it completes one; packets with a bad length are
-    // dropped. Never allocates.
+    // match, inject) when it completes one, also when the other module counts
+    // as silent; packets with a bad length are dropped. Allocates only for the
+    // log line of a silence that ends.
     void trackingEntry(const uint8_t *payload, int length, int nDevNum);
     // The same, as the receive loops call it.
     void trackingPacket(const uint8_t *payload, int length, int nDevNum) override
     {
         trackingEntry(payload, length, nDevNum);
     }
+    // A module that has not reported for its silence bound (SilenceWatch)
+    // counts as reporting nothing from then on: its contacts come up, and with
+    // two modules the other one's cycles go on without it. Logged once per
+    // silence; a report ends the silence. Called by the receive loops after
+    // every read; the tracking entry checks too.
+    void checkSilence(int nDevNum) override;
+    // The module's receive loop ended without a stop (device gone): it counts
+    // as silent at once.
+    void moduleGone(int nDevNum) override;
 
     // ---- Tests ---------------------------------------------------------------
     // Copies taken under the lock.
@@ -114,6 +125,13 @@ public:
 
 private:
     void replaceBackend(std::unique_ptr<InjectionBackend> backend);
+    // With the tracking mutex held: inject the slots of a complete cycle and
+    // start the next one; log the modules that have just passed their silence
+    // bound (true when there was one); let every silent module report nothing,
+    // which may complete the cycle.
+    void runCycle();
+    bool noticeSilence(qint64 nowMs);
+    void completeWithSilentModules();
     // Platform backends: builds and pins the backend for the current monitors
     // and board, when they differ from what the current one was made for.
     bool rebuildPlatformBackend(bool force, QString *userMessage);
@@ -142,6 +160,7 @@ private:
     bool m_bToldFallback = false;
     NullCompanionLink m_nullLink;
     TrackingPath m_tracking;
+    SilenceWatch m_silence;
     TouchInjector m_injector;
     WindowHandle m_targetWindow = 0;
 };

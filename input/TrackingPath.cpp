@@ -119,6 +119,14 @@ void TrackingPath::dropPointsOf(int module)
     m_nPoints = kept;
 }
 
+void TrackingPath::forgetReport(int nDevNum)
+{
+    if (nDevNum < 0 || nDevNum > 1)
+        return;
+    dropPointsOf(nDevNum);
+    m_reported[nDevNum] = false;
+}
+
 void TrackingPath::endCycle()
 {
     m_reported[0] = m_reported[1] = false;

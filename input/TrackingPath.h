@@ -55,6 +55,9 @@ public:
     // CycleDone the caller injects the slots, then calls endCycle().
     Result addReport(const uint8_t *payload, int length, int nDevNum);
     void endCycle();
+    // Forgets what module nDevNum reported in the cycle being collected (a
+    // module that has fallen silent since: its points are no longer there).
+    void forgetReport(int nDevNum);
 
     ContactSlotTable &contacts() { return m_slots; }
     const ContactSlotTable &contacts() const { return m_slots; }

@@ -31,6 +31,7 @@ public:
     {
         return m_module->read(m_generation, endpoint, data, len, transferred, timeoutMs);
     }
+    int clearHalt(uint8_t endpoint) override { return m_module->clearHalt(m_generation, endpoint); }
     bool gone() const override { return m_module->gone(m_generation); }
 
 private:

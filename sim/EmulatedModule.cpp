@@ -95,6 +95,8 @@ void EmulatedModule::setUser(UserSetup user)
 void EmulatedModule::setFaults(FaultPlan plan)
 {
     std::lock_guard<std::mutex> lk(m_mutex);
+    m_inHaltsLeft = plan.inHalts;
+    m_inHalted = false;
     m_faults.setPlan(std::move(plan));
     // A module that stops being silent answers what is queued at once.
     m_cv.notify_all();

@@ -162,6 +162,7 @@ private:
     int write(uint64_t generation, uint8_t endpoint, const uint8_t *data, int len, int *transferred,
               int timeoutMs);
     int read(uint64_t generation, uint8_t endpoint, uint8_t *data, int len, int *transferred, int timeoutMs);
+    int clearHalt(uint64_t generation, uint8_t endpoint);
 
     // Everything below runs with m_mutex held.
     bool detachLocked();            // true when it was plugged
@@ -253,6 +254,8 @@ private:
     std::deque<Outgoing> m_in;       // endpoint 0x83
     std::deque<Outgoing> m_frames;   // endpoint 0x84
     int m_extraDelayMs = 0;          // Delay rule of the command being carried out
+    int m_inHaltsLeft = 0;           // halts of 0x83 still to come (FaultPlan::inHalts)
+    bool m_inHalted = false;         // 0x83 is halted until the host clears it
 
     // Sources.
     std::shared_ptr<ImageSource> m_imageSource;

@@ -84,6 +84,9 @@ struct FaultPlan
 
     bool silent = false;          // reads on every endpoint time out; commands are not carried out
     int answerDelayMs = 0;        // added to the due time of every answer (a slow module)
+    // The tracking report cycle while the plan holds (0: the variant's): 1 floods
+    // the host with a thousand reports a second, 2000 reports every two seconds.
+    int reportPeriodMs = 0;
 
     // Unplug once the host has read this many packets (counted from when the
     // plan was set), or once this many packets have arrived from the host.
@@ -96,6 +99,11 @@ struct FaultPlan
     int failWrites = 0;                     // the next N bulk writes fail with `writeError`
     int writeError = -1;                    // UsbError::Io
     int stallWrites = 0;                    // the next N bulk writes time out (the module NAKs)
+    // The IN endpoint 0x83 halts this many times. A halted endpoint answers every
+    // read with a stall (UsbError::Pipe) until the host clears the halt; after a
+    // clear it halts again at the next read while halts are left. Counted from
+    // when the plan is set.
+    int inHalts = 0;
 };
 
 } // namespace tl::sim

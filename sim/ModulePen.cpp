@@ -62,7 +62,8 @@ void EmulatedModule::maybeReportLocked(int64_t nowMs)
     // read are skipped, as the module keeps only its latest report.
     enqueue(kEpIn, makePacket(DAT_TC_DUAL_MODE, payload.data(), static_cast<int>(payload.size())), nowMs);
     ++m_stats.reportsSent;
-    const int period = std::max(1, m_variant.timing.reportPeriodMs);
+    const int planned = m_faults.plan().reportPeriodMs;
+    const int period = std::max(1, planned > 0 ? planned : m_variant.timing.reportPeriodMs);
     m_nextReportMs += period;
     if (m_nextReportMs <= nowMs)
         m_nextReportMs = nowMs + period;

@@ -29,6 +29,8 @@ struct ModuleStats
     int64_t maskUploads = 0;         // complete CMD_SET_MASK uploads stored
     int64_t calibrationUploads = 0;
     int64_t queueOverflows = 0;      // answers dropped because the host did not read
+    int64_t stalledReads = 0;        // reads answered with a stall (a halted IN endpoint)
+    int64_t haltsCleared = 0;        // halts the host cleared
 };
 
 } // namespace tl::sim

@@ -257,6 +257,17 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
     const bool poll = timeoutMs < 0;
     int64_t deadline = unlimited || poll ? kNever : dueIn(timeoutMs);
     std::deque<Outgoing> &q = queue(endpoint);
+    if (endpoint == kEpIn) {
+        if (!m_inHalted && m_inHaltsLeft > 0) {
+            m_inHalted = true;
+            --m_inHaltsLeft;
+        }
+        if (m_inHalted) {
+            // A halted endpoint answers the IN token with a stall at once.
+            ++m_stats.stalledReads;
+            return UsbError::Pipe;
+        }
+    }
     for (;;) {
         if (!alive(generation))
             return UsbError::NoDevice;
@@ -324,6 +335,21 @@ int EmulatedModule::read(uint64_t generation, uint8_t endpoint, uint8_t *data, i
         else
             Clock::waitUntil(m_cv, lk, wake);
     }
+}
+
+int EmulatedModule::clearHalt(uint64_t generation, uint8_t endpoint)
+{
+    std::lock_guard<std::mutex> lk(m_mutex);
+    if (!alive(generation))
+        return UsbError::NoDevice;
+    if (endpoint != kEpIn && endpoint != kEpFrames && endpoint != kEpOut)
+        return UsbError::InvalidParam;
+    // CLEAR_FEATURE(ENDPOINT_HALT) is answered whether the endpoint was halted or not.
+    if (endpoint == kEpIn && m_inHalted) {
+        m_inHalted = false;
+        ++m_stats.haltsCleared;
+    }
+    return 0;
 }
 
 std::deque<EmulatedModule::Outgoing> &EmulatedModule::queue(uint8_t endpoint)

@@ -83,6 +83,66 @@ TEST_F(ContactReleaseTest, UnplugLiftsTheHeldPen)
     EXPECT_EQ(settings->getNumOfCamDevice(), 1);
 }
 
+// A module that stays on the bus but stops reporting, or whose endpoint halts,
+// or that goes without a removal event following: what it held down comes up
+// without the user pulling it out, and tracking goes on when it reports again.
+// Everything the module does here is packets (or their absence).
+TEST_F(ContactReleaseTest, AModuleThatStopsReportingLetsGoOfThePen)
+{
+    startTracking(1);
+    auto module = bus.devices().front();
+    tl::test::LogCapture log;
+
+    // It hangs: reads time out, no report comes.
+    tl::sim::FaultPlan hang;
+    hang.silent = true;
+    module->setFaults(hang);
+    EXPECT_TRUE(spinUntil([this] { return downNow() == 0; }, 10000)) << "a silent module holds the pen down";
+    EXPECT_EQ(log.count("module 0 has not reported for"), 1);
+    // It comes back: the pen it still sees goes down again.
+    module->setFaults({});
+    EXPECT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
+    EXPECT_EQ(log.count("module 0 reports again after"), 1);
+
+    // A flood of a thousand reports a second, then a report every two seconds:
+    // the pen stays down. The first two-second gap after a fast pace cannot be
+    // told from a hang and lifts the pen once; from the next report on the
+    // slow pace is the module's cycle and nothing more is lifted.
+    tl::sim::FaultPlan pace;
+    pace.reportPeriodMs = 1;
+    module->setFaults(pace);
+    const int64_t sentBefore = module->stats().reportsSent;
+    settle(100);
+    EXPECT_GT(module->stats().reportsSent - sentBefore, 1000);
+    EXPECT_EQ(downNow(), 1);
+    pace.reportPeriodMs = 2000;
+    module->setFaults(pace);
+    EXPECT_TRUE(spinUntil([&] { return log.count("module 0 reports again after") == 2; }, 10000));
+    settle(700);   // 14 s: seven reports
+    EXPECT_EQ(log.count("module 0 has not reported for"), 2);
+    EXPECT_EQ(downNow(), 1);
+    module->setFaults({});
+
+    // Its endpoint halts once: cleared, the pen stays where it is.
+    tl::sim::FaultPlan halt;
+    halt.inHalts = 1;
+    module->setFaults(halt);
+    EXPECT_TRUE(spinUntil([&] { return module->stats().haltsCleared == 1; }, 10000));
+    settle(20);
+    EXPECT_EQ(downNow(), 1);
+    // It halts at every read however often it is cleared: treated as gone.
+    halt.inHalts = 1000;
+    module->setFaults(halt);
+    EXPECT_TRUE(spinUntil([this] { return downNow() == 0; }, 10000)) << "a halted module holds the pen down";
+
+    // Tracking again; then the module goes and no removal event follows.
+    module->setFaults({});
+    control->threadStateChange(0, etaTRACKING);
+    ASSERT_TRUE(spinUntil([this] { return downNow() == 1; }, 10000));
+    bus.unplug(module);
+    EXPECT_TRUE(spinUntil([this] { return downNow() == 0; }, 10000)) << "a module gone without an event holds the pen";
+}
+
 TEST_F(ContactReleaseTest, ModeSwitchLiftsThenTracksAgain)
 {
     startTracking(1);

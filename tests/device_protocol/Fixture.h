@@ -61,13 +61,24 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         packets.emplace_back(std::vector<uint8_t>(payload, payload + length), nDevNum);
     }
+    void moduleGone(int nDevNum) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        gone.push_back(nDevNum);
+    }
     size_t count()
     {
         std::lock_guard<std::mutex> lock(mutex);
         return packets.size();
     }
+    std::vector<int> goneModules()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return gone;
+    }
     std::mutex mutex;
     std::vector<std::pair<std::vector<uint8_t>, int>> packets;
+    std::vector<int> gone;   // modules whose loop ended on "device gone"
 };
 
 class DeviceTest : public ::testing::Test

@@ -9,10 +9,13 @@
 #include "platform/linux/UinputTouchBackend.h"
 
 #include "InputTestSupport.h"
+#include "platform/Clock.h"
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <thread>
@@ -204,18 +207,108 @@ TEST_P(Lifecycle, StopReleasesWhatIsDown)
     expectAllUp();
 }
 
-TEST_P(Lifecycle, ASilentModuleHoldsTheCycleAndStopStillReleases)
+// A module that stops reporting while it stays on the bus (a firmware hang, a
+// halted endpoint, a hub that drops its transfers) must not hold what it last
+// reported down: after its silence bound it counts as reporting nothing, so its
+// contacts come up and the other module's half goes on; its next report ends
+// the silence. The receive loops look at every read, also one that timed out
+// (checkSilence once per second here, their read time-out). Driver time is
+// compressed; each wait keeps its value.
+TEST_P(Lifecycle, ASilentModuleLiftsItsContactsAndComesBack)
 {
+    struct Compressed
+    {
+        Compressed() { tl::Clock::setCompression(500); }
+        ~Compressed() { tl::Clock::setCompression(1); }
+    } compressed;
+    tl::test::LogCapture log;
     make(2);
-    report(0, {{1000, 1000}});
-    report(1, {{1000, 1000}});
-    // Module 1 is unplugged: module 0 keeps reporting, nothing is injected.
-    const int before = touchCalls;
-    for (int k = 0; k < 20; ++k)
-        report(0, {});
-    EXPECT_EQ(touchCalls, before);
-    inj->releaseAllContacts();
+    // One report cycle of the given modules (nullopt: that one says nothing),
+    // then the module's 10 ms cycle passes.
+    auto cycle = [&](std::optional<std::vector<Rec>> m0, std::optional<std::vector<Rec>> m1) {
+        if (m0)
+            report(0, *m0);
+        if (m1)
+            report(1, *m1);
+        tl::Clock::sleepMs(10);
+    };
+    // The receive loops' reads time out after a second of silence.
+    auto quiet = [&](int ms) {
+        for (int t = 0; t < ms; t += 1000) {
+            tl::Clock::sleepMs(1000);
+            inj->checkSilence(0);
+            inj->checkSilence(1);
+        }
+    };
+    auto down = [&] {
+        TouchStreamCheck check;
+        check.feed(events);
+        EXPECT_TRUE(check.faults.empty()) << check.faults.front();
+        return check;
+    };
+
+    // A stroke on each half.
+    for (int k = 0; k < 50; ++k)
+        cycle(std::vector<Rec>{{1000 + k, 1000}}, std::vector<Rec>{{1000 - k, 2000}});
+    ASSERT_EQ(down().idOfSlot.size(), 2u);
+
+    // Module 1 falls silent mid-stroke; module 0's stroke goes on for two
+    // seconds and keeps being injected, without a break.
+    const int callsBefore = touchCalls;
+    for (int k = 0; k < 200; ++k)
+        cycle(std::vector<Rec>{{1050 + k, 1000}}, std::nullopt);
+    {
+        const TouchStreamCheck check = down();
+        EXPECT_EQ(check.idOfSlot.size(), 1u) << "the silent module's contact is still down";
+        EXPECT_EQ(check.downs, 2);
+        EXPECT_EQ(check.ups, 1);
+    }
+    EXPECT_GT(touchCalls - callsBefore, 100) << "the other module's half stopped while one module was silent";
+    EXPECT_EQ(log.count("module 1 has not reported for"), 1);
+
+    // Module 1 reports again: one new contact, module 0's stroke still one.
+    for (int k = 0; k < 50; ++k)
+        cycle(std::vector<Rec>{{1250 + k, 1000}}, std::vector<Rec>{{2000, 2000}});
+    {
+        const TouchStreamCheck check = down();
+        EXPECT_EQ(check.idOfSlot.size(), 2u);
+        EXPECT_EQ(check.downs, 3);
+    }
+    EXPECT_EQ(log.count("module 1 reports again after"), 1);
+
+    // Both fall silent with their pens down: no packet arrives, the loops'
+    // time-outs find it.
+    quiet(3000);
     expectAllUp();
+    EXPECT_EQ(log.count("module 0 has not reported for"), 1);
+    EXPECT_EQ(log.count("module 1 has not reported for"), 2);
+
+    // A module that reports late but steadily keeps its strokes: a pen held
+    // through reports every two seconds, and through a flood of a thousand a
+    // second, is one contact until it lifts; then silence lifts nothing more.
+    for (int period : {2000, 1}) {
+        SCOPED_TRACE(period);
+        inj.reset();
+        events.clear();
+        touchCalls = 0;
+        make(1);
+        for (int k = 0; k < 5000 / period + 10; ++k) {
+            report(0, {{3000, 1500 + k % 3}});
+            for (int t = 0; t < period; t += 1000) {
+                tl::Clock::sleepMs(std::min(1000, period));
+                inj->checkSilence(0);
+            }
+        }
+        {
+            const TouchStreamCheck check = down();
+            EXPECT_EQ(check.downs, 1);
+            EXPECT_EQ(check.ups, 0);
+        }
+        // It stops mid-stroke: the contact comes up within its bound.
+        quiet(int(tl::input::SilenceWatch::kMaxBoundMs) + 1000);
+        expectAllUp();
+        EXPECT_EQ(down().downs, 1);
+    }
 }
 
 TEST_P(Lifecycle, DestroyingTheInjectionReleasesWhatIsDown)
@@ -234,8 +327,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, Lifecycle, ::testing::Values(false, true),
 
 TEST(MouseLifecycle, EveryLeftPressIsReleased)
 {
-    for (bool stop : {false, true}) {
-        SCOPED_TRACE(stop);
+    // The last touch ends as the pen lifts (0), as tracking stops (1), or as the
+    // module falls silent with the pen down (2).
+    tl::Clock::setCompression(500);
+    for (int end : {0, 1, 2}) {
+        SCOPED_TRACE(end);
         std::vector<Event> events;
         tl::RecordingCompanionLink link;
         InputInjection inj(
@@ -254,11 +350,18 @@ TEST(MouseLifecycle, EveryLeftPressIsReleased)
             const auto bytes = down ? tltest::payload({{x, y}}) : tltest::payload({});
             inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
         }
-        if (stop) {
+        if (end > 0) {
             const auto bytes = tltest::payload({{x, y}});
             for (int k = 0; k < 4; ++k)
                 inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
-            inj.releaseAllContacts();
+            if (end == 1) {
+                inj.releaseAllContacts();
+            } else {
+                for (int t = 0; t < tl::input::SilenceWatch::kMaxBoundMs + 1000; t += 1000) {
+                    tl::Clock::sleepMs(1000);
+                    inj.checkSilence(0);
+                }
+            }
         } else {
             const auto bytes = tltest::payload({});
             inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
@@ -274,6 +377,7 @@ TEST(MouseLifecycle, EveryLeftPressIsReleased)
         EXPECT_GT(presses, 5);
         EXPECT_FALSE(left);
     }
+    tl::Clock::setCompression(1);
 }
 
 // Two receive threads and the controller's thread at once: the tracking mutex
@@ -289,12 +393,17 @@ TEST(ConcurrentTracking, TwoReceiveThreadsAndTheController)
     inj.resetTracking(0);
     inj.resetTracking(1);
     std::atomic<bool> stop{false};
+    // Each receive loop looks for silence after every read; module 1's loop
+    // ends early on "device gone" while module 0's goes on.
     auto receive = [&](int module) {
-        for (int k = 0; k < 3000; ++k) {
+        for (int k = 0; k < (module == 1 ? 2000 : 3000); ++k) {
             const int x = 1000 + (k % 50) * 10;
             const auto bytes = (k / 200) % 2 ? tltest::payload({}) : tltest::payload({{x, 1500}, {x, 2500}});
             inj.trackingEntry(bytes.data(), int(bytes.size()), module);
+            inj.checkSilence(module);
         }
+        if (module == 1)
+            inj.moduleGone(1);
     };
     std::thread controller([&] {
         while (!stop) {

@@ -33,6 +33,7 @@ public:
     {
         return m_inner->interruptRead(endpoint, data, len, transferred, timeoutMs);
     }
+    int clearHalt(uint8_t endpoint) override { return m_inner->clearHalt(endpoint); }
     bool gone() const override { return m_inner->gone(); }
 
 protected:

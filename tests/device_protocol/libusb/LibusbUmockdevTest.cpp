@@ -119,6 +119,18 @@ TEST(LibusbUnderUmockdev, DiscoveryClaimExchangeAndTracking)
             dev.SendCommand(nullptr, CMD_START_TRACKING, 0, 0, false);
             dev.StartRecvThread(0, 0);
             EXPECT_TRUE(spinUntil([&] { return sink.packets.load() >= 3; }, 20000));
+            // The interrupt endpoint halts: libusb reports the stall, the loop
+            // clears it with libusb_clear_halt and the reports go on.
+            sim::FaultPlan halt;
+            halt.inHalts = 1;
+            module->setFaults(halt);
+            EXPECT_TRUE(spinUntil([&] { return module->stats().stalledReads == 1; }, 20000));
+            const int before = sink.packets.load();
+            EXPECT_TRUE(spinUntil([&] { return sink.packets.load() >= before + 10; }, 20000))
+                << "the halted endpoint was not cleared";
+            EXPECT_EQ(bridge.haltsCleared(), 1);
+            EXPECT_EQ(module->stats().haltsCleared, 1);
+            module->setFaults({});
             dev.StopRecvThread();
             EXPECT_FALSE(module->tracking());
 

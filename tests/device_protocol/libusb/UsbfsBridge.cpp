@@ -177,6 +177,9 @@ bool UsbfsBridge::handle(UMockdevIoctlClient *client)
     case USBDEVFS_DISCARDURB:
         discard(client, arg);
         return true;
+    case USBDEVFS_CLEAR_HALT:
+        clearHalt(client, arg);
+        return true;
     default:
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
         return true;
@@ -377,7 +380,33 @@ void UsbfsBridge::poll(Urb &u)
     } else if (rc == LIBUSB_ERROR_NO_DEVICE) {
         u.status = -ENODEV;
         u.done = true;
+    } else if (rc == LIBUSB_ERROR_PIPE) {
+        u.status = -EPIPE;   // the endpoint answered with a stall
+        u.done = true;
     }
+}
+
+void UsbfsBridge::clearHalt(UMockdevIoctlClient *client, UMockdevIoctlData *arg)
+{
+    GError *error = nullptr;
+    UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), &error);
+    if (!d) {
+        g_clear_error(&error);
+        umockdev_ioctl_client_complete(client, -1, EFAULT);
+        return;
+    }
+    unsigned int endpoint = 0;
+    std::memcpy(&endpoint, d->data, sizeof endpoint);
+    umockdev_ioctl_data_unref(d);
+    const int rc = m_device->clearHalt(static_cast<uint8_t>(endpoint));
+    ++m_haltsCleared;
+    umockdev_ioctl_client_complete(client, rc == 0 ? 0 : -1, rc == 0 ? 0 : errnoOf(rc));
+}
+
+int UsbfsBridge::haltsCleared() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_haltsCleared;
 }
 
 void UsbfsBridge::control(Urb &u)

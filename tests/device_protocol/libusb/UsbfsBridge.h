@@ -18,7 +18,8 @@ namespace tl::test {
 // One USB device of a umockdev testbed whose usbfs ioctls are answered from a
 // device of another UsbAccess (the emulated bus): interface claims go to its
 // handle, bulk OUT URBs become its writes, interrupt IN URBs are filled from its
-// reads when libusb reaps them, control URBs answer the string descriptors.
+// reads when libusb reaps them (a stall as the kernel reports it, -EPIPE),
+// CLEAR_HALT reaches its handle, control URBs answer the string descriptors.
 //
 // The device is what the real module is to Linux: interfaces 2 and 3 are
 // HID-class, and the kernel's HID driver ("usbhid") holds them from plug-in.
@@ -65,6 +66,7 @@ public:
     Holder holder(int iface) const;
     int disconnects() const;   // kernel driver unbound through usbfs
     int connects() const;      // kernel driver bound again through usbfs
+    int haltsCleared() const;  // USBDEVFS_CLEAR_HALT requests
 
     // The ioctl handler (called on umockdev's handler thread).
     bool handle(UMockdevIoctlClient *client);
@@ -85,6 +87,7 @@ private:
     void submit(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
     void reap(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
     void discard(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
+    void clearHalt(UMockdevIoctlClient *client, UMockdevIoctlData *arg);
     void control(Urb &u);
     void poll(Urb &u);
     void claimOrRelease(UMockdevIoctlClient *client, UMockdevIoctlData *arg, bool claim);
@@ -105,6 +108,7 @@ private:
     Holder m_holder[2] = {Holder::None, Holder::None};   // interfaces 2 and 3
     int m_disconnects = 0;
     int m_connects = 0;
+    int m_haltsCleared = 0;
 };
 
 } // namespace tl::test
