@@ -54,7 +54,13 @@ struct MarkerDetection
 // resolution), after a Gaussian blur of `sigma` pixels (0 = none), moves the
 // edges of a reduced image's quads onto the full image's gradients when
 // `refineEdges`, and sharpens the cells it decodes by `sharpening`. IDs are
-// taken only without a corrected bit.
+// taken only without a corrected bit (the family's codes are 5 bits apart),
+// and one detection uses one thread (the levels run side by side). Measured
+// on the emulator's working images, every threshold level (marker-compare):
+// quads fitted at full resolution without blur found as many markers as a
+// reduction by 2 (which took a third of the time but put a detection more
+// than 2 px from its marker's other detections) and 3 to 5 % more than with
+// a blur of 0.8 px (which took 15 % longer); the sharpening changed nothing.
 struct MarkerDetectorSettings
 {
     float decimate = 1.0f;

@@ -101,8 +101,8 @@ public:
 
     std::vector<MarkerDetection> detect(const cv::Mat &image)
     {
-        // The detector reads the image where it lies; it writes only images
-        // of its own.
+        // The detector reads the image where it lies (it writes into it only
+        // to blur it without reduction, see detectMarkers).
         image_u8_t view{ image.cols, image.rows, static_cast<int32_t>(image.step[0]),
                          const_cast<uint8_t *>(image.ptr<uint8_t>()) };
         std::unique_ptr<zarray_t, void (*)(zarray_t *)> found(apriltag_detector_detect(m_detector.get(), &view),
@@ -164,6 +164,10 @@ std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, 
             return {};
     }
     TagDetector detector(settings);
+    // The detector blurs the image it fits quads on in place, and without
+    // reduction that is the image it is given: then it gets a copy.
+    if (settings.sigma != 0 && settings.decimate <= 1 && work.data == image.data)
+        return keptMarkers(work, false, detector.detect(image.clone()));
     return keptMarkers(work, t != -1, detector.detect(work));
 }
 
