@@ -165,10 +165,10 @@ std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, 
     }
     TagDetector detector(settings);
     // The detector blurs the image it fits quads on in place, and without
-    // reduction that is the image it is given: then it gets a copy.
-    if (settings.sigma != 0 && settings.decimate <= 1 && work.data == image.data)
-        return keptMarkers(work, false, detector.detect(image.clone()));
-    return keptMarkers(work, t != -1, detector.detect(work));
+    // reduction that is the image it is given: then it gets a copy, and the
+    // contours are traced on the image as it was.
+    const bool blursInPlace = settings.sigma != 0 && settings.decimate <= 1;
+    return keptMarkers(work, t != -1, detector.detect(blursInPlace ? work.clone() : work));
 }
 
 void PatternFinder::addMarkers(const std::vector<MarkerDetection> &found)

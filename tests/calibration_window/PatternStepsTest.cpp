@@ -241,6 +241,17 @@ TEST(PatternMarkers, BadReportsOfTheDetectorFollowTheRulesForUnfoundPoints)
     cv::Point2f centers[25];
     f.finder.findMarkerCenters(img, centers);
     EXPECT_EQ(cv::norm(img, before, cv::NORM_INF), 0.0);
+    // Nor when the quads are fitted after a blur, which the detector does in
+    // place; the contours are still traced on the image as it was.
+    tl::MarkerDetectorSettings blurred;
+    blurred.sigma = 0.8f;
+    for (int t : { -1, 128 }) {
+        const std::vector<tl::MarkerDetection> seen = PatternFinder::detectMarkers(img, t, blurred);
+        EXPECT_EQ(cv::norm(img, before, cv::NORM_INF), 0.0) << t;
+        ASSERT_FALSE(seen.empty()) << t;
+        for (const tl::MarkerDetection &d : seen)
+            EXPECT_GT(d.contour.size(), 4u) << t << " " << d.id;
+    }
     for (int k = 0; k < 25; ++k) {
         if (k == 12 || k == 13)
             continue;
