@@ -39,14 +39,42 @@ qint64 threadCpuNs();
 qint64 patternSearchWorkerCpuNs();
 
 // One marker as the detector saw it: its ID, its four corners (top-left,
-// top-right, bottom-right, bottom-left of the marker) and the integer contour
-// of its black square in the camera image.
+// top-right, bottom-right, bottom-left of the marker in its own frame, camera
+// pixels with pixel centres at integers) and the integer contour of its black
+// square in the camera image.
 struct MarkerDetection
 {
     int id = -1;
     std::vector<cv::Point2f> corners;
     std::vector<cv::Point> contour;
 };
+
+// What the TAG16h5 detector is asked to do; the defaults are the search's.
+// The detector fits the quads on the image reduced by `decimate` (1 = full
+// resolution), after a Gaussian blur of `sigma` pixels (0 = none), moves the
+// edges of a reduced image's quads onto the full image's gradients when
+// `refineEdges`, and sharpens the cells it decodes by `sharpening`. IDs are
+// taken only without a corrected bit (the family's codes are 5 bits apart),
+// and one detection uses one thread (the levels run side by side). Measured
+// on the emulator's working images, every threshold level (marker-compare):
+// quads fitted at full resolution without blur found as many markers as a
+// reduction by 2 (which took a third of the time but put a detection more
+// than 2 px from its marker's other detections) and 3 to 5 % more than with
+// a blur of 0.8 px (which took 15 % longer); the sharpening changed nothing.
+struct MarkerDetectorSettings
+{
+    float decimate = 1.0f;
+    float sigma = 0.0f;
+    bool refineEdges = true;
+    double sharpening = 0.25;
+};
+
+// The markers the search keeps of what the detector reported (ID and corners
+// as MarkerDetection has them) on `work`, the image it was run on (`binary`:
+// binarised to 0 and 255): a report with a corner that is not a finite point
+// at least 3 pixels inside the image is dropped, since the marker's square is
+// not wholly seen; the others get the contour of their black square.
+std::vector<MarkerDetection> keptMarkers(const cv::Mat &work, bool binary, std::vector<MarkerDetection> reported);
 
 // The run of one pattern search: the lens preset, the homography from the
 // markers, the expected window points and the candidates per slot. Made for
@@ -71,7 +99,8 @@ public:
 
     static std::vector<int> makeThresholdList(const cv::Mat &image);
     // t = -1: the image as it is; else binarised at t (above t white).
-    static std::vector<MarkerDetection> detectMarkers(const cv::Mat &image, int t);
+    static std::vector<MarkerDetection> detectMarkers(const cv::Mat &image, int t,
+                                                      const MarkerDetectorSettings &settings = {});
     void findMarkerCenters(const cv::Mat &image, cv::Point2f *centers);
     void tweakMarkerCenter(cv::Point2f *centers);
     void recogCircularPattern(const cv::Mat &image, int t);

@@ -5,11 +5,14 @@
 
 #include <QDebug>
 
-#include <opencv2/aruco.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include <apriltag/apriltag.h>
+#include <apriltag/tag16h5.h>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 // Marker finding: the markers detected at every threshold level, the integer
 // contours of their squares, and their centres, raw and through the projection.
@@ -68,13 +71,89 @@ std::vector<cv::Point> markerContour(const cv::Mat &image, bool binary, const st
     return contours[best];
 }
 
+// A marker whose square comes nearer the image edge than this is not taken:
+// its border may be cut off.
+constexpr float kEdgeMargin = 3.0f;
+
+bool wellInside(const cv::Point2f &c, const cv::Mat &image)
+{
+    return std::isfinite(c.x) && std::isfinite(c.y) && c.x >= kEdgeMargin && c.y >= kEdgeMargin
+        && c.x <= image.cols - 1 - kEdgeMargin && c.y <= image.rows - 1 - kEdgeMargin;
+}
+
+// One TAG16h5 detector, made for one detection and freed with it: the family
+// is the detector's for its life, and levels run on several threads at once.
+class TagDetector
+{
+public:
+    explicit TagDetector(const MarkerDetectorSettings &settings)
+        : m_family(tag16h5_create(), tag16h5_destroy), m_detector(apriltag_detector_create(), apriltag_detector_destroy)
+    {
+        // No bit corrected: the family's codes are only 5 bits apart.
+        apriltag_detector_add_family_bits(m_detector.get(), m_family.get(), 0);
+        // The threshold levels already run side by side.
+        m_detector->nthreads = 1;
+        m_detector->quad_decimate = settings.decimate;
+        m_detector->quad_sigma = settings.sigma;
+        m_detector->refine_edges = settings.refineEdges;
+        m_detector->decode_sharpening = settings.sharpening;
+    }
+
+    std::vector<MarkerDetection> detect(const cv::Mat &image)
+    {
+        // The detector reads the image where it lies (it writes into it only
+        // to blur it without reduction, see detectMarkers).
+        image_u8_t view{ image.cols, image.rows, static_cast<int32_t>(image.step[0]),
+                         const_cast<uint8_t *>(image.ptr<uint8_t>()) };
+        std::unique_ptr<zarray_t, void (*)(zarray_t *)> found(apriltag_detector_detect(m_detector.get(), &view),
+                                                                apriltag_detections_destroy);
+        std::vector<MarkerDetection> out;
+        for (int i = 0; found && i < zarray_size(found.get()); ++i) {
+            apriltag_detection_t *det = nullptr;
+            zarray_get(found.get(), i, &det);
+            if (!det || det->hamming != 0)
+                continue;
+            MarkerDetection d;
+            d.id = det->id;
+            // The detector's corners go the other way round, starting at the
+            // marker's top-right corner, and put pixel centres at halves.
+            for (int k = 0; k < 4; ++k) {
+                const double *p = det->p[(5 - k) % 4];
+                d.corners.emplace_back(static_cast<float>(p[0] - 0.5), static_cast<float>(p[1] - 0.5));
+            }
+            out.push_back(std::move(d));
+        }
+        return out;
+    }
+
+private:
+    std::unique_ptr<apriltag_family_t, void (*)(apriltag_family_t *)> m_family;
+    std::unique_ptr<apriltag_detector_t, void (*)(apriltag_detector_t *)> m_detector;
+};
+
 } // namespace
 
-std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, int t)
+std::vector<MarkerDetection> keptMarkers(const cv::Mat &work, bool binary, std::vector<MarkerDetection> reported)
 {
     std::vector<MarkerDetection> out;
-    if (!isCapture(image))
+    if (!isCapture(work))
         return out;
+    for (MarkerDetection &d : reported) {
+        if (d.corners.size() != 4
+            || !std::all_of(d.corners.begin(), d.corners.end(),
+                            [&](const cv::Point2f &c) { return wellInside(c, work); }))
+            continue;
+        d.contour = markerContour(work, binary, d.corners);
+        out.push_back(std::move(d));
+    }
+    return out;
+}
+
+std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, int t,
+                                                          const MarkerDetectorSettings &settings)
+{
+    if (!isCapture(image))
+        return {};
     // A binarised copy: the caller's image is shared by every level.
     cv::Mat work;
     if (t == -1) {
@@ -82,23 +161,14 @@ std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, 
     } else {
         cv::threshold(image, work, t, 255, cv::THRESH_BINARY);
         if (cv::countNonZero(work) == 0)
-            return out;
+            return {};
     }
-    cv::Ptr<cv::aruco::DetectorParameters> params = cv::aruco::DetectorParameters::create();
-    params->errorCorrectionRate = 0;
-    const cv::Ptr<cv::aruco::Dictionary> dictionary
-        = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_APRILTAG_16h5);
-    std::vector<int> ids;
-    std::vector<std::vector<cv::Point2f>> corners;
-    cv::aruco::detectMarkers(work, dictionary, corners, ids, params);
-    for (size_t i = 0; i < ids.size() && i < corners.size(); ++i) {
-        MarkerDetection d;
-        d.id = ids[i];
-        d.corners = corners[i];
-        d.contour = markerContour(work, t != -1, corners[i]);
-        out.push_back(std::move(d));
-    }
-    return out;
+    TagDetector detector(settings);
+    // The detector blurs the image it fits quads on in place, and without
+    // reduction that is the image it is given: then it gets a copy, and the
+    // contours are traced on the image as it was.
+    const bool blursInPlace = settings.sigma != 0 && settings.decimate <= 1;
+    return keptMarkers(work, t != -1, detector.detect(blursInPlace ? work.clone() : work));
 }
 
 void PatternFinder::addMarkers(const std::vector<MarkerDetection> &found)

@@ -1,12 +1,16 @@
 #include "LogCapture.h"
+#include "TagDrawing.h"
 
 #include "calibration/CalibWorkspace.h"
+#include "calibration/PatternGeometry.h"
 #include "calibration/PatternRecognition.h"
 
-#include <opencv2/aruco.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
 
 using tl::PatternFinder;
 
@@ -146,13 +150,9 @@ TEST(PatternThresholds, FewLevelsStayAscendingManyAreThinnedAtFive)
 TEST(PatternMarkers, ForeignIdsAreIgnoredEvenWhenTheyAreDotIndices)
 {
     cv::Mat img = whiteImage();
-    auto dict = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_APRILTAG_16h5);
     const int ids[] = { 0, 3, 5, 9, 20, 7 };
-    for (int i = 0; i < 6; ++i) {
-        cv::Mat marker;
-        cv::aruco::drawMarker(dict, ids[i], 96, marker, 1);
-        marker.copyTo(img(cv::Rect(60 + i * 200, 300, 96, 96)));
-    }
+    for (int i = 0; i < 6; ++i)
+        drawTag16h5(img, ids[i], cv::Point(60 + i * 200 - 16, 300 - 16), 16);
     // The detector itself sees all six.
     EXPECT_EQ(PatternFinder::detectMarkers(img, -1).size(), 6u);
     EXPECT_TRUE(PatternFinder::detectMarkers(cv::Mat(720, 1280, CV_8UC1, cv::Scalar(0)), 100).empty());
@@ -172,6 +172,142 @@ TEST(PatternMarkers, ForeignIdsAreIgnoredEvenWhenTheyAreDotIndices)
     EXPECT_NEAR(centers[7].y, 300 + 47.5, 1.0);
     // The contour is the marker's square, not just its four corners.
     EXPECT_GT(f.finder.markerList(7).front().contour.size(), 4u);
+}
+
+// The corners of a marker drawn as the window draws it (cells of 10 px,
+// square 300..359 x 200..359) and turned by quarter turns: they start at the
+// corner the marker's own frame calls top left (for the window's cells the
+// bottom right of the square as drawn) and go round clockwise on the image, at
+// the square's outermost pixels within a pixel; the raw image and every
+// binarised level agree.
+TEST(PatternMarkers, CornersStartAtTheMarkersTopLeftAndGoClockwise)
+{
+    for (int turns = 0; turns < 4; ++turns) {
+        cv::Mat img = whiteImage();
+        const int m = 10;
+        for (int i = 0; i < tl::kMarkerGrid; ++i)
+            for (int j = 0; j < tl::kMarkerGrid; ++j) {
+                int r = i, c = j;
+                for (int q = 0; q < turns; ++q) {
+                    const int rr = c, cc = tl::kMarkerGrid - 1 - r;
+                    r = rr;
+                    c = cc;
+                }
+                if (tl::markerCellBlack(7, i, j))
+                    img(cv::Rect(300 + c * m, 200 + r * m, m, m)).setTo(0);
+            }
+        // Bottom right, bottom left, top left, top right of the drawn square,
+        // then turned with it.
+        std::vector<cv::Point2f> expected = { { 359, 259 }, { 300, 259 }, { 300, 200 }, { 359, 200 } };
+        std::rotate(expected.begin(), expected.begin() + turns, expected.end());
+        for (int t : { -1, 128 }) {
+            const std::vector<tl::MarkerDetection> found = PatternFinder::detectMarkers(img, t);
+            ASSERT_EQ(found.size(), 1u) << turns << " " << t;
+            EXPECT_EQ(found[0].id, 7);
+            ASSERT_EQ(found[0].corners.size(), 4u);
+            for (int k = 0; k < 4; ++k) {
+                EXPECT_NEAR(found[0].corners[k].x, expected[k].x, 1.0) << turns << " " << t << " " << k;
+                EXPECT_NEAR(found[0].corners[k].y, expected[k].y, 1.0) << turns << " " << t << " " << k;
+            }
+            // The middle of the corners is the square's middle to a tenth.
+            cv::Point2f mid(0, 0);
+            for (const cv::Point2f &c : found[0].corners)
+                mid += c * 0.25f;
+            EXPECT_NEAR(mid.x, 329.5, 0.6);
+            EXPECT_NEAR(mid.y, 229.5, 0.6);
+        }
+    }
+}
+
+// What the detector may report on a bad capture: IDs outside the pattern,
+// markers cut by the image edge, two of one marker, corners outside the image
+// or not numbers at all. The search takes none of the cut or outside ones,
+// reads nothing outside the image, writes nothing into it, and unfound
+// markers stay (0, 0).
+TEST(PatternMarkers, BadReportsOfTheDetectorFollowTheRulesForUnfoundPoints)
+{
+    cv::Mat img = whiteImage();
+    drawTag16h5(img, 29, cv::Point(40, 40), 12);       // the family's last ID
+    drawTag16h5(img, 0, cv::Point(240, 40), 12, 1);
+    drawTag16h5(img, 7, cv::Point(-36, 300), 12);      // cut by the left edge
+    drawTag16h5(img, 8, cv::Point(1240, 600), 12, 2);  // cut by the right edge
+    drawTag16h5(img, 17, cv::Point(600, -50), 12, 3);  // cut by the top edge
+    drawTag16h5(img, 12, cv::Point(500, 300), 12);     // twice, 400 px apart
+    drawTag16h5(img, 12, cv::Point(900, 300), 12);
+    drawTag16h5(img, 13, cv::Point(700, 500), 12, 1);  // whole
+    const cv::Mat before = img.clone();
+
+    ScaledFinder f(1.0, 1280, 800);
+    cv::Point2f centers[25];
+    f.finder.findMarkerCenters(img, centers);
+    EXPECT_EQ(cv::norm(img, before, cv::NORM_INF), 0.0);
+    // Nor when the quads are fitted after a blur, which the detector does in
+    // place; the contours are still traced on the image as it was.
+    tl::MarkerDetectorSettings blurred;
+    blurred.sigma = 0.8f;
+    for (int t : { -1, 128 }) {
+        const std::vector<tl::MarkerDetection> seen = PatternFinder::detectMarkers(img, t, blurred);
+        EXPECT_EQ(cv::norm(img, before, cv::NORM_INF), 0.0) << t;
+        ASSERT_FALSE(seen.empty()) << t;
+        for (const tl::MarkerDetection &d : seen)
+            EXPECT_GT(d.contour.size(), 4u) << t << " " << d.id;
+    }
+    for (int k = 0; k < 25; ++k) {
+        if (k == 12 || k == 13)
+            continue;
+        EXPECT_TRUE(f.finder.markerList(k).empty()) << k;
+        EXPECT_EQ(centers[k], cv::Point2f(0, 0)) << k;
+    }
+    // Marker 13's square is 712..783 x 512..583.
+    ASSERT_FALSE(f.finder.markerList(13).empty());
+    EXPECT_NEAR(centers[13].x, 747.5, 1.0);
+    EXPECT_NEAR(centers[13].y, 547.5, 1.0);
+    // Both copies of marker 12 are in its list, at every level in the same
+    // number; the slot's centre is their robust mean, between the two.
+    const std::vector<tl::MarkerDetection> &twelve = f.finder.markerList(12);
+    const auto left = std::count_if(twelve.begin(), twelve.end(),
+                                    [](const tl::MarkerDetection &d) { return d.corners[0].x < 700; });
+    EXPECT_GT(left, 0);
+    EXPECT_EQ(2 * left, static_cast<long>(twelve.size()));
+    EXPECT_NEAR(centers[12].x, 747.5, 1.0);
+    EXPECT_NEAR(centers[12].y, 347.5, 1.0);
+
+    // Reports the detector could give on such an image, fed straight in: a
+    // corner beyond each edge, nearer an edge than 3 px, huge, not a number,
+    // too few corners; only the whole one is kept, with its square's contour.
+    const std::vector<cv::Point2f> whole = { { 783, 512 }, { 712, 512 }, { 712, 583 }, { 783, 583 } };
+    auto with = [&](int corner, cv::Point2f p) {
+        std::vector<cv::Point2f> c = whole;
+        c[corner] = p;
+        return tl::MarkerDetection{ 13, c, {} };
+    };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<tl::MarkerDetection> reported = {
+        with(0, { -40, 512 }),   with(1, { 712, -0.5f }), with(2, { 1290, 583 }), with(3, { 783, 760 }),
+        with(0, { 2.9f, 512 }),  with(1, { 712, 716.1f }), with(2, { 1e30f, 583 }), with(3, { nan, 583 }),
+        with(0, { 783, -inf }),  tl::MarkerDetection{ 13, { whole[0], whole[1], whole[2] }, {} },
+        tl::MarkerDetection{ 13, whole, {} },
+    };
+    for (bool binary : { false, true }) {
+        cv::Mat work = img.clone();
+        if (binary)
+            cv::threshold(img, work, 128, 255, cv::THRESH_BINARY);
+        const std::vector<tl::MarkerDetection> kept = tl::keptMarkers(work, binary, reported);
+        ASSERT_EQ(kept.size(), 1u) << binary;
+        EXPECT_EQ(kept[0].corners, whole);
+        cv::Point2d c;
+        ASSERT_TRUE(PatternFinder::polygonCentroid(kept[0].contour, &c));
+        EXPECT_NEAR(c.x, 747.5, 1.0);
+        EXPECT_NEAR(c.y, 547.5, 1.0);
+        EXPECT_GT(kept[0].contour.size(), 4u);
+    }
+    // A corner exactly 3 px in from an edge still counts as inside.
+    EXPECT_EQ(tl::keptMarkers(img, false, { with(0, { 3, 3 }) }).size(), 1u);
+    // Not a capture: nothing.
+    EXPECT_TRUE(tl::keptMarkers(cv::Mat(), false, reported).empty());
+    EXPECT_TRUE(tl::keptMarkers(cv::Mat(720, 1280, CV_32F), false, reported).empty());
+    EXPECT_TRUE(PatternFinder::detectMarkers(cv::Mat(720, 1280, CV_8UC3, cv::Scalar(255, 255, 255)), -1).empty());
 }
 
 TEST(PatternDots, CameraBoxBelow24IsRejectedBeforeAnyWindowTest)

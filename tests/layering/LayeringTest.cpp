@@ -133,6 +133,8 @@ std::string externalOf(const std::string &header)
         return "xtst";
     if (header.rfind("xcb/", 0) == 0)
         return "xcb";
+    if (header.rfind("apriltag/", 0) == 0)
+        return "PkgConfig::APRILTAG";
     if (header.rfind("opencv2/", 0) == 0) {
         std::string module = header.substr(8);
         module = module.substr(0, module.find_first_of("/."));
@@ -395,6 +397,88 @@ TEST(Layering, TheDriverLinksNoFake)
     EXPECT_EQ(fakeSymbolsIn(TL_FAKE_LIBRARY, TL_FAKE_LIBRARY).size(), fakes.size());
 }
 
+// OpenCV's own modules. Any other opencv_<module> comes from the contrib
+// collection, whose one library drags a machine's worth of packages in.
+bool openCvContrib(const std::string &module)
+{
+    static const std::set<std::string> main = { "core", "imgproc", "imgcodecs", "videoio", "highgui", "video",
+                                                "calib3d", "features2d", "objdetect", "dnn", "ml", "flann",
+                                                "photo", "stitching", "gapi" };
+    return !main.count(module);
+}
+
+// The contrib modules named by `item`: a table or link-list name
+// (opencv_aruco), a library file (/usr/lib/.../libopencv_aruco.so.406) or an
+// objdump line "NEEDED libopencv_aruco.so.406".
+std::vector<std::string> contribModulesIn(const std::string &item)
+{
+    std::vector<std::string> out;
+    static const std::regex module(R"((?:^|[^A-Za-z0-9_])(?:lib)?opencv_([A-Za-z0-9]+))");
+    for (auto it = std::sregex_iterator(item.begin(), item.end(), module); it != std::sregex_iterator(); ++it)
+        if (openCvContrib((*it)[1]))
+            out.push_back("opencv_" + (*it)[1].str());
+    return out;
+}
+
+// The shared libraries a binary asks the loader for (objdump, binutils).
+std::vector<std::string> neededLibraries(const std::string &binary)
+{
+    std::vector<std::string> out;
+    const std::string command = std::string(TL_OBJDUMP) + " -p '" + binary + "' 2>/dev/null";
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return out;
+    char buffer[4096];
+    while (std::fgets(buffer, sizeof buffer, pipe)) {
+        std::istringstream line(buffer);
+        std::string key, name;
+        if (line >> key >> name && key == "NEEDED")
+            out.push_back(name);
+    }
+    pclose(pipe);
+    return out;
+}
+
+// No layer may use a module of OpenCV's contrib collection, no library links
+// one, and the built driver does not load one.
+TEST(Layering, NothingOfOpenCvContrib)
+{
+    const Table t = table();
+    ASSERT_TRUE(t.errors.empty()) << joined(t.errors);
+    std::vector<std::string> found;
+    for (const Layer &l : t.layers)
+        for (const std::string &e : l.ext)
+            for (const std::string &m : contribModulesIn(e))
+                found.push_back("cmake/layers.txt: layer " + l.name + " may use " + m);
+    for (const Layer &l : t.layers) {
+        if (l.target == "-")
+            continue;
+        std::ifstream in(kLinks / (l.target + ".txt"));
+        std::string item;
+        while (std::getline(in, item))
+            for (const std::string &m : contribModulesIn(item))
+                found.push_back(l.target + " links " + m + " (" + item + ")");
+    }
+    const std::vector<std::string> needed = neededLibraries(TL_DRIVER_BINARY);
+    // The driver was read: it loads OpenCV's core.
+    ASSERT_TRUE(std::any_of(needed.begin(), needed.end(), [](const std::string &n) {
+        return n.rfind("libopencv_core.so", 0) == 0;
+    })) << TL_DRIVER_BINARY << " needs:\n" << joined(needed);
+    for (const std::string &n : needed)
+        for (const std::string &m : contribModulesIn(n))
+            found.push_back(std::string(TL_DRIVER_BINARY) + " loads " + n);
+    EXPECT_TRUE(found.empty()) << joined(found);
+
+    // The check knows a contrib module from one of OpenCV's own in each form.
+    EXPECT_EQ(contribModulesIn("opencv_aruco"), (std::vector<std::string>{ "opencv_aruco" }));
+    EXPECT_EQ(contribModulesIn("/usr/lib/x86_64-linux-gnu/libopencv_ximgproc.so.4.6.0"),
+              (std::vector<std::string>{ "opencv_ximgproc" }));
+    EXPECT_EQ(contribModulesIn("libopencv_aruco.so.406"), (std::vector<std::string>{ "opencv_aruco" }));
+    EXPECT_TRUE(contribModulesIn("opencv_imgproc").empty());
+    EXPECT_TRUE(contribModulesIn("libopencv_core.so.406").empty());
+    EXPECT_TRUE(contribModulesIn("PkgConfig::APRILTAG").empty());
+}
+
 // The checker itself: a wrong edge of each kind is found.
 TEST(Layering, TheCheckSeesWrongEdges)
 {
@@ -417,6 +501,7 @@ TEST(Layering, TheCheckSeesWrongEdges)
     EXPECT_EQ(externalOf("libusb.h"), "libusb");
     EXPECT_EQ(externalOf("xcb/xcb_keysyms.h"), "xcb");
     EXPECT_EQ(externalOf("X11/ICE/ICElib.h"), "PkgConfig::ICE");
+    EXPECT_EQ(externalOf("apriltag/tag16h5.h"), "PkgConfig::APRILTAG");
     EXPECT_EQ(externalOf("QX11Info"), "Qt5::X11Extras");
     EXPECT_EQ(externalOf("vector"), "");
     EXPECT_FALSE(codec->ext.count("Qt5::Core"));

@@ -1,8 +1,8 @@
 #include "WindowSupport.h"
 
 #include "calibration/PatternGeometry.h"
+#include "calibration/PatternRecognition.h"
 
-#include <opencv2/aruco.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <gtest/gtest.h>
@@ -15,14 +15,14 @@ struct Mounting
     bool rear;
 };
 
-class ArucoRoundTrip : public ::testing::TestWithParam<std::tuple<QSize, Mounting>>
+class MarkerRoundTrip : public ::testing::TestWithParam<std::tuple<QSize, Mounting>>
 {
 };
 
 // The painted pattern, seen as the camera sees it for its mounting, holds the
 // nine markers with their element numbers as IDs, each at the camera position
 // of that element: the window point of element k's screen position.
-TEST_P(ArucoRoundTrip, NineMarkersAtTheirPositions)
+TEST_P(MarkerRoundTrip, NineMarkersAtTheirPositions)
 {
     const QSize size = std::get<0>(GetParam());
     const Mounting mount = std::get<1>(GetParam());
@@ -33,12 +33,15 @@ TEST_P(ArucoRoundTrip, NineMarkersAtTheirPositions)
 
     cv::Mat small;
     cv::resize(seen, small, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
-    auto params = cv::aruco::DetectorParameters::create();
-    params->errorCorrectionRate = 0;
-    auto dict = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_APRILTAG_16h5);
+    // The family's reference detector reads what the window drew from its own
+    // table of cells.
+    const std::vector<tl::MarkerDetection> found = tl::PatternFinder::detectMarkers(small, -1);
     std::vector<int> ids;
     std::vector<std::vector<cv::Point2f>> corners;
-    cv::aruco::detectMarkers(small, dict, corners, ids, params);
+    for (const tl::MarkerDetection &d : found) {
+        ids.push_back(d.id);
+        corners.push_back(d.corners);
+    }
 
     std::vector<int> sorted = ids;
     std::sort(sorted.begin(), sorted.end());
@@ -76,7 +79,7 @@ TEST_P(ArucoRoundTrip, NineMarkersAtTheirPositions)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    AllMountings, ArucoRoundTrip,
+    AllMountings, MarkerRoundTrip,
     ::testing::Combine(::testing::Values(QSize(1280, 800), QSize(1920, 1080)),
                        ::testing::Values(Mounting{ false, false }, Mounting{ false, true }, Mounting{ true, false },
                                          Mounting{ true, true })));
