@@ -46,6 +46,12 @@ TouchInjector::TouchInjector(InjectionBackend *backend, CompanionLink *link)
 
 void TouchInjector::configure(int smoothingMode, double t, int historyMode)
 {
+    // Raw positions do not feed the smoothers: one switched on again during a
+    // stroke would still hold where the stroke was when it was switched off,
+    // and pull the contact back there. Smoothing starts afresh.
+    if ((smoothingMode != Raw) != smoothing())
+        for (BezierSmoother &s : m_smoother)
+            s.clear();
     m_nSmoothingMode = smoothingMode;
     m_dT = t;
     m_nHistoryMode = historyMode;
