@@ -441,8 +441,10 @@ inline Transfer malformedTransfer(int module, const std::vector<tl::sim::TrackPo
         const tl::sim::TrackPoint wild[] = {{30000, 1500, 100}, {2000, -2000, 100}, {2000, 3031, 100},
                                             {4900, 3100, 100},  {65000, 0, 100},    {100, -40, 0},
                                             {3000, 32767, -5}};
-        more.push_back(wild[std::uniform_int_distribution<int>(0, 6)(rng)]);
-        t = trackingTransfer(module, more, "spot off the sensor space");
+        const tl::sim::TrackPoint spot = wild[std::uniform_int_distribution<int>(0, 6)(rng)];
+        more.push_back(spot);
+        t = trackingTransfer(module, more,
+                             "spot off the sensor space (" + std::to_string(spot.x) + "," + std::to_string(spot.y) + ")");
         break;
     }
     }

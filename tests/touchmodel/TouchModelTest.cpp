@@ -296,6 +296,7 @@ private:
     // which brings every contact up.)
     void startTracking()
     {
+        m_late.clear();  // what a stopped loop had not read is gone
         m_injection->releaseAllContacts();
         flush(false);
         m_injection->selectDisplayLayout(m_modules, 0);
@@ -350,6 +351,7 @@ private:
                 // contact comes up) and tracks on with the modules left.
                 log += " unplug" + std::to_string(m);
                 m_plugged[m] = false;
+                m_late.clear();
                 m_injection->releaseAllContacts();
                 flush(false);
                 m_modules = m;
@@ -389,7 +391,10 @@ private:
 
         // The modules' reports of this cycle, with what the Reports and
         // Malformed families do to them.
+        // Reports held back last cycle come first.
         std::vector<Transfer> now;
+        now.swap(m_late);
+        const size_t lateCount = now.size();
         int records = 0;
         bool disturbed = false;
         for (int m = 0; m < m_modules; ++m) {
@@ -424,21 +429,22 @@ private:
             if ((m_families & Malformed) && m_board.chance(0.05)) {
                 Transfer bad = malformedTransfer(m, seen, m_rng);
                 bad.what = "m" + std::to_string(m) + " bad: " + bad.what;
-                now.insert(m_board.chance(0.5) || now.empty() ? now.end() : now.end() - 1, bad);
+                now.insert(m_board.chance(0.5) || now.size() == lateCount ? now.end() : now.end() - 1, bad);
                 records += 1;
             }
-            m_lastReport[m] = m_step;
         }
         if (m_modules == 2 && (m_families & Reports) && m_board.chance(0.1))
-            std::reverse(now.begin(), now.end());
-        now.insert(now.begin(), m_late.begin(), m_late.end());
-        m_late.clear();
+            std::reverse(now.begin() + long(lateCount), now.end());
         for (const Transfer &t : now)
             log += " [" + t.what + "]";
+        for (const Transfer &t : m_late)
+            log += " (" + t.what + ")";
         note(log);
 
-        for (const Transfer &t : now)
+        for (const Transfer &t : now) {
             m_device.receiveTransfer(t.bytes, t.transferred, t.module);
+            m_lastReport[t.module] = m_step;
+        }
         tl::Clock::sleepMs(kCycleMs);
 
         if (disturbed || records > 9 || m_board.changedRecently(m_step))
@@ -446,8 +452,18 @@ private:
         const int downsBefore = m_downs;
         const int upsBefore = m_ups;
         flush(true);
+        if (m_verbose && (m_downs != downsBefore || m_ups != upsBefore))
+            std::printf("  %d down(s), %d up(s)\n", m_downs - downsBefore, m_ups - upsBefore);
+        if (m_verbose) {
+            const tl::input::ContactSlotTable table = m_injection->contacts();
+            for (const tl::input::ContactSlot &c : table.slot)
+                if (c.action)
+                    std::printf("  slot id %d action %d counter %d at (%d, %d)\n", c.id, c.action, c.counter, c.x, c.y);
+        }
         checkBacked();
-        if (m_fault.empty() && m_board.allResting() && m_step - m_disturbedAt > 3 &&
+        // Quiet long enough for the mouse path's two held-back reports and a
+        // report pairing shifted by a duplicate.
+        if (m_fault.empty() && m_board.allResting() && m_step - m_disturbedAt > 6 &&
             (m_downs != downsBefore || m_ups != upsBefore))
             fail("rest", "a pen at rest gave " + std::to_string(m_downs - downsBefore) + " down(s) and " +
                              std::to_string(m_ups - upsBefore) + " up(s)");
@@ -481,27 +497,48 @@ private:
     // point is on no monitor of the board.
     bool toSensor(QPoint native, QPointF *sensor) const
     {
-        QPoint logical;
-        bool onMonitor = false;
+        // The last sensor column and row round to the pixel just past their
+        // display (width * 4799 / 4800 + 0.5 = width), which may be on another
+        // monitor or on none (and then keeps the scale of its display). Unless
+        // the Edges family asks for it, that pixel counts as its display's: of
+        // the readings of the point, through the monitor under it or unscaled,
+        // in the board rectangles widened by that pixel, the one nearest to a
+        // pen wins.
+        const int widen = (m_families & Edges) ? 0 : 1;
+        std::vector<std::pair<QPoint, bool /* on a monitor */>> readings;
         for (const tl::MonitorInfo &m : tl::ScreenSource::monitors()) {
             const QRect n = m.nativeGeometry();
             if (n.contains(native)) {
-                logical = m.geometry.topLeft() + QPoint((native.x() - n.left()) * m.geometry.width() / n.width(),
-                                                        (native.y() - n.top()) * m.geometry.height() / n.height());
-                onMonitor = true;
+                readings.push_back({m.geometry.topLeft() +
+                                        QPoint((native.x() - n.left()) * m.geometry.width() / n.width(),
+                                               (native.y() - n.top()) * m.geometry.height() / n.height()),
+                                    true});
                 break;
             }
         }
+        if (widen)
+            readings.push_back({native, false});
         const QList<QRect> board = boardRects();
-        for (int k = 0; onMonitor && k < 2; ++k) {
-            const QRect &r = board[k];
-            if (r.isEmpty() || !r.contains(logical))
-                continue;
-            *sensor = QPointF(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
-                              (logical.y() - r.top()) * 3000.0 / r.height());
-            return true;
+        bool found = false;
+        double best = 1e18;
+        for (const auto &reading : readings) {
+            const QPoint &logical = reading.first;
+            for (int k = 0; k < 2; ++k) {
+                const QRect &r = board[k];
+                if (r.isEmpty() || !r.adjusted(0, 0, widen, widen).contains(logical))
+                    continue;
+                const QPointF s(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
+                                (logical.y() - r.top()) * 3000.0 / r.height());
+                const bool strictlyOn = reading.second && r.contains(logical);
+                const double d = distanceToPaths(s, 16) - (strictlyOn ? 1 : 0);
+                if (!found || d < best) {
+                    found = true;
+                    best = d;
+                    *sensor = s;
+                }
+            }
         }
-        return false;
+        return found;
     }
 
     // The pen positions of the last `window` steps, per pen, that a module that
@@ -541,7 +578,9 @@ private:
                                       std::to_string(window) + " reports");
         else if (d > kPathTolerance)
             fail("near the path", std::string(what) + " at sensor (" + std::to_string(int(sensor.x())) + ", " +
-                                      std::to_string(int(sensor.y())) + "), " + std::to_string(int(d)) +
+                                      std::to_string(int(sensor.y())) + ") (window-system point (" +
+                                      std::to_string(native.x()) + ", " + std::to_string(native.y()) + ")), " +
+                                      std::to_string(int(d)) +
                                       " units from every pen's last " + std::to_string(window) + " positions");
     }
 
@@ -603,6 +642,14 @@ private:
                              m_chooser.logs.end());
     }
 
+    // A module that sees this board position reported within the bound.
+    bool seenRecently(const QPointF &t) const
+    {
+        const bool seen0 = m_lastReport[0] > m_step - kUpWithinSteps && t.x() < 4950;
+        const bool seen1 = m_lastReport[1] > m_step - kUpWithinSteps && t.x() >= 4650;
+        return seen0 || seen1;
+    }
+
     // Whatever is down is backed by a pen near it within the bound, seen by a
     // module that reported within the bound.
     void checkBacked()
@@ -625,19 +672,28 @@ private:
             }
         }
         for (const QPointF &p : down) {
+            // Where the pens are now (a smoothed contact lies in the hull of
+            // their last positions), or where one was within the bound.
             bool backed = false;
+            for (const auto &entry : recentPaths(16))
+                if (seenRecently(entry.second.back()) && hullDistance(p, entry.second) <= kPathTolerance)
+                    backed = true;
             for (const TrailPoint &t : m_trail) {
                 if (t.step <= m_step - kUpWithinSteps)
                     continue;
-                const bool seen0 = m_lastReport[0] > m_step - kUpWithinSteps && t.x < 4950;
-                const bool seen1 = m_lastReport[1] > m_step - kUpWithinSteps && t.x >= 4650;
-                if ((seen0 || seen1) && std::hypot(t.x - p.x(), t.y - p.y()) <= kPathTolerance + Board::kMaxSpeed) {
+                if (seenRecently(QPointF(t.x, t.y)) && std::hypot(t.x - p.x(), t.y - p.y()) <= kPathTolerance + Board::kMaxSpeed) {
                     backed = true;
                     break;
                 }
             }
             if (!backed) {
-                fail("comes up", "a contact at sensor (" + std::to_string(int(p.x())) + ", " +
+                std::string kernel;
+                for (const auto &log : m_chooser.logs)
+                    for (const auto &slot : log->touchCheck.idOfSlot)
+                        kernel += " slot " + std::to_string(slot.first) + " id " + std::to_string(slot.second) + " at (" +
+                                  std::to_string(log->touchCheck.posX[slot.first]) + ", " +
+                                  std::to_string(log->touchCheck.posY[slot.first]) + ");";
+                fail("comes up", "(down:" + kernel + ") a contact at sensor (" + std::to_string(int(p.x())) + ", " +
                                      std::to_string(int(p.y())) + ") is still down " + std::to_string(kUpWithinSteps) +
                                      " reports after any pen there, or its module, was last seen");
                 return;
