@@ -504,17 +504,15 @@ void TouchInjector::sendMouse(int x, int y, int code)
     // primary monitor: the desktop pixel is converted to the window system's
     // coordinates and then to units over the bounding box of all monitors, so
     // that the pointer lands on that pixel on any monitor, at any origin.
-    const QPoint s = m_map.toScreen(x, y);
-    const QPoint abs = space.toAbsolute(space.toNative(s));
-    int dx = abs.x();
-    int dy = abs.y();
+    // The double tap clicks where the last press was on the board, mapped
+    // now: the desktop may have changed since (a press point kept in absolute
+    // units would land wherever those units now are).
     if (code == MousePress)
-        m_lastPressPoint = QPoint(dx, dy);
-    if (code == MouseDoubleTap) {
-        dx = m_lastPressPoint.x();
-        dy = m_lastPressPoint.y();
-    }
-    m_backend->sendMouse(dx, dy, flags);
+        m_lastPressPoint = QPoint(x, y);
+    const QPoint board = code == MouseDoubleTap ? m_lastPressPoint : QPoint(x, y);
+    const QPoint s = m_map.toScreen(board.x(), board.y());
+    const QPoint abs = space.toAbsolute(space.toNative(s));
+    m_backend->sendMouse(abs.x(), abs.y(), flags);
 }
 
 void TouchInjector::postContactMessage(quint32 message, quint32 packedPosition, int code)
