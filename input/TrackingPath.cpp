@@ -173,6 +173,10 @@ void TrackingPath::mergeModules()
             Point &b = m_points[j];
             if (a.x == kRemoved || b.x == kRemoved || a.module == b.module)
                 continue;
+            // A spot off the sensor space never becomes a contact; blended
+            // into a real one near the seam it would move that one.
+            if (!insideSensor(a.x, a.y) || !insideSensor(b.x, b.y))
+                continue;
             if (sensorDistance(a.x, a.y, b.x, b.y) >= kSameContactDistance)
                 continue;
 
