@@ -248,6 +248,7 @@ public:
             Contact &c = m_contacts[i];
             if (--c.lifeLeft <= 0 || int(i) >= m_maxContacts) {
                 log += " lift#" + std::to_string(c.id);
+                m_lifted.push_back({stepNo, c.id, c.x, c.y});
                 m_contacts.erase(m_contacts.begin() + long(i));
                 m_lastChange = stepNo;
                 continue;
@@ -255,6 +256,8 @@ public:
             move(c);
             ++i;
         }
+        while (!m_lifted.empty() && m_lifted.front().step < stepNo - 20)
+            m_lifted.pop_front();
         if (int(m_contacts.size()) < m_maxContacts && chance(m_contacts.empty() ? 0.08 : 0.03))
             place(stepNo, log);
         for (const Contact &c : m_contacts)
@@ -316,10 +319,15 @@ private:
         c.restAge = 0;
     }
 
+    // A pen that lands where another lifted a moment ago is that one moving,
+    // to the tracking path (it cannot tell): new pens keep away from both.
     bool farFromOthers(const Contact &c, int self) const
     {
         for (const Contact &o : m_contacts)
             if (o.id != self && std::hypot(o.x - c.x, o.y - c.y) < kApart)
+                return false;
+        for (const TrailPoint &o : m_lifted)
+            if (self < 0 && std::hypot(o.x - c.x, o.y - c.y) < kApart)
                 return false;
         return true;
     }
@@ -371,6 +379,7 @@ private:
     int m_nextId = 1;
     int m_lastChange = -100;
     std::vector<Contact> m_contacts;
+    std::deque<TrailPoint> m_lifted;  // where pens lifted in the last 20 reports
 };
 
 // What module `module` of `modules` reports of the board this cycle: the

@@ -26,7 +26,7 @@
 //   away with nothing down.
 //
 // Environment (all optional): TL_TOUCHMODEL_SEED (first seed, default 1),
-// TL_TOUCHMODEL_SEQUENCES (default 24), TL_TOUCHMODEL_STEPS (report cycles a
+// TL_TOUCHMODEL_SEQUENCES (default 16), TL_TOUCHMODEL_STEPS (report cycles a
 // sequence, default 1500), TL_TOUCHMODEL_ACTIONS (action families, see
 // TouchBoard.h: "default", "all", a list such as "jitter,seam,reports", or
 // "+silence,-mouse" against the default). A campaign:
@@ -737,7 +737,7 @@ TEST(TouchModelTest, RandomSequencesKeepTheTouchPathsInvariants)
     const unsigned families = parseFamilies(std::getenv("TL_TOUCHMODEL_ACTIONS"), &error);
     ASSERT_TRUE(error.empty()) << error;
     const uint64_t first = uint64_t(envInt("TL_TOUCHMODEL_SEED", 1));
-    const int sequences = envInt("TL_TOUCHMODEL_SEQUENCES", 24);
+    const int sequences = envInt("TL_TOUCHMODEL_SEQUENCES", 16);
     const int steps = envInt("TL_TOUCHMODEL_STEPS", 1500);
     const bool verbose = envInt("TL_TOUCHMODEL_VERBOSE", 0) != 0;
     tl::Clock::setCompression(1000);
