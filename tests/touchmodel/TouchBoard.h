@@ -288,12 +288,17 @@ private:
                 c.x = chance(0.5) ? lo() : hiX();
             if (chance(0.1))
                 c.y = chance(0.5) ? lo() : hiY();
+            // Or held still right on the common edge, where the module's
+            // jitter crosses it back and forth.
+            const bool onEdge = seam && chance(0.2);
+            if (onEdge)
+                c.x = uniform(4797, 4802);
             if (!farFromOthers(c, -1))
                 continue;
             c.id = m_nextId++;
             c.lifeLeft = uniform(5, 400);
             aim(c, seam);
-            if (chance(0.3))
+            if (onEdge || chance(0.3))
                 rest(c);
             m_contacts.push_back(c);
             m_lastChange = stepNo;

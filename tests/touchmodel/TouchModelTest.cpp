@@ -370,8 +370,10 @@ private:
             const int which = m_board.uniform(0, m_maxModules);  // m_maxModules: both
             const int steps = m_board.chance(0.2) ? 1 << 30 : m_board.uniform(30, 400);
             for (int m = 0; m < m_maxModules; ++m)
-                if (which == m || which == m_maxModules)
+                if (which == m || which == m_maxModules) {
+                    m_silentFrom[m] = m_step;
                     m_silentUntil[m] = m_step + steps;
+                }
             log += " silence" + (which == m_maxModules ? std::string("-both") : std::to_string(which)) +
                    (steps > 100000 ? " for good" : " for " + std::to_string(steps));
         }
@@ -386,6 +388,9 @@ private:
         if (!m_fault.empty())
             return;
         m_board.step(m_step, m_trail, log);
+        if (m_verbose)
+            for (const Contact &c : m_board.contacts())
+                std::printf("  pen#%d at (%.0f, %.0f)\n", c.id, c.x, c.y);
         while (!m_trail.empty() && m_trail.front().step < m_step - kUpWithinSteps - 2)
             m_trail.erase(m_trail.begin());
 
@@ -447,6 +452,9 @@ private:
         }
         tl::Clock::sleepMs(kCycleMs);
 
+        // A module that is quiet, or just spoke again, may lift and put down.
+        for (int m = 0; m < m_modules; ++m)
+            disturbed = disturbed || m_step < m_silentUntil[m] + 2;
         if (disturbed || records > 9 || m_board.changedRecently(m_step))
             m_disturbedAt = m_step;
         const int downsBefore = m_downs;
@@ -516,9 +524,21 @@ private:
                 break;
             }
         }
+        const QList<QRect> board = boardRects();
+        // On a board display as it stands: no question, but for a spill.
+        for (int k = 0; k < 2 && !readings.empty(); ++k) {
+            const QRect &r = board[k];
+            const QPoint &logical = readings.front().first;
+            // (Its first column or row may be a spill from the display before.)
+            const bool spill = widen && (logical.x() == r.left() || logical.y() == r.top());
+            if (!r.isEmpty() && r.contains(logical) && !spill) {
+                *sensor = QPointF(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
+                                  (logical.y() - r.top()) * 3000.0 / r.height());
+                return true;
+            }
+        }
         if (widen)
             readings.push_back({native, false});
-        const QList<QRect> board = boardRects();
         bool found = false;
         double best = 1e18;
         for (const auto &reading : readings) {
@@ -529,8 +549,7 @@ private:
                     continue;
                 const QPointF s(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
                                 (logical.y() - r.top()) * 3000.0 / r.height());
-                const bool strictlyOn = reading.second && r.contains(logical);
-                const double d = distanceToPaths(s, 16) - (strictlyOn ? 1 : 0);
+                const double d = distanceToPaths(s, 16);
                 if (!found || d < best) {
                     found = true;
                     best = d;
@@ -570,7 +589,11 @@ private:
         }
         // Raw positions follow the reports; smoothed ones lag by up to the
         // smoother's ten samples. Late and missing reports add a cycle or two.
-        const int window = (m_raw ? 3 : 12) + 3;
+        int window = (m_raw ? 3 : 12) + 3;
+        // A stroke held while a module stalled goes on from where it was.
+        for (int m = 0; m < 2; ++m)
+            if (m_step >= m_silentUntil[m] && m_step < m_silentUntil[m] + 16)
+                window += m_silentUntil[m] - m_silentFrom[m];
         const double d = distanceToPaths(sensor, window);
         if (d > 1e9)
             fail("near the path", std::string(what) + " at sensor (" + std::to_string(int(sensor.x())) + ", " +
@@ -596,14 +619,27 @@ private:
                 tltest::TouchStreamCheck &k = log.touchCheck;
                 const size_t faults = k.faults.size();
                 const int downs = k.downs, ups = k.ups;
+                // A contact's last frames repeat where it was (a lift, a stroke
+                // held while a module stalled): only new positions are checked.
+                std::map<int, int> idBefore = k.idOfSlot;
+                int xBefore[10], yBefore[10];
+                std::copy(k.posX, k.posX + 10, xBefore);
+                std::copy(k.posY, k.posY + 10, yBefore);
                 k.feed(frame);
                 m_downs += k.downs - downs;
                 m_ups += k.ups - ups;
                 if (k.faults.size() > faults)
                     fail("slots", k.faults.back());
                 for (int s = 0; s < 10 && checkPositions; ++s)
-                    if (((k.written >> s) & 1u) && k.idOfSlot.count(s))
+                    if (((k.written >> s) & 1u) && k.idOfSlot.count(s) &&
+                        (idBefore[s] != k.idOfSlot[s] || xBefore[s] != k.posX[s] || yBefore[s] != k.posY[s]))
                         checkPosition(log.area.topLeft() + QPoint(k.posX[s], k.posY[s]), "a contact");
+                if (m_verbose)
+                    for (int s = 0; s < 10; ++s)
+                        if ((k.written >> s) & 1u)
+                            std::printf("  frame: slot %d %s at (%d, %d)\n", s,
+                                        k.idOfSlot.count(s) ? ("id " + std::to_string(k.idOfSlot[s])).c_str() : "up",
+                                        k.posX[s], k.posY[s]);
                 k.written = 0;
             } else {
                 tltest::PointerStreamCheck &k = log.pointerCheck;
@@ -714,6 +750,7 @@ private:
     int m_modules = 1;
     int m_maxModules = 1;
     bool m_plugged[2] = {true, false};
+    int m_silentFrom[2] = {0, 0};
     int m_silentUntil[2] = {0, 0};
     int m_lastReport[2] = {0, 0};
     int m_desktop = 0;
