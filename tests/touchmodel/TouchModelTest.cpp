@@ -33,6 +33,8 @@
 //   TL_TOUCHMODEL_SEQUENCES=500 TL_TOUCHMODEL_STEPS=5000 build/bin/test_touchmodel
 // One seed, with its steps written out:
 //   TL_TOUCHMODEL_SEED=17 TL_TOUCHMODEL_SEQUENCES=1 TL_TOUCHMODEL_VERBOSE=1 build/bin/test_touchmodel
+#include "ModelDevices.h"
+#include "PathGeometry.h"
 #include "TouchBoard.h"
 
 #include "device/CamDevCtrl.h"
@@ -40,9 +42,6 @@
 #include "platform/Clock.h"
 #include "platform/DesktopSpace.h"
 #include "platform/fake/RecordingCompanionLink.h"
-#include "platform/linux/BoardTouchBackend.h"
-#include "platform/linux/UinputMouseBackend.h"
-#include "platform/linux/UinputTouchBackend.h"
 #include "tests/input/InputTestSupport.h"
 
 #include <QtGlobal>
@@ -66,149 +65,6 @@ int envInt(const char *name, int fallback)
 {
     const char *v = std::getenv(name);
     return v && *v ? std::atoi(v) : fallback;
-}
-
-// ---- The input devices the chooser makes, and what the kernel sees of them --
-
-struct DeviceLog
-{
-    bool touch = true;
-    QRect area;  // window-system rectangle a touch device covers
-    std::vector<tltest::Event> pending;
-    tltest::TouchStreamCheck touchCheck;
-    tltest::PointerStreamCheck pointerCheck;
-    bool closed = false;
-    bool closedChecked = false;
-};
-
-class LogSink : public tl::EvdevSink
-{
-public:
-    explicit LogSink(std::shared_ptr<DeviceLog> log) : m_log(std::move(log)) {}
-    ~LogSink() override { m_log->closed = true; }
-    bool write(unsigned type, unsigned code, int value) override
-    {
-        m_log->pending.push_back({type, code, value});
-        return true;
-    }
-
-private:
-    std::shared_ptr<DeviceLog> m_log;
-};
-
-// Makes the backends as the platform's chooser does, on sinks of our own: a
-// touch device over the whole desktop (or one per board display), or an
-// absolute pointer.
-class ModelChooser : public tl::InjectionChooser
-{
-public:
-    bool mouse = false;
-    bool perDisplay = false;
-    mutable std::vector<std::shared_ptr<DeviceLog>> logs;
-
-    tl::InjectionSetup currentSetup() const override
-    {
-        tl::InjectionSetup setup;
-        setup.monitors = tl::ScreenSource::monitors();
-        for (const tl::MonitorInfo &m : setup.monitors)
-            setup.desktop |= m.nativeGeometry();
-        setup.managed = perDisplay;
-        return setup;
-    }
-
-    tl::InjectionChoice choose(const tl::InjectionSetup &setup) const override
-    {
-        tl::InjectionChoice choice;
-        if (mouse) {
-            choice.backend = std::make_unique<tl::UinputMouseBackend>(std::make_unique<LogSink>(newLog(false, {})));
-            return choice;
-        }
-        QList<QRect> areas;
-        if (perDisplay)
-            for (const QRect &board : setup.board)
-                for (const tl::MonitorInfo &m : setup.monitors)
-                    if (!board.isEmpty() && m.geometry.contains(board.center()))
-                        areas << m.nativeGeometry();
-        if (areas.isEmpty())
-            areas << setup.desktop;
-        std::vector<tl::BoardTouchBackend::Device> devices;
-        for (const QRect &area : areas) {
-            auto sink = std::make_unique<LogSink>(newLog(true, area));
-            devices.push_back({std::make_unique<tl::UinputTouchBackend>(std::move(sink),
-                                                                        tl::TouchDeviceGeometry{area}),
-                               area, 0});
-        }
-        choice.backend = std::make_unique<tl::BoardTouchBackend>(std::move(devices),
-                                                                 tl::DesktopSpace::fromMonitors(setup.monitors));
-        return choice;
-    }
-
-private:
-    std::shared_ptr<DeviceLog> newLog(bool touch, QRect area) const
-    {
-        auto log = std::make_shared<DeviceLog>();
-        log->touch = touch;
-        log->area = area;
-        logs.push_back(log);
-        return log;
-    }
-};
-
-// ---- Geometry the invariants are stated in ------------------------------------
-
-double cross(const QPointF &o, const QPointF &a, const QPointF &b)
-{
-    return (a.x() - o.x()) * (b.y() - o.y()) - (a.y() - o.y()) * (b.x() - o.x());
-}
-
-double segmentDistance(const QPointF &p, const QPointF &a, const QPointF &b)
-{
-    const QPointF d = b - a;
-    const double len2 = d.x() * d.x() + d.y() * d.y();
-    double t = len2 > 0 ? ((p.x() - a.x()) * d.x() + (p.y() - a.y()) * d.y()) / len2 : 0;
-    t = std::clamp(t, 0.0, 1.0);
-    const QPointF q = a + d * t;
-    return std::hypot(p.x() - q.x(), p.y() - q.y());
-}
-
-// Distance of p from the convex hull of `points` (0 inside).
-double hullDistance(const QPointF &p, std::vector<QPointF> points)
-{
-    std::sort(points.begin(), points.end(),
-              [](const QPointF &a, const QPointF &b) { return a.x() < b.x() || (a.x() == b.x() && a.y() < b.y()); });
-    if (points.size() < 3) {
-        double best = 1e18;
-        for (size_t i = 0; i < points.size(); ++i)
-            best = std::min(best, segmentDistance(p, points[i], points[(i + 1) % points.size()]));
-        return best;
-    }
-    std::vector<QPointF> hull(2 * points.size());
-    size_t k = 0;
-    for (size_t i = 0; i < points.size(); ++i) {
-        while (k >= 2 && cross(hull[k - 2], hull[k - 1], points[i]) <= 0)
-            --k;
-        hull[k++] = points[i];
-    }
-    for (size_t i = points.size() - 1, t = k + 1; i > 0; --i) {
-        while (k >= t && cross(hull[k - 2], hull[k - 1], points[i - 1]) <= 0)
-            --k;
-        hull[k++] = points[i - 1];
-    }
-    hull.resize(k - 1);
-    double area = 0;
-    for (size_t i = 0; i < hull.size(); ++i)
-        area += cross(QPointF(), hull[i], hull[(i + 1) % hull.size()]);
-    // A hull without area (a pen at rest, a straight stroke) is its edges.
-    bool inside = hull.size() >= 3 && area > 1e-6;
-    double best = 1e18;
-    for (size_t i = 0; i < hull.size(); ++i) {
-        const QPointF &a = hull[i];
-        const QPointF &b = hull[(i + 1) % hull.size()];
-        if (cross(a, b, p) < 0)
-            inside = false;
-        best = std::min(best, segmentDistance(p, a, b));
-    }
-    return inside ? 0 : best;
 }
 
 // ---- One sequence ---------------------------------------------------------------
