@@ -24,6 +24,7 @@
 // - the kernel's slot rules hold (no id on a slot still down, no up of a slot
 //   that is not down, no tracking id used twice on a device), and a device goes
 //   away with nothing down.
+// A step is one report cycle: kCycleMs of driver time (tl::Clock, compressed).
 //
 // Environment (all optional): TL_TOUCHMODEL_SEED (first seed, default 1),
 // TL_TOUCHMODEL_SEQUENCES (default 16), TL_TOUCHMODEL_STEPS (report cycles a
@@ -235,6 +236,12 @@ private:
         }
     }
 
+    // One report cycle of driver time. The receive loops do not run here (the
+    // transfers are handed to the dispatch directly): what the driver does
+    // for a module that has not reported for a while must be driven from
+    // here if it does not happen in the tracking entry.
+    void letCyclePass() { tl::Clock::sleepMs(kCycleMs); }
+
     bool reporting(int m) const { return m < m_modules && m_plugged[m] && m_step >= m_silentUntil[m]; }
 
     void step()
@@ -306,7 +313,7 @@ private:
             m_device.receiveTransfer(t.bytes, t.transferred, t.module);
             m_lastReport[t.module] = m_step;
         }
-        tl::Clock::sleepMs(kCycleMs);
+        letCyclePass();
 
         // A module that is quiet, or just spoke again, may lift and put down.
         for (int m = 0; m < m_modules; ++m)
