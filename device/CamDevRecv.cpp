@@ -385,6 +385,13 @@ void CamDevCtrl::dispatch(const PacketView &p, int bytesRead, int nDevNum, const
                      << kTrackingRecordSize << "nDevNum =" << nDevNum;
             break;
         }
+        // A transfer that ended inside its payload would hand on the buffer's
+        // zeros as spots at the sensor's corner: it is no report.
+        if (bytesRead < kHeaderSize + p.length) {
+            qDebug() << "CamDevCtrl: DAT_TC_DUAL_MODE refused, read" << bytesRead << "of" << kHeaderSize + p.length
+                     << "nDevNum =" << nDevNum;
+            break;
+        }
         if (TrackingSink *sink = m_trackingSink.load())
             sink->trackingPacket(p.payload, p.length, nDevNum);
         break;

@@ -65,6 +65,12 @@ void TouchInjector::updatePointerSpace()
 
 void TouchInjector::configure(int smoothingMode, double t, int historyMode)
 {
+    // Raw positions do not feed the smoothers: one switched on again during a
+    // stroke would still hold where the stroke was when it was switched off,
+    // and pull the contact back there. Smoothing starts afresh.
+    if ((smoothingMode != Raw) != smoothing())
+        for (BezierSmoother &s : m_smoother)
+            s.clear();
     m_nSmoothingMode = smoothingMode;
     m_dT = t;
     m_nHistoryMode = historyMode;
@@ -526,17 +532,15 @@ void TouchInjector::sendMouse(int x, int y, int code)
     // coordinates and then to units over the box the backend's units span
     // (the bounding box of all monitors, or the X screen for XTest), so that
     // the pointer lands on that pixel on any monitor, at any origin.
-    const QPoint s = m_map.toScreen(x, y);
-    const QPoint abs = space.toAbsolute(space.toNative(s));
-    int dx = abs.x();
-    int dy = abs.y();
+    // The double tap clicks where the last press was on the board, mapped
+    // now: the desktop may have changed since (a press point kept in absolute
+    // units would land wherever those units now are).
     if (code == MousePress)
-        m_lastPressPoint = QPoint(dx, dy);
-    if (code == MouseDoubleTap) {
-        dx = m_lastPressPoint.x();
-        dy = m_lastPressPoint.y();
-    }
-    m_backend->sendMouse(dx, dy, flags);
+        m_lastPressPoint = QPoint(x, y);
+    const QPoint board = code == MouseDoubleTap ? m_lastPressPoint : QPoint(x, y);
+    const QPoint s = m_map.toScreen(board.x(), board.y());
+    const QPoint abs = space.toAbsolute(space.toNative(s));
+    m_backend->sendMouse(abs.x(), abs.y(), flags);
 }
 
 void TouchInjector::postContactMessage(quint32 message, quint32 packedPosition, int code)

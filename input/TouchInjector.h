@@ -129,7 +129,7 @@ private:
     WindowHandle m_target = 0;
 
     MouseContact m_mouse[kContactSlots];
-    QPoint m_lastPressPoint;  // absolute mouse units of the last code 50
+    QPoint m_lastPressPoint;  // sensor position of the last code 50
     BezierSmoother m_smoother[kContactSlots];
 
     TouchRecord m_records[kContactSlots];

@@ -181,6 +181,10 @@ void TrackingPath::mergeModules()
             Point &b = m_points[j];
             if (a.x == kRemoved || b.x == kRemoved || a.module == b.module)
                 continue;
+            // A spot off the sensor space never becomes a contact; blended
+            // into a real one near the seam it would move that one.
+            if (!insideSensor(a.x, a.y) || !insideSensor(b.x, b.y))
+                continue;
             if (sensorDistance(a.x, a.y, b.x, b.y) >= kSameContactDistance)
                 continue;
 
@@ -252,13 +256,15 @@ void TrackingPath::matchSlots()
                                    : kSameContactDistance;
 
     // Nearest pair first, until no slot is closer than the contact distance to
-    // any free point.
+    // any free point. Only slots that held a contact follow one: an idle
+    // slot's last position is (0, 0), and a pen near the board's top-left
+    // corner would jump to it from its own slot (an up and a down each time).
     for (;;) {
         int bestSlot = -1;
         int bestPoint = -1;
         int bestDist = kSameContactDistance;
         for (int s = 0; s < kContactSlots; ++s) {
-            if (matched[s])
+            if (matched[s] || !m_lastActive[s])
                 continue;
             for (int p = 0; p < m_nPoints; ++p) {
                 if (used[p])

@@ -24,6 +24,7 @@
 using tl::input::InputInjection;
 using tltest::Event;
 using tltest::Rec;
+using tltest::TouchStreamCheck;
 
 namespace {
 
@@ -53,44 +54,6 @@ private:
     std::unique_ptr<tl::InjectionBackend> m_inner;
     int *m_touch;
     int *m_mouse;
-};
-
-// Replays a protocol-B stream the way the kernel's slot state would see it.
-struct TouchStreamCheck
-{
-    std::map<int, int> idOfSlot;  // slot -> tracking id down there
-    std::set<int> idsSeen;
-    int slot = 0;
-    int downs = 0;
-    int ups = 0;
-    bool btnTouch = false;
-    std::vector<std::string> faults;
-
-    void feed(const std::vector<Event> &events)
-    {
-        for (const Event &e : events) {
-            if (e.type == EV_ABS && e.code == ABS_MT_SLOT) {
-                slot = e.value;
-                if (slot < 0 || slot > 9)
-                    faults.push_back("slot out of range");
-            } else if (e.type == EV_ABS && e.code == ABS_MT_TRACKING_ID) {
-                if (e.value >= 0) {
-                    if (idOfSlot.count(slot))
-                        faults.push_back("new id on a slot still down");
-                    if (!idsSeen.insert(e.value).second)
-                        faults.push_back("tracking id reused");
-                    idOfSlot[slot] = e.value;
-                    ++downs;
-                } else {
-                    if (!idOfSlot.erase(slot))
-                        faults.push_back("up of a slot that is not down");
-                    ++ups;
-                }
-            } else if (e.type == EV_KEY && e.code == BTN_TOUCH) {
-                btnTouch = e.value != 0;
-            }
-        }
-    }
 };
 
 class Lifecycle : public ::testing::TestWithParam<bool /* raw */>
@@ -366,16 +329,11 @@ TEST(MouseLifecycle, EveryLeftPressIsReleased)
             const auto bytes = tltest::payload({});
             inj.trackingEntry(bytes.data(), int(bytes.size()), 0);
         }
-        int presses = 0;
-        bool left = false;
-        for (const Event &e : events) {
-            if (e.type == EV_KEY && e.code == BTN_LEFT) {
-                presses += e.value == 1;
-                left = e.value != 0;
-            }
-        }
-        EXPECT_GT(presses, 5);
-        EXPECT_FALSE(left);
+        tltest::PointerStreamCheck pointer;
+        pointer.feed(events);
+        EXPECT_TRUE(pointer.faults.empty()) << pointer.faults.front();
+        EXPECT_GT(pointer.leftPresses, 5);
+        EXPECT_FALSE(pointer.left);
     }
     tl::Clock::setCompression(1);
 }

@@ -9,6 +9,9 @@
 #include <QRect>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace tltest {
@@ -83,5 +86,84 @@ inline int countSyn(const std::vector<Event> &events)
         n += e.type == EV_SYN && e.code == SYN_REPORT;
     return n;
 }
+
+// Replays a protocol-B stream the way the kernel's slot state would see it.
+struct TouchStreamCheck
+{
+    std::map<int, int> idOfSlot;  // slot -> tracking id down there
+    std::set<int> idsSeen;
+    int slot = 0;
+    int downs = 0;
+    int ups = 0;
+    bool btnTouch = false;
+    std::vector<std::string> faults;
+    // Last position written per slot (device units), and which slots had one
+    // written since the caller last cleared the mask.
+    int posX[10] = {};
+    int posY[10] = {};
+    unsigned written = 0;
+
+    void feed(const std::vector<Event> &events)
+    {
+        for (const Event &e : events) {
+            if (e.type == EV_ABS && (e.code == ABS_MT_POSITION_X || e.code == ABS_MT_POSITION_Y)) {
+                if (slot >= 0 && slot <= 9) {
+                    (e.code == ABS_MT_POSITION_X ? posX : posY)[slot] = e.value;
+                    written |= 1u << slot;
+                }
+            } else if (e.type == EV_ABS && e.code == ABS_MT_SLOT) {
+                slot = e.value;
+                if (slot < 0 || slot > 9)
+                    faults.push_back("slot out of range");
+            } else if (e.type == EV_ABS && e.code == ABS_MT_TRACKING_ID) {
+                if (e.value >= 0) {
+                    if (idOfSlot.count(slot))
+                        faults.push_back("new id on a slot still down");
+                    if (!idsSeen.insert(e.value).second)
+                        faults.push_back("tracking id reused");
+                    idOfSlot[slot] = e.value;
+                    ++downs;
+                } else {
+                    if (!idOfSlot.erase(slot))
+                        faults.push_back("up of a slot that is not down");
+                    ++ups;
+                }
+            } else if (e.type == EV_KEY && e.code == BTN_TOUCH) {
+                btnTouch = e.value != 0;
+            }
+        }
+    }
+};
+
+// The same for an absolute pointer with two buttons: where it is (absolute
+// units), which buttons are down, and presses that the stream cannot have.
+struct PointerStreamCheck
+{
+    int absX = -1;
+    int absY = -1;
+    bool left = false;
+    bool right = false;
+    int leftPresses = 0;
+    int rightPresses = 0;
+    std::vector<std::string> faults;
+
+    void feed(const std::vector<Event> &events)
+    {
+        for (const Event &e : events) {
+            if (e.type == EV_ABS && e.code == ABS_X) {
+                absX = e.value;
+            } else if (e.type == EV_ABS && e.code == ABS_Y) {
+                absY = e.value;
+            } else if (e.type == EV_KEY && (e.code == BTN_LEFT || e.code == BTN_RIGHT)) {
+                bool &down = e.code == BTN_LEFT ? left : right;
+                if (e.value != 0 && down)
+                    faults.push_back(e.code == BTN_LEFT ? "left press while pressed" : "right press while pressed");
+                if (e.value != 0)
+                    ++(e.code == BTN_LEFT ? leftPresses : rightPresses);
+                down = e.value != 0;
+            }
+        }
+    }
+};
 
 } // namespace tltest
