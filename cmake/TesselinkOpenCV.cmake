@@ -1,13 +1,24 @@
-# OpenCV modules from their own Debian -dev packages (headers and the library).
-# OpenCV's CMake package comes only with libopencv-dev, which depends on every
-# module's -dev package (VTK, GDAL, HDF5, Tesseract and the rest: about 230
-# packages more for a first build); the code here uses a few modules, so each
-# one is found by itself: `tl_find_opencv(core imgproc)` makes the imported
-# targets opencv_core and opencv_imgproc (the names OpenCV's own package gives
-# them) and sets OpenCV_INCLUDE_DIRS, OpenCV_LIBS and OpenCV_VERSION in the
-# caller's scope. A module that is not installed stops the configure step,
-# naming its library and Debian package.
+# OpenCV's modules, by name: `tl_find_opencv(core imgproc)` gives the imported
+# targets opencv_core and opencv_imgproc and sets OpenCV_INCLUDE_DIRS,
+# OpenCV_LIBS and OpenCV_VERSION in the caller's scope.
+# OpenCV's own CMake package comes only with libopencv-dev, which depends on
+# every module's -dev package (VTK, GDAL, HDF5, Tesseract and the rest: about
+# 230 packages more for a first build). Where it is installed (the test
+# command's set-up) it gives the targets; where it is not (the main job's), each
+# module is found by itself from its own -dev package: its headers and its
+# library, under the same target name. A module that is not installed stops the
+# configure step, naming its library and Debian package.
 macro(tl_find_opencv)
+  find_package(OpenCV 4 QUIET COMPONENTS ${ARGN})
+  if(OpenCV_FOUND)
+    message(STATUS "OpenCV ${OpenCV_VERSION} (its CMake package): ${ARGN}")
+  else()
+    tl_find_opencv_modules(${ARGN})
+  endif()
+endmacro()
+
+macro(tl_find_opencv_modules)
+  set(OpenCV_LIBS)
   find_path(TL_OPENCV_INCLUDE_DIR opencv2/core/version.hpp PATH_SUFFIXES opencv4)
   if(NOT TL_OPENCV_INCLUDE_DIR)
     message(FATAL_ERROR "OpenCV's headers (opencv2/core/version.hpp) are not installed: Debian package libopencv-core-dev")
@@ -40,5 +51,5 @@ macro(tl_find_opencv)
     list(APPEND OpenCV_LIBS opencv_${tl_module})
   endforeach()
   list(REMOVE_DUPLICATES OpenCV_LIBS)
-  message(STATUS "OpenCV ${OpenCV_VERSION}: ${OpenCV_LIBS} (${TL_OPENCV_INCLUDE_DIR})")
+  message(STATUS "OpenCV ${OpenCV_VERSION} (each module's -dev package): ${OpenCV_LIBS} (${TL_OPENCV_INCLUDE_DIR})")
 endmacro()

@@ -40,7 +40,7 @@ grep -q '^tl_find_opencv(.*aruco' CMakeLists.txt && main_packages+=(libopencv-co
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev   # tests and benchmarks
   umockdev libumockdev-dev                     # libusb and uinput tests against emulated device nodes
-  libopencv-contrib-dev                        # OpenCV's aruco: a second detector for the marker tests
+  libopencv-dev                               # OpenCV's CMake package and every module: aruco, the marker tools' second detector
   xvfb x11-utils xdotool trayer imagemagick    # process and tray tests: Xvfb, xdpyinfo, clicks, a tray, import
   xauth                                        # xvfb-run (the companion and hot key tests)
   dpkg-dev desktop-file-utils appstream lintian   # the Debian package and tools/package-check.sh
