@@ -61,6 +61,10 @@ in_root() { chroot "$debian12" env DEBIAN_FRONTEND=noninteractive "$@"; }
 closure() {
   local label=$1 debfile=$2; shift 2
   local sim=(apt-get install -s -y)
+  if [ "${1:-}" = --no-install-recommends ]; then
+    sim+=("$1")
+    shift
+  fi
   in_root "${sim[@]}" "$@" "./tmp/$(basename "$debfile")" >"$work/closure.with" 2>&1 \
     || { tail -20 "$work/closure.with"; fail "apt-get -s: $label"; }
   if [ $# -gt 0 ]; then
@@ -91,15 +95,18 @@ closure_report() {
   local debfile=$1
   cp "$debfile" "$debian12/tmp/"
   echo "== dependency closure on a clean Debian 12 root: what apt install ./$(basename "$debfile") brings"
+  # The driver's own closure (its Depends), then with its Recommends as apt
+  # installs them: on a bare root the first tray host of the list, GNOME's
+  # extension, brings the GNOME shell.
+  closure bare-depends "$debfile" --no-install-recommends
   closure bare "$debfile"
   closure xfce4-panel "$debfile" xfce4-panel
   closure plasma-workspace "$debfile" plasma-workspace
   closure task-xfce-desktop "$debfile" task-xfce-desktop
   closure task-kde-desktop "$debfile" task-kde-desktop
-  closure task-gnome-desktop "$debfile" task-gnome-desktop
   local biggest
-  biggest=$(grep -E '^(libopencv|libgdal|libhdf5|libtesseract|libvtk|gnome-shell)' "$work/closure.bare" | tr '\n' ' ' || true)
-  echo "  of these on the bare root, OpenCV, GDAL, HDF5, Tesseract, VTK, GNOME shell: ${biggest:-none}"
+  biggest=$(grep -E '^(libopencv|libgdal|libhdf5|libtesseract|libvtk|libapriltag)' "$work/closure.bare-depends" | tr '\n' ' ' || true)
+  echo "  of the driver's own closure, OpenCV, GDAL, HDF5, Tesseract, VTK, AprilTag: ${biggest:-none}"
 }
 echo "== build and package"
 cmake --build build -j"$(nproc)" --target tesselink-driver >/dev/null
