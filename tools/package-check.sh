@@ -247,7 +247,7 @@ if [ ${#problems[@]} -gt 0 ]; then
   printf '  %s\n' "${problems[@]}"
   fail "the package depends on a library the driver does not call (${#problems[@]} findings above)"
 fi
-echo "  every dependency ($(wc -w <<<"$accounted") packages) comes from a library the driver calls and names"
+echo "  each of the ${#entries[@]} dependencies comes from a library the driver calls and names"
 
 echo "== scratch root: install, remove, purge"
 sr=$work/root
