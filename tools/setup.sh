@@ -77,10 +77,10 @@ if [ "$tests" = 1 ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" -DTESSELINK_TESTS=ON >/dev/null
   cmake --build build -j"$(nproc)"
 else
-  # A build folder that has the tests keeps them; a new one leaves them out
-  # (their libraries are not installed).
+  # A new build folder leaves the tests out (their libraries are not
+  # installed); one that exists keeps what it has.
   tests_option=()
-  grep -qs '^TESSELINK_TESTS:BOOL=ON' build/CMakeCache.txt || tests_option=(-DTESSELINK_TESTS=OFF)
+  [ -f build/CMakeCache.txt ] || tests_option=(-DTESSELINK_TESTS=OFF)
   cmake -S . -B build -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "${tests_option[@]}" >/dev/null
   cmake --build build -j"$(nproc)" --target tesselink-driver tesselink-demo
 fi
