@@ -13,18 +13,101 @@
 # load, then removes and purges it there (and autoremoves what apt brought for
 # it) and lists what is left against the root as it was; last, with Xfce's
 # panel in the root, apt must not want the GNOME shell for the tray.
-# Usage: tools/package-check.sh [--install | --debian12 ROOT]
+# Before that it reports the package's dependency closure there: the packages
+# and the installed size that `apt install ./tesselink-driver_*.deb` brings to
+# the bare root and to one with a desktop's tray host (Xfce's panel, KDE
+# Plasma's workspace) or a whole desktop (Debian's Xfce and KDE tasks),
+# simulated by apt (`apt-get -s`). With --closure ROOT [DEB] it reports only
+# these figures, for the package built here or for DEB.
+# Every run also checks that the package depends on nothing but the libraries
+# the driver calls (packaging/libraries.txt names them and says why).
+# Usage: tools/package-check.sh [--install | --debian12 ROOT | --closure ROOT [DEB]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_install=0
 debian12=""
+closure_only=""
 [ "${1:-}" = "--install" ] && root_install=1
 [ "${1:-}" = "--debian12" ] && debian12=${2:?--debian12 needs a folder}
+if [ "${1:-}" = "--closure" ]; then
+  debian12=${2:?--closure needs a folder}
+  closure_only=${3:-build}
+fi
 
 fail() { echo "FAIL: $*"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# A clean Debian 12 root made by debootstrap when the folder has none; apt in
+# it, no services started inside.
+debian12_root() {
+  [ "$(id -u)" = 0 ] || fail "a Debian 12 root needs root"
+  if [ ! -x "$debian12/usr/bin/apt-get" ]; then
+    debootstrap --variant=minbase bookworm "$debian12" http://deb.debian.org/debian >/dev/null || fail "debootstrap"
+  fi
+  cp /etc/resolv.conf "$debian12/etc/resolv.conf"
+  printf '#!/bin/sh\nexit 101\n' > "$debian12/usr/sbin/policy-rc.d"; chmod +x "$debian12/usr/sbin/policy-rc.d"
+  mountpoint -q "$debian12/proc" || mount -t proc proc "$debian12/proc"
+  trap 'umount "$debian12/proc" 2>/dev/null; rm -rf "$work"' EXIT
+  in_root apt-get update -qq
+}
+in_root() { chroot "$debian12" env DEBIAN_FRONTEND=noninteractive "$@"; }
+
+# What `apt install ./DEB` brings to the root as it is, simulated: the packages
+# apt would install (the driver's own included, its Recommends too, as apt
+# installs them by default) and their installed size. With HOST packages, what
+# it brings to the root once they are installed: apt's answer for HOST and the
+# package together, less its answer for HOST alone.
+closure() {
+  local label=$1 debfile=$2; shift 2
+  local sim=(apt-get install -s -y)
+  if [ "${1:-}" = --no-install-recommends ]; then
+    sim+=("$1")
+    shift
+  fi
+  in_root "${sim[@]}" "$@" "./tmp/$(basename "$debfile")" >"$work/closure.with" 2>&1 \
+    || { tail -20 "$work/closure.with"; fail "apt-get -s: $label"; }
+  if [ $# -gt 0 ]; then
+    in_root "${sim[@]}" "$@" >"$work/closure.host" 2>&1 || { tail -20 "$work/closure.host"; fail "apt-get -s: $*"; }
+  else
+    : >"$work/closure.host"
+  fi
+  local added
+  added=$(comm -13 <(awk '/^Inst /{print $2}' "$work/closure.host" | sort) \
+                   <(awk '/^Inst /{print $2}' "$work/closure.with" | sort))
+  grep -qx tesselink-driver <<<"$added" || fail "$label: apt would not install the package"
+  local others kib own
+  others=$(grep -vx tesselink-driver <<<"$added" || true)
+  kib=0
+  if [ -n "$others" ]; then
+    # shellcheck disable=SC2086
+    kib=$(in_root apt-cache show --no-all-versions $others | awk '/^Installed-Size:/ {s += $2} END {print s + 0}')
+  fi
+  own=$(dpkg-deb -f "$debfile" Installed-Size)
+  kib=$((kib + own))
+  local hosts=""
+  [ $# -gt 0 ] && hosts=" (root with $(grep -c '^Inst ' "$work/closure.host") packages of $*)"
+  printf '  %-22s %4d packages, %5d MB installed%s\n' "$label:" "$(grep -c . <<<"$added")" \
+    $(((kib * 1024 + 500000) / 1000000)) "$hosts"
+  printf '%s\n' "$added" >"$work/closure.$label"
+}
+closure_report() {
+  local debfile=$1
+  cp "$debfile" "$debian12/tmp/"
+  echo "== dependency closure on a clean Debian 12 root: what apt install ./$(basename "$debfile") brings"
+  # The driver's own closure (its Depends), then with its Recommends as apt
+  # installs them: on a bare root the first tray host of the list, GNOME's
+  # extension, brings the GNOME shell.
+  closure bare-depends "$debfile" --no-install-recommends
+  closure bare "$debfile"
+  closure xfce4-panel "$debfile" xfce4-panel
+  closure plasma-workspace "$debfile" plasma-workspace
+  closure task-xfce-desktop "$debfile" task-xfce-desktop
+  closure task-kde-desktop "$debfile" task-kde-desktop
+  local biggest
+  biggest=$(grep -E '^(libopencv|libgdal|libhdf5|libtesseract|libvtk|libapriltag)' "$work/closure.bare-depends" | tr '\n' ' ' || true)
+  echo "  of the driver's own closure, OpenCV, GDAL, HDF5, Tesseract, VTK, AprilTag: ${biggest:-none}"
+}
 echo "== build and package"
 cmake --build build -j"$(nproc)" --target tesselink-driver >/dev/null
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
@@ -34,6 +117,11 @@ rm -f "$deb"
 (cd build && cpack -G DEB >/dev/null)
 [ -f "$deb" ] || fail "no $deb"
 echo "$deb"
+if [ -n "$closure_only" ]; then
+  debian12_root
+  [ "$closure_only" = build ] && closure_report "$deb" || closure_report "$closure_only"
+  exit 0
+fi
 
 echo "== control"
 dpkg-deb -I "$deb" control | sed 's/^/  /'
@@ -104,6 +192,62 @@ if command -v lintian >/dev/null; then
 else
   echo "-- lintian not installed: skipped"
 fi
+
+echo "== libraries the driver calls (packaging/libraries.txt)"
+# The libraries the binary links (its NEEDED entries), the package each comes
+# from, and whether the binary calls anything of it: dpkg-shlibdeps, which also
+# computed the package's Depends, says which libraries the binary uses none of
+# the symbols of. Every dependency must come from a library that is linked,
+# called and named in packaging/libraries.txt with its reason.
+bin=$work/x/usr/bin/tesselink-driver
+needed=$(readelf -d "$bin" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')
+[ -n "$needed" ] || fail "readelf finds no NEEDED entry in the driver"
+mkdir -p "$work/shl/debian/tesselink-driver/usr/bin"
+printf 'Source: tesselink-driver\n\nPackage: tesselink-driver\nArchitecture: any\n' >"$work/shl/debian/control"
+cp "$bin" "$work/shl/debian/tesselink-driver/usr/bin/"
+(cd "$work/shl" && dpkg-shlibdeps -O --warnings=7 debian/tesselink-driver/usr/bin/tesselink-driver) \
+  >"$work/shl/out" 2>"$work/shl/err" || { cat "$work/shl/err"; fail "dpkg-shlibdeps"; }
+unused=$(sed -n 's/.*was not linked against \([^ ]*\) (it uses none of the library.s symbols).*/\1/p' "$work/shl/err")
+listed=$(awk '!/^#/ && NF {print $1}' packaging/libraries.txt)
+problems=()
+accounted=" "
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+for so in $needed; do
+  # The library of the package's architecture (not a 32-bit one of /lib32).
+  pkg=$( (dpkg-query -S "*/$multiarch/$so" 2>/dev/null; dpkg-query -S "*/$so" 2>/dev/null) |
+        awk -F': ' -v s="$so" '{n = split($2, a, "/"); if (a[n] == s) {print $1; exit}}')
+  pkg=${pkg%%:*}
+  [ -n "$pkg" ] || fail "no installed package holds $so"
+  if grep -qx -- "$so" <<<"$unused"; then
+    state="linked, calls nothing of it"
+    problems+=("the driver links $so ($pkg) but calls nothing of it")
+  elif ! grep -qx -- "$so" <<<"$listed"; then
+    state="called, not named"
+    problems+=("the driver links $so ($pkg), which packaging/libraries.txt does not name")
+  else
+    state="called, named"
+    accounted+="$pkg "
+  fi
+  printf '  %-26s %-22s %s\n' "$so" "$pkg" "$state"
+done
+for so in $listed; do
+  grep -qx -- "$so" <<<"$needed" || problems+=("packaging/libraries.txt names $so, which the driver does not link")
+done
+depends=$(dpkg-deb -f "$deb" Depends)
+IFS=',' read -ra entries <<<"$depends"
+for entry in "${entries[@]}"; do
+  entry=$(sed 's/^ *//; s/ *$//' <<<"$entry")
+  ok=0
+  for alt in $(sed 's/([^)]*)//g; s/|/ /g' <<<"$entry"); do
+    [[ "$accounted" == *" $alt "* ]] && ok=1
+  done
+  [ "$ok" = 1 ] || problems+=("the package depends on $entry, which no library the driver calls and names accounts for")
+done
+if [ ${#problems[@]} -gt 0 ]; then
+  printf '  %s\n' "${problems[@]}"
+  fail "the package depends on a library the driver does not call (${#problems[@]} findings above)"
+fi
+echo "  each of the ${#entries[@]} dependencies comes from a library the driver calls and names"
 
 echo "== scratch root: install, remove, purge"
 sr=$work/root
@@ -205,21 +349,11 @@ if [ "$root_install" = 1 ]; then
   echo "  every file of the package is gone"
 fi
 if [ -n "$debian12" ]; then
+  debian12_root
+  closure_report "$deb"
   echo "== clean Debian 12 root: apt install, remove, purge"
-  [ "$(id -u)" = 0 ] || fail "--debian12 needs root"
-  if [ ! -x "$debian12/usr/bin/apt-get" ]; then
-    debootstrap --variant=minbase bookworm "$debian12" http://deb.debian.org/debian >/dev/null || fail "debootstrap"
-  fi
-  cp /etc/resolv.conf "$debian12/etc/resolv.conf"
-  # No services start inside the root.
-  printf '#!/bin/sh\nexit 101\n' > "$debian12/usr/sbin/policy-rc.d"; chmod +x "$debian12/usr/sbin/policy-rc.d"
-  mountpoint -q "$debian12/proc" || mount -t proc proc "$debian12/proc"
-  trap 'umount "$debian12/proc" 2>/dev/null; rm -rf "$work"' EXIT
-  cp "$deb" "$debian12/tmp/"
-  in_root() { chroot "$debian12" env DEBIAN_FRONTEND=noninteractive "$@"; }
   # What the system holds outside the package database, before and after.
   tree() { (cd "$debian12" && find etc usr opt -xdev 2>/dev/null | sort); }
-  in_root apt-get update -qq
   tree > "$work/tree.before"
   packages() { in_root dpkg-query -W -f '${db:Status-Abbrev} ${Package}\n' | awk '$1 != "un" {print $2}' | sort; }
   packages > "$work/packages.before"

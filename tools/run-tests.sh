@@ -4,9 +4,14 @@
 # threaded suites under ThreadSanitizer in build-tsan/ (TESSELINK_SKIP_TSAN=1
 # leaves that out), and the fuzz targets (decoders, settings loader, the whole
 # receive path) for a bounded time each in build-fuzz/ (clang, libFuzzer).
-# Run tools/setup.sh first (it installs the packages and builds build/).
+# Run tools/setup.sh --tests first (it installs what the tests need and builds
+# everything in build/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if ! grep -qs '^TESSELINK_TESTS:BOOL=ON' build/CMakeCache.txt; then
+  echo "build/ has no tests: run tools/setup.sh --tests first (it installs what the tests need and builds them)" >&2
+  exit 1
+fi
 jobs=$(nproc)
 # Most suites spend most of their wall time waiting (for the emulated modules'
 # report cycles, a compositor, a window's paint): two of them per core keep the

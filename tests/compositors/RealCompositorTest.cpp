@@ -51,7 +51,7 @@ QStringList storedOutput()
 #define SKIP_WITHOUT(program, package)                                                                    \
     const QString program##Path = Compositor::find(QStringLiteral(#program));                             \
     if (program##Path.isEmpty())                                                                          \
-    GTEST_SKIP() << #program " is not installed (Debian package " package "; tools/setup.sh installs it)"
+    GTEST_SKIP() << #program " is not installed (Debian package " package "; tools/setup.sh --tests installs it)"
 
 bool startMutter(Compositor &mutter, const QString &path)
 {

@@ -96,7 +96,7 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
     const QString xrandr = Compositor::find(QStringLiteral("xrandr"));
     if (xorg.isEmpty() || xrandr.isEmpty() || !QFile::exists(QStringLiteral("/usr/lib/xorg/modules/drivers/dummy_drv.so")))
         GTEST_SKIP() << "needs Xorg and xrandr with the dummy video driver (Debian packages xserver-xorg-core "
-                        "xserver-xorg-video-dummy x11-xserver-utils; tools/setup.sh installs them)";
+                        "xserver-xorg-video-dummy x11-xserver-utils; tools/setup.sh --tests installs them)";
     const QString server = QFile::exists(QStringLiteral("/usr/lib/xorg/Xorg")) ? QStringLiteral("/usr/lib/xorg/Xorg")
                                                                                 : xorg;
     QTemporaryDir tmp(QStringLiteral("/tmp/tl-xorg-pointer-XXXXXX"));

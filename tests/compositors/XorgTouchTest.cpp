@@ -99,7 +99,7 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
         !QFile::exists(QStringLiteral("/usr/lib/xorg/modules/input/evdev_drv.so")))
         GTEST_SKIP() << "needs Xorg, umockdev-run, xinput and xrandr with the dummy and evdev drivers (Debian "
                         "packages xserver-xorg-core xserver-xorg-video-dummy xserver-xorg-input-evdev xinput "
-                        "x11-xserver-utils umockdev; tools/setup.sh installs them)";
+                        "x11-xserver-utils umockdev; tools/setup.sh --tests installs them)";
     // The Xorg binary itself: /usr/bin/Xorg is a wrapper that may be set-uid,
     // and the preloaded umockdev library does not pass through one.
     const QString server = QFile::exists(QStringLiteral("/usr/lib/xorg/Xorg")) ? QStringLiteral("/usr/lib/xorg/Xorg")

@@ -49,7 +49,7 @@ protected:
             GTEST_SKIP() << "needs umockdev-wrapper (Debian package umockdev)";
         m_libinput = QStandardPaths::findExecutable(QStringLiteral("libinput"));
         if (m_libinput.isEmpty() || !QFile::exists(QStringLiteral("/usr/libexec/libinput/libinput-debug-events")))
-            GTEST_SKIP() << "needs libinput debug-events (Debian package libinput-tools; tools/setup.sh installs it)";
+            GTEST_SKIP() << "needs libinput debug-events (Debian package libinput-tools; tools/setup.sh --tests installs it)";
         ASSERT_TRUE(m_dir.isValid());
     }
 

@@ -12,7 +12,7 @@ pass() { echo "ok: $*"; }
 need() {
   local p
   for p in "$@"; do
-    command -v "$p" >/dev/null || skip "$p is not installed (tools/setup.sh installs it)"
+    command -v "$p" >/dev/null || skip "$p is not installed (tools/setup.sh --tests installs it)"
   done
 }
 

@@ -17,7 +17,7 @@ SRC="$2"
 . "$SRC/tests/desktops/common.sh"
 need mutter dbus-daemon gdbus xwininfo
 ls /usr/lib/*/qt5/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 \
-  || skip "Qt's Wayland platform plugin is not installed (qtwayland5; tools/setup.sh installs it)"
+  || skip "Qt's Wayland platform plugin is not installed (qtwayland5; tools/setup.sh --tests installs it)"
 
 private_x11_unix "$0" "$@"
 

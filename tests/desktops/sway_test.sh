@@ -12,7 +12,7 @@ SRC="$2"
 . "$SRC/tests/desktops/common.sh"
 need sway swaymsg grim jq setpriv
 ls /usr/lib/*/qt5/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 \
-  || skip "Qt's Wayland platform plugin is not installed (qtwayland5; tools/setup.sh installs it)"
+  || skip "Qt's Wayland platform plugin is not installed (qtwayland5; tools/setup.sh --tests installs it)"
 
 WORK=$(mktemp -d)
 chmod 755 "$WORK"

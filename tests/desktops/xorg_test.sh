@@ -13,7 +13,7 @@ SRC="$2"
 . "$SRC/tests/desktops/common.sh"
 need Xorg xrandr gtf xwininfo
 [ -e /usr/lib/xorg/modules/drivers/dummy_drv.so ] \
-  || skip "the dummy video driver is not installed (xserver-xorg-video-dummy; tools/setup.sh installs it)"
+  || skip "the dummy video driver is not installed (xserver-xorg-video-dummy; tools/setup.sh --tests installs it)"
 
 WORK=$(mktemp -d)
 trap 'stop_xorg_dummy; rm -rf "$WORK"' EXIT

@@ -141,7 +141,7 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
     for (const char *program : {"xrandr", "xournalpp", "xdotool", "import"})
         if (Compositor::find(QString::fromLatin1(program)).isEmpty())
             GTEST_SKIP() << program << " is not installed (Debian packages x11-xserver-utils xournalpp xdotool "
-                                       "imagemagick; tools/setup.sh installs them)";
+                                       "imagemagick; tools/setup.sh --tests installs them)";
     if (server.isEmpty() || !QFile::exists(QStringLiteral("/usr/lib/xorg/modules/drivers/dummy_drv.so")) ||
         !QFile::exists(QStringLiteral("/usr/lib/xorg/modules/input/libinput_drv.so")))
         GTEST_SKIP() << "needs Xorg with the dummy video driver and the libinput input driver (Debian packages "
