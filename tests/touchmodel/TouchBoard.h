@@ -191,6 +191,7 @@ struct Transfer
     tl::codec::PacketBuffer bytes{};
     int transferred = 0;
     std::string what;
+    bool wellFormed = true;
 };
 
 inline Transfer trackingTransfer(int module, const std::vector<tl::sim::TrackPoint> &points, std::string what)
@@ -463,6 +464,7 @@ inline Transfer malformedTransfer(int module, const std::vector<tl::sim::TrackPo
     }
     }
     t.module = module;
+    t.wellFormed = false;
     return t;
 }
 
