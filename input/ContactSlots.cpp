@@ -21,6 +21,12 @@ QPoint DisplayMap::toScreen(int x, int y) const
         k = 1;
         x -= kSensorWidth;
     }
+    // A point on the half of a module whose display is missing (a contact
+    // kept shown on the common edge) lands on the other display's edge.
+    if (rect[k].isEmpty() && !rect[1 - k].isEmpty()) {
+        k = 1 - k;
+        x = k == 0 ? kSensorWidth - 1 : 0;
+    }
     const QRect &r = rect[k];
     // Rounded by adding 0.5 and truncating, in double precision.
     int sx = r.left() + static_cast<int>(double(r.width()) * x / kSensorWidth + 0.5);
