@@ -290,6 +290,8 @@ private:
     int upWithinSteps(int m) const
     {
         using tl::input::SilenceWatch;
+        if (m >= m_modules || !m_plugged[m])
+            return kUpWithinSteps;  // no module there holds anything
         const std::deque<qint64> &heard = m_heard[m];
         qint64 bound = SilenceWatch::kMaxBoundMs;
         if (heard.size() >= 2) {
