@@ -14,8 +14,9 @@
 // InputTestSupport.h. After every step:
 // - every contact (and the mouse button) that is down is backed by a pen that
 //   was on the board near it, seen by a module that reported, within the last
-//   kUpWithinSteps report cycles: whatever lifts or goes quiet comes up within
-//   that bound;
+//   kUpWithinSteps report cycles, or, for a module gone quiet, within its
+//   silence bound and one read time-out of its receive loop (upWithinSteps):
+//   whatever lifts or goes quiet comes up within that bound;
 // - every position injected lands on one of the board's monitors;
 // - every position injected lies within kPathTolerance sensor units of the
 //   convex hull of the last few true positions of some pen (the smoother's
