@@ -2,6 +2,7 @@
 
 #include "input/NqUtils.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tl::input {
@@ -20,10 +21,23 @@ QPoint DisplayMap::toScreen(int x, int y) const
         k = 1;
         x -= kSensorWidth;
     }
+    // A point on the half of a module whose display is missing (a contact
+    // kept shown on the common edge) lands on the other display's edge.
+    if (rect[k].isEmpty() && !rect[1 - k].isEmpty()) {
+        k = 1 - k;
+        x = k == 0 ? kSensorWidth - 1 : 0;
+    }
     const QRect &r = rect[k];
     // Rounded by adding 0.5 and truncating, in double precision.
-    const int sx = r.left() + static_cast<int>(double(r.width()) * x / kSensorWidth + 0.5);
-    const int sy = r.top() + static_cast<int>(double(r.height()) * y / kSensorHeight + 0.5);
+    int sx = r.left() + static_cast<int>(double(r.width()) * x / kSensorWidth + 0.5);
+    int sy = r.top() + static_cast<int>(double(r.height()) * y / kSensorHeight + 0.5);
+    // The last sensor column and row round to the pixel just past the
+    // display (width * 4799 / 4800 + 0.5 = width), which is another monitor
+    // or none: they stay on the display's last column and row.
+    if (!r.isEmpty()) {
+        sx = std::clamp(sx, r.left(), r.right());
+        sy = std::clamp(sy, r.top(), r.bottom());
+    }
     return QPoint(sx, sy);
 }
 

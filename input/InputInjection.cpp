@@ -219,6 +219,8 @@ void InputInjection::resetTracking(int nDevNum)
     Lock lock(trackingMutex());
     m_tracking.reset(nDevNum);
     m_silence.reset(nDevNum, Clock::nowMs());
+    if (nDevNum >= 0 && nDevNum < SilenceWatch::kModules)
+        m_hasLastReport[nDevNum] = false;
 }
 
 void InputInjection::releaseAllContacts()
@@ -252,6 +254,8 @@ void InputInjection::trackingEntry(const uint8_t *payload, int length, int nDevN
     const TrackingPath::Result result = m_tracking.addReport(payload, length, nDevNum);
     if (result == TrackingPath::Result::Dropped)
         return;
+    m_lastReport[nDevNum].assign(payload, payload + length);
+    m_hasLastReport[nDevNum] = true;
     const qint64 silence = m_silence.heard(nDevNum, now);
     if (silence >= 0)
         qDebug().noquote() << QString::asprintf("InputInjection::trackingEntry(): module %d reports again after %lld ms",
@@ -327,6 +331,35 @@ void InputInjection::completeWithSilentModules()
             runCycle();
             return;
         }
+    }
+    // The other module has not reported in this cycle: it may be quiet as
+    // well, within a longer bound of its own (a module that has just shown a
+    // long interval). The silent module's contacts must not wait for that
+    // bound: the cycle completes with the other module's last report, which
+    // keeps its contacts where they are.
+    // Smoothing lifts in two cycles (in contact -> lifting -> up): with both
+    // modules quiet no other cycle follows, so the same cycle runs again.
+    for (int round = 0; round < 3; ++round) {
+        bool lifting = false;
+        for (int i = 0; i < kContactSlots; ++i)
+            lifting = lifting || m_injector.touchState(i) == TouchInjector::TouchLifting;
+        if (round > 0 && !lifting)
+            return;
+        bool done = false;
+        for (int m = 0; m < m_tracking.numModules() && !done; ++m) {
+            TrackingPath::Result result = TrackingPath::Result::Collecting;
+            if (m_silence.silent(m)) {
+                if (round > 0)
+                    result = m_tracking.addReport(&kNothing, 0, m);
+            } else if (m_hasLastReport[m]) {
+                const std::vector<uint8_t> &last = m_lastReport[m];
+                result = m_tracking.addReport(last.empty() ? &kNothing : last.data(), int(last.size()), m);
+            }
+            done = result == TrackingPath::Result::CycleDone;
+        }
+        if (!done)
+            return;
+        runCycle();
     }
 }
 

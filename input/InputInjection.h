@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tl::input {
 
@@ -161,6 +162,11 @@ private:
     NullCompanionLink m_nullLink;
     TrackingPath m_tracking;
     SilenceWatch m_silence;
+    // Each module's last tracking report (payload bytes), for a cycle that a
+    // silent module's bound completes before the other module has reported
+    // in it: that one's pens stand where it last showed them.
+    std::vector<uint8_t> m_lastReport[SilenceWatch::kModules];
+    bool m_hasLastReport[SilenceWatch::kModules] = {};
     TouchInjector m_injector;
     WindowHandle m_targetWindow = 0;
 };

@@ -1,6 +1,9 @@
 #include "input/TouchInjector.h"
 
 #include "input/NqUtils.h"
+#include "input/TrackingPath.h"
+
+#include <algorithm>
 
 namespace tl::input {
 
@@ -107,9 +110,7 @@ void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controller
     // A contact on a module whose display is missing (its rectangle is empty)
     // lands nowhere: it is not injected at all, on either path, and one that
     // was down comes up.
-    for (int s = 0; s < kContactSlots; ++s)
-        if (cs[s].action != 0 && !m_map.shows(cs[s].x))
-            cs[s].action = 0;
+    hideContactsWithoutDisplay(cs);
 
     // 2. Injection indices. A contact keeps its index for its whole life; a new
     //    contact takes the lowest free one; an empty slot borrows the highest
@@ -220,6 +221,48 @@ void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controller
         else
             mouseContactUp(i);
     }
+}
+
+void TouchInjector::hideContactsWithoutDisplay(ContactSlot *cs)
+{
+    QPoint hidden[kContactSlots];
+    int nHidden = 0;
+    for (int s = 0; s < kContactSlots; ++s) {
+        if (cs[s].action == 0) {
+            m_slotShown[s] = false;
+            continue;
+        }
+        const int x = cs[s].x;
+        // How far the contact is inside the half whose display is missing
+        // (negative: on the shown half, that far from the edge).
+        int past = 0;
+        if (m_map.rect[0].isEmpty() == m_map.rect[1].isEmpty())
+            past = m_map.shows(x) ? -kSensorWidth : kSensorWidth;  // both shown, or neither
+        else if (m_map.rect[1].isEmpty())
+            past = x - (kSensorWidth - 1);
+        else
+            past = kSensorWidth - x;
+        bool shown = past <= 0;
+        // The same contact as last cycle (shown then) keeps its display within
+        // the margin; it lands on the display's edge (DisplayMap::toScreen).
+        if (!shown && m_slotShown[s] && cs[s].action == 1 && past <= kShowMargin)
+            shown = true;
+        // A contact left out last cycle is a new contact to the tracking path
+        // now: near where it was left out and within the margin, it stays out.
+        if (shown && past > -kShowMargin && !m_slotShown[s]) {
+            for (int h = 0; h < m_nHidden; ++h)
+                if (sensorDistance(x, cs[s].y, m_hiddenAt[h].x(), m_hiddenAt[h].y()) <=
+                    TrackingPath::kSameContactDistance)
+                    shown = false;
+        }
+        m_slotShown[s] = shown;
+        if (!shown) {
+            hidden[nHidden++] = QPoint(x, cs[s].y);
+            cs[s].action = 0;
+        }
+    }
+    std::copy(hidden, hidden + nHidden, m_hiddenAt);
+    m_nHidden = nHidden;
 }
 
 void TouchInjector::releaseAll()

@@ -46,7 +46,11 @@ public:
     // coordinates (taken from the monitors at construction).
     void setDesktopSpace(const DesktopSpace &space);
     const DesktopSpace &desktopSpace() const { return m_space; }
-    void setDisplayMap(const DisplayMap &map) { m_map = map; }
+    void setDisplayMap(const DisplayMap &map)
+    {
+        m_map = map;
+        m_nHidden = 0;
+    }
     const DisplayMap &displayMap() const { return m_map; }
 
     void setTargetWindow(WindowHandle window) { m_target = window; }
@@ -141,6 +145,18 @@ private:
     // Where absolute units land: m_space (or m_screenSpace while no monitor
     // is known) over the box the backend's units span.
     void updatePointerSpace();
+
+    // A contact on the edge of a module whose display is missing (two
+    // modules, one monitor) wobbles across it from report to report. It keeps
+    // the side it was on until it is more than kShowMargin sensor units past
+    // the edge: a shown contact stays on the shown display's edge, a hidden
+    // one stays hidden. 20 units is 8 pixels of a 1920-pixel display: several
+    // times a module's jitter, a few millimetres of the board.
+    static constexpr int kShowMargin = 20;
+    void hideContactsWithoutDisplay(ContactSlot *cs);
+    bool m_slotShown[kContactSlots] = {};  // the slot's contact was injected last cycle
+    QPoint m_hiddenAt[kContactSlots];      // contacts left out last cycle (sensor units)
+    int m_nHidden = 0;
 
     DisplayMap m_map;
     DesktopSpace m_space;

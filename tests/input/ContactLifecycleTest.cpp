@@ -246,6 +246,31 @@ TEST_P(Lifecycle, ASilentModuleLiftsItsContactsAndComesBack)
     EXPECT_EQ(log.count("module 0 has not reported for"), 1);
     EXPECT_EQ(log.count("module 1 has not reported for"), 2);
 
+    // Module 1's bound is its own even when module 0, slow after a long gap,
+    // is quiet as well and still within its longer bound: module 1's
+    // contact comes up after module 1's bound, module 0's stays down.
+    for (int k = 0; k < 20; ++k)
+        cycle(std::vector<Rec>{{1000, 1000}}, std::vector<Rec>{{1000, 2000}});
+    tl::Clock::sleepMs(3000);  // module 1 reports, module 0 says nothing for 3 s
+    for (int k = 0; k < 300; ++k)
+        cycle(std::nullopt, std::vector<Rec>{{1000, 2000}});
+    cycle(std::vector<Rec>{{1000, 1000}}, std::vector<Rec>{{1000, 2000}});
+    cycle(std::vector<Rec>{{1000, 1000}}, std::vector<Rec>{{1000, 2000}});
+    int module0Y = 0;  // module 0's pen is the higher one
+    {
+        const TouchStreamCheck check = down();
+        ASSERT_EQ(check.idOfSlot.size(), 2u);
+        module0Y = std::min(check.posY[check.idOfSlot.begin()->first], check.posY[check.idOfSlot.rbegin()->first]);
+    }
+    quiet(2000);  // both stop; module 1's bound is half a second, module 0's 6 s
+    {
+        const TouchStreamCheck check = down();
+        ASSERT_EQ(check.idOfSlot.size(), 1u) << "module 1's contact waits for module 0's bound";
+        EXPECT_EQ(check.posY[check.idOfSlot.begin()->first], module0Y) << "module 0's contact is the one left";
+    }
+    quiet(6000);
+    expectAllUp();
+
     // A module that reports late but steadily keeps its strokes: a pen held
     // through reports every two seconds, and through a flood of a thousand a
     // second, is one contact until it lifts; then silence lifts nothing more.

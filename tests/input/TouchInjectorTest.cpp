@@ -553,6 +553,52 @@ TEST_F(InjectorFixture, AModuleWhoseDisplayIsMissingInjectsNothingAndTheOtherKee
     }
 }
 
+TEST_F(InjectorFixture, APenAtRestOnTheEdgeOfTheMissingDisplayIsOneTouch)
+{
+    // Two modules, one monitor: a pen held still on the modules' common edge
+    // wobbles by a few sensor units either side of it from report to report.
+    // It is either on the monitor's last column for its whole rest or not
+    // injected at all: never a tap per wobble.
+    const QRect monitor(0, 0, 1920, 1080);
+    const int wobble[] = {4798, 4801, 4799, 4803, 4800, 4797, 4802, 4799, 4801, 4798, 4800, 4803};
+    for (auto kind : {tl::InjectionBackend::Kind::Touch, tl::InjectionBackend::Kind::Mouse}) {
+        for (int from = 0; from < 2; ++from) {
+            SCOPED_TRACE(std::string(kind == tl::InjectionBackend::Kind::Touch ? "touch path" : "mouse path") +
+                         (from ? ", pen put down past the edge" : ", pen put down on the monitor"));
+            make(kind, 2);
+            inj->setDisplayLayout(monitor, QRect(), 2);
+            inj->resetTracking(0);
+            inj->resetTracking(1);
+            for (int k = 0; k < 36; ++k) {
+                const int x = wobble[(k + from) % 12];
+                if (x < 4800)
+                    cycle2({{x, 1000}}, {});
+                else
+                    cycle2({}, {{x - 4800, 1000}});
+            }
+            for (int k = 0; k < 3; ++k)
+                cycle2({}, {});
+            int downs = 0, ups = 0;
+            for (const Call &c : rec->calls()) {
+                if (c.type == Call::Type::Touch) {
+                    for (const TouchRecord &r : c.records) {
+                        downs += r.flags == kDown;
+                        ups += r.flags == kUp;
+                        if (r.flags & tl::TouchInContact)
+                            EXPECT_TRUE(monitor.contains(QPoint(r.x, r.y))) << r.x << ", " << r.y;
+                    }
+                } else {
+                    EXPECT_LT(landsOn(c.absX, 4800), 1920);
+                    downs += (c.flags & tl::MouseLeftDown) != 0;
+                    ups += (c.flags & tl::MouseLeftUp) != 0;
+                }
+            }
+            EXPECT_LE(downs, 1);
+            EXPECT_EQ(ups, downs);
+        }
+    }
+}
+
 // ---- The window check of press and hold -------------------------------------
 
 TEST_F(InjectorFixture, AWindowCheckThatFindsNoWindowKeepsTheLastAnswer)

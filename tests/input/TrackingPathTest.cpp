@@ -344,10 +344,13 @@ TEST(DisplayMapping, SensorHalvesMapToTheirRectangles)
     map.rect[1] = QRect(1920, -100, 1280, 1024);
     EXPECT_EQ(map.toScreen(0, 0), QPoint(0, 0));
     EXPECT_EQ(map.toScreen(2400, 1500), QPoint(960, 540));
-    // 1920 * 4799 / 4800 = 1919.6, rounded up to 1920.
-    EXPECT_EQ(map.toScreen(4799, 2999), QPoint(1920, 1080));
+    // The last sensor column and row stay on their display (1920 * 4799 / 4800
+    // = 1919.6 would round to 1920, the first column of the next monitor or
+    // of none).
+    EXPECT_EQ(map.toScreen(4799, 2999), QPoint(1919, 1079));
     EXPECT_EQ(map.toScreen(4800, 0), QPoint(1920, -100));
     EXPECT_EQ(map.toScreen(7200, 1500), QPoint(1920 + 640, -100 + 512));
+    EXPECT_EQ(map.toScreen(9599, 2999), QPoint(1920 + 1279, -100 + 1023));
 }
 
 TEST(DisplayMapping, RectangleSelection)

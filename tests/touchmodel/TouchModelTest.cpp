@@ -14,8 +14,9 @@
 // InputTestSupport.h. After every step:
 // - every contact (and the mouse button) that is down is backed by a pen that
 //   was on the board near it, seen by a module that reported, within the last
-//   kUpWithinSteps report cycles: whatever lifts or goes quiet comes up within
-//   that bound;
+//   kUpWithinSteps report cycles, or, for a module gone quiet, within its
+//   silence bound and one read time-out of its receive loop (upWithinSteps):
+//   whatever lifts or goes quiet comes up within that bound;
 // - every position injected lands on one of the board's monitors;
 // - every position injected lies within kPathTolerance sensor units of the
 //   convex hull of the last few true positions of some pen (the smoother's
@@ -40,6 +41,7 @@
 
 #include "device/CamDevCtrl.h"
 #include "input/InputInjection.h"
+#include "input/SilenceWatch.h"
 #include "platform/Clock.h"
 #include "platform/DesktopSpace.h"
 #include "platform/fake/RecordingCompanionLink.h"
@@ -48,7 +50,9 @@
 #include <QtGlobal>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <deque>
 #include <map>
 #include <memory>
 
@@ -56,7 +60,8 @@ namespace touchmodel {
 namespace {
 
 constexpr int kCycleMs = 10;            // the module's report cycle
-constexpr int kUpWithinSteps = 150;     // 1.5 s: a contact is up this long after its pen or module is gone
+constexpr int kUpWithinSteps = 150;     // 1.5 s: a contact is up this long after its pen lifts
+constexpr int kReadTimeoutMs = 1000;    // a receive loop's read gives up after this long
 constexpr double kPathTolerance = 30;   // sensor units (12 px on a 1920-pixel monitor)
 constexpr tl::WindowHandle kCompanion = 0x99;
 
@@ -99,8 +104,11 @@ public:
         // The end: every pen lifts and the modules report on; whatever was down
         // comes up within the bound.
         m_board.setMaxContacts(0);
-        for (int k = 0; k < kUpWithinSteps + 2 && m_fault.empty(); ++k, ++m_step)
+        const int end = m_step + std::max(upWithinSteps(0), upWithinSteps(1)) + 2;
+        while (m_step < end && m_fault.empty()) {
             step();
+            ++m_step;
+        }
         m_device.setTrackingSink(nullptr);
         m_injection.reset();
         for (auto &log : m_chooser.logs)
@@ -159,6 +167,10 @@ private:
         m_injection->selectDisplayLayout(m_modules, 0);
         m_injection->resetTracking(0);
         m_injection->resetTracking(1);
+        for (int m = 0; m < 2; ++m) {
+            m_heard[m].clear();
+            m_readFrom[m] = tl::Clock::nowMs();
+        }
         flush(false);
     }
 
@@ -207,6 +219,10 @@ private:
                 // The removal event: the controller stops tracking (every
                 // contact comes up) and tracks on with the modules left.
                 log += " unplug" + std::to_string(m);
+                // Its receive loop's read fails first: the loop ends and
+                // says the module is gone.
+                m_injection->moduleGone(m);
+                flush(true);
                 m_plugged[m] = false;
                 m_late.clear();
                 m_injection->releaseAllContacts();
@@ -228,7 +244,9 @@ private:
             const int steps = m_board.chance(0.2) ? 1 << 30 : m_board.uniform(30, 400);
             for (int m = 0; m < m_maxModules; ++m)
                 if (which == m || which == m_maxModules) {
-                    m_silentFrom[m] = m_step;
+                    // (A module quiet already stays quiet since it stopped.)
+                    if (m_step >= m_silentUntil[m])
+                        m_silentFrom[m] = m_step;
                     m_silentUntil[m] = m_step + steps;
                 }
             log += " silence" + (which == m_maxModules ? std::string("-both") : std::to_string(which)) +
@@ -236,11 +254,56 @@ private:
         }
     }
 
-    // One report cycle of driver time. The receive loops do not run here (the
-    // transfers are handed to the dispatch directly): what the driver does
-    // for a module that has not reported for a while must be driven from
-    // here if it does not happen in the tracking entry.
-    void letCyclePass() { tl::Clock::sleepMs(kCycleMs); }
+    // What a module's receive loop does with a transfer it read: the dispatch,
+    // then the look at silence the loop takes after every read; its next read
+    // starts.
+    void readDone(const Transfer &t)
+    {
+        m_device.receiveTransfer(t.bytes, t.transferred, t.module);
+        m_lastReport[t.module] = m_step;
+        if (t.wellFormed)
+            m_heard[t.module].push_back(tl::Clock::nowMs());
+        if (m_heard[t.module].size() > size_t(tl::input::SilenceWatch::kIntervals) + 1)
+            m_heard[t.module].pop_front();
+        m_injection->checkSilence(t.module);
+        m_readFrom[t.module] = tl::Clock::nowMs();
+    }
+
+    // One report cycle of driver time. A receive loop whose read found nothing
+    // for its whole time-out looks at silence and reads again.
+    void letCyclePass()
+    {
+        tl::Clock::sleepMs(kCycleMs);
+        for (int m = 0; m < m_modules; ++m) {
+            if (!m_plugged[m] || tl::Clock::nowMs() - m_readFrom[m] < kReadTimeoutMs)
+                continue;
+            m_readFrom[m] += kReadTimeoutMs;
+            m_injection->checkSilence(m);
+        }
+    }
+
+    // How many report cycles after module m last reported what it held may
+    // still be down: a lifted pen's contact is up within kUpWithinSteps; a
+    // module that has gone quiet is found so after its silence bound (three
+    // of its cycles as its reports showed them, the longest of its last
+    // intervals; within the bound's floor and ceiling; the ceiling while no
+    // cycle is known) and at worst one read time-out of its loop later.
+    int upWithinSteps(int m) const
+    {
+        using tl::input::SilenceWatch;
+        if (m >= m_modules || !m_plugged[m])
+            return kUpWithinSteps;  // no module there holds anything
+        const std::deque<qint64> &heard = m_heard[m];
+        qint64 bound = SilenceWatch::kMaxBoundMs;
+        if (heard.size() >= 2) {
+            qint64 cycle = 0;
+            for (size_t i = 1; i < heard.size(); ++i)
+                cycle = std::max(cycle, heard[i] - heard[i - 1]);
+            bound = std::clamp(SilenceWatch::kSilentCycles * cycle, SilenceWatch::kMinBoundMs,
+                               SilenceWatch::kMaxBoundMs);
+        }
+        return std::max<int>(kUpWithinSteps, int((bound + kReadTimeoutMs) / kCycleMs) + 2);
+    }
 
     bool reporting(int m) const { return m < m_modules && m_plugged[m] && m_step >= m_silentUntil[m]; }
 
@@ -254,7 +317,7 @@ private:
         if (m_verbose)
             for (const Contact &c : m_board.contacts())
                 std::printf("  pen#%d at (%.0f, %.0f)\n", c.id, c.x, c.y);
-        while (!m_trail.empty() && m_trail.front().step < m_step - kUpWithinSteps - 2)
+        while (!m_trail.empty() && m_trail.front().step < m_step - std::max(upWithinSteps(0), upWithinSteps(1)) - 2)
             m_trail.erase(m_trail.begin());
 
         // The modules' reports of this cycle, with what the Reports and
@@ -309,10 +372,8 @@ private:
             log += " (" + t.what + ")";
         note(log);
 
-        for (const Transfer &t : now) {
-            m_device.receiveTransfer(t.bytes, t.transferred, t.module);
-            m_lastReport[t.module] = m_step;
-        }
+        for (const Transfer &t : now)
+            readDone(t);
         letCyclePass();
 
         // A module that is quiet, or just spoke again, may lift and put down.
@@ -368,59 +429,25 @@ private:
     // point is on no monitor of the board.
     bool toSensor(QPoint native, QPointF *sensor) const
     {
-        // The last sensor column and row round to the pixel just past their
-        // display (width * 4799 / 4800 + 0.5 = width), which may be on another
-        // monitor or on none (and then keeps the scale of its display). Unless
-        // the Edges family asks for it, that pixel counts as its display's: of
-        // the readings of the point, through the monitor under it or unscaled,
-        // in the board rectangles widened by that pixel, the one nearest to a
-        // pen wins.
-        const int widen = (m_families & Edges) ? 0 : 1;
-        std::vector<std::pair<QPoint, bool /* on a monitor */>> readings;
         for (const tl::MonitorInfo &m : tl::ScreenSource::monitors()) {
             const QRect n = m.nativeGeometry();
-            if (n.contains(native)) {
-                readings.push_back({m.geometry.topLeft() +
-                                        QPoint((native.x() - n.left()) * m.geometry.width() / n.width(),
-                                               (native.y() - n.top()) * m.geometry.height() / n.height()),
-                                    true});
-                break;
-            }
-        }
-        const QList<QRect> board = boardRects();
-        // On a board display as it stands: no question, but for a spill.
-        for (int k = 0; k < 2 && !readings.empty(); ++k) {
-            const QRect &r = board[k];
-            const QPoint &logical = readings.front().first;
-            // (Its first column or row may be a spill from the display before.)
-            const bool spill = widen && (logical.x() == r.left() || logical.y() == r.top());
-            if (!r.isEmpty() && r.contains(logical) && !spill) {
-                *sensor = QPointF(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
-                                  (logical.y() - r.top()) * 3000.0 / r.height());
-                return true;
-            }
-        }
-        if (widen)
-            readings.push_back({native, false});
-        bool found = false;
-        double best = 1e18;
-        for (const auto &reading : readings) {
-            const QPoint &logical = reading.first;
+            if (!n.contains(native))
+                continue;
+            const QPoint logical = m.geometry.topLeft() +
+                                   QPoint((native.x() - n.left()) * m.geometry.width() / n.width(),
+                                          (native.y() - n.top()) * m.geometry.height() / n.height());
+            const QList<QRect> board = boardRects();
             for (int k = 0; k < 2; ++k) {
                 const QRect &r = board[k];
-                if (r.isEmpty() || !r.adjusted(0, 0, widen, widen).contains(logical))
-                    continue;
-                const QPointF s(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
-                                (logical.y() - r.top()) * 3000.0 / r.height());
-                const double d = distanceToPaths(s, 16);
-                if (!found || d < best) {
-                    found = true;
-                    best = d;
-                    *sensor = s;
+                if (!r.isEmpty() && r.contains(logical)) {
+                    *sensor = QPointF(k * 4800.0 + (logical.x() - r.left()) * 4800.0 / r.width(),
+                                      (logical.y() - r.top()) * 3000.0 / r.height());
+                    return true;
                 }
             }
+            return false;
         }
-        return found;
+        return false;
     }
 
     // The pen positions of the last `window` steps, per pen, that a module that
@@ -453,10 +480,13 @@ private:
         // Raw positions follow the reports; smoothed ones lag by up to the
         // smoother's ten samples. Late and missing reports add a cycle or two.
         int window = (m_raw ? 3 : 12) + 3;
-        // A stroke held while a module stalled goes on from where it was.
+        // A module that is quiet, or was a moment ago, last showed its pens
+        // where they were when it stopped: a stroke held while it stalled goes
+        // on from there, and what it held is lifted there (or, for a report
+        // still waiting for the other module's, put down there).
         for (int m = 0; m < 2; ++m)
-            if (m_step >= m_silentUntil[m] && m_step < m_silentUntil[m] + 16)
-                window += m_silentUntil[m] - m_silentFrom[m];
+            if (m_step >= m_silentFrom[m] && m_step < m_silentUntil[m] + 16)
+                window += std::min(m_step, m_silentUntil[m]) - m_silentFrom[m];
         const double d = distanceToPaths(sensor, window);
         if (d > 1e9)
             fail("near the path", std::string(what) + " at sensor (" + std::to_string(int(sensor.x())) + ", " +
@@ -541,12 +571,17 @@ private:
                              m_chooser.logs.end());
     }
 
-    // A module that sees this board position reported within the bound.
-    bool seenRecently(const QPointF &t) const
+    // A pen was at this board position at `step`, and a module that sees it
+    // reported since, both within that module's bound.
+    bool seenRecently(const QPointF &t, int step) const
     {
-        const bool seen0 = m_lastReport[0] > m_step - kUpWithinSteps && t.x() < 4950;
-        const bool seen1 = m_lastReport[1] > m_step - kUpWithinSteps && t.x() >= 4650;
-        return seen0 || seen1;
+        for (int m = 0; m < 2; ++m) {
+            const int within = upWithinSteps(m);
+            const bool sees = m == 0 ? t.x() < 4950 : t.x() >= 4650;
+            if (sees && m_lastReport[m] > m_step - within && step > m_step - within)
+                return true;
+        }
+        return false;
     }
 
     // Whatever is down is backed by a pen near it within the bound, seen by a
@@ -575,12 +610,10 @@ private:
             // their last positions), or where one was within the bound.
             bool backed = false;
             for (const auto &entry : recentPaths(16))
-                if (seenRecently(entry.second.back()) && hullDistance(p, entry.second) <= kPathTolerance)
+                if (seenRecently(entry.second.back(), m_step) && hullDistance(p, entry.second) <= kPathTolerance)
                     backed = true;
             for (const TrailPoint &t : m_trail) {
-                if (t.step <= m_step - kUpWithinSteps)
-                    continue;
-                if (seenRecently(QPointF(t.x, t.y)) && std::hypot(t.x - p.x(), t.y - p.y()) <= kPathTolerance + Board::kMaxSpeed) {
+                if (seenRecently(QPointF(t.x, t.y), t.step) && std::hypot(t.x - p.x(), t.y - p.y()) <= kPathTolerance + Board::kMaxSpeed) {
                     backed = true;
                     break;
                 }
@@ -593,7 +626,7 @@ private:
                                   std::to_string(log->touchCheck.posX[slot.first]) + ", " +
                                   std::to_string(log->touchCheck.posY[slot.first]) + ");";
                 fail("comes up", "(down:" + kernel + ") a contact at sensor (" + std::to_string(int(p.x())) + ", " +
-                                     std::to_string(int(p.y())) + ") is still down " + std::to_string(kUpWithinSteps) +
+                                     std::to_string(int(p.y())) + ") is still down " + std::to_string(std::max(upWithinSteps(0), upWithinSteps(1))) +
                                      " reports after any pen there, or its module, was last seen");
                 return;
             }
@@ -616,6 +649,8 @@ private:
     int m_silentFrom[2] = {0, 0};
     int m_silentUntil[2] = {0, 0};
     int m_lastReport[2] = {0, 0};
+    std::deque<qint64> m_heard[2];  // driver times of a module's last well-formed reports since tracking started
+    qint64 m_readFrom[2] = {0, 0};  // when a module's receive loop began its current read
     int m_desktop = 0;
     bool m_raw = false;
     int m_step = 0;
