@@ -40,6 +40,22 @@ int BoardTouchBackend::deviceAt(const QPoint &p) const
     return best;
 }
 
+void BoardTouchBackend::keepOn(int owner, int here, TouchRecord &r) const
+{
+    // The point lies on the neighbouring display (within the margin): it is
+    // put on the kept display's edge at the same height on the board, which is
+    // the same share of each display's height (both displays show the board's
+    // full height), not at the same desktop row: the displays may sit at
+    // other heights or scales on the desktop.
+    const QRect &own = m_devices[size_t(owner)].area;
+    const QRect &other = m_devices[size_t(here)].area;
+    int y = r.y;
+    if (other.contains(QPoint(r.x, r.y)) && other.height() > 0)
+        y = own.top() + int((double(r.y - other.top()) + 0.5) * own.height() / other.height());
+    r.x = std::clamp(r.x, own.left(), own.right());
+    r.y = std::clamp(y, own.top(), own.bottom());
+}
+
 bool BoardTouchBackend::injectTouch(const TouchRecord *records, int count)
 {
     if (!records || count < 0 || m_devices.empty())
@@ -85,6 +101,8 @@ bool BoardTouchBackend::injectTouch(const TouchRecord *records, int count)
                 owner = here;
                 add(owner, again);
             } else {
+                if (here != owner)
+                    keepOn(owner, here, r);
                 add(owner, r);
                 if (!inContact || (r.flags & TouchUp))
                     owner = -1;

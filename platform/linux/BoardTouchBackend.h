@@ -56,6 +56,8 @@ public:
 
 private:
     int deviceAt(const QPoint &native) const;
+    // A contact kept on its device while its point is on the neighbouring display.
+    void keepOn(int owner, int here, TouchRecord &r) const;
 
     std::vector<Device> m_devices;
     DesktopSpace m_space;

@@ -54,13 +54,8 @@ inline const FamilyName kFamilies[] = {
     {"silence", Silence}, {"onemonitor", OneMonitor}, {"perdisplay", PerDisplay}, {"edges", Edges},
 };
 
-// Families that meet faults not mended yet: off unless asked for.
-// PerDisplay: a contact that strays past its device's display within the
-// device's seam margin stays on that device at the desktop position it
-// strayed to, clamped to the device's edge; where the two board displays are
-// not side by side on the desktop at the same height and scale, that is
-// another place on the board than the pen's (hundreds of sensor units).
-constexpr unsigned kKnownFaultFamilies = PerDisplay;
+// Families that meet faults not mended yet: off unless asked for (none now).
+constexpr unsigned kKnownFaultFamilies = 0;
 constexpr unsigned kAllFamilies = (Edges << 1) - 1;
 
 // "default" (everything but the known-fault families), "all", or a comma list
