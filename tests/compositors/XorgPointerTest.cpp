@@ -5,6 +5,7 @@
 // builds its screens from), the injector drives the pointer through XTest,
 // and the server says where the pointer went.
 #include "Compositor.h"
+#include "XorgDummy.h"
 
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
@@ -23,19 +24,6 @@
 #include <X11/extensions/Xrandr.h>
 
 namespace {
-
-bool runXrandr(const QString &xrandr, const QStringList &args, const QByteArray &display, QString *out = nullptr)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    p.setProcessEnvironment(env);
-    p.start(xrandr, args);
-    const bool ok = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (out)
-        *out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
-    return ok;
-}
 
 // The server's monitors (RandR 1.5), in its order.
 QList<tl::MonitorInfo> serverMonitors(Display *dpy)
@@ -107,35 +95,17 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
         ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
         conf.write(kXorgConf);
     }
-    int number = 160;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        ++number;
-    const QByteArray display = ":" + QByteArray::number(number);
+    const QByteArray display = xorgdummy::freeDisplay(160);
     Compositor x;
     ASSERT_TRUE(x.start({server, QString::fromLatin1(display), "-noreset", "-nolisten", "tcp", "-config",
                          dir + "/xorg.conf", "-logfile", dir + "/Xorg.log"}));
-    Display *dpy = nullptr;
-    for (int i = 0; i < 100 && !dpy && x.running(); ++i) {
-        tl::Clock::sleepMs(100);
-        dpy = XOpenDisplay(display.constData());
-    }
+    Display *dpy = xorgdummy::waitForDisplay(x, display);
     ASSERT_NE(dpy, nullptr) << x.log().toStdString();
 
     // A 1920x1080 monitor and the board's 1280x800 to its right, on an X
     // screen of 3600x1400: the right and bottom of the screen are on no monitor.
-    runXrandr(xrandr, {"--newmode", "1920x1080", "173.00", "1920", "2048", "2248", "2576", "1080", "1083", "1088",
-                       "1120", "-hsync", "+vsync"},
-              display);
-    runXrandr(xrandr, {"--newmode", "1280x800", "83.50", "1280", "1352", "1480", "1680", "800", "803", "809", "831",
-                       "-hsync", "+vsync"},
-              display);
-    runXrandr(xrandr, {"--addmode", "DUMMY0", "1920x1080"}, display);
-    runXrandr(xrandr, {"--addmode", "DUMMY1", "1280x800"}, display);
     QString out;
-    ASSERT_TRUE(runXrandr(xrandr, {"--fb", "3600x1400", "--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0",
-                                   "--primary", "--output", "DUMMY1", "--mode", "1280x800", "--pos", "1920x0"},
-                          display, &out))
+    ASSERT_TRUE(xorgdummy::setTwoOutputs(xrandr, display, "3600x1400", true, &out))
         << out.toStdString();
     XSync(dpy, False);
     const QList<tl::MonitorInfo> monitors = serverMonitors(dpy);

@@ -4,6 +4,7 @@
 // its node, sets its matrix, and a replayed tap arrives on the board monitor
 // (xinput test-xi2 --root).
 #include "Compositor.h"
+#include "XorgDummy.h"
 #include "DescribedDevice.h"
 
 #include "platform/Clock.h"
@@ -29,19 +30,6 @@ bool writeFile(const QString &path, const QByteArray &data)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
-}
-
-bool run(const QString &program, const QStringList &args, const QByteArray &display, QString *out = nullptr)
-{
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    const bool ok = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-    if (out)
-        *out = QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
-    return ok;
 }
 
 // The tap: one contact down at device position (x, y), up again.
@@ -126,35 +114,17 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
     // udev has processed (the consumers tests play those).
     ASSERT_TRUE(QDir().mkpath(dir + "/xorg.conf.d"));
 
-    int number = 140;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        ++number;
-    const QByteArray display = ":" + QByteArray::number(number);
+    const QByteArray display = xorgdummy::freeDisplay(140);
     Compositor x;
     ASSERT_TRUE(x.start({umockdevRun, "-d", dir + "/touch.umockdev", "-i", device.node + "=" + dir + "/touch.ioctl",
                          "-e", device.node + "=" + dir + "/touch.events", "--", server, QString::fromLatin1(display),
                          "-noreset", "-nolisten", "tcp", "-config", dir + "/xorg.conf", "-configdir", dir + "/xorg.conf.d",
                          "-logfile", dir + "/Xorg.log"}));
-    Display *dpy = nullptr;
-    for (int i = 0; i < 100 && !dpy && x.running(); ++i) {
-        tl::Clock::sleepMs(100);
-        dpy = XOpenDisplay(display.constData());
-    }
+    Display *dpy = xorgdummy::waitForDisplay(x, display);
     ASSERT_NE(dpy, nullptr) << x.log().toStdString();
     // Two outputs: 1920x1080 and the board's 1280x800 to its right.
     QString out;
-    run(xrandr, {"--newmode", "1920x1080", "173.00", "1920", "2048", "2248", "2576", "1080", "1083", "1088", "1120",
-                 "-hsync", "+vsync"},
-        display);
-    run(xrandr, {"--newmode", "1280x800", "83.50", "1280", "1352", "1480", "1680", "800", "803", "809", "831",
-                 "-hsync", "+vsync"},
-        display);
-    run(xrandr, {"--addmode", "DUMMY0", "1920x1080"}, display);
-    run(xrandr, {"--addmode", "DUMMY1", "1280x800"}, display);
-    ASSERT_TRUE(run(xrandr, {"--fb", "3200x1080", "--output", "DUMMY0", "--mode", "1920x1080", "--pos", "0x0",
-                             "--output", "DUMMY1", "--mode", "1280x800", "--pos", "1920x0"},
-                    display, &out))
+    ASSERT_TRUE(xorgdummy::setTwoOutputs(xrandr, display, "3200x1080", false, &out))
         << out.toStdString();
 
     auto pinnerOwner = std::make_unique<tl::X11MatrixPinner>(display.constData());
