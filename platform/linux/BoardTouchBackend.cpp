@@ -40,19 +40,28 @@ int BoardTouchBackend::deviceAt(const QPoint &p) const
     return best;
 }
 
+bool BoardTouchBackend::nearTheSeam(int owner, int here, const QPoint &p) const
+{
+    // Devices come in the board's order: the first display's, then the second's.
+    const QRect &other = m_devices[size_t(here)].area;
+    if (owner < here)
+        return p.x() - other.left() <= kSeamMargin;
+    return other.right() - p.x() <= kSeamMargin;
+}
+
 void BoardTouchBackend::keepOn(int owner, int here, TouchRecord &r) const
 {
-    // The point lies on the neighbouring display (within the margin): it is
-    // put on the kept display's edge at the same height on the board, which is
-    // the same share of each display's height (both displays show the board's
-    // full height), not at the same desktop row: the displays may sit at
-    // other heights or scales on the desktop.
+    // The point lies on the neighbouring display, within the margin past the
+    // seam: it is put on the kept display's seam edge, at the same height on
+    // the board, which is the same share of each display's height (both
+    // displays show the board's full height), not at the same desktop row:
+    // the displays may sit at other heights or scales on the desktop.
     const QRect &own = m_devices[size_t(owner)].area;
     const QRect &other = m_devices[size_t(here)].area;
     int y = r.y;
     if (other.contains(QPoint(r.x, r.y)) && other.height() > 0)
         y = own.top() + int((double(r.y - other.top()) + 0.5) * own.height() / other.height());
-    r.x = std::clamp(r.x, own.left(), own.right());
+    r.x = owner < here ? own.right() : own.left();
     r.y = std::clamp(y, own.top(), own.bottom());
 }
 
@@ -87,12 +96,14 @@ bool BoardTouchBackend::injectTouch(const TouchRecord *records, int count)
             add(owner, r);
         } else if (owner >= 0) {
             const int here = deviceAt(native);
-            // Only a contact that left its device's display by more than the
-            // margin changes devices: one at rest on the seam stays where it
-            // went down (its device puts it on the display's edge).
-            const QRect kept = m_devices[size_t(owner)].area.adjusted(-kSeamMargin, -kSeamMargin, kSeamMargin,
-                                                                      kSeamMargin);
-            if (inContact && (r.flags & TouchUp) == 0 && here != owner && !kept.contains(native)) {
+            // Only a contact that went further than the margin past the seam
+            // changes devices: one at rest on the seam stays where it went
+            // down (its device puts it on the display's edge). The seam is
+            // where the board's two displays meet on the board: the right
+            // edge of the first and the left edge of the second, wherever the
+            // desktop puts the two (side by side, one above the other).
+            const bool kept = here != owner && nearTheSeam(owner, here, native);
+            if (inContact && (r.flags & TouchUp) == 0 && here != owner && !kept) {
                 TouchRecord up = r;
                 up.flags = kTouchFlagsUp;
                 add(owner, up);

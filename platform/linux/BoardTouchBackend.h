@@ -56,7 +56,9 @@ public:
 
 private:
     int deviceAt(const QPoint &native) const;
-    // A contact kept on its device while its point is on the neighbouring display.
+    // Whether a point on the neighbouring display is within the margin past
+    // the board's seam, and a contact kept on its device while it is.
+    bool nearTheSeam(int owner, int here, const QPoint &p) const;
     void keepOn(int owner, int here, TouchRecord &r) const;
 
     std::vector<Device> m_devices;

@@ -241,6 +241,10 @@ public:
     int maxContacts() const { return m_maxContacts; }
     const std::vector<Contact> &contacts() const { return m_contacts; }
     bool changedRecently(int step) const { return step - m_lastChange < 4; }
+    // How long a lift keeps new pens away: 20 reports, or while a module is
+    // quiet as long as it may still hold the lifted contact down (a pen that
+    // lands near it then is that contact moving, to the tracking path).
+    void setLiftMemory(int steps) { m_liftMemory = std::max(20, steps); }
 
     // One report cycle of the board: lifts, moves, new contacts.
     void step(int stepNo, std::vector<TrailPoint> &trail, std::string &log)
@@ -257,7 +261,7 @@ public:
             move(c);
             ++i;
         }
-        while (!m_lifted.empty() && m_lifted.front().step < stepNo - 20)
+        while (!m_lifted.empty() && m_lifted.front().step < stepNo - m_liftMemory)
             m_lifted.pop_front();
         if (int(m_contacts.size()) < m_maxContacts && chance(m_contacts.empty() ? 0.08 : 0.03))
             place(stepNo, log);
@@ -385,7 +389,8 @@ private:
     int m_nextId = 1;
     int m_lastChange = -100;
     std::vector<Contact> m_contacts;
-    std::deque<TrailPoint> m_lifted;  // where pens lifted in the last 20 reports
+    std::deque<TrailPoint> m_lifted;  // where pens lifted in the last m_liftMemory reports
+    int m_liftMemory = 20;
 };
 
 // What module `module` of `modules` reports of the board this cycle: the

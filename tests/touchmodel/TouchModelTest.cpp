@@ -313,6 +313,11 @@ private:
         events(log);
         if (!m_fault.empty())
             return;
+        int liftMemory = 0;
+        for (int m = 0; m < m_maxModules; ++m)
+            if (m_step < m_silentUntil[m])
+                liftMemory = std::max(liftMemory, upWithinSteps(m));
+        m_board.setLiftMemory(liftMemory);
         m_board.step(m_step, m_trail, log);
         if (m_verbose)
             for (const Contact &c : m_board.contacts())
