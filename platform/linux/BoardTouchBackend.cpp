@@ -44,9 +44,10 @@ bool BoardTouchBackend::nearTheSeam(int owner, int here, const QPoint &p) const
 {
     // Devices come in the board's order: the first display's, then the second's.
     const QRect &other = m_devices[size_t(here)].area;
+    // (The neighbour's first column is one pixel past the seam.)
     if (owner < here)
-        return p.x() - other.left() <= kSeamMargin;
-    return other.right() - p.x() <= kSeamMargin;
+        return p.x() - other.left() + 1 <= kSeamMargin;
+    return other.right() - p.x() + 1 <= kSeamMargin;
 }
 
 void BoardTouchBackend::keepOn(int owner, int here, TouchRecord &r) const
