@@ -4,6 +4,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace tl::input {
 
 std::mutex &trackingMutex()
@@ -220,7 +222,7 @@ void InputInjection::resetTracking(int nDevNum)
     m_tracking.reset(nDevNum);
     m_silence.reset(nDevNum, Clock::nowMs());
     if (nDevNum >= 0 && nDevNum < SilenceWatch::kModules)
-        m_hasLastReport[nDevNum] = false;
+        m_lastReportLength[nDevNum] = -1;
 }
 
 void InputInjection::releaseAllContacts()
@@ -254,8 +256,10 @@ void InputInjection::trackingEntry(const uint8_t *payload, int length, int nDevN
     const TrackingPath::Result result = m_tracking.addReport(payload, length, nDevNum);
     if (result == TrackingPath::Result::Dropped)
         return;
-    m_lastReport[nDevNum].assign(payload, payload + length);
-    m_hasLastReport[nDevNum] = true;
+    // (Taken by the tracking path: a module index of 0 or 1 and at most a
+    // packet's payload.)
+    std::copy(payload, payload + length, m_lastReport[nDevNum]);
+    m_lastReportLength[nDevNum] = length;
     const qint64 silence = m_silence.heard(nDevNum, now);
     if (silence >= 0)
         qDebug().noquote() << QString::asprintf("InputInjection::trackingEntry(): module %d reports again after %lld ms",
@@ -351,9 +355,8 @@ void InputInjection::completeWithSilentModules()
             if (m_silence.silent(m)) {
                 if (round > 0)
                     result = m_tracking.addReport(&kNothing, 0, m);
-            } else if (m_hasLastReport[m]) {
-                const std::vector<uint8_t> &last = m_lastReport[m];
-                result = m_tracking.addReport(last.empty() ? &kNothing : last.data(), int(last.size()), m);
+            } else if (m_lastReportLength[m] >= 0) {
+                result = m_tracking.addReport(m_lastReport[m], m_lastReportLength[m], m);
             }
             done = result == TrackingPath::Result::CycleDone;
         }

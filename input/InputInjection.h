@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 namespace tl::input {
 
@@ -165,8 +164,9 @@ private:
     // Each module's last tracking report (payload bytes), for a cycle that a
     // silent module's bound completes before the other module has reported
     // in it: that one's pens stand where it last showed them.
-    std::vector<uint8_t> m_lastReport[SilenceWatch::kModules];
-    bool m_hasLastReport[SilenceWatch::kModules] = {};
+    // (A fixed buffer: the receive thread allocates nothing per report.)
+    uint8_t m_lastReport[SilenceWatch::kModules][TrackingPath::kMaxPayload] = {};
+    int m_lastReportLength[SilenceWatch::kModules] = {-1, -1};  // -1: none since the reset
     TouchInjector m_injector;
     WindowHandle m_targetWindow = 0;
 };

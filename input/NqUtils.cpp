@@ -20,10 +20,7 @@ QList<QRect> enumerate(int *primary = nullptr)
     // wherever it lies; it need not be the one at (0, 0). Without one, the
     // monitor at (0, 0); without that either, the first of the left-to-right
     // list (set after the ordering below).
-    const bool named = std::any_of(monitors.begin(), monitors.end(), [](const tl::MonitorInfo &m) {
-        return m.primary || m.geometry.topLeft() == QPoint(0, 0);
-    });
-    int primaryAt = named ? tl::ScreenSource::primaryIndex(monitors) : -1;
+    int primaryAt = tl::ScreenSource::namedPrimaryIndex(monitors);
     QList<QRect> rects;
     for (int i = 0; i < monitors.size(); ++i) {
         // A screen's QRect already has inclusive edges: right() = x + width - 1.

@@ -58,7 +58,7 @@ void ScreenSource::clearOverride()
     g_override.reset();
 }
 
-int ScreenSource::primaryIndex(const QList<MonitorInfo> &list)
+int ScreenSource::namedPrimaryIndex(const QList<MonitorInfo> &list)
 {
     for (int i = 0; i < list.size(); ++i)
         if (list[i].primary)
@@ -66,7 +66,13 @@ int ScreenSource::primaryIndex(const QList<MonitorInfo> &list)
     for (int i = 0; i < list.size(); ++i)
         if (list[i].geometry.topLeft() == QPoint(0, 0))
             return i;
-    return list.isEmpty() ? -1 : 0;
+    return -1;
+}
+
+int ScreenSource::primaryIndex(const QList<MonitorInfo> &list)
+{
+    const int named = namedPrimaryIndex(list);
+    return named >= 0 || list.isEmpty() ? named : 0;
 }
 
 namespace placement {

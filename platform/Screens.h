@@ -54,6 +54,9 @@ public:
     // primaryScreen()), else the one whose top-left corner is (0, 0), else 0;
     // -1 for an empty list.
     static int primaryIndex(const QList<MonitorInfo> &list);
+    // The same without the last fallback: -1 when no monitor is flagged
+    // primary and none lies at (0, 0).
+    static int namedPrimaryIndex(const QList<MonitorInfo> &list);
 };
 
 // Putting a window on a monitor. On X11 (and XWayland) a client gives its

@@ -103,8 +103,8 @@ bool BoardTouchBackend::injectTouch(const TouchRecord *records, int count)
             // where the board's two displays meet on the board: the right
             // edge of the first and the left edge of the second, wherever the
             // desktop puts the two (side by side, one above the other).
-            const bool kept = here != owner && nearTheSeam(owner, here, native);
-            if (inContact && (r.flags & TouchUp) == 0 && here != owner && !kept) {
+            const bool crossed = here != owner && !nearTheSeam(owner, here, native);
+            if (inContact && (r.flags & TouchUp) == 0 && crossed) {
                 TouchRecord up = r;
                 up.flags = kTouchFlagsUp;
                 add(owner, up);

@@ -14,14 +14,14 @@ namespace tl {
 // area in window-system coordinates. Positions come in Qt desktop coordinates
 // and are converted (Qt scale factors) before they reach a device. A contact
 // goes down on the device whose area holds it and stays there; when it moves
-// into another device's area, further than kSeamMargin past its own, it comes
+// into another device's area, further than kSeamMargin past the seam, it comes
 // up on the first and goes down on the second (the compositor sees two
 // strokes: a contact cannot change devices).
 class BoardTouchBackend : public InjectionBackend
 {
 public:
-    // How far (window-system pixels) a contact may stray past its device's
-    // area before it changes devices. A pen at rest wobbles by a sensor unit
+    // How far (window-system pixels) a contact may stray past the board's seam
+    // onto the other device's display before it changes devices. A pen at rest wobbles by a sensor unit
     // from report to report (the module reports whole units, and at the seam
     // two modules' reports are blended): under a pixel on a 1920-pixel
     // display, which the rounding to pixels turns into one pixel either way.

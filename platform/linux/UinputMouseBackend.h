@@ -8,9 +8,10 @@
 namespace tl {
 
 // The mouse path's backend: an absolute pointer (ABS_X/ABS_Y 0..65535, left
-// and right buttons, and a middle one it never presses). The injector's normalised positions and mouse flags go
-// over one to one. A button that goes down and up in one input is written as
-// two frames, so that nothing reading the device can lose the click.
+// and right buttons, and a middle one it never presses). The injector's
+// normalised positions and mouse flags go over one to one. A button that goes
+// down and up in one input is written as two frames, so that nothing reading
+// the device can lose the click.
 class UinputMouseBackend : public InjectionBackend
 {
 public:

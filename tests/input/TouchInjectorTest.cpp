@@ -584,8 +584,9 @@ TEST_F(InjectorFixture, APenAtRestOnTheEdgeOfTheMissingDisplayIsOneTouch)
                     for (const TouchRecord &r : c.records) {
                         downs += r.flags == kDown;
                         ups += r.flags == kUp;
-                        if (r.flags & tl::TouchInContact)
+                        if (r.flags & tl::TouchInContact) {
                             EXPECT_TRUE(monitor.contains(QPoint(r.x, r.y))) << r.x << ", " << r.y;
+                        }
                     }
                 } else {
                     EXPECT_LT(landsOn(c.absX, 4800), 1920);
