@@ -53,16 +53,20 @@ Recognition recognise(const CalibDlg &dlg, int lens, const cv::Mat &black, const
     tl::setCalibInformation(dlg.getPoints(), 20, dlg.ceiling(), dlg.rear(), w, h, lens, 10, dlg.penType());
     cv::Mat normalized;
     tl::makeNormalizedPatternImage(black, white, pattern, normalized);
+    tl::PatternSearchResult search;
     {
         UnhurriedClock clock;
-        tl::AC_FindPatternCenter(normalized);
+        search = tl::AC_FindPatternCenter(normalized);
     }
-    Recognition run;
+    // The search records what it returns in the workspace, where the fit reads it.
     const tl::CalibWorkspace &ws = tl::calibWorkspace();
+    Recognition run;
     for (int k = 0; k < 20; ++k) {
-        run.org[k] = ws.ac_pattern_center_org[k];
-        run.twk[k] = ws.ac_pattern_center_twk[k];
+        run.org[k] = search.found[k];
+        run.twk[k] = search.foundTweaked[k];
         run.found += run.org[k] != cv::Point2f(0, 0);
+        EXPECT_EQ(ws.ac_pattern_center_org[k], search.found[k]) << k;
+        EXPECT_EQ(ws.ac_pattern_center_twk[k], search.foundTweaked[k]) << k;
     }
     return run;
 }
@@ -70,8 +74,7 @@ Recognition recognise(const CalibDlg &dlg, int lens, const cv::Mat &black, const
 bool fitAccepted()
 {
     double tp[13] = {};
-    tl::AC_CallCalcCalibParameter(tp);
-    return tl::calibWorkspace().calib_success;
+    return tl::AC_CallCalcCalibParameter(tp).success;
 }
 
 } // namespace
@@ -153,9 +156,8 @@ TEST(PatternCapture, ParallelThresholdWorkEqualsTheSequentialOrder)
         finder.setParallel(parallel);
         const qint64 process0 = processCpuNs();
         const qint64 thread0 = tl::threadCpuNs();
-        const qint64 workers0 = tl::patternSearchWorkerCpuNs();
         EXPECT_TRUE(finder.findPatternCenters(normalized, r.found, r.twk));
-        r.workerCpu = tl::patternSearchWorkerCpuNs() - workers0;
+        r.workerCpu = finder.workerCpuNs();
         r.threadCpu = tl::threadCpuNs() - thread0;
         r.processCpu = processCpuNs() - process0;
         for (int k = 0; k < 25; ++k) {
