@@ -43,9 +43,8 @@ FitResult fitEntry(bool bAuto, double *tpOut)
     cv::Point2d cam[CalibWorkspace::kSlots];
     cv::Point2d win[CalibWorkspace::kSlots];
     int side = 0;
+    const int valid = collectValidPoints(ws.ac_pattern_center_twk, n, cam, win, &side);
     FitResult result;
-    result.points = collectValidPoints(ws.ac_pattern_center_twk, n, cam, win, &side);
-    const int valid = result.points;
 
     if (bAuto) {
         qDebug() << "nRealCornerCount =" << valid << ", nSidePatternCount =" << side;

@@ -45,7 +45,6 @@ struct FitResult
 {
     bool success = false;                  // calib_success: fitted and sse < 64 x points
     bool fitted = false;                   // the points met the entry's precondition
-    int points = 0;                        // valid points (nRealCornerCount)
     int loops = 0;                         // ac_loop of the best mode; 0 when not fitted
     double sse = 0.0;                      // ac_sse of the best mode; 0 when not fitted
     double parameters[kCalibParamCount] = {}; // the caller's array after the entry

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <time.h>
 
 namespace {
@@ -41,6 +43,7 @@ struct Recognition
     cv::Point2f org[25];
     cv::Point2f twk[25];
     int found = 0;
+    bool projected = false;
 };
 
 // Loads the window's points into the workspace as the calibration flow does
@@ -68,6 +71,9 @@ Recognition recognise(const CalibDlg &dlg, int lens, const cv::Mat &black, const
         EXPECT_EQ(ws.ac_pattern_center_org[k], search.found[k]) << k;
         EXPECT_EQ(ws.ac_pattern_center_twk[k], search.foundTweaked[k]) << k;
     }
+    run.projected = search.projected;
+    if (search.projected)
+        EXPECT_TRUE(std::equal(search.homography, search.homography + 9, ws.homography));
     return run;
 }
 
@@ -96,6 +102,7 @@ TEST(PatternCapture, AllTwentyPointsFoundCloseToTheTruth)
         LogCapture log;
         const Recognition run = recognise(*rig.dlg, c.lens, cam.black(), cam.white(), cam.capture(window, 3));
         EXPECT_EQ(run.found, 20) << c.w << " lens " << c.lens;
+        EXPECT_TRUE(run.projected);
         EXPECT_TRUE(log.contains("AC_FindPatternCenter - End"));
         EXPECT_TRUE(log.contains("TweakX:"));
         EXPECT_TRUE(log.contains("tweakMarkerCenter"));
@@ -211,9 +218,11 @@ TEST(PatternCapture, BadCapturesLeaveUnfoundPointsAtZero)
     const cv::Mat allWhite(720, 1280, CV_8UC1, cv::Scalar(255));
     Recognition run = recognise(*rig.dlg, 2, allBlack, allBlack, allBlack);
     EXPECT_TRUE(allZero(run));
+    EXPECT_FALSE(run.projected);
     EXPECT_FALSE(fitAccepted());
     run = recognise(*rig.dlg, 2, allWhite, allWhite, allWhite);
     EXPECT_TRUE(allZero(run));
+    EXPECT_FALSE(run.projected);
     EXPECT_FALSE(fitAccepted());
     // A dark screen under a bright white capture: the pattern capture all black.
     run = recognise(*rig.dlg, 2, black, white, allBlack);
