@@ -42,7 +42,7 @@ struct PatternSearchResult
 
     int count = 0;                   // pattern points of the run (ac_point_count)
     cv::Point2f found[kSlots];       // centres, camera px; (0, 0) = not found
-    cv::Point2f foundTweaked[kSlots]; // found + the slot's tweak where found
+    cv::Point2f foundTweaked[kSlots]; // found + the slot's tweak where both coordinates are above 3
     bool projected = false;          // the markers gave a homography
     double homography[9] = {};       // corrected camera -> window, h8 = 1; zero when not projected
     // CPU time the search's threshold levels spent on threads other than the
