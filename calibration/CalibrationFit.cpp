@@ -35,7 +35,7 @@ bool contains(const int (&table)[N], int k)
     return false;
 }
 
-void fitEntry(bool bAuto, double *tpOut)
+FitResult fitEntry(bool bAuto, double *tpOut)
 {
     CalibWorkspace &ws = calibWorkspace();
     const int n = clampedSlotCount(bAuto ? ws.ac_point_count : ws.mc_point_count);
@@ -44,20 +44,23 @@ void fitEntry(bool bAuto, double *tpOut)
     cv::Point2d win[CalibWorkspace::kSlots];
     int side = 0;
     const int valid = collectValidPoints(ws.ac_pattern_center_twk, n, cam, win, &side);
+    FitResult result;
 
-    bool fit = false;
     if (bAuto) {
         qDebug() << "nRealCornerCount =" << valid << ", nSidePatternCount =" << side;
-        fit = valid >= n - 8 && valid <= n && side >= 2;
+        result.fitted = valid >= n - 8 && valid <= n && side >= 2;
     } else {
-        fit = valid == n;
+        result.fitted = valid == n;
     }
-    if (!fit) {
-        ws.calib_success = false;
-        return;
+    if (result.fitted) {
+        const bool selected = fitWideModel(bAuto, valid, cam, win, tpOut);
+        result.loops = ws.ac_loop;
+        result.sse = ws.ac_sse;
+        result.success = selected && isCalibAccepted(result.sse, valid);
     }
-    const bool selected = fitWideModel(bAuto, valid, cam, win, tpOut);
-    ws.calib_success = selected && isCalibAccepted(ws.ac_sse, valid);
+    ws.calib_success = result.success;
+    std::copy(tpOut, tpOut + kCalibParamCount, result.parameters);
+    return result;
 }
 
 } // namespace
@@ -200,16 +203,16 @@ bool isCalibAccepted(double sse, int points)
     return sse < kMaxSsePerPoint * points;
 }
 
-void AC_CallCalcCalibParameter(double *tpOut)
+FitResult AC_CallCalcCalibParameter(double *tpOut)
 {
     qDebug() << "AC_CallCalcCalibParameter";
-    fitEntry(true, tpOut);
+    return fitEntry(true, tpOut);
 }
 
-void MC_CallCalcCalibParameter(double *tpOut)
+FitResult MC_CallCalcCalibParameter(double *tpOut)
 {
     qDebug() << "MC_CallCalcCalibParameter";
-    fitEntry(false, tpOut);
+    return fitEntry(false, tpOut);
 }
 
 int calcYThreshold(const double *tp, int windowWidth, int windowHeight)

@@ -39,15 +39,27 @@ bool fitWideModel(bool bAuto, int n, const cv::Point2d *cam, const cv::Point2d *
 // per point. A NaN sse is never accepted.
 bool isCalibAccepted(double sse, int points);
 
+// What one fit entry found. The entry records the same in the workspace
+// (ac_loop, ac_sse, calib_success) for whoever reads it from there.
+struct FitResult
+{
+    bool success = false;                  // calib_success: fitted and sse < 64 x points
+    bool fitted = false;                   // the points met the entry's precondition
+    int loops = 0;                         // ac_loop of the best mode; 0 when not fitted
+    double sse = 0.0;                      // ac_sse of the best mode; 0 when not fitted
+    double parameters[kCalibParamCount] = {}; // the caller's array after the entry
+};
+
 // Auto calibration fit over ac_pattern_center_twk: needs at least
 // ac_point_count - 8 valid points, two of them side points. Sets tpOut (the
-// caller zeroes it first), ac_loop, ac_sse and calib_success, which is true
-// when ac_sse < 64 x valid points.
-void AC_CallCalcCalibParameter(double *tpOut);
+// caller zeroes it first; it is left as it was when nothing is fitted),
+// ac_loop, ac_sse and calib_success, which is true when ac_sse < 64 x valid
+// points, and returns them.
+FitResult AC_CallCalcCalibParameter(double *tpOut);
 
 // Manual calibration fit over the touched points in ac_pattern_center_twk:
 // needs all mc_point_count of them valid. Results as above.
-void MC_CallCalcCalibParameter(double *tpOut);
+FitResult MC_CallCalcCalibParameter(double *tpOut);
 
 // The lowest camera row (largest index) of the 1280 x 720 image in which some
 // pixel maps into the top 30 % of the window under tp, or -1 when none does.

@@ -45,13 +45,19 @@ const unsigned char *normalizationTable()
 
 } // namespace
 
-void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, const cv::Mat &pattern,
-                                cv::Mat &normalized)
+NormalizationScratch &NormalizationScratch::ofThisThread()
 {
-    // Reused from call to call: the normalisation runs three times a
-    // calibration on the same size.
-    static cv::Mat g1;
-    static cv::Mat g2;
+    // One per thread, so that searches on two threads never share it; the
+    // controller's thread keeps its own for the life of the process.
+    thread_local NormalizationScratch scratch;
+    return scratch;
+}
+
+void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, const cv::Mat &pattern,
+                                cv::Mat &normalized, NormalizationScratch &scratch)
+{
+    cv::Mat &g1 = scratch.contrast;
+    cv::Mat &g2 = scratch.darkening;
     if (!isCapture(black) || !isCapture(white) || !isCapture(pattern) || black.size() != white.size()
         || black.size() != pattern.size()) {
         qDebug() << "makeNormalizedPatternImage(): unusable captures" << black.cols << black.rows << white.cols
@@ -264,13 +270,14 @@ bool PatternFinder::findPatternCenters(const cv::Mat &image, cv::Point2f *found,
     return true;
 }
 
-void AC_FindPatternCenter(const cv::Mat &normalized)
+static_assert(PatternSearchResult::kSlots == PatternFinder::kSlots, "one slot table");
+
+PatternSearchResult AC_FindPatternCenter(const cv::Mat &normalized)
 {
     CalibWorkspace &ws = calibWorkspace();
-    const int n = clampedSlotCount(ws.ac_point_count);
-    cv::Point2f found[PatternFinder::kSlots];
-    cv::Point2f foundTweaked[PatternFinder::kSlots];
-    for (int k = 0; k < n; ++k) {
+    PatternSearchResult result;
+    result.count = clampedSlotCount(ws.ac_point_count);
+    for (int k = 0; k < result.count; ++k) {
         ws.ac_pattern_center_org[k] = cv::Point2f(0, 0);
         ws.ac_pattern_center_twk[k] = cv::Point2f(0, 0);
     }
@@ -281,13 +288,17 @@ void AC_FindPatternCenter(const cv::Mat &normalized)
         lensModel.setPredefinedLens(ws.lens, ws.fwParam);
         PatternFinder finder(lensModel, calib);
         finder.setParallel(true);
-        finder.findPatternCenters(normalized, found, foundTweaked);
+        result.projected = finder.findPatternCenters(normalized, result.found, result.foundTweaked);
+        if (result.projected)
+            std::copy(ws.homography, ws.homography + 9, result.homography);
+        result.workerCpuNs = finder.workerCpuNs();
     }
-    for (int k = 0; k < n; ++k) {
-        ws.ac_pattern_center_org[k] = found[k];
-        ws.ac_pattern_center_twk[k] = foundTweaked[k];
+    for (int k = 0; k < result.count; ++k) {
+        ws.ac_pattern_center_org[k] = result.found[k];
+        ws.ac_pattern_center_twk[k] = result.foundTweaked[k];
     }
     qDebug() << "AC_FindPatternCenter - End";
+    return result;
 }
 
 } // namespace tl

@@ -7,9 +7,23 @@
 
 #include <opencv2/core.hpp>
 
+#include <atomic>
 #include <vector>
 
 namespace tl {
+
+// The two difference images the normalisation works in (white - black and
+// white - pattern). Made on first use and kept: the normalisation runs three
+// times a calibration on captures of one size. Whoever runs normalisations
+// side by side gives each its own; by default each thread has one, which on
+// the controller's thread lives as long as the process.
+struct NormalizationScratch
+{
+    cv::Mat contrast;
+    cv::Mat darkening;
+
+    static NormalizationScratch &ofThisThread();
+};
 
 // Builds the working image of an auto calibration from the module's three
 // captures: per pixel 255 - min(255, (white - pattern) * 256 / (white - black
@@ -18,25 +32,38 @@ namespace tl {
 // not three 8-bit one-channel images of one size, the result is a 1280 x 720
 // image without contrast (all 255), in which nothing is found.
 void makeNormalizedPatternImage(const cv::Mat &black, const cv::Mat &white, const cv::Mat &pattern,
-                                cv::Mat &normalized);
+                                cv::Mat &normalized,
+                                NormalizationScratch &scratch = NormalizationScratch::ofThisThread());
 
-// Finds the 20 pattern points in the working image and fills
-// ac_pattern_center_org, ac_pattern_center_twk and the homography of the
-// workspace. Unfound points stay (0, 0). Call setCalibInformation first.
-void AC_FindPatternCenter(const cv::Mat &normalized);
+// What one pattern search found. Slots from `count` on stay (0, 0).
+struct PatternSearchResult
+{
+    static constexpr int kSlots = 25;
+
+    int count = 0;                   // pattern points of the run (ac_point_count)
+    cv::Point2f found[kSlots];       // centres, camera px; (0, 0) = not found
+    cv::Point2f foundTweaked[kSlots]; // found + the slot's tweak where both coordinates are above 3
+    bool projected = false;          // the markers gave a homography
+    double homography[9] = {};       // corrected camera -> window, h8 = 1; zero when not projected
+    // CPU time the search's threshold levels spent on threads other than the
+    // searching one (the levels are worked on two or more at a time). The
+    // searching thread's own time over the search plus this is the search's
+    // CPU time, without what other threads of the process do meanwhile. Work
+    // the image library hands to its own threads outside the batches of
+    // levels (the marker detection on the unthresholded image, a level worked
+    // on alone) is in neither.
+    qint64 workerCpuNs = 0;
+};
+
+// Finds the pattern points in the working image and returns them. Records
+// them in the workspace too, as the fit reads them from there:
+// ac_pattern_center_org, ac_pattern_center_twk (slots below ac_point_count)
+// and, when the markers gave one, the homography. Unfound points stay (0, 0).
+// Call setCalibInformation first.
+PatternSearchResult AC_FindPatternCenter(const cv::Mat &normalized);
 
 // CPU time of the calling thread, nanoseconds.
 qint64 threadCpuNs();
-
-// CPU time, in nanoseconds, that the threshold levels of all pattern searches
-// so far have spent on threads other than the searching thread (the levels
-// are worked on two or more at a time). The searching thread's own time over
-// a search plus the growth of this figure is the search's CPU time, without
-// what other threads of the process do meanwhile. Work the image library
-// hands to its own threads outside the batches of levels (the marker
-// detection on the unthresholded image, a level worked on alone) is in
-// neither.
-qint64 patternSearchWorkerCpuNs();
 
 // One marker as the detector saw it: its ID, its four corners (top-left,
 // top-right, bottom-right, bottom-left of the marker in its own frame, camera
@@ -139,6 +166,9 @@ public:
     // Runs the per-threshold work of one loop on several threads and merges
     // the results in threshold order (identical to the sequential order).
     void setParallel(bool on) { m_bParallel = on; }
+    // CPU time this finder's threshold levels have spent on threads other
+    // than the searching one (PatternSearchResult::workerCpuNs).
+    qint64 workerCpuNs() const { return m_workerCpuNs.load(); }
 
 private:
     // Maps a camera polygon to the window, each coordinate rounded halves
@@ -166,6 +196,7 @@ private:
     double m_dDotAreaMax = 20000;
     int m_nPointCount = 0;
     bool m_bParallel = false;
+    std::atomic<qint64> m_workerCpuNs{ 0 };
     std::vector<MarkerDetection> m_markers[kSlots];
     std::vector<cv::Point2d> m_dots[kSlots];
     std::vector<cv::Point2d> m_dotCorrections[kSlots];

@@ -164,7 +164,8 @@ void PatternFinder::recogCircularPattern(const cv::Mat &image, int t)
 void PatternFinder::findCircleCenters(const cv::Mat &image, cv::Point2f *centers, cv::Point2f *corrections)
 {
     overThresholds(
-        makeThresholdList(image), m_bParallel, kLoopLimitMs, [&](int t) { return circularCandidates(image, t); },
+        makeThresholdList(image), m_bParallel, kLoopLimitMs, m_workerCpuNs,
+        [&](int t) { return circularCandidates(image, t); },
         [this](int t, const std::vector<DotHit> &hits) { addDots(t, hits); });
 
     for (int k = 0; k < m_nPointCount; ++k) {

@@ -7,45 +7,22 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 
 #include <time.h>
 
 // The threshold levels a search works at, taken from the working image's
-// histogram, and the CPU time the levels' work spends.
+// histogram, and the clock the levels' CPU time is read from.
 
 namespace tl {
 
 using namespace pattern_search;
-
-namespace {
-
-// CPU time of the threshold-level work done on threads other than the
-// searching one, over all searches.
-std::atomic<qint64> g_workerCpuNs{ 0 };
-
-} // namespace
-
-namespace pattern_search {
-
-void addWorkerCpuNs(qint64 ns)
-{
-    g_workerCpuNs += ns;
-}
-
-} // namespace pattern_search
 
 qint64 threadCpuNs()
 {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<qint64>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-qint64 patternSearchWorkerCpuNs()
-{
-    return g_workerCpuNs.load();
 }
 
 std::vector<int> PatternFinder::makeThresholdList(const cv::Mat &image)

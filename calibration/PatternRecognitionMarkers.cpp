@@ -183,7 +183,8 @@ void PatternFinder::findMarkerCenters(const cv::Mat &image, cv::Point2f *centers
     addMarkers(detectMarkers(image, -1));
 
     overThresholds(
-        makeThresholdList(image), m_bParallel, kLoopLimitMs, [&](int t) { return detectMarkers(image, t); },
+        makeThresholdList(image), m_bParallel, kLoopLimitMs, m_workerCpuNs,
+        [&](int t) { return detectMarkers(image, t); },
         [this](int, const std::vector<MarkerDetection> &found) { addMarkers(found); });
 
     for (int k = 0; k < m_nPointCount; ++k) {

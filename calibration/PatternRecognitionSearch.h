@@ -14,6 +14,7 @@
 #include <opencv2/core.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -33,17 +34,15 @@ inline bool isCapture(const cv::Mat &m)
     return !m.empty() && m.type() == CV_8UC1 && m.dims == 2;
 }
 
-// Adds to the CPU time of threshold-level work done on threads other than the
-// searching one (patternSearchWorkerCpuNs).
-void addWorkerCpuNs(qint64 ns);
-
-
 // Runs `detect` at each threshold level and hands each level's result to
 // `take` in level order. With `parallel`, a batch of levels (one per OpenCV
-// thread) is detected at once; the results are taken in the same order. Stops
-// after the level at which more than `limitMs` of clock time have passed.
+// thread) is detected at once; the results are taken in the same order, and
+// the CPU time the levels spend on threads other than the caller's is added
+// to `workerCpuNs`. Stops after the level at which more than `limitMs` of
+// clock time have passed.
 template <typename Detect, typename Take>
-void overThresholds(const std::vector<int> &levels, bool parallel, int limitMs, Detect detect, Take take)
+void overThresholds(const std::vector<int> &levels, bool parallel, int limitMs, std::atomic<qint64> &workerCpuNs,
+                    Detect detect, Take take)
 {
     using Result = decltype(detect(0));
     const qint64 start = Clock::nowMs();
@@ -60,7 +59,7 @@ void overThresholds(const std::vector<int> &levels, bool parallel, int limitMs, 
                 for (int i = r.start; i < r.end; ++i)
                     found[i] = detect(levels[first + i]);
                 if (worker)
-                    addWorkerCpuNs(threadCpuNs() - cpuStart);
+                    workerCpuNs += threadCpuNs() - cpuStart;
             });
         } else {
             found[0] = detect(levels[first]);

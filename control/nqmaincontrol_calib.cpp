@@ -62,21 +62,20 @@ cv::Mat matOf(QImage &image)
     return cv::Mat(image.height(), image.width(), CV_8UC1, image.bits(), static_cast<size_t>(image.bytesPerLine()));
 }
 
-void logParameters(const double *tp)
+void logParameters(const tl::FitResult &fit)
 {
-    const tl::CalibWorkspace &ws = tl::calibWorkspace();
-    qDebug().noquote() << QString::asprintf("calib_success = %d", ws.calib_success ? 1 : 0);
+    qDebug().noquote() << QString::asprintf("calib_success = %d", fit.success ? 1 : 0);
     qDebug().noquote() << "-- tp --";
     for (int i = 0; i < 13; ++i)
-        qDebug().noquote() << QString::asprintf("m_tp[%2d] = %e;", i, tp[i]);
-    qDebug().noquote() << QString::asprintf("ac_loop = %d", ws.ac_loop);
-    qDebug().noquote() << QString::asprintf("ac_sse  = %f", ws.ac_sse);
+        qDebug().noquote() << QString::asprintf("m_tp[%2d] = %e;", i, fit.parameters[i]);
+    qDebug().noquote() << QString::asprintf("ac_loop = %d", fit.loops);
+    qDebug().noquote() << QString::asprintf("ac_sse  = %f", fit.sse);
 }
 
-// The fit and the pattern search leave their figures in the workspace only
-// when they get as far as computing them: a failed precondition (or a run with
-// no pattern points at all) must not log an earlier run's. All slots go, not
-// only the run's count: the log lists the whole pattern.
+// A run starts from a clean workspace: the pattern tables (all slots, not only
+// the run's count) and the last fit's figures, which a failed precondition (or
+// a run with no pattern points at all) would otherwise leave from an earlier
+// run for whoever reads them there.
 void clearFitFigures()
 {
     tl::CalibWorkspace &ws = tl::calibWorkspace();
@@ -369,7 +368,6 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
         return;
     }
     const qint64 threadCpuStart = tl::threadCpuNs();
-    const qint64 workerCpuStart = tl::patternSearchWorkerCpuNs();
     cv::Mat working = matOf(m_calibImages[3]);
     cv::Mat normalized;
     tl::makeNormalizedPatternImage(matOf(m_calibImages[0]), matOf(m_calibImages[1]), matOf(m_calibImages[2]),
@@ -384,25 +382,24 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
     tl::setCalibInformation(m_calibDlg->getFitPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
                             width, height, lensCode, m_nFwParam, m_calibDlg->penType());
     clearFitFigures();
-    tl::AC_FindPatternCenter(working);
+    const tl::PatternSearchResult search = tl::AC_FindPatternCenter(working);
     double tp[13] = {};
-    tl::AC_CallCalcCalibParameter(tp);
+    const tl::FitResult fit = tl::AC_CallCalcCalibParameter(tp);
     // This thread's CPU and the search's worker threads', not the rest of the process.
     const double threadCpu = (tl::threadCpuNs() - threadCpuStart) / 1e9;
-    const double workerCpu = (tl::patternSearchWorkerCpuNs() - workerCpuStart) / 1e9;
+    const double workerCpu = search.workerCpuNs / 1e9;
     qDebug().noquote() << QString::asprintf("evaluation cpu: %.3f s (evaluating thread %.3f s, search workers %.3f s)",
                                             threadCpu + workerCpu, threadCpu, workerCpu);
 
-    const tl::CalibWorkspace &ws = tl::calibWorkspace();
-    logParameters(tp);
-    logPointList("-- ac_pattern_center_org --", ws.ac_pattern_center_org, kAutoPointCount);
-    logPointList("-- ac_pattern_center_twk --", ws.ac_pattern_center_twk, kAutoPointCount);
+    logParameters(fit);
+    logPointList("-- ac_pattern_center_org --", search.found, kAutoPointCount);
+    logPointList("-- ac_pattern_center_twk --", search.foundTweaked, kAutoPointCount);
 
-    if (ws.calib_success) {
-        const int yThreshold = tl::calcYThreshold(tp, width, height);
-        m_device->send_set_calib_parameter(tp, m_calibDlg->ceiling(), m_calibDlg->rear(), width, height, lensCode,
-                                           reverse, false, 0, nullptr, true, yThreshold, yThreshold, nDevNum,
-                                           m_nFwParam);
+    if (fit.success) {
+        const int yThreshold = tl::calcYThreshold(fit.parameters, width, height);
+        m_device->send_set_calib_parameter(fit.parameters, m_calibDlg->ceiling(), m_calibDlg->rear(), width, height,
+                                           lensCode, reverse, false, 0, nullptr, true, yThreshold, yThreshold,
+                                           nDevNum, m_nFwParam);
         m_calState = ecsAUTO_CAL_WAIT_STORED;
     } else {
         StopOrNextCalibration(true, 0, nDevNum);
@@ -525,15 +522,15 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
     for (int k = 0; k < count; ++k)
         ws.ac_pattern_center_twk[k] = touched[k];
     double tp[13] = {};
-    tl::MC_CallCalcCalibParameter(tp);
+    const tl::FitResult fit = tl::MC_CallCalcCalibParameter(tp);
 
-    logParameters(tp);
-    logPointList("-- ac_pattern_center_twk --", ws.ac_pattern_center_twk, count);
+    logParameters(fit);
+    logPointList("-- ac_pattern_center_twk --", touched, count);
 
-    if (ws.calib_success) {
-        const int yThreshold = tl::calcYThreshold(tp, width, height);
-        m_device->send_set_calib_parameter(tp, ceiling, rear, width, height, lensCode, reverse, false, 0, nullptr,
-                                           true, yThreshold, yThreshold, nDevNum, m_nFwParam);
+    if (fit.success) {
+        const int yThreshold = tl::calcYThreshold(fit.parameters, width, height);
+        m_device->send_set_calib_parameter(fit.parameters, ceiling, rear, width, height, lensCode, reverse, false, 0,
+                                           nullptr, true, yThreshold, yThreshold, nDevNum, m_nFwParam);
         m_calState = ecsMANUAL_CAL_WAIT_STORED;
     } else {
         m_device->SendCommand(nullptr, CMD_MC_CANCEL, 0, nDevNum, false);

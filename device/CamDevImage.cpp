@@ -18,6 +18,9 @@ namespace tl {
 using namespace codec;
 
 namespace {
+// Once in the life of the process, not per device object: the first packet
+// of another code in an image buffer is traced, the later ones would flood
+// the log from every receive loop that meets a stray packet.
 std::atomic<bool> s_copierTraced{false};
 } // namespace
 

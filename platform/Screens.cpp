@@ -5,22 +5,28 @@
 #include <QScreen>
 #include <QWindow>
 #include <qpa/qplatformscreen.h>
-#include <optional>
 
 namespace tl {
 
 namespace {
+// The installed source of monitors; null for Qt's screens. Read from the GUI
+// thread and from the threads that set up injection.
 QMutex g_lock;
-std::optional<QList<MonitorInfo>> g_override;
+const MonitorSource *g_source = nullptr;
 } // namespace
 
 QList<MonitorInfo> ScreenSource::monitors()
 {
     {
         QMutexLocker lock(&g_lock);
-        if (g_override)
-            return *g_override;
+        if (g_source)
+            return g_source->monitors();
     }
+    return qtScreens();
+}
+
+QList<MonitorInfo> ScreenSource::qtScreens()
+{
     QList<MonitorInfo> list;
     if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         return list;
@@ -46,16 +52,10 @@ QList<MonitorInfo> ScreenSource::monitors()
     return list;
 }
 
-void ScreenSource::setOverride(const QList<MonitorInfo> &monitors)
+void ScreenSource::install(const MonitorSource *source)
 {
     QMutexLocker lock(&g_lock);
-    g_override = monitors;
-}
-
-void ScreenSource::clearOverride()
-{
-    QMutexLocker lock(&g_lock);
-    g_override.reset();
+    g_source = source;
 }
 
 int ScreenSource::namedPrimaryIndex(const QList<MonitorInfo> &list)

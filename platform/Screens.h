@@ -40,15 +40,24 @@ struct MonitorInfo
     QRect nativeGeometry() const { return native.isNull() ? geometry : native; }
 };
 
-// The source of monitors, in the window system's enumeration order. By default
-// Qt's screens; tests install a fixed list to describe any monitor layout.
+// Where a list of monitors comes from, in the window system's enumeration
+// order.
+class MonitorSource
+{
+public:
+    virtual ~MonitorSource() = default;
+    virtual QList<MonitorInfo> monitors() const = 0;
+};
+
+// The monitors the driver works with: those of the installed source, by
+// default Qt's screens (the window system's monitors as Qt reports them).
 class ScreenSource
 {
 public:
     static QList<MonitorInfo> monitors();
-    // Replaces the monitors for tests; an empty optional restores Qt's screens.
-    static void setOverride(const QList<MonitorInfo> &monitors);
-    static void clearOverride();
+    // Makes `source` the one the driver reads from; null puts Qt's screens
+    // back. The caller keeps `source` alive while it is installed.
+    static void install(const MonitorSource *source);
 
     // Index in `list` of the primary monitor: the one flagged primary (Qt's
     // primaryScreen()), else the one whose top-left corner is (0, 0), else 0;
@@ -57,6 +66,9 @@ public:
     // The same without the last fallback: -1 when no monitor is flagged
     // primary and none lies at (0, 0).
     static int namedPrimaryIndex(const QList<MonitorInfo> &list);
+
+private:
+    static QList<MonitorInfo> qtScreens();
 };
 
 // Putting a window on a monitor. On X11 (and XWayland) a client gives its

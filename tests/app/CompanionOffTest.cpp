@@ -1,6 +1,7 @@
 #include "app/Corvane.h"
 #include "app/CorvaneCompanion.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
@@ -15,7 +16,7 @@
 TEST(CompanionOffTest, NoWindowLookupWithoutX)
 {
     QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}});
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
     auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
@@ -28,5 +29,5 @@ TEST(CompanionOffTest, NoWindowLookupWithoutX)
     EXPECT_EQ(window->control()->targetWindow(), 0x1234u);
     EXPECT_TRUE(window->control()->intelMode());
     window.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }

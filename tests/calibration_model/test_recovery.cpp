@@ -39,12 +39,11 @@ struct FitRun
     std::array<double, 13> tp{};
 };
 
-void fillRun(FitRun &r, const SyntheticScene &scene, const double *tp, const std::vector<cv::Point2f> &cam,
-             const cv::Point2d *win, int n, bool withReference)
+void fillRun(FitRun &r, const SyntheticScene &scene, const FitResult &fit, const double *tp,
+             const std::vector<cv::Point2f> &cam, const cv::Point2d *win, int n, bool withReference)
 {
-    const CalibWorkspace &ws = calibWorkspace();
-    r.success = ws.calib_success;
-    r.loop = ws.ac_loop;
+    r.success = fit.success;
+    r.loop = fit.loops;
     std::copy(tp, tp + 13, r.tp.begin());
     r.err = measureAgainstTruth(scene, tp);
     if (!withReference)
@@ -70,9 +69,9 @@ FitRun runAuto(const SyntheticScene &scene, double sigma, unsigned seed, bool wi
     EXPECT_TRUE(prepareAutoRun(scene, 0, sigma, seed, cam));
     const CalibWorkspace &ws = calibWorkspace();
     double tp[13] = {};
-    AC_CallCalcCalibParameter(tp);
+    const FitResult fit = AC_CallCalcCalibParameter(tp);
     FitRun r;
-    fillRun(r, scene, tp, cam, ws.win_coordi, 20, withReference);
+    fillRun(r, scene, fit, tp, cam, ws.win_coordi, 20, withReference);
     return r;
 }
 
@@ -89,9 +88,9 @@ FitRun runManual(const SyntheticScene &scene, double sigma, unsigned seed, bool 
     for (int i = 0; i < 16; ++i)
         ws.ac_pattern_center_twk[i] = cam[i];
     double tp[13] = {};
-    MC_CallCalcCalibParameter(tp);
+    const FitResult fit = MC_CallCalcCalibParameter(tp);
     FitRun r;
-    fillRun(r, scene, tp, cam, ws.win_coordi, 16, withReference);
+    fillRun(r, scene, fit, tp, cam, ws.win_coordi, 16, withReference);
     return r;
 }
 

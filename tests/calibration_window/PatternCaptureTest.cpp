@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <time.h>
 
 namespace {
@@ -41,6 +43,7 @@ struct Recognition
     cv::Point2f org[25];
     cv::Point2f twk[25];
     int found = 0;
+    bool projected = false;
 };
 
 // Loads the window's points into the workspace as the calibration flow does
@@ -53,25 +56,31 @@ Recognition recognise(const CalibDlg &dlg, int lens, const cv::Mat &black, const
     tl::setCalibInformation(dlg.getPoints(), 20, dlg.ceiling(), dlg.rear(), w, h, lens, 10, dlg.penType());
     cv::Mat normalized;
     tl::makeNormalizedPatternImage(black, white, pattern, normalized);
+    tl::PatternSearchResult search;
     {
         UnhurriedClock clock;
-        tl::AC_FindPatternCenter(normalized);
+        search = tl::AC_FindPatternCenter(normalized);
     }
-    Recognition run;
+    // The search records what it returns in the workspace, where the fit reads it.
     const tl::CalibWorkspace &ws = tl::calibWorkspace();
+    Recognition run;
     for (int k = 0; k < 20; ++k) {
-        run.org[k] = ws.ac_pattern_center_org[k];
-        run.twk[k] = ws.ac_pattern_center_twk[k];
+        run.org[k] = search.found[k];
+        run.twk[k] = search.foundTweaked[k];
         run.found += run.org[k] != cv::Point2f(0, 0);
+        EXPECT_EQ(ws.ac_pattern_center_org[k], search.found[k]) << k;
+        EXPECT_EQ(ws.ac_pattern_center_twk[k], search.foundTweaked[k]) << k;
     }
+    run.projected = search.projected;
+    if (search.projected)
+        EXPECT_TRUE(std::equal(search.homography, search.homography + 9, ws.homography));
     return run;
 }
 
 bool fitAccepted()
 {
     double tp[13] = {};
-    tl::AC_CallCalcCalibParameter(tp);
-    return tl::calibWorkspace().calib_success;
+    return tl::AC_CallCalcCalibParameter(tp).success;
 }
 
 } // namespace
@@ -93,6 +102,7 @@ TEST(PatternCapture, AllTwentyPointsFoundCloseToTheTruth)
         LogCapture log;
         const Recognition run = recognise(*rig.dlg, c.lens, cam.black(), cam.white(), cam.capture(window, 3));
         EXPECT_EQ(run.found, 20) << c.w << " lens " << c.lens;
+        EXPECT_TRUE(run.projected);
         EXPECT_TRUE(log.contains("AC_FindPatternCenter - End"));
         EXPECT_TRUE(log.contains("TweakX:"));
         EXPECT_TRUE(log.contains("tweakMarkerCenter"));
@@ -153,9 +163,8 @@ TEST(PatternCapture, ParallelThresholdWorkEqualsTheSequentialOrder)
         finder.setParallel(parallel);
         const qint64 process0 = processCpuNs();
         const qint64 thread0 = tl::threadCpuNs();
-        const qint64 workers0 = tl::patternSearchWorkerCpuNs();
         EXPECT_TRUE(finder.findPatternCenters(normalized, r.found, r.twk));
-        r.workerCpu = tl::patternSearchWorkerCpuNs() - workers0;
+        r.workerCpu = finder.workerCpuNs();
         r.threadCpu = tl::threadCpuNs() - thread0;
         r.processCpu = processCpuNs() - process0;
         for (int k = 0; k < 25; ++k) {
@@ -209,9 +218,11 @@ TEST(PatternCapture, BadCapturesLeaveUnfoundPointsAtZero)
     const cv::Mat allWhite(720, 1280, CV_8UC1, cv::Scalar(255));
     Recognition run = recognise(*rig.dlg, 2, allBlack, allBlack, allBlack);
     EXPECT_TRUE(allZero(run));
+    EXPECT_FALSE(run.projected);
     EXPECT_FALSE(fitAccepted());
     run = recognise(*rig.dlg, 2, allWhite, allWhite, allWhite);
     EXPECT_TRUE(allZero(run));
+    EXPECT_FALSE(run.projected);
     EXPECT_FALSE(fitAccepted());
     // A dark screen under a bright white capture: the pattern capture all black.
     run = recognise(*rig.dlg, 2, black, white, allBlack);

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <thread>
 
 using tl::PatternFinder;
 
@@ -93,6 +94,38 @@ TEST(PatternNormalization, ContrastFormulaAndPixelsWithoutContrast)
     EXPECT_EQ(cv::countNonZero(out != 255), 0);
     tl::makeNormalizedPatternImage(cv::Mat(), cv::Mat(), cv::Mat(), out);
     EXPECT_EQ(cv::countNonZero(out != 255), 0);
+}
+
+// Two threads normalising their own captures at the same time each get what
+// they get alone: neither works in the other's scratch images.
+TEST(PatternNormalization, SideBySideNormalisationsKeepToTheirOwnCaptures)
+{
+    struct Set
+    {
+        cv::Mat black, white, pattern, alone;
+    };
+    Set sets[2];
+    for (int i = 0; i < 2; ++i) {
+        Set &s = sets[i];
+        s.black = cv::Mat(720, 1280, CV_8UC1, cv::Scalar(10 + 30 * i));
+        s.white = cv::Mat(720, 1280, CV_8UC1, cv::Scalar(240 - 90 * i));
+        s.pattern = cv::Mat(720, 1280, CV_8UC1);
+        cv::randu(s.pattern, 0, 256);
+        tl::makeNormalizedPatternImage(s.black, s.white, s.pattern, s.alone);
+    }
+    int differing[2] = {};
+    auto work = [&](int i) {
+        cv::Mat out;
+        for (int round = 0; round < 60; ++round) {
+            tl::makeNormalizedPatternImage(sets[i].black, sets[i].white, sets[i].pattern, out);
+            differing[i] += cv::countNonZero(out != sets[i].alone) > 0;
+        }
+    };
+    std::thread other(work, 1);
+    work(0);
+    other.join();
+    EXPECT_EQ(differing[0], 0);
+    EXPECT_EQ(differing[1], 0);
 }
 
 TEST(PatternThresholds, FewLevelsStayAscendingManyAreThinnedAtFive)

@@ -2,6 +2,7 @@
 
 #include "calibration/CalibWorkspace.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -10,7 +11,7 @@ WindowRig::WindowRig(int width, int height, bool ceiling, bool rear, int monitor
     QList<tl::MonitorInfo> list;
     for (int i = 0; i < monitors; ++i)
         list.append({QRect(i * width, 0, width, height), 96.0});
-    tl::ScreenSource::setOverride(list);
+    tl::FixedScreens::install(list);
     settings = std::make_unique<ConfigFileRW>();
     settings->setNumOfCamDevice(monitors);
     settings->setMonitor(0);
@@ -26,7 +27,7 @@ WindowRig::WindowRig(int width, int height, bool ceiling, bool rear, int monitor
 WindowRig::~WindowRig()
 {
     dlg.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 QImage WindowRig::showPattern()

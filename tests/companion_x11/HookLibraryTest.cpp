@@ -2,6 +2,7 @@
 
 #include "app/Corvane.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/linux/KeyboardHookLibrary.h"
 #include "settings/ConfigFileRW.h"
@@ -67,7 +68,7 @@ TEST(HookLibraryTest, MissingLibraryOrRunHookMeansNoHook)
 TEST(HookLibraryTest, MainWindowStartsAndStopsTheHook)
 {
     QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1280, 800), 96}});
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
     auto window = std::make_unique<Corvane>(Corvane::Platform{&events, &bus, {}, &tl::test::platformInjection()});
@@ -81,5 +82,5 @@ TEST(HookLibraryTest, MainWindowStartsAndStopsTheHook)
     EXPECT_EQ(*kills, before + 1);
     window.reset();
     EXPECT_EQ(*kills, before + 1);
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }

@@ -7,6 +7,7 @@
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/fake/RecordingBackend.h"
 #include "platform/linux/X11GlobalHotKey.h"
@@ -56,7 +57,7 @@ int touchCalls(const tl::RecordingBackend *backend, int *lifts)
 TEST(HotKeyTest, ReSensingKeyReachesTheMainWindowWhileTracking)
 {
     QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1280, 800), 96}});
     tl::Clock::setCompression(40);
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
@@ -106,7 +107,7 @@ TEST(HotKeyTest, ReSensingKeyReachesTheMainWindowWhileTracking)
 
     window.reset();
     tl::Clock::setCompression(1);
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 TEST(HotKeyTest, KeyHeldByAnotherClientIsLoggedNotFatal)

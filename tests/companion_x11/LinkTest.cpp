@@ -4,6 +4,7 @@
 #include "input/InputInjection.h"
 #include "tests/input/InputTestSupport.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/RecordingBackend.h"
 #include "platform/linux/X11CompanionLink.h"
 
@@ -142,7 +143,7 @@ TEST_F(LinkTest, WindowStateCursorAndPenProperty)
 // expects them.
 TEST_F(LinkTest, ContactMessagesReachTheCompanionWindow)
 {
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}});
     const auto companion = x.createWindow(kCanvas, std::nullopt);
     {
         auto backend = std::make_unique<tl::RecordingBackend>(tl::InjectionBackend::Kind::Mouse);
@@ -161,7 +162,7 @@ TEST_F(LinkTest, ContactMessagesReachTheCompanionWindow)
             cycle({{1000, 1000}, {3000, 2000}});
         cycle({});
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 
     const auto got = x.messages(8, 3000);
     const xcb_atom_t contact = x.atom(X11CompanionLink::kContactAtom);

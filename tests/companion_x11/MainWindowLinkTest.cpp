@@ -6,6 +6,7 @@
 #include "app/CorvaneCompanion.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/linux/X11CompanionLink.h"
 #include "settings/ConfigFileRW.h"
@@ -33,7 +34,7 @@ protected:
     void SetUp() override
     {
         QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
+        tl::FixedScreens::install({{QRect(0, 0, 1280, 800), 96}});
         runningApp = x.atom(X11CompanionLink::kRunningAppAtom);
         intelApp = x.atom(X11CompanionLink::kIntelAppAtom);
     }
@@ -41,7 +42,7 @@ protected:
     {
         window.reset();
         x.clearClientList();
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
     }
 
     void start()

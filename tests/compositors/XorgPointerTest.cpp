@@ -10,6 +10,7 @@
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/linux/XTestMouseBackend.h"
 
 #include <QFile>
@@ -118,7 +119,7 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
         XGetGeometry(dpy, DefaultRootWindow(dpy), &root, &rx, &ry, &w, &h, &border, &depth);
         ASSERT_EQ(QSize(int(w), int(h)), QSize(3600, 1400)) << "the X screen";
     }
-    tl::ScreenSource::setOverride(monitors);
+    tl::FixedScreens::install(monitors);
 
     const QByteArray oldDisplay = qgetenv("DISPLAY");
     ::setenv("DISPLAY", display.constData(), 1);
@@ -158,7 +159,7 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
             }
         }
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
     XCloseDisplay(dpy);
     x.stop();
     ASSERT_EQ(landed.size(), 4);

@@ -6,6 +6,7 @@
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/linux/InjectionFactory.h"
 #include "platform/linux/UinputMouseBackend.h"
 
@@ -338,7 +339,7 @@ Feed record(const Script &script)
         monitors.back().name = QStringLiteral("OUT-%1").arg(i);
         out.desktop = out.desktop.united(script.monitors[i]);
     }
-    tl::ScreenSource::setOverride(monitors);
+    tl::FixedScreens::install(monitors);
     {
         const bool mouse = script.path == Script::Path::Mouse;
         WitnessedChooser chooser(mouse, &u, &out.meant);
@@ -377,7 +378,7 @@ Feed record(const Script &script)
         std::lock_guard<std::mutex> guard(u.lock);
         u.now = script.leadSeconds + double(reports + 2) * kCycle;
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 
     std::lock_guard<std::mutex> guard(u.lock);
     if (!u.created) {

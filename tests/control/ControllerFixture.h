@@ -4,6 +4,7 @@
 #include "device/CamDevCtrl.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "sim/EmulatedBus.h"
@@ -28,14 +29,14 @@ protected:
     {
         tl::Clock::setCompression(m_compression);
         QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
         language.loadLanguageData(7, QLocale(QLocale::English));
     }
 
     void TearDown() override
     {
         closeController();
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
         tl::Clock::setCompression(1);
     }
 

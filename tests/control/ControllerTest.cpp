@@ -7,6 +7,7 @@
 #include "device/codec/Commands.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "sim/EmulatedBus.h"
@@ -183,7 +184,7 @@ TEST_F(ControllerTest, DisplayChangeWaitsOnlyWhenModuleZerosRectangleChanged)
     EXPECT_FALSE(log.contains("ecsIDLE_CALIBRATION"));
     EXPECT_EQ(control->threadState(), etaTRACKING);
 
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1280, 800), 96}});
     before = tl::Clock::nowMs();
     sleptBefore = tl::Clock::sleptMs();
     control->systemStateChange(esysDISPLAY_CHANGE, -1);

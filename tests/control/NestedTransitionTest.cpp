@@ -8,6 +8,7 @@
 #include "device/codec/Commands.h"
 #include "input/InputInjection.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/CountingBackend.h"
 #include "sim/EmulatedBus.h"
 
@@ -181,7 +182,7 @@ protected:
 
 TEST_F(NestedInTheMonitorBoxTest, SuspendWhileTheBoxIsOpenLeavesTheModulesStopped)
 {
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 10, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 10, 1920, 1080), 96}});
     auto first = bus.plug(ModuleVariant::calibrated("TLM-BOX0"));
     auto second = bus.plug(ModuleVariant::calibrated("TLM-BOX1"));
     settings = std::make_unique<ConfigFileRW>();

@@ -14,6 +14,7 @@
 #include "device/codec/Packet.h"
 #include "device/codec/UsbIds.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "sim/FaultPlan.h"
 #include "tests/support/PlatformInjection.h"
 
@@ -177,7 +178,7 @@ TEST_F(SetupPathTest, CloseDuringTheDisplayChangeMessageStartsNoTracking)
     startTwo();
     ASSERT_EQ(control->threadState(), etaTRACKING);
     // The first monitor changes its size: the two are no longer side by side.
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 1024), 96}, {QRect(1280, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1280, 1024), 96}, {QRect(1280, 0, 1920, 1080), 96}});
     QTimer closer;
     bool closed = false;
     closer.setInterval(5);

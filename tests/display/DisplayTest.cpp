@@ -1,6 +1,7 @@
 #include "calibration/WaitDlg.h"
 #include "input/NqUtils.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 
 #include <QEvent>
 #include <gtest/gtest.h>
@@ -23,8 +24,8 @@ public:
 class DisplayTest : public ::testing::Test
 {
 protected:
-    void TearDown() override { tl::ScreenSource::clearOverride(); }
-    static void monitors(const QList<tl::MonitorInfo> &list) { tl::ScreenSource::setOverride(list); }
+    void TearDown() override { tl::FixedScreens::uninstall(); }
+    static void monitors(const QList<tl::MonitorInfo> &list) { tl::FixedScreens::install(list); }
 };
 
 TEST_F(DisplayTest, MonitorsAreOrderedLeftToRight)

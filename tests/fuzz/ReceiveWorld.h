@@ -14,6 +14,7 @@
 #include "platform/Clock.h"
 #include "platform/ClockPace.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "resources/Resources.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
@@ -221,7 +222,7 @@ struct ReceiveWorld
         tl::setWallPacedCompression(qEnvironmentVariableIsSet("TL_FUZZ_COMPRESSION")
                                         ? qEnvironmentVariable("TL_FUZZ_COMPRESSION").toDouble()
                                         : compression);
-        ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
         language.loadLanguageData(7, QLocale(QLocale::English));
         auto pattern = std::make_shared<CachedPattern>();
         for (int i = 0; i < 2; ++i) {

@@ -2,6 +2,7 @@
 
 #include "device/codec/ByteIO.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/linux/UinputDevice.h"
 
 #include <linux/input-event-codes.h>
@@ -51,9 +52,9 @@ public:
         QList<tl::MonitorInfo> list;
         for (const QRect &r : rects)
             list.append({r, 96.0});
-        tl::ScreenSource::setOverride(list);
+        tl::FixedScreens::install(list);
     }
-    ~ScreenLayout() { tl::ScreenSource::clearOverride(); }
+    ~ScreenLayout() { tl::FixedScreens::uninstall(); }
 };
 
 struct Event

@@ -41,6 +41,7 @@
 #include "platform/Clock.h"
 #include "platform/InjectionBackend.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
@@ -180,7 +181,7 @@ public:
     ~Sequence()
     {
         m_window.reset();
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
     }
 
     // The close handling ends the application's event loop, and from then on
@@ -225,7 +226,7 @@ private:
     {
         QDir(ConfigFileRW::settingsFolder()).removeRecursively();
         m_desktop = pick(2) ? 0 : int(pick(3));
-        tl::ScreenSource::setOverride(kDesktops[m_desktop]);
+        tl::FixedScreens::install(kDesktops[m_desktop]);
 
         // Settings as a user left them; the monitor sometimes one that is not
         // there now.
@@ -546,7 +547,7 @@ private:
             m_desktop = int(pick(kDesktops.size()));
             const int burst = 1 + int(pick(3));
             trace("display change to " + QString::number(m_desktop) + " x" + QString::number(burst));
-            tl::ScreenSource::setOverride(kDesktops[m_desktop]);
+            tl::FixedScreens::install(kDesktops[m_desktop]);
             for (int i = 0; i < burst; ++i)
                 m_events.raiseDisplayChange();
             break;
@@ -937,7 +938,7 @@ TEST(ModelTest, StrayPacketsWhileTrackingChangeNothingOnTheDesktop)
 {
     tl::Clock::setCompression(kCompression);
     QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-    tl::ScreenSource::setOverride(kDesktops[0]);
+    tl::FixedScreens::install(kDesktops[0]);
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
     auto module = bus.plug(ModuleVariant::calibrated("TLM-STRAY"));
@@ -962,7 +963,7 @@ TEST(ModelTest, StrayPacketsWhileTrackingChangeNothingOnTheDesktop)
             EXPECT_FALSE(t->isActive()) << what.toStdString() << ": a timer of the hidden calibration window runs";
     }
     window.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
     tl::Clock::setCompression(1);
 }
 
@@ -973,7 +974,7 @@ TEST(ModelTest, ARunEndedWhileTheRingTurnsLeavesNoTimerRunning)
 {
     tl::Clock::setCompression(kCompression);
     QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-    tl::ScreenSource::setOverride(kDesktops[0]);
+    tl::FixedScreens::install(kDesktops[0]);
     tl::sim::EmulatedBus bus;
     tl::FakeSystemEvents events;
     auto module = bus.plug(ModuleVariant::calibrated("TLM-RING"));
@@ -1002,7 +1003,7 @@ TEST(ModelTest, ARunEndedWhileTheRingTurnsLeavesNoTimerRunning)
     EXPECT_FALSE(ringTurns());
     window->alignmentView()->clickOK();
     window.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
     tl::Clock::setCompression(1);
 }
 

@@ -6,6 +6,7 @@
 #include "input/InputInjection.h"
 #include "platform/linux/InjectionFactory.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/linux/OutputPinners.h"
 #include "platform/linux/SwayWindowPlacer.h"
 #include "platform/linux/TouchMapping.h"
@@ -74,7 +75,7 @@ TEST(XTestPointer, TheSensorCentreLandsOnTheCentrePixelOfEveryMonitor)
         Xvfb x;
         ASSERT_TRUE(x.start(box.size())) << c.name;
         ::setenv("DISPLAY", x.display().constData(), 1);
-        tl::ScreenSource::setOverride(c.monitors);
+        tl::FixedScreens::install(c.monitors);
         QString error;
         auto xtest = tl::XTestMouseBackend::create(&error);
         ASSERT_NE(xtest, nullptr) << error.toStdString();
@@ -93,7 +94,7 @@ TEST(XTestPointer, TheSensorCentreLandsOnTheCentrePixelOfEveryMonitor)
             inj.trackingEntry(nullptr, 0, 0);
         }
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 TEST(XTestPointer, AStrokeOnTheRightHandMonitorMovesThePointerAlongIt)
@@ -104,7 +105,7 @@ TEST(XTestPointer, AStrokeOnTheRightHandMonitorMovesThePointerAlongIt)
     Xvfb x;
     ASSERT_TRUE(x.start(QSize(3200, 1080)));
     ::setenv("DISPLAY", x.display().constData(), 1);
-    tl::ScreenSource::setOverride(monitors);
+    tl::FixedScreens::install(monitors);
     QString error;
     auto xtest = tl::XTestMouseBackend::create(&error);
     ASSERT_NE(xtest, nullptr) << error.toStdString();
@@ -135,7 +136,7 @@ TEST(XTestPointer, AStrokeOnTheRightHandMonitorMovesThePointerAlongIt)
     }
     EXPECT_GT(last.x(), from.x() + 400);
     EXPECT_EQ(samples, 58);
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 // ---- X11: the Coordinate Transformation Matrix ------------------------------

@@ -93,8 +93,7 @@ inline bool fitExactAuto(const SyntheticCamera &cam, double tp[13], bool asDrawn
     calcProjection(found, lensModel, calib);
     for (int i = 0; i < 13; ++i)
         tp[i] = 0;
-    AC_CallCalcCalibParameter(tp);
-    return ws.calib_success;
+    return AC_CallCalcCalibParameter(tp).success;
 }
 
 } // namespace tl::sim::test

@@ -9,6 +9,7 @@
 #include "control/nqmaincontrol.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
@@ -39,12 +40,12 @@ protected:
     {
         tl::Clock::setCompression(m_compression);
         QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride(m_monitors);
+        tl::FixedScreens::install(m_monitors);
     }
     void TearDown() override
     {
         window.reset();
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
         tl::Clock::setCompression(1);
     }
 

@@ -44,6 +44,7 @@
 #include "input/SilenceWatch.h"
 #include "platform/Clock.h"
 #include "platform/DesktopSpace.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/RecordingCompanionLink.h"
 #include "tests/input/InputTestSupport.h"
 
@@ -86,7 +87,7 @@ public:
     ~Sequence()
     {
         m_device.setTrackingSink(nullptr);
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
     }
 
     int stepsRun() const { return m_step; }
@@ -126,7 +127,7 @@ private:
         m_chooser.mouse = (m_families & Mouse) && m_board.chance(0.3);
         m_chooser.perDisplay = !m_chooser.mouse && (m_families & PerDisplay) && m_board.chance(0.5);
         m_desktop = pickDesktop(-1);
-        tl::ScreenSource::setOverride(desktops()[size_t(m_desktop)].monitors);
+        tl::FixedScreens::install(desktops()[size_t(m_desktop)].monitors);
         m_injection = std::make_unique<tl::input::InputInjection>(m_chooser, &m_link);
         m_device.setTrackingSink(m_injection.get());
         m_link.addWindow(kCompanion, true);
@@ -199,7 +200,7 @@ private:
         if ((m_families & Layout) && m_board.chance(0.004)) {
             m_desktop = pickDesktop(m_desktop);
             log += std::string(" desktop->") + desktops()[size_t(m_desktop)].name;
-            tl::ScreenSource::setOverride(desktops()[size_t(m_desktop)].monitors);
+            tl::FixedScreens::install(desktops()[size_t(m_desktop)].monitors);
             m_injection->desktopChanged();
             m_disturbedAt = m_step;
             flush(false);

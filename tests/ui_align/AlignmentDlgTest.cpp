@@ -2,6 +2,7 @@
 // device. Monitors are fixed by the screen override.
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "ui/AlignmentDlg.h"
@@ -45,7 +46,7 @@ protected:
     {
         tl::Clock::setCompression(100);
         QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
         language.loadLanguageData(7, QLocale(QLocale::English));
         settings = std::make_unique<ConfigFileRW>(QList<QRect>{QRect(0, 0, 1920, 1080)});
     }
@@ -53,7 +54,7 @@ protected:
     {
         dlg.reset();
         settings.reset();
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
         tl::Clock::setCompression(1);
     }
 

@@ -1,6 +1,7 @@
 #include "DialogTestSupport.h"
 
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/ConfigFileRW.h"
 #include "ui/AboutDlg.h"
 #include "ui/EngineerMode.h"
@@ -19,8 +20,8 @@ namespace {
 class AboutTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}}); }
-    void TearDown() override { tl::ScreenSource::clearOverride(); }
+    void SetUp() override { tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}}); }
+    void TearDown() override { tl::FixedScreens::uninstall(); }
 };
 
 TEST_F(AboutTest, FirmwareLineForNoneOneAndTwoModules)
@@ -64,7 +65,7 @@ TEST_F(AboutTest, BrandTextsFontsAndOk)
 TEST_F(AboutTest, At144DotsPerInchEverythingIsOneAndAHalfTimes)
 {
     AboutDlg plain;
-    tl::ScreenSource::setOverride({{QRect(0, 0, 2880, 1620), 144}});
+    tl::FixedScreens::install({{QRect(0, 0, 2880, 1620), 144}});
     AboutDlg big;
     EXPECT_DOUBLE_EQ(big.dpiRatio(), 1.5);
     EXPECT_EQ(big.size(), QSize(int(plain.width() * 1.5 + 0.5), int(plain.height() * 1.5 + 0.5)));
@@ -86,9 +87,9 @@ class EngineerTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
     }
-    void TearDown() override { tl::ScreenSource::clearOverride(); }
+    void TearDown() override { tl::FixedScreens::uninstall(); }
     ConfigFileRW settings;
 };
 
@@ -162,13 +163,13 @@ TEST_F(EngineerTest, SlidersAndPlacementAtTheModulesDisplayCorner)
     EXPECT_EQ(left.geometry().bottom(), 1079 - 8);
 
     // A module without a display of its own: the first display.
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1280, 800), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1280, 800), 96}});
     EngineerMode lone(nullptr, &settings, 1);
     EXPECT_EQ(lone.geometry().right(), 1279 - 8);
     EXPECT_EQ(lone.geometry().bottom(), 799 - 8);
 
     // No display at all: it opens where it is, without a crash.
-    tl::ScreenSource::setOverride({});
+    tl::FixedScreens::install({});
     EngineerMode nowhere(nullptr, &settings, 0);
     EXPECT_EQ(nowhere.pos(), QPoint(0, 0));
 

@@ -3,6 +3,7 @@
 #include "app/Corvane.h"
 #include "app/CorvaneTray.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "settings/ConfigFileRW.h"
 #include "sim/EmulatedBus.h"
@@ -130,7 +131,7 @@ TEST_F(MainWindowDialogsTest, ArrivalOfABlankModuleOpensTheWizard)
 TEST_F(MainWindowDialogsTest, TrayEntriesOpenTheWizardAndTheAboutBox)
 {
     bus.plugAll(tl::sim::moduleSeries(2, true));
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
     start();
     ASSERT_FALSE(window->control()->wizardPending());
     EXPECT_FALSE(window->wizard()->isVisible());

@@ -1,6 +1,7 @@
 #include "DialogTestSupport.h"
 
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/LanguageTable.h"
 #include "ui/MonitorSelWidget.h"
 
@@ -19,11 +20,11 @@ protected:
     {
         tl::Clock::setCompression(10);
         language.loadLanguageData(7);
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+        tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
     }
     void TearDown() override
     {
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
         tl::Clock::setCompression(1);
     }
     LanguageTable language;
@@ -51,7 +52,7 @@ TEST_F(MonitorSelTest, TheMarkFollowsThePrimaryScreenNotTheOrigin)
 {
     // The screen source lists the primary screen first; here it lies right of
     // a monitor at the origin.
-    tl::ScreenSource::setOverride({{QRect(1280, 0, 1920, 1080), 96}, {QRect(0, 0, 1280, 1024), 96}});
+    tl::FixedScreens::install({{QRect(1280, 0, 1920, 1080), 96}, {QRect(0, 0, 1280, 1024), 96}});
     MonitorSelWidget w;
     w.resize(300, 120);
     w.initialize(&language, 7);
@@ -145,7 +146,7 @@ TEST_F(MonitorSelTest, WideResolutionTextsShrinkEveryLabel)
 
 TEST_F(MonitorSelTest, NoMonitorDrawsNothingAndIgnoresClicks)
 {
-    tl::ScreenSource::setOverride({});
+    tl::FixedScreens::install({});
     MonitorSelWidget w;
     w.resize(300, 120);
     w.initialize(&language, 2);
@@ -157,7 +158,7 @@ TEST_F(MonitorSelTest, NoMonitorDrawsNothingAndIgnoresClicks)
     EXPECT_TRUE(w.scaledRects().isEmpty());
 
     // Monitors, but a widget with no room for a map.
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
     MonitorSelWidget tiny;
     tiny.resize(3, 3);
     tiny.initialize(&language, 1);

@@ -1,6 +1,7 @@
 #include "DialogTestSupport.h"
 
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "ui/MonitorSelWidget.h"
@@ -39,12 +40,12 @@ protected:
     void SetUp() override
     {
         QDir(ConfigFileRW::settingsFolder()).removeRecursively();
-        tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
+        tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}});
     }
     void TearDown() override
     {
         wizard.reset();
-        tl::ScreenSource::clearOverride();
+        tl::FixedScreens::uninstall();
     }
 
     // A wizard over fresh settings; `languageId` picks the texts.
@@ -325,7 +326,7 @@ TEST_F(WizardTest, LanguageChoiceIsStoredAtOnceAndTakesEffectAfterRestart)
 
 TEST_F(WizardTest, MonitorGroupOnlyWithSeveralMonitorsAndOneModule)
 {
-    tl::ScreenSource::setOverride(kTwoMonitors);
+    tl::FixedScreens::install(kTwoMonitors);
     make(7, 1);
     settings->setMonitor(1);
     open();
@@ -352,7 +353,7 @@ TEST_F(WizardTest, MonitorGroupOnlyWithSeveralMonitorsAndOneModule)
     EXPECT_EQ(wizard->pendingMonitor(), 1);
 
     // One monitor: hidden as well.
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}});
     settings->setNumOfCamDevice(1);
     settings->setMonitor(0);
     open();
@@ -362,7 +363,7 @@ TEST_F(WizardTest, MonitorGroupOnlyWithSeveralMonitorsAndOneModule)
 
 TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
 {
-    tl::ScreenSource::setOverride(kTwoMonitors);
+    tl::FixedScreens::install(kTwoMonitors);
     make(99, 1);
     settings->setLensSelect(9);
     settings->setPenSelect(-3);
@@ -431,7 +432,7 @@ TEST_F(WizardTest, StoredValuesOutOfRangeShowASensibleChoiceAndNeverReturn)
 // selection already made, and the stored monitor stayed).
 TEST_F(WizardTest, TheShownPrimaryCanBePickedForAStoredMonitorThatIsNotThere)
 {
-    tl::ScreenSource::setOverride(kTwoMonitors);
+    tl::FixedScreens::install(kTwoMonitors);
     make(7, 1);
     settings->setMonitor(5);
     open();
@@ -457,7 +458,7 @@ TEST_F(WizardTest, TheShownPrimaryCanBePickedForAStoredMonitorThatIsNotThere)
 
 TEST_F(WizardTest, NoMonitorAtAllOpensWithoutCrashing)
 {
-    tl::ScreenSource::setOverride({});
+    tl::FixedScreens::install({});
     make();
     settings->setMonitor(3);
     open(true);
@@ -530,7 +531,7 @@ TEST_F(WizardTest, GeometryFollowsThePixelRatio)
     const QSize size = wizard->size();
     const QRect next = wizard->pushNext->geometry();
     const QRect lens = wizard->radioTULens->geometry();
-    tl::ScreenSource::setOverride({{QRect(0, 0, 2880, 1620), 144}});
+    tl::FixedScreens::install({{QRect(0, 0, 2880, 1620), 144}});
     make();
     EXPECT_DOUBLE_EQ(wizard->dpiRatio(), 1.5);
     EXPECT_EQ(wizard->size(), size * 1.5);
@@ -551,7 +552,7 @@ namespace {
 // the fixed geometry cuts is a defect the user sees.
 TEST_F(WizardTest, EveryTextFitsItsControlInEveryLanguage)
 {
-    tl::ScreenSource::setOverride(kTwoMonitors);
+    tl::FixedScreens::install(kTwoMonitors);
     QStringList cut;
     for (int id = 1; id <= LanguageTable::kLanguageCount; ++id) {
         make(id, 1);
@@ -622,7 +623,7 @@ QString where(const QWidget *w)
 // title at the right, each control where the left-to-right form has it, mirrored.
 TEST_F(WizardTest, EveryGroupKeepsItsControlsInsideAndRightToLeftMirrors)
 {
-    tl::ScreenSource::setOverride(kTwoMonitors);
+    tl::FixedScreens::install(kTwoMonitors);
     // The left-to-right places, from the English form.
     QMap<QString, QRect> ltr;
     make(7, 1);

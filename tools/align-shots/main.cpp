@@ -8,6 +8,7 @@
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/fake/RecordingBackend.h"
 #include "sim/EmulatedBus.h"
@@ -83,7 +84,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     tl::Clock::setCompression(5);
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
 
     bool ok = shoot(2, argv[1], {});
     ok = shoot(1, argv[2], [](AlignmentDlg *view) {

@@ -10,6 +10,7 @@
 #include "calibration/CalibrationFit.h"
 #include "calibration/PatternRecognition.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "resources/Resources.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
@@ -31,7 +32,7 @@ Captures &captures()
 {
     static Captures c = [] {
         Captures out;
-        tl::ScreenSource::setOverride({ { QRect(0, 0, 1920, 1080), 96.0 } });
+        tl::FixedScreens::install({ { QRect(0, 0, 1920, 1080), 96.0 } });
         ConfigFileRW settings;
         settings.setNumOfCamDevice(1);
         settings.setMonitor(0);
@@ -85,12 +86,11 @@ void BM_AC_FindPatternCenter(benchmark::State &state)
     double threadsMs = 0;
     for (auto _ : state) {
         const qint64 thread0 = tl::threadCpuNs();
-        const qint64 workers0 = tl::patternSearchWorkerCpuNs();
-        tl::AC_FindPatternCenter(c.normalized);
-        threadsMs += (tl::threadCpuNs() - thread0 + tl::patternSearchWorkerCpuNs() - workers0) / 1e6;
+        const tl::PatternSearchResult search = tl::AC_FindPatternCenter(c.normalized);
+        threadsMs += (tl::threadCpuNs() - thread0 + search.workerCpuNs) / 1e6;
         found = 0;
         for (int k = 0; k < 20; ++k)
-            found += tl::calibWorkspace().ac_pattern_center_org[k].x > 3;
+            found += search.found[k].x > 3;
     }
     state.counters["found"] = found;
     // The CPU the evaluation's report counts: the calling thread's and the

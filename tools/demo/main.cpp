@@ -8,6 +8,7 @@
 #include "app/Corvane.h"
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "input/InputInjection.h"
 #include "platform/fake/FakeSystemEvents.h"
 #include "platform/fake/RecordingBackend.h"
@@ -162,7 +163,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < std::max(1, std::min(opt.modules, 2)); ++i)
         monitors.append({QRect(monitorW * i, 0, monitorW, monitorH), 96.0});
     if (!opt.window)
-        tl::ScreenSource::setOverride(monitors);
+        tl::FixedScreens::install(monitors);
     if (opt.window && !watchOutputs(opt, out, error)) {
         out << "result: fail " << error << "\n";
         return 2;

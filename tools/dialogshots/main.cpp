@@ -4,6 +4,7 @@
 // The monitor map is drawn from a two-monitor desktop description, as on a
 // machine with a second display; the dialogs themselves use the real screen.
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "settings/ConfigFileRW.h"
 #include "settings/LanguageTable.h"
 #include "tools/shotkit/ShotKit.h"
@@ -41,7 +42,7 @@ int main(int argc, char *argv[])
     // The primary screen first, as Qt lists it, and a second display to its right.
     const QRect primary = QGuiApplication::primaryScreen()->geometry();
     const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInch();
-    tl::ScreenSource::setOverride({{primary, dpi}, {QRect(primary.right() + 1, 0, 1920, 1080), dpi}});
+    tl::FixedScreens::install({{primary, dpi}, {QRect(primary.right() + 1, 0, 1920, 1080), dpi}});
 
     struct Shot
     {
@@ -86,6 +87,6 @@ int main(int argc, char *argv[])
         about.move(avail.center() - QPoint(about.width() / 2, about.height() / 2));
         ok = shoot(&about, dir + "/about.png") && ok;
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
     return ok ? 0 : 1;
 }

@@ -27,6 +27,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "resources/Resources.h"
 #include "tests/support/OneTimeAllocations.h"
 
@@ -212,7 +213,7 @@ int main(int argc, char **argv)
                                                    : "glibc, mmap threshold fixed at 64 kB, 2 arenas");
     tl::initResources();
     Clock::setCompression(cli.value(compressOpt).toDouble());
-    ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
+    FixedScreens::install({{QRect(0, 0, 1920, 1080), 96}, {QRect(1920, 0, 1920, 1080), 96}});
 
     const bool trace = cli.isSet(traceOpt);
     long tracedKb = 0;

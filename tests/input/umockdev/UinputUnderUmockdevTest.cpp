@@ -4,6 +4,7 @@
 // writes. Runs under umockdev-wrapper (the preload library); skipped without.
 #include "input/InputInjection.h"
 #include "platform/Screens.h"
+#include "platform/fake/FixedScreens.h"
 #include "platform/linux/InjectionFactory.h"
 #include "platform/linux/UinputMouseBackend.h"
 #include "platform/linux/UinputTouchBackend.h"
@@ -317,7 +318,7 @@ TEST_F(EmulatedUinput, PointerDeviceSetUpAndClick)
 
 TEST_F(EmulatedUinput, ADisplayChangeRebuildsTheTouchDeviceForTheNewDesktop)
 {
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96.0}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96.0}});
     QString message;
     const tl::LinuxInjectionChooser system{};
     auto inj = std::make_unique<tl::input::InputInjection>(system, nullptr, &message);
@@ -333,7 +334,7 @@ TEST_F(EmulatedUinput, ADisplayChangeRebuildsTheTouchDeviceForTheNewDesktop)
 
     // A second monitor to the right: the contact comes up on the old device,
     // which goes; the new one spans both monitors.
-    tl::ScreenSource::setOverride({{QRect(0, 0, 1920, 1080), 96.0}, {QRect(1920, 0, 1920, 1080), 96.0}});
+    tl::FixedScreens::install({{QRect(0, 0, 1920, 1080), 96.0}, {QRect(1920, 0, 1920, 1080), 96.0}});
     EXPECT_TRUE(inj->desktopChanged());
     EXPECT_TRUE(inj->touchInjectionAvailable());
     int downs = 0, ups = 0;
@@ -348,7 +349,7 @@ TEST_F(EmulatedUinput, ADisplayChangeRebuildsTheTouchDeviceForTheNewDesktop)
         EXPECT_EQ(state.destroyed, 1);
         EXPECT_EQ(state.abs[ABS_MT_POSITION_X].maximum, 3839);
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 // ---- The mouse path over monitor layouts -------------------------------------
@@ -394,7 +395,7 @@ QList<Layout> mouseLayouts()
 TEST_F(EmulatedUinput, TheSensorCentreLandsOnTheCentrePixelOfEveryMonitorThroughThePointer)
 {
     for (const Layout &layout : mouseLayouts()) {
-        tl::ScreenSource::setOverride(layout.monitors);
+        tl::FixedScreens::install(layout.monitors);
         QRect box;
         for (const tl::MonitorInfo &m : layout.monitors)
             box = box.united(m.geometry);
@@ -418,7 +419,7 @@ TEST_F(EmulatedUinput, TheSensorCentreLandsOnTheCentrePixelOfEveryMonitorThrough
             inj.trackingEntry(nullptr, 0, 0);
         }
     }
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 TEST_F(EmulatedUinput, UnderAQtScaleFactorThePointerLandsOnTheWindowSystemPixel)
@@ -428,7 +429,7 @@ TEST_F(EmulatedUinput, UnderAQtScaleFactorThePointerLandsOnTheWindowSystemPixel)
     tl::MonitorInfo left(QRect(0, 0, 1920, 1080), 96, true);
     tl::MonitorInfo right(QRect(1920, 0, 1280, 720));
     right.native = QRect(1920, 0, 2560, 1440);
-    tl::ScreenSource::setOverride({left, right});
+    tl::FixedScreens::install({left, right});
     QString error;
     auto pointer = tl::UinputMouseBackend::create(QStringLiteral("/dev/uinput"), &error);
     ASSERT_NE(pointer, nullptr) << error.toStdString();
@@ -443,7 +444,7 @@ TEST_F(EmulatedUinput, UnderAQtScaleFactorThePointerLandsOnTheWindowSystemPixel)
     const QPoint p = landing(takeEvents(), QRect(0, 0, 4480, 1440));
     EXPECT_LE(std::abs(p.x() - 3200), 1);
     EXPECT_LE(std::abs(p.y() - 720), 1);
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 // ---- Touch devices pinned to the board's monitors ----------------------------
@@ -498,7 +499,7 @@ TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
     tl::MonitorInfo projector(QRect(1920, 0, 1280, 800));
     projector.name = QStringLiteral("HDMI-A-1");
     projector.physicalMm = QSizeF(2560, 1600);  // a 3 m wide projection
-    tl::ScreenSource::setOverride({laptop, projector});
+    tl::FixedScreens::install({laptop, projector});
 
     auto inj = std::make_unique<tl::input::InputInjection>(chooser);
     inj->selectDisplayLayout(1, 1);  // the board on the projector
@@ -522,7 +523,7 @@ TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
     // The projector goes away with the finger down; the board falls back to
     // the primary, the contact comes up first, the new device is pinned there.
     const size_t before = requests.size();
-    tl::ScreenSource::setOverride({laptop});
+    tl::FixedScreens::install({laptop});
     EXPECT_TRUE(inj->desktopChanged());
     int ups = 0;
     for (const input_event &e : takeEvents())
@@ -534,20 +535,20 @@ TEST_F(EmulatedUinput, AMonitorThatGoesWhileATouchIsDownReleasesItThenRepins)
     // Back with an output the compositor refuses: the pointer stands in, the
     // user is told once.
     refuse = true;
-    tl::ScreenSource::setOverride({laptop, projector});
+    tl::FixedScreens::install({laptop, projector});
     EXPECT_TRUE(inj->desktopChanged());
     EXPECT_EQ(inj->backendKind(), tl::InjectionBackend::Kind::Mouse);
     QString detail;
     EXPECT_EQ(inj->takeNotice(&detail), tl::InjectionNotice::MappingFallback);
     EXPECT_EQ(detail, QStringLiteral("KDE (Wayland)"));
-    tl::ScreenSource::setOverride({laptop});
+    tl::FixedScreens::install({laptop});
     inj->desktopChanged();
-    tl::ScreenSource::setOverride({laptop, projector});
+    tl::FixedScreens::install({laptop, projector});
     inj->desktopChanged();
     EXPECT_EQ(inj->takeNotice(), tl::InjectionNotice::None);
 
     inj.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneOutput)
@@ -564,7 +565,7 @@ TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneO
     a.name = QStringLiteral("DP-1");
     tl::MonitorInfo b(QRect(1920, 0, 1920, 1080));
     b.name = QStringLiteral("DP-2");
-    tl::ScreenSource::setOverride({a, b});
+    tl::FixedScreens::install({a, b});
     auto inj = std::make_unique<tl::input::InputInjection>(chooser);
     requests.clear();
     inj->selectDisplayLayout(2, 0);
@@ -598,14 +599,14 @@ TEST_F(EmulatedUinput, TwoBoardDisplaysGetOneDeviceEachWhereTheDesktopPinsToOneO
     // sway keeps one device over both displays: the stroke stays one contact.
     kind = tl::DesktopKind::Sway;
     requests.clear();
-    tl::ScreenSource::setOverride({b, a});  // same monitors, other order: a change
+    tl::FixedScreens::install({b, a});  // same monitors, other order: a change
     inj->desktopChanged();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].area, QRect(0, 0, 3840, 1080));
     EXPECT_EQ(requests[0].outputs.size(), 2);
 
     inj.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
 
 TEST_F(EmulatedUinput, ADeviceOnATurnedOutputIsFedSoThatTheCompositorsTurnPlacesTheTouch)
@@ -624,7 +625,7 @@ TEST_F(EmulatedUinput, ADeviceOnATurnedOutputIsFedSoThatTheCompositorsTurnPlaces
     laptop.name = QStringLiteral("eDP-1");
     tl::MonitorInfo projector(QRect(1920, 0, 1280, 800));
     projector.name = QStringLiteral("HDMI-A-1");
-    tl::ScreenSource::setOverride({laptop, projector});
+    tl::FixedScreens::install({laptop, projector});
     auto inj = std::make_unique<tl::input::InputInjection>(chooser);
     inj->selectDisplayLayout(1, 1);
     ASSERT_TRUE(inj->touchInjectionAvailable());
@@ -654,5 +655,5 @@ TEST_F(EmulatedUinput, ADeviceOnATurnedOutputIsFedSoThatTheCompositorsTurnPlaces
     EXPECT_NEAR(1920 + (1 - v) * 1280, 2240, 3);
     EXPECT_NEAR(u * 800, 200, 3);
     inj.reset();
-    tl::ScreenSource::clearOverride();
+    tl::FixedScreens::uninstall();
 }
