@@ -138,6 +138,49 @@ struct TrackingRecord
 // Number of records, or -1 when the length is not a whole number of records
 // (or lies outside the payload).
 int trackingRecordCount(int length);
+
+// The records of one payload, read in place through a ByteReader as they are
+// iterated: nothing is copied or allocated, so the receive thread can walk a
+// report without a heap. A length that trackingRecordCount() refuses, or
+// records without bytes behind them, make a view that is not ok() and holds no
+// record.
+class TrackingRecords
+{
+public:
+    TrackingRecords(const uint8_t *payload, int length);
+
+    bool ok() const { return m_ok; }
+    int size() const { return m_count; }
+    // Record i, read from the payload; a zero record for an index outside.
+    TrackingRecord at(int i) const;
+
+    class Iterator
+    {
+    public:
+        Iterator(const TrackingRecords *records, int i) : m_records(records), m_i(i) {}
+        TrackingRecord operator*() const { return m_records->at(m_i); }
+        Iterator &operator++()
+        {
+            ++m_i;
+            return *this;
+        }
+        bool operator!=(const Iterator &o) const { return m_i != o.m_i; }
+
+    private:
+        const TrackingRecords *m_records;
+        int m_i;
+    };
+    Iterator begin() const { return Iterator(this, 0); }
+    Iterator end() const { return Iterator(this, m_count); }
+
+private:
+    const uint8_t *m_payload;
+    int m_length;
+    int m_count = 0;
+    bool m_ok = false;
+};
+
+// The same records copied out (tools and tests); empty where the view is not ok().
 std::vector<TrackingRecord> decodeTracking(const uint8_t *payload, int length);
 std::vector<uint8_t> encodeTracking(const std::vector<TrackingRecord> &records);
 
