@@ -4,15 +4,6 @@ namespace tl::input {
 
 namespace {
 
-// Distances in sensor units, counts in reports (lifts for the double tap).
-constexpr int kDoubleTapDistance = 20;
-constexpr int kDoubleTapReports = 25;
-constexpr int kHoldDistance = 10;
-constexpr int kHoldFirstReport = 3;
-constexpr int kHoldLastReport = 64;
-constexpr int kHoldCheck = 60;
-constexpr int kMovedAfter = 3;
-
 // The pointer (contact 0) and then the contact's message.
 void pointerAndMessage(int i, const QPoint &pos, int code, MouseOutput &out)
 {
@@ -20,6 +11,14 @@ void pointerAndMessage(int i, const QPoint &pos, int code, MouseOutput &out)
         out.pointer(pos.x(), pos.y(), code);
     out.message(i, MousePath::pack(pos.x(), pos.y()), code);
 }
+
+
+// A second tap counts as a double tap closer than this to the first press
+// (sensor units), within this many lifts of the first; not after a first tap
+// that changed position more often than kMovedAfter (a drag).
+constexpr int kDoubleTapDistance = 20;
+constexpr int kDoubleTapReports = 25;
+constexpr int kMovedAfter = 3;
 
 } // namespace
 
@@ -83,6 +82,18 @@ void MousePath::firstReport(int i, Contact &c, const QPoint &pos, bool targetSho
     }
     c.pressRef = pos;
 }
+
+namespace {
+
+// A hold stays closer than this to where it pressed (sensor units), from its
+// first to its last report; the window under the cursor is asked at this
+// many still reports, and the right click comes one later.
+constexpr int kHoldDistance = 10;
+constexpr int kHoldFirstReport = 3;
+constexpr int kHoldLastReport = 64;
+constexpr int kHoldCheck = 60;
+
+} // namespace
 
 void MousePath::holdStep(int i, Contact &c, const QPoint &pos, MouseOutput &out)
 {
