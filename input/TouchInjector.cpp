@@ -85,8 +85,8 @@ void TouchInjector::injectCycle(const ContactSlotTable &table, WindowHandle cont
     TrackedContact cs[kContactSlots];
     std::copy(table.slot, table.slot + kContactSlots, cs);
 
-    // 1. The companion window decides between smoothing and raw positions; a
-    //    companion that is not on screen gets the default smoothing.
+    // The companion window decides between smoothing and raw positions; a
+    // companion that is not on screen gets the default smoothing.
     const bool visible = controllerTarget && m_link && m_link->isVisible(controllerTarget);
     if (visible)
         m_target = controllerTarget;
