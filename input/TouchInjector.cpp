@@ -139,9 +139,12 @@ void TouchInjector::bindSlots(const TrackedContact *cs, int at[kContactSlots])
     }
     for (int s = 0; s < kContactSlots; ++s)
         at[m_bindings[s].index] = s;
-    for (int s = 0; s < kContactSlots; ++s)
-        if (!cs[s].present())
-            m_bindings[s] = SlotBinding();
+    for (int s = 0; s < kContactSlots; ++s) {
+        if (!cs[s].present()) {
+            m_bindings[s].index = -1;
+            m_bindings[s].reports = 0;
+        }
+    }
 }
 
 void TouchInjector::touchCycle(const TrackedContact *cs, const int at[kContactSlots])

@@ -205,19 +205,6 @@ TrackingRecords::TrackingRecords(const uint8_t *payload, int length) : m_payload
     m_count = m_ok ? n : 0;
 }
 
-TrackingRecord TrackingRecords::at(int i) const
-{
-    TrackingRecord t;
-    if (i < 0 || i >= m_count)
-        return t;
-    ByteReader r(m_payload, static_cast<size_t>(m_length));
-    r.seek(static_cast<size_t>(i) * kTrackingRecordSize);
-    t.x = r.u16();
-    t.y = r.i16();
-    t.weight = r.i16();
-    return r.ok() ? t : TrackingRecord{};
-}
-
 std::vector<TrackingRecord> decodeTracking(const uint8_t *payload, int length)
 {
     const TrackingRecords records(payload, length);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "device/codec/ByteIO.h"
 #include "device/codec/Packet.h"
 
 namespace tl::codec {
@@ -151,27 +152,34 @@ public:
 
     bool ok() const { return m_ok; }
     int size() const { return m_count; }
-    // Record i, read from the payload; a zero record for an index outside.
-    TrackingRecord at(int i) const;
 
     class Iterator
     {
     public:
-        Iterator(const TrackingRecords *records, int i) : m_records(records), m_i(i) {}
-        TrackingRecord operator*() const { return m_records->at(m_i); }
+        Iterator(const ByteReader &reader, int i) : m_reader(reader), m_i(i) {}
+        TrackingRecord operator*() const
+        {
+            ByteReader r = m_reader;
+            TrackingRecord t;
+            t.x = r.u16();
+            t.y = r.i16();
+            t.weight = r.i16();
+            return r.ok() ? t : TrackingRecord{};
+        }
         Iterator &operator++()
         {
+            m_reader.skip(kTrackingRecordSize);
             ++m_i;
             return *this;
         }
         bool operator!=(const Iterator &o) const { return m_i != o.m_i; }
 
     private:
-        const TrackingRecords *m_records;
+        ByteReader m_reader;  // at the record's first byte
         int m_i;
     };
-    Iterator begin() const { return Iterator(this, 0); }
-    Iterator end() const { return Iterator(this, m_count); }
+    Iterator begin() const { return Iterator(ByteReader(m_payload, m_ok ? size_t(m_length) : 0), 0); }
+    Iterator end() const { return Iterator(ByteReader(nullptr, 0), m_count); }
 
 private:
     const uint8_t *m_payload;
