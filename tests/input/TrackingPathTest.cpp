@@ -327,7 +327,8 @@ TEST(TrackingReset, EmptiesSlotsAndSizesTheSensorForTheModules)
     tp.reset(1);
     EXPECT_EQ(tp.mergedSensor().right(), 9599);
     EXPECT_EQ(tp.mergedSensor().bottom(), 2999);
-    // (The injector's indices and counters go with InputInjection::resetTracking.)
+    // (What the injector kept for the slots goes with them: InjectorFixture.
+    // MouseTouchShorterThanThreeReportsIsNoInput.)
     for (const TrackedContact &s : tp.contacts().slot)
         EXPECT_EQ(s.presence, Presence::None);
     // The reported flags are clear: module 0 alone does not complete.
