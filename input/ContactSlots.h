@@ -15,27 +15,34 @@ constexpr int kContactSlots = 10;
 constexpr int kPointTableSize = 10;
 constexpr int kMaxPointsPerCycle = 9;
 
-// One contact slot, filled by the tracking path and consumed by the injector.
-struct ContactSlot
+// Whether a slot holds a contact after a tracking cycle. The values are the
+// slot's action numbers as diagnostics print them.
+enum class Presence : int {
+    None = 0,      // no contact (released, idle, or off the sensor)
+    Present = 1,   // a contact, moved or new
+    Replaced = 2,  // a contact, after another contact left this slot in the same cycle
+};
+
+// What the tracking path found in one slot: the contact's position in sensor
+// units and whether it is there. The injector keeps its own state per slot
+// (TouchInjector::SlotBinding).
+struct TrackedContact
 {
-    int id = -1;       // injection index, -1 when the slot has none (injector)
-    int prevX = 0;     // previous position (injector)
-    int prevY = 0;
-    int counter = 0;   // report counter (injector)
-    int x = 0;         // current position, sensor units
+    int x = 0;
     int y = 0;
-    // 0 = no contact, 1 = contact present, 2 = contact present after another
-    // contact left this slot in the same cycle.
-    int action = 0;
+    Presence presence = Presence::None;
+
+    bool present() const { return presence != Presence::None; }
 };
 
 // Euclidean distance between two sensor positions, truncated to an integer,
 // without overflow for any pair of 16-bit positions.
 int sensorDistance(int x0, int y0, int x1, int y1);
 
+// The ten slots of one cycle, as the tracking path hands them to the injector.
 struct ContactSlotTable
 {
-    ContactSlot slot[kContactSlots];
+    TrackedContact slot[kContactSlots];
 };
 
 // The desktop rectangles the two modules' sensor halves map to: rectangle 0 for

@@ -220,6 +220,7 @@ void InputInjection::resetTracking(int nDevNum)
 {
     Lock lock(trackingMutex());
     m_tracking.reset(nDevNum);
+    m_injector.forgetSlots();
     m_silence.reset(nDevNum, Clock::nowMs());
     if (nDevNum >= 0 && nDevNum < SilenceWatch::kModules)
         m_lastReportLength[nDevNum] = -1;
@@ -370,6 +371,12 @@ ContactSlotTable InputInjection::contacts() const
 {
     Lock lock(trackingMutex());
     return m_tracking.contacts();
+}
+
+TouchInjector::SlotBinding InputInjection::slotBinding(int s) const
+{
+    Lock lock(trackingMutex());
+    return s >= 0 && s < kContactSlots ? m_injector.slotBinding(s) : TouchInjector::SlotBinding();
 }
 
 DisplayMap InputInjection::displayMap() const

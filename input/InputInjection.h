@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/TrackingSink.h"
+#include "device/codec/Packet.h"
 #include "input/ContactSlots.h"
 #include "input/SilenceWatch.h"
 #include "input/TouchInjector.h"
@@ -80,7 +81,7 @@ public:
     void setNumModules(int numModules);
 
     // Tracking reset for one module index (called for 0 and 1 when tracking
-    // starts).
+    // starts): the slots empty, and the injector forgets what it kept for them.
     void resetTracking(int nDevNum);
 
     // Every contact that is down comes up (tracking stops, unplug, suspend).
@@ -115,6 +116,7 @@ public:
     // ---- Tests ---------------------------------------------------------------
     // Copies taken under the lock.
     ContactSlotTable contacts() const;
+    TouchInjector::SlotBinding slotBinding(int s) const;
     DisplayMap displayMap() const;
     QRect mergedSensor() const;
     int touchState(int i) const;
@@ -165,7 +167,7 @@ private:
     // silent module's bound completes before the other module has reported
     // in it: that one's pens stand where it last showed them.
     // (A fixed buffer: the receive thread allocates nothing per report.)
-    uint8_t m_lastReport[SilenceWatch::kModules][TrackingPath::kMaxPayload] = {};
+    uint8_t m_lastReport[SilenceWatch::kModules][codec::kMaxPayload] = {};
     int m_lastReportLength[SilenceWatch::kModules] = {-1, -1};  // -1: none since the reset
     TouchInjector m_injector;
     WindowHandle m_targetWindow = 0;

@@ -14,26 +14,10 @@ bool inMask(unsigned mask, int i)
     return (mask >> i) & 1u;
 }
 
-// Sensor positions are packed as (x << 16) | (y & 0xFFFF); both halves are
-// signed 16-bit values.
-QPoint unpack(quint32 packed)
-{
-    return QPoint(static_cast<qint16>(packed >> 16), static_cast<qint16>(packed & 0xFFFFu));
-}
-
-// Distances of the mouse path, in sensor units.
-constexpr int kDoubleTapDistance = 20;
-constexpr int kDoubleTapReports = 25;
-constexpr int kHoldDistance = 10;
-constexpr int kHoldFirstReport = 3;
-constexpr int kHoldLastReport = 64;
-constexpr int kHoldCheck = 60;
-constexpr int kMovedAfter = 3;
-
 } // namespace
 
 TouchInjector::TouchInjector(InjectionBackend *backend, CompanionLink *link)
-    : m_backend(backend), m_link(link), m_windowCheck(link)
+    : m_backend(backend), m_link(link), m_mouse(link)
 {
     QRect primary;
     NqUtils::getMonitorRect(primary, -1);
@@ -93,13 +77,16 @@ bool TouchInjector::touchPath() const
     return m_backend && m_backend->kind() == InjectionBackend::Kind::Touch;
 }
 
-void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controllerTarget, int factor)
+void TouchInjector::injectCycle(const ContactSlotTable &table, WindowHandle controllerTarget, int factor)
 {
     Q_UNUSED(factor);
-    ContactSlot *cs = table.slot;
+    // The cycle's own copy: a contact left out below is left out of this
+    // cycle only, the tracking path's slots stay as it found them.
+    TrackedContact cs[kContactSlots];
+    std::copy(table.slot, table.slot + kContactSlots, cs);
 
-    // 1. The companion window decides between smoothing and raw positions; a
-    //    companion that is not on screen gets the default smoothing.
+    // The companion window decides between smoothing and raw positions; a
+    // companion that is not on screen gets the default smoothing.
     const bool visible = controllerTarget && m_link && m_link->isVisible(controllerTarget);
     if (visible)
         m_target = controllerTarget;
@@ -112,100 +99,116 @@ void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controller
     // was down comes up.
     hideContactsWithoutDisplay(cs);
 
-    // 2. Injection indices. A contact keeps its index for its whole life; a new
-    //    contact takes the lowest free one; an empty slot borrows the highest
-    //    free one for this cycle only, so that every index maps to one slot.
+    int at[kContactSlots] = {};
+    bindSlots(cs, at);
+    if (touchPath())
+        touchCycle(cs, at);
+    else
+        mouseCycle(cs, at);
+}
+
+void TouchInjector::forgetSlots()
+{
+    for (SlotBinding &b : m_bindings)
+        b = SlotBinding();
+}
+
+void TouchInjector::bindSlots(const TrackedContact *cs, int at[kContactSlots])
+{
+    // A contact keeps its index for its whole life; a new contact takes the
+    // lowest free one; an empty slot borrows the highest free one for this
+    // cycle only, so that every index maps to one slot.
     bool taken[kContactSlots] = {};
-    for (int s = 0; s < kContactSlots; ++s) {
-        const int id = cs[s].id;
-        if (id >= 0 && id < kContactSlots && !taken[id])
-            taken[id] = true;
+    for (SlotBinding &b : m_bindings) {
+        if (b.index >= 0 && b.index < kContactSlots && !taken[b.index])
+            taken[b.index] = true;
         else
-            cs[s].id = -1;
+            b.index = -1;
     }
     for (int s = 0; s < kContactSlots; ++s) {
-        if (cs[s].id >= 0)
+        int &index = m_bindings[s].index;
+        if (index >= 0)
             continue;
-        if (cs[s].action != 0) {
+        if (cs[s].present()) {
             for (int i = 0; i < kContactSlots; ++i)
-                if (!taken[i]) { cs[s].id = i; taken[i] = true; break; }
+                if (!taken[i]) { index = i; taken[i] = true; break; }
         } else {
             for (int i = kContactSlots - 1; i >= 0; --i)
-                if (!taken[i]) { cs[s].id = i; taken[i] = true; break; }
+                if (!taken[i]) { index = i; taken[i] = true; break; }
         }
     }
-    ContactSlot *at[kContactSlots] = {};
     for (int s = 0; s < kContactSlots; ++s)
-        at[cs[s].id] = &cs[s];
+        at[m_bindings[s].index] = s;
     for (int s = 0; s < kContactSlots; ++s) {
-        if (cs[s].action == 0) {
-            cs[s].id = -1;
-            cs[s].counter = 0;
+        if (!cs[s].present()) {
+            m_bindings[s].index = -1;
+            m_bindings[s].reports = 0;
         }
     }
+}
 
-    if (touchPath()) {
-        // 3. Touch path.
-        unsigned present = 0;
-        unsigned lift = 0;
-        QPoint positions[kContactSlots];
-        for (int i = 0; i < kContactSlots; ++i) {
-            ContactSlot &s = *at[i];
-            positions[i] = QPoint(s.x, s.y);
-            if (s.action == 1) {
-                present |= 1u << i;
-            } else if (s.action == 2) {
-                present |= 1u << i;
-                lift |= 1u << i;
-            } else {
-                s.counter = 0;
-            }
+void TouchInjector::touchCycle(const TrackedContact *cs, const int at[kContactSlots])
+{
+    unsigned present = 0;
+    unsigned lift = 0;
+    QPoint positions[kContactSlots];
+    for (int i = 0; i < kContactSlots; ++i) {
+        const TrackedContact &c = cs[at[i]];
+        positions[i] = QPoint(c.x, c.y);
+        if (c.presence == Presence::Present) {
+            present |= 1u << i;
+        } else if (c.presence == Presence::Replaced) {
+            present |= 1u << i;
+            lift |= 1u << i;
+        } else {
+            m_bindings[at[i]].reports = 0;
         }
-        if (!present && !lift) {
-            if (anyTouchDown()) {
-                touchReleaseAll();
-                if (smoothing())
-                    touchReleaseAll();
-            }
-            return;
-        }
-        if (lift) {
-            touchLift(lift);
+    }
+    if (!present && !lift) {
+        if (anyTouchDown()) {
+            touchReleaseAll();
             if (smoothing())
-                touchLift(lift);
+                touchReleaseAll();
         }
-        // A new contact that got the index of one still lifting (smoothing
-        // lifts over two cycles) must not continue that contact's stroke:
-        // finish the lift first, the new contact goes down in the update.
-        unsigned stale = 0;
-        for (int i = 0; i < kContactSlots; ++i)
-            if (inMask(present & ~lift, i) && m_touchState[i] == TouchLifting)
-                stale |= 1u << i;
-        if (stale)
-            touchLift(stale);
-        if (present)
-            touchUpdate(positions, present);
         return;
     }
+    if (lift) {
+        touchLift(lift);
+        if (smoothing())
+            touchLift(lift);
+    }
+    // A new contact that got the index of one still lifting (smoothing lifts
+    // over two cycles) must not continue that contact's stroke: finish the
+    // lift first, the new contact goes down in the update.
+    unsigned stale = 0;
+    for (int i = 0; i < kContactSlots; ++i)
+        if (inMask(present & ~lift, i) && m_touchState[i] == TouchLifting)
+            stale |= 1u << i;
+    if (stale)
+        touchLift(stale);
+    if (present)
+        touchUpdate(positions, present);
+}
 
-    // 4. Mouse path: the first two reports of a contact are held back, the
-    //    third presses at the held-back position and moves on.
+void TouchInjector::mouseCycle(const TrackedContact *cs, const int at[kContactSlots])
+{
+    // The first two reports of a contact are held back, the third presses at
+    // the held-back position and moves on.
     bool pressedNow[kContactSlots] = {};
     bool presentNow[kContactSlots] = {};
     for (int i = 0; i < kContactSlots; ++i) {
-        ContactSlot &s = *at[i];
-        if (s.action == 0) {
-            s.counter = 0;
-        } else if (s.action == 2) {
-            s.prevX = s.x;
-            s.prevY = s.y;
-            s.counter = 1;
-        } else if (s.counter < 2) {
-            s.prevX = s.x;
-            s.prevY = s.y;
-            ++s.counter;
-        } else if (s.counter == 2) {
-            s.counter = 3;
+        const TrackedContact &c = cs[at[i]];
+        SlotBinding &b = m_bindings[at[i]];
+        if (c.presence == Presence::None) {
+            b.reports = 0;
+        } else if (c.presence == Presence::Replaced) {
+            b.heldBack = QPoint(c.x, c.y);
+            b.reports = 1;
+        } else if (b.reports < 2) {
+            b.heldBack = QPoint(c.x, c.y);
+            ++b.reports;
+        } else if (b.reports == 2) {
+            b.reports = 3;
             pressedNow[i] = true;
             presentNow[i] = true;
         } else {
@@ -213,22 +216,22 @@ void TouchInjector::injectCycle(ContactSlotTable &table, WindowHandle controller
         }
     }
     for (int i = 0; i < kContactSlots; ++i) {
-        const ContactSlot &s = *at[i];
+        const TrackedContact &c = cs[at[i]];
         if (pressedNow[i])
-            mouseContactUpdate(i, s.prevX, s.prevY);
+            mouseContactUpdate(i, m_bindings[at[i]].heldBack.x(), m_bindings[at[i]].heldBack.y());
         if (presentNow[i])
-            mouseContactUpdate(i, s.x, s.y);
+            mouseContactUpdate(i, c.x, c.y);
         else
             mouseContactUp(i);
     }
 }
 
-void TouchInjector::hideContactsWithoutDisplay(ContactSlot *cs)
+void TouchInjector::hideContactsWithoutDisplay(TrackedContact *cs)
 {
     QPoint hidden[kContactSlots];
     int nHidden = 0;
     for (int s = 0; s < kContactSlots; ++s) {
-        if (cs[s].action == 0) {
+        if (!cs[s].present()) {
             m_slotShown[s] = false;
             continue;
         }
@@ -245,7 +248,7 @@ void TouchInjector::hideContactsWithoutDisplay(ContactSlot *cs)
         bool shown = past <= 0;
         // The same contact as last cycle (shown then) keeps its display within
         // the margin; it lands on the display's edge (DisplayMap::toScreen).
-        if (!shown && m_slotShown[s] && cs[s].action == 1 && past <= kShowMargin)
+        if (!shown && m_slotShown[s] && cs[s].presence == Presence::Present && past <= kShowMargin)
             shown = true;
         // A contact left out last cycle is a new contact to the tracking path
         // now: near where it was left out and within the margin, it stays out.
@@ -258,7 +261,7 @@ void TouchInjector::hideContactsWithoutDisplay(ContactSlot *cs)
         m_slotShown[s] = shown;
         if (!shown) {
             hidden[nHidden++] = QPoint(x, cs[s].y);
-            cs[s].action = 0;
+            cs[s].presence = Presence::None;
         }
     }
     std::copy(hidden, hidden + nHidden, m_hiddenAt);
@@ -416,143 +419,26 @@ void TouchInjector::touchReleaseAll()
     }
 }
 
-void TouchInjector::post(int i, const QPoint &sensor, int code)
-{
-    postContactMessage(contactMessage(i), pack(sensor.x(), sensor.y()), code);
-}
-
-void TouchInjector::post(int i, quint32 packed, int code)
-{
-    postContactMessage(contactMessage(i), packed, code);
-}
-
 void TouchInjector::mouseContactUpdate(int i, int x, int y)
 {
     if (i < 0 || i >= kContactSlots)
         return;
-    MouseContact &c = m_mouse[i];
-
-    c.raw = pack(x, y);
+    const quint32 raw = MousePath::pack(x, y);
     if (smoothing()) {
         m_smoother[i].addSample(x, y, m_nHistoryMode);
         const BezierSmoother::Pos e = m_smoother[i].evaluate(m_dT);
         x = e.x;
         y = e.y;
     }
-    const QPoint pos(x, y);
-    c.current = pos;
-
-    ++c.reportCount;
-    if (c.reportCount == 1 && c.state != MouseRightClick) {
-        ++c.pressCount;
-        if (c.pressCount == 2 && sensorDistance(c.press.x(), c.press.y(), x, y) < kDoubleTapDistance && !c.moved &&
-            !m_bTargetShown) {
-            // Second tap near the first: one click at the first press point.
-            if (i == 0)
-                sendMouse(x, y, MouseDoubleTap);
-            else
-                post(i, pos, MouseDoubleTap);
-            c.state = MouseDoubleTap;
-            c.pressCount = 0;
-            c.doubleTapWait = 0;
-            c.buttonDown = true;
-            c.doubleTapPending = false;
-        } else {
-            if (i == 0)
-                sendMouse(x, y, MousePress);
-            post(i, pos, MousePress);
-            c.state = MousePress;
-            c.buttonDown = true;
-            c.doubleTapPending = true;
-            if (c.pressCount == 1) {
-                c.press = pos;
-                c.moveCheck = pos;
-                // A new tap sequence: a drag of an earlier sequence must not
-                // keep double taps from working for good.
-                c.moved = false;
-                c.moveCount = 0;
-            }
-            c.pressRef = pos;
-        }
-    }
-
-    if (c.state == MousePress && c.pressCount == 1) {
-        if (pos != c.moveCheck) {
-            ++c.moveCount;
-            c.moveCheck = pos;
-        }
-        if (c.moveCount > kMovedAfter)
-            c.moved = true;
-    }
-
-    // Press and hold: a still contact from its third to its 64th report turns
-    // into a right click, unless the window under the cursor opted out.
-    if (sensorDistance(c.pressRef.x(), c.pressRef.y(), x, y) < kHoldDistance && c.reportCount >= kHoldFirstReport &&
-        c.reportCount <= kHoldLastReport) {
-        if (c.hold == kHoldCheck)
-            m_windowCheck.check();
-        if (c.hold > kHoldCheck && c.state != MouseRightClick && !m_windowCheck.pressAndHoldDisabled()) {
-            if (i == 0) {
-                sendMouse(x, y, MouseRelease);
-                post(i, pos, MouseRelease);
-                sendMouse(x, y, MouseRightClick);
-            } else {
-                post(i, pos, MouseRelease);
-            }
-            post(i, pos, MouseRightClick);
-            c.hold = 0;
-            c.reportCount = 0;
-            c.pressCount = 0;
-            c.doubleTapWait = 0;
-            c.doubleTapPending = false;
-            c.state = MouseRightClick;
-        }
-        ++c.hold;
-    } else {
-        c.hold = 0;
-    }
-
-    if (i == 0)
-        sendMouse(x, y, MouseMoveCode);
-    post(i, c.raw, MouseMoveCode);
+    m_mouse.report(i, raw, QPoint(x, y), m_bTargetShown, *this);
 }
 
 void TouchInjector::mouseContactUp(int i)
 {
     if (i < 0 || i >= kContactSlots)
         return;
-    MouseContact &c = m_mouse[i];
-    c.moveCount = 0;
-    c.reportCount = 0;
-    c.hold = 0;
     m_smoother[i].clear();
-    if (c.buttonDown) {
-        if (!smoothing()) {
-            if (i == 0)
-                sendMouse(c.current.x(), c.current.y(), MouseRelease);
-            post(i, c.current, MouseRelease);
-        } else {
-            const QPoint raw = unpack(c.raw);
-            if (i == 0) {
-                sendMouse(raw.x(), raw.y(), MouseMoveCode);
-                sendMouse(raw.x(), raw.y(), MouseRelease);
-            }
-            post(i, c.raw, MouseMoveCode);
-            post(i, c.raw, MouseRelease);
-        }
-        c.buttonDown = false;
-    }
-    if (c.doubleTapPending) {
-        ++c.doubleTapWait;
-        if (c.doubleTapWait > kDoubleTapReports) {
-            c.pressCount = 0;
-            c.doubleTapPending = false;
-            c.doubleTapWait = 0;
-        }
-    }
-    if (c.state == MouseRightClick)
-        c.pressRef = QPoint(0, 0);
-    c.state = MouseRelease;
+    m_mouse.lift(i, smoothing(), *this);
 }
 
 void TouchInjector::sendMouse(int x, int y, int code)
@@ -591,7 +477,7 @@ void TouchInjector::postContactMessage(quint32 message, quint32 packedPosition, 
     // Nobody to tell before a companion window was ever shown.
     if (!m_link || !m_target)
         return;
-    const QPoint sensor = unpack(packedPosition);
+    const QPoint sensor = MousePath::unpack(packedPosition);
     const QPoint s = m_map.toScreen(sensor.x(), sensor.y());
     const quint32 first = (quint32(s.x()) << 16) | (quint32(s.y()) & 0xFFFFu);
     m_link->postMessage(m_target, message, first, code);

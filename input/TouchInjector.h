@@ -2,7 +2,7 @@
 
 #include "input/BezierSmoother.h"
 #include "input/ContactSlots.h"
-#include "input/MousePointWindowCheck.h"
+#include "input/MousePath.h"
 #include "platform/CompanionLink.h"
 #include "platform/DesktopSpace.h"
 #include "platform/InjectionBackend.h"
@@ -14,23 +14,30 @@ namespace tl::input {
 // Turns the ten contact slots into desktop input once per tracking cycle: real
 // touch contacts when the backend is a touch device, otherwise the mouse driven
 // by the first contact plus one contact message per contact for a companion
-// window. The logic is platform-free; the backend and the companion link do the
-// talking to the system.
+// window (MousePath). The logic is platform-free; the backend and the companion
+// link do the talking to the system. The tracking path's slots are read, never
+// written: what the injector keeps per slot is its own (SlotBinding).
 //
 // Not thread-safe by itself: every call happens under the tracking mutex.
 // Nothing here allocates.
-class TouchInjector
+class TouchInjector : private MouseOutput
 {
 public:
     // Touch states per injection index.
     enum TouchState { TouchInContact = 100, TouchLifting = 102, TouchUp = 103 };
-    // Mouse codes, also the second parameter of a contact message.
-    enum MouseCode { MouseMoveCode = 10, MouseRightClick = 30, MousePress = 50, MouseRelease = 60, MouseDoubleTap = 70 };
     enum SmoothingMode { Smoothed = 1, Raw = 2 };
 
     // Contact message of index 0, and the base of indices 1 to 9.
     static constexpr quint32 kContactMessage0 = 0x47E;
     static constexpr quint32 kContactMessageBase = 0x472;
+
+    // What the injector keeps for one contact slot from cycle to cycle.
+    struct SlotBinding
+    {
+        int index = -1;   // injection index of the slot's contact, -1 when it has none
+        QPoint heldBack;  // mouse path: the last report held back (sensor units)
+        int reports = 0;  // mouse path: reports of the contact so far, 3 from its press on
+    };
 
     TouchInjector(InjectionBackend *backend, CompanionLink *link);
 
@@ -66,7 +73,10 @@ public:
     // One cycle after the tracking path has filled the slots. `controllerTarget`
     // is the window the controller was given (0 = none). `factor` is the
     // module-count argument of the cycle, always 2, and has no effect.
-    void injectCycle(ContactSlotTable &slots, WindowHandle controllerTarget, int factor = 2);
+    void injectCycle(const ContactSlotTable &slots, WindowHandle controllerTarget, int factor = 2);
+    // Every slot loses its injection index and its held-back report (with the
+    // tracking reset, which empties the slots).
+    void forgetSlots();
 
     // Brings every contact up: on the touch path until no index is in contact
     // or lifting (smoothing lifts in two steps), on the mouse path a release of
@@ -85,40 +95,32 @@ public:
     void postContactMessage(quint32 message, quint32 packedPosition, int code);
 
     static quint32 contactMessage(int i) { return i == 0 ? kContactMessage0 : kContactMessageBase + quint32(i); }
-    static quint32 pack(int x, int y) { return (quint32(x) << 16) | (quint32(y) & 0xFFFFu); }
 
     // State for tests and diagnostics.
     int touchState(int i) const { return m_touchState[i]; }
     bool tenContactFlag() const { return m_bTenContacts; }
-    int mouseState(int i) const { return m_mouse[i].state; }
-    bool mouseButtonDown(int i) const { return m_mouse[i].buttonDown; }
+    int mouseState(int i) const { return static_cast<int>(m_mouse.state(i)); }
+    bool mouseButtonDown(int i) const { return m_mouse.buttonDown(i); }
+    const SlotBinding &slotBinding(int s) const { return m_bindings[s]; }
 
 private:
-    struct MouseContact
-    {
-        QPoint press;        // where the first tap of a tap sequence pressed
-        QPoint pressRef;     // press-and-hold reference
-        quint32 raw = 0;     // last raw input, packed
-        QPoint current;      // current (filtered) position
-        QPoint moveCheck;    // last position seen by the movement check
-        bool buttonDown = false;
-        bool doubleTapPending = false;
-        bool moved = false;
-        int reportCount = 0;
-        int doubleTapWait = 0;
-        int hold = 0;
-        int pressCount = 0;
-        int moveCount = 0;
-        int state = MouseRelease;
-    };
 
     bool smoothing() const { return m_nSmoothingMode != Raw; }
     bool anyTouchDown() const;
     // One lift step of touch index i: fills its record and advances its state.
     void liftStep(int i);
     void injectRecords(unsigned mask);
-    void post(int i, const QPoint &sensor, int code);
-    void post(int i, quint32 packed, int code);
+    // Gives every slot its injection index for this cycle; at[i] is the slot
+    // at index i.
+    void bindSlots(const TrackedContact *cs, int at[kContactSlots]);
+    void touchCycle(const TrackedContact *cs, const int at[kContactSlots]);
+    void mouseCycle(const TrackedContact *cs, const int at[kContactSlots]);
+    // MouseOutput: the mouse path's events.
+    void pointer(int x, int y, int code) override { sendMouse(x, y, code); }
+    void message(int i, quint32 packedPosition, int code) override
+    {
+        postContactMessage(contactMessage(i), packedPosition, code);
+    }
 
     InjectionBackend *m_backend;
     CompanionLink *m_link;
@@ -129,10 +131,10 @@ private:
     int m_nScreenWidth = 0;
     int m_nScreenHeight = 0;
     bool m_bTargetShown = false;
-    MousePointWindowCheck m_windowCheck;
     WindowHandle m_target = 0;
 
-    MouseContact m_mouse[kContactSlots];
+    SlotBinding m_bindings[kContactSlots];
+    MousePath m_mouse;
     QPoint m_lastPressPoint;  // sensor position of the last code 50
     BezierSmoother m_smoother[kContactSlots];
 
@@ -153,7 +155,7 @@ private:
     // one stays hidden. 20 units is 8 pixels of a 1920-pixel display: several
     // times a module's jitter, a few millimetres of the board.
     static constexpr int kShowMargin = 20;
-    void hideContactsWithoutDisplay(ContactSlot *cs);
+    void hideContactsWithoutDisplay(TrackedContact *cs);
     bool m_slotShown[kContactSlots] = {};  // the slot's contact was injected last cycle
     QPoint m_hiddenAt[kContactSlots];      // contacts left out last cycle (sensor units)
     int m_nHidden = 0;

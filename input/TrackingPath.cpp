@@ -1,6 +1,6 @@
 #include "input/TrackingPath.h"
 
-#include "device/codec/ByteIO.h"
+#include "device/codec/Image.h"
 
 #include <QDebug>
 #include <cstdint>
@@ -68,9 +68,8 @@ TrackingPath::Result TrackingPath::addReport(const uint8_t *payload, int length,
         return Result::Dropped;
     // A length that is not a whole number of records, or more than a packet
     // can carry, is not a tracking report.
-    if (length < 0 || length > kMaxPayload || length % kRecordSize != 0)
-        return Result::Dropped;
-    if (length > 0 && !payload)
+    const codec::TrackingRecords records(payload, length);
+    if (!records.ok())
         return Result::Dropped;
 
     // A module that reports again before the other module's report closed the
@@ -80,15 +79,8 @@ TrackingPath::Result TrackingPath::addReport(const uint8_t *payload, int length,
     if (m_reported[nDevNum])
         dropPointsOf(nDevNum);
     m_reported[nDevNum] = true;
-    codec::ByteReader reader(payload, static_cast<size_t>(length));
-    for (int n = length / kRecordSize; n > 0; --n) {
-        const uint16_t x = reader.u16();
-        const int16_t y = reader.i16();
-        const int16_t w = reader.i16();
-        if (!reader.ok())
-            break;
-        decodeRecord(x, y, w, nDevNum);
-    }
+    for (const codec::TrackingRecord &r : records)
+        decodeRecord(r.x, r.y, r.weight, nDevNum);
 
     const bool complete = m_numModules == 2 ? (m_reported[0] && m_reported[1]) : m_reported[0];
     if (!complete)
@@ -96,9 +88,7 @@ TrackingPath::Result TrackingPath::addReport(const uint8_t *payload, int length,
 
     if (m_nPoints == 0) {
         for (int i = 0; i < kContactSlots; ++i) {
-            ContactSlot &s = m_slots.slot[i];
-            s.x = s.y = 0;
-            s.action = 0;
+            m_slots.slot[i] = TrackedContact();
             m_lastX[i] = m_lastY[i] = 0;
             m_lastActive[i] = false;
         }
@@ -300,18 +290,16 @@ void TrackingPath::matchSlots()
     }
 
     for (int s = 0; s < kContactSlots; ++s) {
-        ContactSlot &slot = m_slots.slot[s];
+        TrackedContact &slot = m_slots.slot[s];
         const bool present = assigned[s] && insideSensor(newX[s], newY[s]);
-        if (assigned[s] && !matched[s] && m_lastActive[s]) {
-            // Another contact left this slot in the same cycle (replaced).
-            slot.action = present ? 2 : 0;
-        } else if (assigned[s]) {
-            slot.action = present ? 1 : 0;  // moved or new
-        } else {
-            slot.action = 0;                // released or idle
-        }
-        slot.x = slot.action ? newX[s] : 0;
-        slot.y = slot.action ? newY[s] : 0;
+        if (!present)
+            slot.presence = Presence::None;      // released, idle, or off the sensor
+        else if (!matched[s] && m_lastActive[s])
+            slot.presence = Presence::Replaced;  // another contact left this slot in the same cycle
+        else
+            slot.presence = Presence::Present;   // moved or new
+        slot.x = slot.present() ? newX[s] : 0;
+        slot.y = slot.present() ? newY[s] : 0;
         m_lastX[s] = newX[s];
         m_lastY[s] = newY[s];
         m_lastActive[s] = assigned[s];

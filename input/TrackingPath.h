@@ -29,10 +29,6 @@ public:
     // positions are no longer the same contact (sensor units).
     static constexpr int kSnapTolerance = 30;
     static constexpr int kSameContactDistance = 240;
-    // Records of 6 bytes: uint16 x, int16 y, int16 weight.
-    static constexpr int kRecordSize = 6;
-    // A packet's payload carries at most 504 bytes.
-    static constexpr int kMaxPayload = 504;
 
     TrackingPath();
 
@@ -51,15 +47,16 @@ public:
         CycleDone,   // every connected module reported: the slots are new
     };
 
-    // One DAT_TC_DUAL_MODE payload of module nDevNum. When the result is
-    // CycleDone the caller injects the slots, then calls endCycle().
+    // One DAT_TC_DUAL_MODE payload of module nDevNum, its records read in place
+    // (codec::TrackingRecords). When the result is CycleDone the caller
+    // injects the slots, then calls endCycle().
     Result addReport(const uint8_t *payload, int length, int nDevNum);
     void endCycle();
     // Forgets what module nDevNum reported in the cycle being collected (a
     // module that has fallen silent since: its points are no longer there).
     void forgetReport(int nDevNum);
 
-    ContactSlotTable &contacts() { return m_slots; }
+    // What the last complete cycle found in each slot.
     const ContactSlotTable &contacts() const { return m_slots; }
     const QRect &mergedSensor() const { return m_rcMergedSensor; }
 

@@ -198,22 +198,21 @@ int trackingRecordCount(int length)
     return length / kTrackingRecordSize;
 }
 
+TrackingRecords::TrackingRecords(const uint8_t *payload, int length) : m_payload(payload), m_length(length)
+{
+    const int n = trackingRecordCount(length);
+    m_ok = n >= 0 && (n == 0 || payload);
+    m_count = m_ok ? n : 0;
+}
+
 std::vector<TrackingRecord> decodeTracking(const uint8_t *payload, int length)
 {
+    const TrackingRecords records(payload, length);
     std::vector<TrackingRecord> out;
-    const int n = trackingRecordCount(length);
-    if (n <= 0 || !payload)
-        return out;
-    ByteReader r(payload, static_cast<size_t>(length));
-    out.reserve(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        TrackingRecord t;
-        t.x = r.u16();
-        t.y = r.i16();
-        t.weight = r.i16();
+    out.reserve(static_cast<size_t>(records.size()));
+    for (const TrackingRecord &t : records)
         out.push_back(t);
-    }
-    return r.ok() ? out : std::vector<TrackingRecord>{};
+    return out;
 }
 
 std::vector<uint8_t> encodeTracking(const std::vector<TrackingRecord> &records)

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "device/codec/ByteIO.h"
 #include "device/codec/Packet.h"
 
 namespace tl::codec {
@@ -138,6 +139,56 @@ struct TrackingRecord
 // Number of records, or -1 when the length is not a whole number of records
 // (or lies outside the payload).
 int trackingRecordCount(int length);
+
+// The records of one payload, read in place through a ByteReader as they are
+// iterated: nothing is copied or allocated, so the receive thread can walk a
+// report without a heap. A length that trackingRecordCount() refuses, or
+// records without bytes behind them, make a view that is not ok() and holds no
+// record.
+class TrackingRecords
+{
+public:
+    TrackingRecords(const uint8_t *payload, int length);
+
+    bool ok() const { return m_ok; }
+    int size() const { return m_count; }
+
+    class Iterator
+    {
+    public:
+        Iterator(const ByteReader &reader, int i) : m_reader(reader), m_i(i) {}
+        TrackingRecord operator*() const
+        {
+            ByteReader r = m_reader;
+            TrackingRecord t;
+            t.x = r.u16();
+            t.y = r.i16();
+            t.weight = r.i16();
+            return r.ok() ? t : TrackingRecord{};
+        }
+        Iterator &operator++()
+        {
+            m_reader.skip(kTrackingRecordSize);
+            ++m_i;
+            return *this;
+        }
+        bool operator!=(const Iterator &o) const { return m_i != o.m_i; }
+
+    private:
+        ByteReader m_reader;  // at the record's first byte
+        int m_i;
+    };
+    Iterator begin() const { return Iterator(ByteReader(m_payload, m_ok ? size_t(m_length) : 0), 0); }
+    Iterator end() const { return Iterator(ByteReader(nullptr, 0), m_count); }
+
+private:
+    const uint8_t *m_payload;
+    int m_length;
+    int m_count = 0;
+    bool m_ok = false;
+};
+
+// The same records copied out (tools and tests); empty where the view is not ok().
 std::vector<TrackingRecord> decodeTracking(const uint8_t *payload, int length);
 std::vector<uint8_t> encodeTracking(const std::vector<TrackingRecord> &records);
 

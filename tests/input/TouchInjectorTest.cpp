@@ -264,6 +264,23 @@ TEST_F(InjectorFixture, MouseTouchShorterThanThreeReportsIsNoInput)
     EXPECT_TRUE(rec->calls().empty());
     EXPECT_TRUE(link.posts().empty());
 
+    // The tracking reset empties the slots, and the injector forgets their
+    // indices and held-back reports with them: a contact after it is held
+    // back anew.
+    cycle({{1000, 1000}});
+    cycle({{1000, 1000}});
+    EXPECT_EQ(inj->slotBinding(0).index, 0);
+    EXPECT_EQ(inj->slotBinding(0).reports, 2);
+    inj->resetTracking(0);
+    inj->resetTracking(1);
+    for (int s = 0; s < tl::input::kContactSlots; ++s) {
+        EXPECT_EQ(inj->slotBinding(s).index, -1);
+        EXPECT_EQ(inj->slotBinding(s).reports, 0);
+    }
+    cycle({{1000, 1000}});
+    EXPECT_TRUE(rec->calls().empty());
+    cycle({});
+
     cycle({{1000, 1000}});
     cycle({{1005, 1000}});
     cycle({{1010, 1000}});
@@ -400,7 +417,7 @@ TEST_F(InjectorFixture, PressAndHoldGivesARightClickAtReport64)
     EXPECT_EQ(calls[n - 3].flags, 0x8004u);  // left up
     EXPECT_EQ(calls[n - 2].flags, 0x8019u);  // right click
     EXPECT_EQ(calls[n - 1].flags, 0x8001u);  // and the move of the report
-    EXPECT_EQ(inj->contacts().slot[0].action, 1);
+    EXPECT_EQ(inj->contacts().slot[0].presence, tl::input::Presence::Present);
 
     // Holding on gives no second right click.
     for (int k = 0; k < 100; ++k)

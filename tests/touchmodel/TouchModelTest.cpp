@@ -394,9 +394,13 @@ private:
             std::printf("  %d down(s), %d up(s)\n", m_downs - downsBefore, m_ups - upsBefore);
         if (m_verbose) {
             const tl::input::ContactSlotTable table = m_injection->contacts();
-            for (const tl::input::ContactSlot &c : table.slot)
-                if (c.action)
-                    std::printf("  slot id %d action %d counter %d at (%d, %d)\n", c.id, c.action, c.counter, c.x, c.y);
+            for (int s = 0; s < tl::input::kContactSlots; ++s) {
+                const tl::input::TrackedContact &c = table.slot[s];
+                const tl::input::TouchInjector::SlotBinding b = m_injection->slotBinding(s);
+                if (c.present())
+                    std::printf("  slot id %d action %d counter %d at (%d, %d)\n", b.index, static_cast<int>(c.presence),
+                                b.reports, c.x, c.y);
+            }
         }
         checkBacked();
         // Quiet long enough for the mouse path's two held-back reports and a
