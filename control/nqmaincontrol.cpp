@@ -80,7 +80,7 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
             Qt::DirectConnection);
 
     m_systemState = m_calState = m_threadState = 0;
-    m_bCancelRequested = false;
+    m_run.cancelRequested = false;
     m_targetWindow = 0;
     m_bConnectionStatus = false;
     m_calibDlg = new CalibDlg(settings, language);
