@@ -41,32 +41,27 @@ constexpr SystemRow kSystem[] = {
 };
 
 // The steps between the fixed names are logged as "INVALID" on the calibration
-// machine's own line, as they always were; they carry a name everywhere else.
+// machine's own line, as they always were; they carry a name everywhere else
+// (the line of each step, the diagram).
+constexpr bool kNamed = true;   // the log prints the name
+constexpr bool kStep = false;   // an intermediate step: the log prints "INVALID"
 constexpr CalibrationStateRow kCalibrationStates[] = {
-    {ecsIDLE_CALIBRATION, "ecsIDLE_CALIBRATION", "ecsIDLE_CALIBRATION", etaTRACKING, "no run: tracking"},
-    {ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, "ecsMANUAL_CAL_CAPTURE_POINT_IMAGE", "ecsMANUAL_CAL_CAPTURE_POINT_IMAGE",
-     etaMANUAL_CALIBRATION, "manual: the user touches the targets"},
-    {ecsMANUAL_CAL_WAIT_POINT_LIST, "ecsMANUAL_CAL_WAIT_POINT_LIST", "INVALID", kNone,
-     "manual: all targets touched, the point list asked for"},
-    {ecsMANUAL_CAL_WAIT_STORED, "ecsMANUAL_CAL_WAIT_STORED", "INVALID", kNone,
-     "manual: parameters uploaded, the module's acknowledgement awaited"},
-    {ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, "ecsAUTO_CAL_CAPTURE_BLACK_IMAGE", "ecsAUTO_CAL_CAPTURE_BLACK_IMAGE",
-     etaAUTO_CALIBRATION, "auto: the module captures the black screen"},
-    {ecsAUTO_CAL_GET_BLACK_IMAGE, "ecsAUTO_CAL_GET_BLACK_IMAGE", "INVALID", kNone,
-     "auto: the black image (101) being fetched"},
-    {ecsAUTO_CAL_CAPTURE_WHITE_IMAGE, "ecsAUTO_CAL_CAPTURE_WHITE_IMAGE", "ecsAUTO_CAL_CAPTURE_WHITE_IMAGE", kNone,
-     "auto: the module captures the white screen"},
-    {ecsAUTO_CAL_GET_WHITE_IMAGE, "ecsAUTO_CAL_GET_WHITE_IMAGE", "INVALID", kNone,
-     "auto: the white image (102) being fetched"},
-    {ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE, "ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE", "ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE", kNone,
+    {ecsIDLE_CALIBRATION, "ecsIDLE_CALIBRATION", kNamed, etaTRACKING, "no run: tracking"},
+    {ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, "ecsMANUAL_CAL_CAPTURE_POINT_IMAGE", kNamed, etaMANUAL_CALIBRATION,
+     "manual: the user touches the targets"},
+    {ecsMANUAL_CAL_WAIT_POINT_LIST, "ecsMANUAL_CAL_WAIT_POINT_LIST", kStep, kNone, "manual: the point list asked for"},
+    {ecsMANUAL_CAL_WAIT_STORED, "ecsMANUAL_CAL_WAIT_STORED", kStep, kNone, "manual: uploaded, acknowledgement awaited"},
+    {ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, "ecsAUTO_CAL_CAPTURE_BLACK_IMAGE", kNamed, etaAUTO_CALIBRATION,
+     "auto: the module captures the black screen"},
+    {ecsAUTO_CAL_GET_BLACK_IMAGE, "ecsAUTO_CAL_GET_BLACK_IMAGE", kStep, kNone, "auto: image 101 being fetched"},
+    {ecsAUTO_CAL_CAPTURE_WHITE_IMAGE, "ecsAUTO_CAL_CAPTURE_WHITE_IMAGE", kNamed, kNone, "auto: the module captures white"},
+    {ecsAUTO_CAL_GET_WHITE_IMAGE, "ecsAUTO_CAL_GET_WHITE_IMAGE", kStep, kNone, "auto: image 102 being fetched"},
+    {ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE, "ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE", kNamed, kNone,
      "auto: the module captures the pattern"},
-    {ecsAUTO_CAL_GET_PATTERN_IMAGE, "ecsAUTO_CAL_GET_PATTERN_IMAGE", "INVALID", kNone,
-     "auto: the pattern image (103) being fetched"},
-    {ecsAUTO_CAL_WAIT_STORED, "ecsAUTO_CAL_WAIT_STORED", "INVALID", kNone,
-     "auto: parameters uploaded, the module's acknowledgement awaited"},
-    {ecsANALYSIS_START_BEFOR_TRACKING, "ecsANALYSIS_START_BEFOR_TRACKING", "ecsANALYSIS_START_BEFOR_TRACKING", kNone,
-     "only stored"},
-    {ecsINVALID, "ecsINVALID", "ecsINVALID", kNone, "only stored"},
+    {ecsAUTO_CAL_GET_PATTERN_IMAGE, "ecsAUTO_CAL_GET_PATTERN_IMAGE", kStep, kNone, "auto: image 103 being fetched"},
+    {ecsAUTO_CAL_WAIT_STORED, "ecsAUTO_CAL_WAIT_STORED", kStep, kNone, "auto: uploaded, acknowledgement awaited"},
+    {ecsANALYSIS_START_BEFOR_TRACKING, "ecsANALYSIS_START_BEFOR_TRACKING", kNamed, kNone, "only stored"},
+    {ecsINVALID, "ecsINVALID", kNamed, kNone, "only stored"},
 };
 
 // Every step a run takes. A state takes only the events listed for it; any
@@ -161,61 +156,49 @@ const char *calibrationStepName(int state)
     return kCalibrationStates[state].name;
 }
 
-const char *eventName(CalibrationEvent event)
+namespace {
+
+// Names of the events and actions, in the order of their enumerators.
+constexpr const char *kEventNames[] = {"capture end", "image", "target end", "point list", "parameters stored"};
+constexpr const char *kCalibrationActionNames[] = {
+    "next screen, fetch image", "capture next screen", "fetch pattern image", "pattern search, fit, upload",
+    "next target", "fit, upload", "module done",
+};
+constexpr const char *kSystemActionNames[] = {
+    "only stored",
+    "idle",
+    "open modules, connect tail",
+    "reopen when the count changed, connect tail",
+    "stop, disconnected",
+    "reopen, connect tail",
+    "display rectangles, tracking again when module 0 moved",
+    "frames",
+    "tracking when calibrated",
+    "results cleared, run starts",
+    "calibration row",
+};
+constexpr const char *kThreadActionNames[] = {
+    "nothing", "receive loops in frame mode", "window with targets, CMD_MC_START",
+    "window black, send_ac_black_start", "touch mode, transfer mode, CMD_START_TRACKING",
+};
+static_assert(std::size(kEventNames) == std::size_t(CE::Stored) + 1, "one name per event");
+static_assert(std::size(kCalibrationActionNames) == std::size_t(CA::ModuleEnd) + 1, "one name per action");
+static_assert(std::size(kSystemActionNames) == std::size_t(SA::CalibrationRow) + 1, "one name per action");
+static_assert(std::size(kThreadActionNames) == std::size_t(TA::Tracking) + 1, "one name per action");
+
+template <typename E, std::size_t N>
+const char *nameOf(const char *const (&names)[N], E value)
 {
-    switch (event) {
-    case CE::CaptureEnd: return "capture end";
-    case CE::Image: return "image";
-    case CE::PatternEnd: return "target end";
-    case CE::PointList: return "point list";
-    case CE::Stored: return "parameters stored";
-    }
-    return "?";
+    const auto i = static_cast<std::size_t>(value);
+    return i < N ? names[i] : "?";
 }
 
-const char *actionName(CalibrationAction action)
-{
-    switch (action) {
-    case CA::FetchImage: return "next screen, fetch image";
-    case CA::NextCapture: return "capture next screen";
-    case CA::FetchPattern: return "fetch pattern image";
-    case CA::EvaluateAuto: return "pattern search, fit, upload";
-    case CA::NextTarget: return "next target";
-    case CA::EvaluateManual: return "fit, upload";
-    case CA::ModuleEnd: return "module done";
-    }
-    return "?";
-}
+} // namespace
 
-const char *actionName(SystemAction action)
-{
-    switch (action) {
-    case SA::None: return "only stored";
-    case SA::Idle: return "idle";
-    case SA::Connect: return "open modules, connect tail";
-    case SA::DeviceChange: return "reopen when the count changed, connect tail";
-    case SA::Sleep: return "stop, disconnected";
-    case SA::WakeUp: return "reopen, connect tail";
-    case SA::DisplayChange: return "display rectangles, tracking again when module 0 moved";
-    case SA::AlignmentView: return "frames";
-    case SA::BackToTracking: return "tracking when calibrated";
-    case SA::CalibrationStart: return "results cleared, run starts";
-    case SA::CalibrationRow: return "calibration row";
-    }
-    return "?";
-}
-
-const char *actionName(ThreadAction action)
-{
-    switch (action) {
-    case TA::None: return "nothing";
-    case TA::Frames: return "receive loops in frame mode";
-    case TA::ManualCalibration: return "window with targets, CMD_MC_START";
-    case TA::AutoCalibration: return "window black, send_ac_black_start";
-    case TA::Tracking: return "touch mode, transfer mode, CMD_START_TRACKING";
-    }
-    return "?";
-}
+const char *eventName(CalibrationEvent event) { return nameOf(kEventNames, event); }
+const char *actionName(CalibrationAction action) { return nameOf(kCalibrationActionNames, action); }
+const char *actionName(SystemAction action) { return nameOf(kSystemActionNames, action); }
+const char *actionName(ThreadAction action) { return nameOf(kThreadActionNames, action); }
 
 } // namespace tl::machines
 
@@ -227,7 +210,9 @@ const char *systemStateName(int state)
 
 const char *calibrationStateName(int state)
 {
-    return state >= 0 && state <= ecsINVALID ? tl::machines::calibrationStateRow(state).logName : "INVALID";
+    if (state < 0 || state > ecsINVALID || !tl::machines::calibrationStateRow(state).logsName)
+        return "INVALID";
+    return tl::machines::calibrationStateRow(state).name;
 }
 
 const char *threadStateName(int state)

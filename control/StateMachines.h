@@ -72,7 +72,7 @@ struct CalibrationStateRow
 {
     eCalibrationState state;
     const char *name;     // the name the code and the diagram give the state
-    const char *logName;  // what "systemStateCalbrationChange():" prints: INVALID for an intermediate step
+    bool logsName;        // false: "systemStateCalbrationChange():" prints INVALID (an intermediate step)
     int threadState;      // what entering it through systemStateCalbrationChange asks for, or kNone
     const char *meaning;
 };
