@@ -519,8 +519,8 @@ void nqmaincontrol::onManualTargetEnd(const CalibrationStep &step, const int *bu
                                                 curidx, m_calibDlg->getCount());
     }
     const qint32 index = curidx;
+    // The state stays (step.to): the repaint above may have ended the run meanwhile.
     m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
-    moveCalibration(step, step.to, nDevNum);
 }
 
 void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
