@@ -237,6 +237,8 @@ private:
     void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);
     // The same for a row of the system machine, logged as a calibration row.
     void calibrationRow(int eCalState, int nDevNum, int eNextThreadState);
+    // ", module n" for a transition line; empty for all modules (-1).
+    static QString moduleSuffix(int nDevNum);
     // The acquisition state, logged with its names when it changes.
     void setThreadState(int eState, int nDevNum);
     // How the acquisition states start (threadStateChange has stopped the modules).

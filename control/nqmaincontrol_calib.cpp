@@ -309,9 +309,10 @@ void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const i
 
 void nqmaincontrol::logCalibrationChange(int from, int to, const char *why, int nDevNum)
 {
-    qDebug().noquote() << QString::asprintf("nqmaincontrol: calibration %s -> %s on %s, module %d",
+    qDebug().noquote() << QString::asprintf("nqmaincontrol: calibration %s -> %s on %s",
                                             tl::machines::calibrationStepName(from),
-                                            tl::machines::calibrationStepName(to), why, nDevNum);
+                                            tl::machines::calibrationStepName(to), why) +
+                              moduleSuffix(nDevNum);
 }
 
 void nqmaincontrol::setCalibrationState(int to, const char *why, int nDevNum)

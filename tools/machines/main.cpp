@@ -87,7 +87,8 @@ void calibrationMachine(std::ostream &out)
         << "```\n\n"
         << "| value | state | log name | meaning |\n|---|---|---|---|\n";
     for (const CalibrationStateRow &row : calibrationStates())
-        out << "| " << row.state << " | `" << row.name << "` | " << calibrationStateName(row.state) << " | " << row.meaning << " |\n";
+        out << "| " << row.state << " | `" << row.name << "` | " << calibrationStateName(row.state) << " | "
+            << row.meaning << " |\n";
     out << "\n";
 }
 
