@@ -221,7 +221,6 @@ private:
     // The calibration state, logged with its names when it changes (`why`:
     // the event or the machine that changes it).
     void setCalibrationState(int to, const char *why, int nDevNum);
-    void moveCalibration(const CalibrationStep &step, int to, int nDevNum);
     void logCalibrationChange(int from, int to, const char *why, int nDevNum);
     void onCaptureEnd(const CalibrationStep &step, int nDevNum);
     void onCaptureImage(const CalibrationStep &step, int nDevNum);

@@ -323,18 +323,13 @@ void nqmaincontrol::setCalibrationState(int to, const char *why, int nDevNum)
     m_calState = to;
 }
 
-void nqmaincontrol::moveCalibration(const CalibrationStep &step, int to, int nDevNum)
-{
-    setCalibrationState(to, tl::machines::eventName(step.event), nDevNum);
-}
-
 // The end of the black or white capture: the window shows the next screen and
 // the captured image is asked for. The window's synchronous repaint runs the
 // event loop: the state moves on before it, so that an answer handled
 // meanwhile meets the state it belongs to.
 void nqmaincontrol::onCaptureEnd(const CalibrationStep &step, int nDevNum)
 {
-    moveCalibration(step, step.to, nDevNum);
+    setCalibrationState(step.to, tl::machines::eventName(step.event), nDevNum);
     m_calibDlg->setDisplayMode(step.kind == CaptureKind::Black ? CalibDlg::ModeWhite : CalibDlg::ModePattern);
     requestCapture(step.kind, nDevNum);
 }
@@ -345,7 +340,7 @@ void nqmaincontrol::onCaptureImage(const CalibrationStep &step, int nDevNum)
     const qint32 elapsed = captureElapsedMs();
     const int32_t next = step.kind == CaptureKind::Black ? CMD_AC_WHITE_START : CMD_AC_PATTERN_START;
     m_device->SendCommand(&elapsed, next, 4, nDevNum, false);
-    moveCalibration(step, step.to, nDevNum);
+    setCalibrationState(step.to, tl::machines::eventName(step.event), nDevNum);
 }
 
 void nqmaincontrol::onPatternCaptured(const CalibrationStep &step, int nDevNum)
@@ -353,7 +348,7 @@ void nqmaincontrol::onPatternCaptured(const CalibrationStep &step, int nDevNum)
     tl::Clock::sleepMs(100);
     m_run.capture = step.kind;
     m_device->sendAcImageRequest(static_cast<uint8_t>(step.kind), 0, nDevNum);
-    moveCalibration(step, step.to, nDevNum);
+    setCalibrationState(step.to, tl::machines::eventName(step.event), nDevNum);
 }
 
 void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDevNum)
@@ -508,7 +503,7 @@ void nqmaincontrol::onManualTargetEnd(const CalibrationStep &step, const int *bu
     if (m_calibDlg->isTouchAccepted()) {
         curidx = m_calibDlg->getCount();
         if (curidx == tl::calibWorkspace().mc_point_count) {
-            moveCalibration(step, step.orElse, nDevNum);
+            setCalibrationState(step.orElse, tl::machines::eventName(step.event), nDevNum);
             m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
             return;
         }
