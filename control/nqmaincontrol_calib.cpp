@@ -307,22 +307,6 @@ void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const i
     }
 }
 
-void nqmaincontrol::logCalibrationChange(int from, int to, const char *why, int nDevNum)
-{
-    qDebug().noquote() << QString::asprintf("nqmaincontrol: calibration %s -> %s on %s",
-                                            tl::machines::calibrationStepName(from),
-                                            tl::machines::calibrationStepName(to), why) +
-                              moduleSuffix(nDevNum);
-}
-
-void nqmaincontrol::setCalibrationState(int to, const char *why, int nDevNum)
-{
-    if (to == m_calState)
-        return;
-    logCalibrationChange(m_calState, to, why, nDevNum);
-    m_calState = to;
-}
-
 // The end of the black or white capture: the window shows the next screen and
 // the captured image is asked for. The window's synchronous repaint runs the
 // event loop: the state moves on before it, so that an answer handled

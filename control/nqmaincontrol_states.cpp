@@ -245,20 +245,6 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     }
 }
 
-QString nqmaincontrol::moduleSuffix(int nDevNum)
-{
-    return nDevNum >= 0 ? QString::asprintf(", module %d", nDevNum) : QString();
-}
-
-void nqmaincontrol::setThreadState(int eState, int nDevNum)
-{
-    if (eState != m_threadState)
-        qDebug().noquote() << QString::asprintf("nqmaincontrol: thread %s -> %s", threadStateName(m_threadState),
-                                                threadStateName(eState)) +
-                                  moduleSuffix(nDevNum);
-    m_threadState = eState;
-}
-
 void nqmaincontrol::startTracking(int reverse)
 {
     qDebug() << "etaTRACKING";
