@@ -179,8 +179,7 @@ constexpr const char *kSystemActionNames[] = {
     "calibration row",
 };
 constexpr const char *kThreadActionNames[] = {
-    "nothing", "receive loops in frame mode", "window with targets, CMD_MC_START",
-    "window black, send_ac_black_start", "touch mode, transfer mode, CMD_START_TRACKING",
+    "nothing", "loops in frame mode", "targets, CMD_MC_START", "black, send_ac_black_start", "CMD_START_TRACKING",
 };
 static_assert(std::size(kEventNames) == std::size_t(CE::Stored) + 1, "one name per event");
 static_assert(std::size(kCalibrationActionNames) == std::size_t(CA::ModuleEnd) + 1, "one name per action");

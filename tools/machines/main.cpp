@@ -96,21 +96,21 @@ void threadMachine(std::ostream &out)
 {
     out << "## Acquisition machine (`threadStateChange`)\n\n"
         << "Every change first stops the modules (`StopDevice`, `etaNULL`); the requested state then starts.\n\n"
-        << "```mermaid\nstateDiagram-v2\n";
+        << "```mermaid\nstateDiagram-v2\n    direction LR\n";
     for (const ThreadRow &row : threadRows())
         out << "    state \"" << row.state << " " << row.name << "\" as " << row.name << "\n";
     out << "    [*] --> etaNULL\n";
     for (const ThreadRow &row : threadRows()) {
         if (row.action == ThreadAction::None)
             continue;
-        out << "    etaNULL --> " << row.name << " : " << actionName(row.action);
-        if (row.calState != kNone)
-            out << ", " << calName(row.calState);
-        out << "\n    " << row.name << " --> etaNULL : StopDevice\n";
+        out << "    etaNULL --> " << row.name << " : " << actionName(row.action) << "\n"
+            << "    " << row.name << " --> etaNULL : StopDevice\n";
     }
-    out << "```\n\n| value | state | meaning |\n|---|---|---|\n";
-    for (const ThreadRow &row : threadRows())
-        out << "| " << row.state << " | `" << row.name << "` | " << row.meaning << " |\n";
+    out << "```\n\n| value | state | how it starts | calibration state | meaning |\n|---|---|---|---|---|\n";
+    for (const ThreadRow &row : threadRows()) {
+        out << "| " << row.state << " | `" << row.name << "` | " << actionName(row.action) << " | "
+            << orDash(row.calState, calName) << " | " << row.meaning << " |\n";
+    }
 }
 
 } // namespace
