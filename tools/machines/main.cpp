@@ -68,7 +68,7 @@ void calibrationMachine(std::ostream &out)
         << "```mermaid\nstateDiagram-v2\n";
     for (const CalibrationStateRow &row : calibrationStates())
         out << "    state \"" << row.state << " " << row.name << "\" as " << row.name << "\n";
-    out << "    state StopOrNextCalibration <<choice>>\n"
+    out << "    state \"StopOrNextCalibration: the next module, or the end\" as StopOrNextCalibration\n"
         << "    [*] --> ecsIDLE_CALIBRATION\n";
     for (const SystemRow &row : systemRows()) {
         if (row.action != SystemAction::CalibrationStart && row.action != SystemAction::CalibrationRow)
