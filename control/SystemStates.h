@@ -51,7 +51,8 @@ enum eThreadState {
     etaINVALID = 5,
 };
 
-// Names as the log prints them; an unnamed or out-of-range value gives "INVALID".
+// Names as the log prints them, from the machines' tables (StateMachines.cpp);
+// an unnamed or out-of-range value gives "INVALID".
 const char *systemStateName(int state);
 const char *calibrationStateName(int state);
 const char *threadStateName(int state);

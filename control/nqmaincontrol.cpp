@@ -80,7 +80,7 @@ nqmaincontrol::nqmaincontrol(ConfigFileRW *settings, LanguageTable *language, tl
             Qt::DirectConnection);
 
     m_systemState = m_calState = m_threadState = 0;
-    m_bCancelRequested = false;
+    m_run.cancelRequested = false;
     m_targetWindow = 0;
     m_bConnectionStatus = false;
     m_calibDlg = new CalibDlg(settings, language);
@@ -183,6 +183,39 @@ void nqmaincontrol::closeDevices()
 void nqmaincontrol::desktopMonitors(QList<QRect> &rects)
 {
     NqUtils::getWindowRectAll(rects);
+}
+
+// Changes of the acquisition state and the calibration steps' changes of the
+// calibration state, each logged with the names of both states. (The rows of
+// systemStateCalbrationChange log their own line.)
+QString nqmaincontrol::moduleSuffix(int nDevNum)
+{
+    return nDevNum >= 0 ? QString::asprintf(", module %d", nDevNum) : QString();
+}
+
+void nqmaincontrol::setThreadState(int eState, int nDevNum)
+{
+    if (eState != m_threadState)
+        qDebug().noquote() << QString::asprintf("nqmaincontrol: thread %s -> %s", threadStateName(m_threadState),
+                                                threadStateName(eState)) +
+                                  moduleSuffix(nDevNum);
+    m_threadState = eState;
+}
+
+void nqmaincontrol::logCalibrationChange(int from, int to, const char *why, int nDevNum)
+{
+    qDebug().noquote() << QString::asprintf("nqmaincontrol: calibration %s -> %s on %s",
+                                            tl::machines::calibrationStepName(from),
+                                            tl::machines::calibrationStepName(to), why) +
+                              moduleSuffix(nDevNum);
+}
+
+void nqmaincontrol::setCalibrationState(int to, const char *why, int nDevNum)
+{
+    if (to == m_calState)
+        return;
+    logCalibrationChange(m_calState, to, why, nDevNum);
+    m_calState = to;
 }
 
 void nqmaincontrol::NotifyWait(bool show)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "control/CalibrationRun.h"
+#include "control/StateMachines.h"
 #include "control/SystemStates.h"
 #include "input/InputInjection.h"
 
@@ -202,7 +204,7 @@ private:
     // Shows the calibration window for a run; false when the modules were
     // stopped while it opened (the run must not go on).
     bool prepareCalibrationWindow(int nDevNum, bool bAuto);
-    void requestCapture(int kind, int nDevNum);
+    void requestCapture(tl::machines::CaptureKind kind, int nDevNum);
     int captureElapsedMs() const;
     // One step of the auto sequence, set off by an end of a capture (`image`
     // false) or by a complete image (`image` true).
@@ -211,14 +213,19 @@ private:
     bool calibrationEventFor(int nDevNum, int threadState) const;
     // After a cancel of an auto run, ends the run if the module brings no step.
     void armCancelDeadline(int nDevNum);
-    // What a calibration state can wait for.
-    enum class CalibrationEvent { CaptureEnd, Image, PatternEnd, PointList, Stored };
-    // The calibration machine: one handler per state (see the .cpp).
+    // The calibration machine: the step the current state takes on `event`
+    // (StateMachines.cpp), or nothing when it takes none.
+    using CalibrationEvent = tl::machines::CalibrationEvent;
+    using CalibrationStep = tl::machines::CalibrationTransition;
     void calibrationStep(CalibrationEvent event, int nDevNum, const int *buf, int len);
-    void onCaptureEnd(int nextMode, int imageKind, int nextState, int nDevNum);
-    void onCaptureImage(int32_t nextCapture, int nextState, int nDevNum);
-    void onPatternCaptured(int nDevNum);
-    void onManualTargetEnd(const int *buf, int len, int nDevNum);
+    // The calibration state, logged with its names when it changes (`why`:
+    // the event or the machine that changes it).
+    void setCalibrationState(int to, const char *why, int nDevNum);
+    void logCalibrationChange(int from, int to, const char *why, int nDevNum);
+    void onCaptureEnd(const CalibrationStep &step, int nDevNum);
+    void onCaptureImage(const CalibrationStep &step, int nDevNum);
+    void onPatternCaptured(const CalibrationStep &step, int nDevNum);
+    void onManualTargetEnd(const CalibrationStep &step, const int *buf, int len, int nDevNum);
     void onParametersStored(bool bAuto, int nDevNum);
     void evaluateAutoCalibration(int nDevNum);
     // Blanks the black, white and pattern images before a module's auto run.
@@ -229,6 +236,16 @@ private:
     void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);
     // The same for a row of the system machine, logged as a calibration row.
     void calibrationRow(int eCalState, int nDevNum, int eNextThreadState);
+    // ", module n" for a transition line; empty for all modules (-1).
+    static QString moduleSuffix(int nDevNum);
+    // The acquisition state, logged with its names when it changes.
+    void setThreadState(int eState, int nDevNum);
+    // How the acquisition states start (threadStateChange has stopped the modules).
+    void startTracking(int reverse);
+    void enterManualCalibration(const tl::machines::ThreadRow &row, int nDevNum, int reverse);
+    void enterAutoCalibration(const tl::machines::ThreadRow &row, int nDevNum, int reverse, int lensCode);
+    // The system machine's rows that touch the modules.
+    void displayChanged();
 
     std::unique_ptr<tl::input::InputInjection> m_injection;
     QString m_sInjectionMessage;
@@ -249,20 +266,14 @@ private:
     // How often StopDevice ran: a transition that turns the event loop sees
     // whether another one stopped the modules meanwhile.
     quint64 m_nStops = 0;
-    bool m_bCancelRequested = false;
-    qint64 m_cancelDeadlineMs = -1;
     TargetWindow m_targetWindow = 0;
     bool m_bConnectionStatus = false;
     int m_modelType[2] = {0, 0};
     int m_modelSubType[2] = {0, 0};
     int m_nFwParam = 10;
     QImage m_calibImages[4];
-    QDateTime m_captureTimer;
-    int m_captureKind = 0;
-    // Which of the black (1), white (2) and pattern (4) images this run stored.
-    int m_nStoredImages = 0;
-    static constexpr int kAllImages = 7;
-    int m_calResult[2] = {0, 0};
+    // The running calibration's own state besides m_calState.
+    CalibrationRun m_run;
     bool m_bDispatchEnabled = true;
     bool m_bWizardPending = false;
     bool m_bIntelMode = false;

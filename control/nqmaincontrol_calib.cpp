@@ -24,6 +24,8 @@
 #include <cstring>
 
 using namespace tl::codec;
+using tl::machines::CalibrationAction;
+using tl::machines::CaptureKind;
 
 namespace {
 
@@ -40,20 +42,7 @@ constexpr int kCancelGraceMs = 3000;
 // The auto states that wait for an image (the others wait for the end of a capture).
 bool waitsForImage(int calState)
 {
-    return calState == ecsAUTO_CAL_GET_BLACK_IMAGE || calState == ecsAUTO_CAL_GET_WHITE_IMAGE ||
-           calState == ecsAUTO_CAL_GET_PATTERN_IMAGE;
-}
-
-// Lens code of the calibration model and the camera's image reverse flag, from
-// the settings' projector lens choice.
-int lensCodeOf(int lensSelect)
-{
-    return (lensSelect >= 0 && lensSelect <= 2) ? lensSelect + 1 : 0;
-}
-
-int reverseOf(int lensSelect)
-{
-    return (lensSelect >= 0 && lensSelect <= 2) ? 1 : 0;
+    return tl::machines::calibrationTransition(calState, tl::machines::CalibrationEvent::Image) != nullptr;
 }
 
 // A grey QImage seen as an 8-bit OpenCV image (no copy).
@@ -125,11 +114,11 @@ bool nqmaincontrol::calibrationStartChecks()
             return false;
         }
     }
-    const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
+    const int lensCode = lensCodeForLens(m_psDataMgr->getLensSelect());
     m_device->setMcPointCounts(m_modelType[0], lensCode);
     tl::setCalibPointCounts(lensCode);
-    m_bCancelRequested = false;
-    m_cancelDeadlineMs = -1;
+    m_run.cancelRequested = false;
+    m_run.cancelDeadlineMs = -1;
     return true;
 }
 
@@ -174,18 +163,50 @@ bool nqmaincontrol::prepareCalibrationWindow(int nDevNum, bool bAuto)
     return false;
 }
 
+// How a module's run starts, once threadStateChange has stopped the modules.
+void nqmaincontrol::enterManualCalibration(const tl::machines::ThreadRow &row, int nDevNum, int reverse)
+{
+    if (!prepareCalibrationWindow(nDevNum, false))
+        return;
+    setThreadState(row.state, nDevNum);
+    m_device->StartRecvThread(0, reverse);
+    setCalibrationState(row.calState, row.name, nDevNum);
+    m_device->SendCommand(nullptr, CMD_MC_START, 0, nDevNum, false);
+    tl::Clock::sleepMs(200);
+    const qint32 rev = reverse;
+    m_device->SendCommand(&rev, CMD_SET_IMAGE_REVERSE, 4, nDevNum, false);
+    tl::Clock::sleepMs(200);
+    const qint32 first = 0;
+    m_device->SendCommand(&first, CMD_MC_PATTERN_START, 4, nDevNum, false);
+}
+
+void nqmaincontrol::enterAutoCalibration(const tl::machines::ThreadRow &row, int nDevNum, int reverse, int lensCode)
+{
+    clearCalibrationImages();
+    if (!prepareCalibrationWindow(nDevNum, true))
+        return;
+    setThreadState(row.state, nDevNum);
+    m_device->StartRecvThread(0, reverse);
+    setCalibrationState(row.calState, row.name, nDevNum);
+    tl::Clock::sleepMs(200);
+    const qint32 rev = reverse;
+    m_device->SendCommand(&rev, CMD_SET_IMAGE_REVERSE, 4, nDevNum, false);
+    tl::Clock::sleepMs(200);
+    m_device->send_ac_black_start(lensCode, nDevNum, m_nFwParam);
+}
+
 // ---- auto calibration -------------------------------------------------------
 
-void nqmaincontrol::requestCapture(int kind, int nDevNum)
+void nqmaincontrol::requestCapture(CaptureKind kind, int nDevNum)
 {
-    m_captureTimer = QDateTime::fromMSecsSinceEpoch(tl::Clock::nowMs());
-    m_captureKind = kind;
+    m_run.captureTimer = QDateTime::fromMSecsSinceEpoch(tl::Clock::nowMs());
+    m_run.capture = kind;
     m_device->sendAcImageRequest(static_cast<uint8_t>(kind), 0, nDevNum);
 }
 
 int nqmaincontrol::captureElapsedMs() const
 {
-    return static_cast<int>(tl::Clock::nowMs() - m_captureTimer.toMSecsSinceEpoch());
+    return static_cast<int>(tl::Clock::nowMs() - m_run.captureTimer.toMSecsSinceEpoch());
 }
 
 bool nqmaincontrol::calibrationEventFor(int nDevNum, int threadState) const
@@ -198,13 +219,13 @@ bool nqmaincontrol::calibrationEventFor(int nDevNum, int threadState) const
 void nqmaincontrol::armCancelDeadline(int nDevNum)
 {
     const qint64 due = tl::Clock::nowMs() + kCancelGraceMs;
-    m_cancelDeadlineMs = due;
+    m_run.cancelDeadlineMs = due;
     QTimer::singleShot(tl::Clock::wallMs(kCancelGraceMs), this, [this, nDevNum, due] {
-        if (m_cancelDeadlineMs != due || !m_bCancelRequested || m_threadState != etaAUTO_CALIBRATION ||
+        if (m_run.cancelDeadlineMs != due || !m_run.cancelRequested || m_threadState != etaAUTO_CALIBRATION ||
             m_calState == 0)
             return;
         qDebug() << "nqmaincontrol: no answer from module" << nDevNum << "after the cancel, calState" << m_calState;
-        m_calState = 0;
+        setCalibrationState(ecsIDLE_CALIBRATION, "cancel", nDevNum);
         calDlgWorkingDone(nDevNum);
     });
 }
@@ -221,15 +242,15 @@ void nqmaincontrol::slotACNextStep(int nDevNum)
 
 void nqmaincontrol::autoCalibrationStep(int nDevNum, bool image)
 {
-    if (m_bCancelRequested) {
+    if (m_run.cancelRequested) {
         qDebug() << "nqmaincontrol::slotACNextStep(): AutoCalib Canceled" << nDevNum;
-        m_calState = 0;
+        setCalibrationState(ecsIDLE_CALIBRATION, "cancel", nDevNum);
         calDlgWorkingDone(nDevNum);
         return;
     }
     if (m_calibDlg->isHidden()) {
         qDebug() << "nqmaincontrol::slotACNextStep(): CalibDlg is hidden, maybe AutoCalib Canceled" << nDevNum;
-        m_calState = 0;
+        setCalibrationState(ecsIDLE_CALIBRATION, "window hidden", nDevNum);
         calDlgWorkingDone(nDevNum);
         return;
     }
@@ -245,54 +266,42 @@ void nqmaincontrol::autoCalibrationStep(int nDevNum, bool image)
     calibrationStep(image ? CalibrationEvent::Image : CalibrationEvent::CaptureEnd, nDevNum, nullptr, 0);
 }
 
-// The calibration machine in one place: what each state waits for and the one
-// handler that moves it on. Anything else is not this state's event and
-// changes nothing.
+// The calibration machine: the current state's row for the event says what
+// the step does and where it goes (StateMachines.cpp). An event the state
+// takes no row for changes nothing.
 void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const int *buf, int len)
 {
-    using E = CalibrationEvent;
-    switch (m_calState) {
-    case ecsMANUAL_CAL_CAPTURE_POINT_IMAGE:
-        if (event == E::PatternEnd)
-            onManualTargetEnd(buf, len, nDevNum);
+    const CalibrationStep *step = tl::machines::calibrationTransition(m_calState, event);
+    if (!step)
+        return;
+    switch (step->action) {
+    case CalibrationAction::FetchImage:
+        onCaptureEnd(*step, nDevNum);
         break;
-    case ecsMANUAL_CAL_WAIT_POINT_LIST:
-        if (event == E::PointList)
-            evaluateManualCalibration(buf, nDevNum);
+    case CalibrationAction::NextCapture:
+        onCaptureImage(*step, nDevNum);
         break;
-    case ecsMANUAL_CAL_WAIT_STORED:
-        if (event == E::Stored)
-            onParametersStored(false, nDevNum);
+    case CalibrationAction::FetchPattern:
+        onPatternCaptured(*step, nDevNum);
         break;
-    case ecsAUTO_CAL_CAPTURE_BLACK_IMAGE:
-        if (event == E::CaptureEnd)
-            onCaptureEnd(CalibDlg::ModeWhite, 101, ecsAUTO_CAL_GET_BLACK_IMAGE, nDevNum);
+    case CalibrationAction::EvaluateAuto:
+        if (m_run.capture != step->kind)
+            break;
+        evaluateAutoCalibration(nDevNum);
+        if (m_calState == step->to)
+            logCalibrationChange(step->from, step->to, tl::machines::eventName(event), nDevNum);
         break;
-    case ecsAUTO_CAL_GET_BLACK_IMAGE:
-        if (event == E::Image)
-            onCaptureImage(CMD_AC_WHITE_START, ecsAUTO_CAL_CAPTURE_WHITE_IMAGE, nDevNum);
+    case CalibrationAction::NextTarget:
+        onManualTargetEnd(*step, buf, len, nDevNum);
         break;
-    case ecsAUTO_CAL_CAPTURE_WHITE_IMAGE:
-        if (event == E::CaptureEnd)
-            onCaptureEnd(CalibDlg::ModePattern, 102, ecsAUTO_CAL_GET_WHITE_IMAGE, nDevNum);
+    case CalibrationAction::EvaluateManual:
+        evaluateManualCalibration(buf, nDevNum);
+        if (m_calState == step->to)
+            logCalibrationChange(step->from, step->to, tl::machines::eventName(event), nDevNum);
         break;
-    case ecsAUTO_CAL_GET_WHITE_IMAGE:
-        if (event == E::Image)
-            onCaptureImage(CMD_AC_PATTERN_START, ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE, nDevNum);
-        break;
-    case ecsAUTO_CAL_CAPTURE_PATTERN_IMAGE:
-        if (event == E::CaptureEnd)
-            onPatternCaptured(nDevNum);
-        break;
-    case ecsAUTO_CAL_GET_PATTERN_IMAGE:
-        if (event == E::Image && m_captureKind == 103)
-            evaluateAutoCalibration(nDevNum);
-        break;
-    case ecsAUTO_CAL_WAIT_STORED:
-        if (event == E::Stored)
-            onParametersStored(true, nDevNum);
-        break;
-    default:
+    case CalibrationAction::ModuleEnd:
+        logCalibrationChange(step->from, step->to, tl::machines::eventName(event), nDevNum);
+        onParametersStored(step->from == ecsAUTO_CAL_WAIT_STORED, nDevNum);
         break;
     }
 }
@@ -301,27 +310,28 @@ void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const i
 // the captured image is asked for. The window's synchronous repaint runs the
 // event loop: the state moves on before it, so that an answer handled
 // meanwhile meets the state it belongs to.
-void nqmaincontrol::onCaptureEnd(int nextMode, int imageKind, int nextState, int nDevNum)
+void nqmaincontrol::onCaptureEnd(const CalibrationStep &step, int nDevNum)
 {
-    m_calState = nextState;
-    m_calibDlg->setDisplayMode(nextMode);
-    requestCapture(imageKind, nDevNum);
+    setCalibrationState(step.to, tl::machines::eventName(step.event), nDevNum);
+    m_calibDlg->setDisplayMode(step.kind == CaptureKind::Black ? CalibDlg::ModeWhite : CalibDlg::ModePattern);
+    requestCapture(step.kind, nDevNum);
 }
 
 // The black or white image is stored: the module captures the next screen.
-void nqmaincontrol::onCaptureImage(int32_t nextCapture, int nextState, int nDevNum)
+void nqmaincontrol::onCaptureImage(const CalibrationStep &step, int nDevNum)
 {
     const qint32 elapsed = captureElapsedMs();
-    m_device->SendCommand(&elapsed, nextCapture, 4, nDevNum, false);
-    m_calState = nextState;
+    const int32_t next = step.kind == CaptureKind::Black ? CMD_AC_WHITE_START : CMD_AC_PATTERN_START;
+    m_device->SendCommand(&elapsed, next, 4, nDevNum, false);
+    setCalibrationState(step.to, tl::machines::eventName(step.event), nDevNum);
 }
 
-void nqmaincontrol::onPatternCaptured(int nDevNum)
+void nqmaincontrol::onPatternCaptured(const CalibrationStep &step, int nDevNum)
 {
     tl::Clock::sleepMs(100);
-    m_captureKind = 103;
-    m_device->sendAcImageRequest(103, 0, nDevNum);
-    m_calState = ecsAUTO_CAL_GET_PATTERN_IMAGE;
+    m_run.capture = step.kind;
+    m_device->sendAcImageRequest(static_cast<uint8_t>(step.kind), 0, nDevNum);
+    setCalibrationState(step.to, tl::machines::eventName(step.event), nDevNum);
 }
 
 void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDevNum)
@@ -337,14 +347,14 @@ void nqmaincontrol::slotNewACImageReceived(unsigned char *buf, int size, int nDe
     // already stored for the fit.
     if (size == kCaptureBytes && buf && waitsForImage(m_calState)) {
         // Only the image's own 921,600 bytes are copied, whatever else the buffer holds.
-        const int slot = m_captureKind == 101 ? 0 : m_captureKind == 102 ? 1 : 2;
+        const int slot = CalibrationRun::imageSlot(m_run.capture);
         QImage &dest = m_calibImages[slot];
         for (int y = 0; y < kCaptureHeight; ++y)
             std::memcpy(dest.scanLine(y), buf + y * kCaptureWidth, kCaptureWidth);
-        m_nStoredImages |= 1 << slot;
+        m_run.storedImages |= 1 << slot;
     } else if (size == kCaptureBytesWide && waitsForImage(m_calState)) {
         // The run moves on, but this capture is not one the fit can use.
-        qDebug() << "nqmaincontrol::slotNewACImageReceived(): image" << m_captureKind << "of" << size
+        qDebug() << "nqmaincontrol::slotNewACImageReceived(): image" << static_cast<int>(m_run.capture) << "of" << size
                  << "bytes is not stored, module" << nDevNum;
     }
     autoCalibrationStep(nDevNum, true);
@@ -354,16 +364,16 @@ void nqmaincontrol::clearCalibrationImages()
 {
     for (int i = 0; i < 3; ++i)
         m_calibImages[i].fill(0);
-    m_nStoredImages = 0;
+    m_run.storedImages = 0;
 }
 
 void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 {
     // The fit uses this run's black, white and pattern images of this module,
     // never what an earlier run (or the other module) left.
-    if (m_nStoredImages != kAllImages) {
-        qDebug() << "nqmaincontrol::evaluateAutoCalibration(): images stored in this run:" << m_nStoredImages
-                 << "of" << kAllImages << ", no fit, module" << nDevNum;
+    if (m_run.storedImages != CalibrationRun::kAllImages) {
+        qDebug() << "nqmaincontrol::evaluateAutoCalibration(): images stored in this run:" << m_run.storedImages
+                 << "of" << CalibrationRun::kAllImages << ", no fit, module" << nDevNum;
         StopOrNextCalibration(true, 0, nDevNum);
         return;
     }
@@ -377,8 +387,8 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 
     int width = 0, height = 0;
     m_calibDlg->getWindowSize(width, height);
-    const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
-    const int reverse = reverseOf(m_psDataMgr->getLensSelect());
+    const int lensCode = lensCodeForLens(m_psDataMgr->getLensSelect());
+    const int reverse = reverseForLens(m_psDataMgr->getLensSelect());
     tl::setCalibInformation(m_calibDlg->getFitPoints(), kAutoPointCount, m_calibDlg->ceiling(), m_calibDlg->rear(),
                             width, height, lensCode, m_nFwParam, m_calibDlg->penType());
     clearFitFigures();
@@ -459,7 +469,7 @@ void nqmaincontrol::slotMCNextStep(int *buf, int len, int nDevNum)
 
 // The module ended the step of a target: the next target when the window
 // accepted the touch (the point list after the last one), else the same again.
-void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
+void nqmaincontrol::onManualTargetEnd(const CalibrationStep &step, const int *buf, int len, int nDevNum)
 {
     // An end without its index (a length field below 4) still ends the step:
     // the target is the one the window shows. So does an end whose index names
@@ -474,7 +484,7 @@ void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
     if (m_calibDlg->isTouchAccepted()) {
         curidx = m_calibDlg->getCount();
         if (curidx == tl::calibWorkspace().mc_point_count) {
-            m_calState = ecsMANUAL_CAL_WAIT_POINT_LIST;
+            setCalibrationState(step.orElse, tl::machines::eventName(step.event), nDevNum);
             m_device->SendCommand(nullptr, CMD_MC_GET_INPUT_POINT, 0, nDevNum, false);
             return;
         }
@@ -486,6 +496,7 @@ void nqmaincontrol::onManualTargetEnd(const int *buf, int len, int nDevNum)
                                                 curidx, m_calibDlg->getCount());
     }
     const qint32 index = curidx;
+    // The state stays (step.to): the repaint above may have ended the run meanwhile.
     m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
 }
 
@@ -514,8 +525,8 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
 
     int width = 0, height = 0;
     m_calibDlg->getWindowSize(width, height);
-    const int lensCode = lensCodeOf(m_psDataMgr->getLensSelect());
-    const int reverse = reverseOf(m_psDataMgr->getLensSelect());
+    const int lensCode = lensCodeForLens(m_psDataMgr->getLensSelect());
+    const int reverse = reverseForLens(m_psDataMgr->getLensSelect());
     tl::setCalibInformation(targets, count, ceiling, rear, width, height, lensCode, m_nFwParam,
                             m_calibDlg->penType());
     clearFitFigures();
@@ -567,16 +578,16 @@ void nqmaincontrol::onParametersStored(bool bAuto, int nDevNum)
 void nqmaincontrol::StopOrNextCalibration(bool bAuto, int result, int nDevNum)
 {
     const Transition busy(this);
-    if (m_bCancelRequested) {
+    if (m_run.cancelRequested) {
         qDebug() << "nqmaincontrol::StopOrNextCalibration(): AutoCalib Canceled" << nDevNum;
-        m_calState = 0;
+        setCalibrationState(ecsIDLE_CALIBRATION, "cancel", nDevNum);
         calDlgWorkingDone(nDevNum);
         return;
     }
     qDebug() << "StopOrNextCalibration:" << nDevNum << "bAuto =" << bAuto << "result =" << result;
     if (nDevNum != 0 && nDevNum != 1)
         return;
-    m_calResult[nDevNum] = result;
+    m_run.result[nDevNum] = result;
 
     const int count = m_psDataMgr->getNumOfCamDevice();
     if (nDevNum + 1 >= count) {
@@ -584,7 +595,7 @@ void nqmaincontrol::StopOrNextCalibration(bool bAuto, int result, int nDevNum)
         systemStateCalbrationChange(nDevNum, ecsIDLE_CALIBRATION);
         bool failed = false;
         for (int i = 0; i < count && i < 2; ++i)
-            failed = failed || m_calResult[i] == 0;
+            failed = failed || m_run.result[i] == 0;
         if (failed) {
             NotifyWait(false);
             showMessage(m_language ? m_language->messageText(13)

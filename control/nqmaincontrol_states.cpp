@@ -15,20 +15,8 @@
 
 using tl::CamDevCtrl;
 using namespace tl::codec;
-
-namespace {
-// The lens code of the calibration model and the "reverse image" flag both follow
-// the projector model: the three throw distances mount the camera upside down.
-int reverseForLens(int lensSelect)
-{
-    return (lensSelect >= 0 && lensSelect <= 2) ? 1 : 0;
-}
-
-int lensCodeForLens(int lensSelect)
-{
-    return (lensSelect >= 0 && lensSelect <= 2) ? lensSelect + 1 : 0;
-}
-} // namespace
+using tl::machines::SystemAction;
+using tl::machines::ThreadAction;
 
 void nqmaincontrol::stopReceiveThreads()
 {
@@ -52,22 +40,25 @@ void nqmaincontrol::calibrationRow(int eCalState, int nDevNum, int eNextThreadSt
     enterCalibrationState(eCalState, nDevNum, eNextThreadState);
 }
 
+// The system machine: the row of the requested state says what it sets off
+// and which calibration and acquisition states it leads to.
 void nqmaincontrol::systemStateChange(int eState, int nDevNum)
 {
     const Transition busy(this);
     qDebug() << "nqmaincontrol::systemStateChange():" << systemStateName(eState) << nDevNum;
     m_systemState = eState;
 
-    switch (eState) {
-    case esysIDLE_SYS:
-        systemStateCalbrationChange(nDevNum, ecsIDLE_CALIBRATION);
+    const tl::machines::SystemRow &row = tl::machines::systemRow(eState);
+    switch (row.action) {
+    case SystemAction::Idle:
+        systemStateCalbrationChange(nDevNum, row.calState);
         break;
-    case esysCONNECTION_START:
+    case SystemAction::Connect:
         NotifyWait(true);
         initDeviceCheck();
         connectTail();
         break;
-    case esysDEVICE_FOUND_OR_REMOVE:
+    case SystemAction::DeviceChange:
         NotifyWait(true);
         if (!suspendDeviceCheck(eState)) {
             NotifyWait(false);
@@ -75,68 +66,60 @@ void nqmaincontrol::systemStateChange(int eState, int nDevNum)
         }
         connectTail();
         break;
-    case esysCHANGE_TO_SLEEP:
+    case SystemAction::Sleep:
         StopDevice();
         m_bConnectionStatus = false;
         break;
-    case esysCHANGE_WAKE_UP:
+    case SystemAction::WakeUp:
         NotifyWait(true);
         suspendDeviceCheck(eState);
         connectTail();
         break;
-    case esysDISPLAY_CHANGE: {
-        // Touch devices follow the monitors also while no module is connected.
-        m_injection->desktopChanged(&m_sInjectionMessage);
-        m_bTouchInjection = m_injection->touchInjectionAvailable();
-        if (!m_bConnectionStatus)
-            break;
-        const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
-        GetMonitorInf();
-        // The program is closing (asked while the geometry message was up): no
-        // wait for the layout and no tracking for it.
-        if (m_bCloseRequested)
-            break;
-        configureInjectorLayout();
-        const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
-        if (after.right() == before.right() && after.bottom() == before.bottom())
-            break;
-        // The window system reports the change before the new layout has settled.
-        tl::Clock::sleepMs(4000);
-        if (calibrationReady(m_psDataMgr->displayMode()) && m_psDataMgr->getNumOfCamDevice() > 0)
-            systemStateCalbrationChange(0, ecsIDLE_CALIBRATION);
+    case SystemAction::DisplayChange:
+        displayChanged();
         break;
-    }
-    case esysUSER_ALIGNMENT_VIEW:
+    case SystemAction::AlignmentView:
         stopReceiveThreads();
-        emit callChangeNextThreadState(nDevNum, etaDISPLAY);
+        emit callChangeNextThreadState(nDevNum, row.threadState);
         break;
-    case esysUSER_START_ANALYSYS_BEFOR_TRACKING:
+    case SystemAction::BackToTracking:
         if (calibrationReady(m_psDataMgr->displayMode()))
-            systemStateCalbrationChange(nDevNum, ecsIDLE_CALIBRATION);
+            systemStateCalbrationChange(nDevNum, row.calState);
         break;
-    case esysUSER_MANUAL_CAL_START:
+    case SystemAction::CalibrationStart:
         closeMessage();
-        m_calResult[0] = m_calResult[1] = 0;
-        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
+        m_run.result[0] = m_run.result[1] = 0;
+        calibrationRow(row.calState, nDevNum + row.nextModule, row.threadState);
         break;
-    case esysUSER_AUTO_CAL_START:
-        closeMessage();
-        m_calResult[0] = m_calResult[1] = 0;
-        calibrationRow(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
+    case SystemAction::CalibrationRow:
+        calibrationRow(row.calState, nDevNum + row.nextModule, row.threadState);
         break;
-    case esysUSER_MANUAL_CAL_POINT_IMAGE:
-        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
-        break;
-    case esysUSER_MANUAL_CAL_START_NEXT_DEVICE:
-        calibrationRow(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum + 1, etaMANUAL_CALIBRATION);
-        break;
-    case esysUSER_AUTO_CAL_START_NEXT_DEVICE:
-        calibrationRow(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum + 1, etaAUTO_CALIBRATION);
-        break;
-    default:
-        // 12, 14 to 17 and anything else: only logged and stored.
+    case SystemAction::None:
         break;
     }
+}
+
+void nqmaincontrol::displayChanged()
+{
+    // Touch devices follow the monitors also while no module is connected.
+    m_injection->desktopChanged(&m_sInjectionMessage);
+    m_bTouchInjection = m_injection->touchInjectionAvailable();
+    if (!m_bConnectionStatus)
+        return;
+    const QRect before = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
+    GetMonitorInf();
+    // The program is closing (asked while the geometry message was up): no
+    // wait for the layout and no tracking for it.
+    if (m_bCloseRequested)
+        return;
+    configureInjectorLayout();
+    const QRect after = m_psDisplayInfo.isEmpty() ? QRect() : m_psDisplayInfo[0].sDisplayRect;
+    if (after.right() == before.right() && after.bottom() == before.bottom())
+        return;
+    // The window system reports the change before the new layout has settled.
+    tl::Clock::sleepMs(4000);
+    if (calibrationReady(m_psDataMgr->displayMode()) && m_psDataMgr->getNumOfCamDevice() > 0)
+        systemStateCalbrationChange(0, ecsIDLE_CALIBRATION);
 }
 
 void nqmaincontrol::connectTail()
@@ -193,45 +176,43 @@ void nqmaincontrol::connectTail()
     systemStateCalbrationChange(0, ecsIDLE_CALIBRATION);
 }
 
+// The calibration machine's entry: the state's row says which acquisition
+// state it asks for (none: the state is only stored).
 void nqmaincontrol::systemStateCalbrationChange(int nDevNum, int eCalState)
 {
     const Transition busy(this);
     qDebug() << "nqmaincontrol::systemStateCalbrationChange():" << calibrationStateName(eCalState) << nDevNum;
     m_calState = eCalState;
-    switch (eCalState) {
-    case ecsIDLE_CALIBRATION: {
-        // The cover's show turns the event loop: what stopped the modules
-        // meanwhile (a suspend, a removed module, another mode) decided what
-        // they do next, and tracking is not started under it.
-        const quint64 stops = m_nStops;
-        NotifyWait(true);
-        if (m_nStops != stops) {
-            qDebug() << "nqmaincontrol::systemStateCalbrationChange(): the modules were stopped while the cover"
-                     << "opened, no tracking started";
-            NotifyWait(false);
-            break;
-        }
-        stopReceiveThreads();
-        QList<QRect> monitors;
-        NqUtils::getWindowRectAll(monitors);
-        QRect screen = monitors.size() == 1 ? monitors[0] : QRect();
-        if (monitors.size() != 1 && !m_psDisplayInfo.isEmpty())
-            screen = m_psDisplayInfo[0].sDisplayRect;
-        m_injection->setScreenSize(screen.width(), screen.height());
-        emit callChangeNextThreadState(nDevNum, etaTRACKING);
-        break;
+    const int next = tl::machines::calibrationStateRow(eCalState).threadState;
+    if (next == tl::machines::kNone)
+        return;
+    if (next != etaTRACKING) {
+        enterCalibrationState(eCalState, nDevNum, next);
+        return;
     }
-    case ecsMANUAL_CAL_CAPTURE_POINT_IMAGE:
-        enterCalibrationState(ecsMANUAL_CAL_CAPTURE_POINT_IMAGE, nDevNum, etaMANUAL_CALIBRATION);
-        break;
-    case ecsAUTO_CAL_CAPTURE_BLACK_IMAGE:
-        enterCalibrationState(ecsAUTO_CAL_CAPTURE_BLACK_IMAGE, nDevNum, etaAUTO_CALIBRATION);
-        break;
-    default:
-        break;
+    // The cover's show turns the event loop: what stopped the modules
+    // meanwhile (a suspend, a removed module, another mode) decided what they
+    // do next, and tracking is not started under it.
+    const quint64 stops = m_nStops;
+    NotifyWait(true);
+    if (m_nStops != stops) {
+        qDebug() << "nqmaincontrol::systemStateCalbrationChange(): the modules were stopped while the cover"
+                 << "opened, no tracking started";
+        NotifyWait(false);
+        return;
     }
+    stopReceiveThreads();
+    QList<QRect> monitors;
+    NqUtils::getWindowRectAll(monitors);
+    QRect screen = monitors.size() == 1 ? monitors[0] : QRect();
+    if (monitors.size() != 1 && !m_psDisplayInfo.isEmpty())
+        screen = m_psDisplayInfo[0].sDisplayRect;
+    m_injection->setScreenSize(screen.width(), screen.height());
+    emit callChangeNextThreadState(nDevNum, next);
 }
 
+// The acquisition machine: every change stops the modules, then the row of
+// the requested state says how it starts.
 void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
 {
     const Transition busy(this);
@@ -243,68 +224,49 @@ void nqmaincontrol::threadStateChange(int nDevNum, int eNextState)
     m_device->setTrackingSink(eNextState == etaTRACKING ? m_injection.get() : nullptr);
     const int lens = m_psDataMgr->getLensSelect();
     const int reverse = reverseForLens(lens);
-    const int lensCode = lensCodeForLens(lens);
 
-    switch (eNextState) {
-    case etaDISPLAY:
-        m_threadState = etaDISPLAY;
+    const tl::machines::ThreadRow &row = tl::machines::threadRow(eNextState);
+    switch (row.action) {
+    case ThreadAction::Frames:
+        setThreadState(row.state, nDevNum);
         m_device->StartRecvThread(1, reverse);
         break;
-    case etaMANUAL_CALIBRATION: {
-        if (!prepareCalibrationWindow(nDevNum, false))
-            break;
-        m_threadState = etaMANUAL_CALIBRATION;
-        m_device->StartRecvThread(0, reverse);
-        m_calState = ecsMANUAL_CAL_CAPTURE_POINT_IMAGE;
-        m_device->SendCommand(nullptr, CMD_MC_START, 0, nDevNum, false);
-        tl::Clock::sleepMs(200);
-        const qint32 rev = reverse;
-        m_device->SendCommand(&rev, CMD_SET_IMAGE_REVERSE, 4, nDevNum, false);
-        tl::Clock::sleepMs(200);
-        const qint32 first = 0;
-        m_device->SendCommand(&first, CMD_MC_PATTERN_START, 4, nDevNum, false);
+    case ThreadAction::ManualCalibration:
+        enterManualCalibration(row, nDevNum, reverse);
+        break;
+    case ThreadAction::AutoCalibration:
+        enterAutoCalibration(row, nDevNum, reverse, lensCodeForLens(lens));
+        break;
+    case ThreadAction::Tracking:
+        startTracking(reverse);
+        break;
+    case ThreadAction::None:
         break;
     }
-    case etaAUTO_CALIBRATION: {
-        clearCalibrationImages();
-        if (!prepareCalibrationWindow(nDevNum, true))
-            break;
-        m_threadState = etaAUTO_CALIBRATION;
-        m_device->StartRecvThread(0, reverse);
-        m_calState = ecsAUTO_CAL_CAPTURE_BLACK_IMAGE;
+}
+
+void nqmaincontrol::startTracking(int reverse)
+{
+    qDebug() << "etaTRACKING";
+    m_calibDlg->hide();
+    if (m_modelType[0] != 0)
+        configureInjectorLayout();
+    const int count = m_psDataMgr->getNumOfCamDevice();
+    for (int i = 0; i < count && i < 2; ++i) {
+        const qint32 finger = m_psDataMgr->getPenTouchMode() == 1 ? 1 : 0;
+        m_device->SendCommand(&finger, CMD_SET_FINGER_TOUCH_MODE, 4, i, false);
         tl::Clock::sleepMs(200);
-        const qint32 rev = reverse;
-        m_device->SendCommand(&rev, CMD_SET_IMAGE_REVERSE, 4, nDevNum, false);
+        const qint32 transfer = 2;
+        m_device->SendCommand(&transfer, CMD_SET_TRANSFER_MODE, 4, i, false);
         tl::Clock::sleepMs(200);
-        m_device->send_ac_black_start(lensCode, nDevNum, m_nFwParam);
-        break;
+        m_device->SendCommand(nullptr, CMD_START_TRACKING, 0, i, false);
+        tl::Clock::sleepMs(200);
     }
-    case etaTRACKING: {
-        qDebug() << "etaTRACKING";
-        m_calibDlg->hide();
-        if (m_modelType[0] != 0)
-            configureInjectorLayout();
-        const int count = m_psDataMgr->getNumOfCamDevice();
-        for (int i = 0; i < count && i < 2; ++i) {
-            const qint32 finger = m_psDataMgr->getPenTouchMode() == 1 ? 1 : 0;
-            m_device->SendCommand(&finger, CMD_SET_FINGER_TOUCH_MODE, 4, i, false);
-            tl::Clock::sleepMs(200);
-            const qint32 transfer = 2;
-            m_device->SendCommand(&transfer, CMD_SET_TRANSFER_MODE, 4, i, false);
-            tl::Clock::sleepMs(200);
-            m_device->SendCommand(nullptr, CMD_START_TRACKING, 0, i, false);
-            tl::Clock::sleepMs(200);
-        }
-        m_injection->resetTracking(0);
-        m_injection->resetTracking(1);
-        m_threadState = etaTRACKING;
-        m_device->StartRecvThread(0, reverse);
-        NotifyWait(false);
-        break;
-    }
-    default:
-        break;
-    }
+    m_injection->resetTracking(0);
+    m_injection->resetTracking(1);
+    setThreadState(etaTRACKING, -1);
+    m_device->StartRecvThread(0, reverse);
+    NotifyWait(false);
 }
 
 void nqmaincontrol::StopDevice()
@@ -315,12 +277,12 @@ void nqmaincontrol::StopDevice()
     qDebug() << "nqmaincontrol::StopDevice() - 2";
     if (m_threadState == etaTRACKING)
         m_injection->releaseAllContacts();
-    m_threadState = etaNULL;
+    setThreadState(etaNULL, -1);
     // With the loops the run stops too, also one whose cancel still waits for
     // the module's answer: nothing of it may act later (a new run sets its
     // own state after this).
-    m_calState = ecsIDLE_CALIBRATION;
-    m_bCancelRequested = false;
+    setCalibrationState(ecsIDLE_CALIBRATION, "stop", -1);
+    m_run.cancelRequested = false;
     qDebug() << "nqmaincontrol::StopDevice() - 3: m_psDataMgr->getNumOfCamDevice() ="
              << m_psDataMgr->getNumOfCamDevice();
     m_calibDlg->hide();
@@ -332,7 +294,7 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
     const Transition busy(this);
     if (m_threadState == etaAUTO_CALIBRATION && m_calState != 0) {
         qDebug() << "nqmaincontrol::calDlgWorkingDone(): canceled:" << devNum << m_calState;
-        m_bCancelRequested = true;
+        m_run.cancelRequested = true;
         armCancelDeadline(devNum);
         return;
     }
@@ -342,7 +304,7 @@ void nqmaincontrol::calDlgWorkingDone(int devNum)
     } else {
         // Nothing to go back to: the modules stay stopped, and the run is over
         // as surely as on the way back to tracking.
-        m_calState = ecsIDLE_CALIBRATION;
+        setCalibrationState(ecsIDLE_CALIBRATION, "stop", devNum);
         m_calibDlg->hide();
     }
 }

@@ -1,0 +1,15 @@
+# ctest: the committed docs/machines.md is what tesselink-machines prints now.
+execute_process(COMMAND ${TOOL} OUTPUT_VARIABLE generated RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${TOOL} failed (${rc})")
+endif()
+file(WRITE ${OUT} "${generated}")
+if(NOT EXISTS ${DOC})
+  message(FATAL_ERROR "${DOC} is missing. Generate it: ${TOOL} > ${DOC}")
+endif()
+file(READ ${DOC} committed)
+if(NOT generated STREQUAL committed)
+  execute_process(COMMAND diff -u ${DOC} ${OUT})
+  message(FATAL_ERROR "${DOC} does not show the machines the controller runs on (diff above). "
+                      "Regenerate it: ${TOOL} > ${DOC}")
+endif()
