@@ -4,6 +4,7 @@
 // machine's state: which image was asked for last, which images are stored,
 // the cancel request and the modules' results.
 
+#include "calibration/CalibrationFit.h"
 #include "control/StateMachines.h"
 
 #include <QDateTime>
@@ -24,6 +25,9 @@ struct CalibrationRun
     bool cancelRequested = false;
     qint64 cancelDeadlineMs = -1;
     int result[2] = {0, 0};  // per module: 0 failed, 1 calibrated
+    // The fit of the module being calibrated, kept from its evaluation until
+    // the module says it stored the uploaded parameters.
+    tl::FitResult fit;
 
     // The slot of the black, white and pattern image (0, 1, 2) for a capture.
     static int imageSlot(tl::machines::CaptureKind kind)

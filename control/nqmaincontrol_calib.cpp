@@ -394,7 +394,8 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
     clearFitFigures();
     const tl::PatternSearchResult search = tl::AC_FindPatternCenter(working);
     double tp[13] = {};
-    const tl::FitResult fit = tl::AC_CallCalcCalibParameter(tp);
+    m_run.fit = tl::AC_CallCalcCalibParameter(tp);
+    const tl::FitResult &fit = m_run.fit;
     // This thread's CPU and the search's worker threads', not the rest of the process.
     const double threadCpu = (tl::threadCpuNs() - threadCpuStart) / 1e9;
     const double workerCpu = search.workerCpuNs / 1e9;
@@ -533,7 +534,8 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
     for (int k = 0; k < count; ++k)
         ws.ac_pattern_center_twk[k] = touched[k];
     double tp[13] = {};
-    const tl::FitResult fit = tl::MC_CallCalcCalibParameter(tp);
+    m_run.fit = tl::MC_CallCalcCalibParameter(tp);
+    const tl::FitResult &fit = m_run.fit;
 
     logParameters(fit);
     logPointList("-- ac_pattern_center_twk --", touched, count);
@@ -569,7 +571,7 @@ void nqmaincontrol::slotCalibReadyEnd(int nDevNum)
 // its EEPROM will say at the next opening.
 void nqmaincontrol::onParametersStored(bool bAuto, int nDevNum)
 {
-    const bool success = tl::calibWorkspace().calib_success;
+    const bool success = m_run.fit.success;
     if (success)
         m_device->markCalibrated(nDevNum);
     StopOrNextCalibration(bAuto, success ? 1 : 0, nDevNum);
