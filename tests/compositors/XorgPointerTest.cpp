@@ -57,21 +57,8 @@ std::vector<uint8_t> record(int x, int y)
     return {uint8_t(x), uint8_t(x >> 8), uint8_t(y), uint8_t(y >> 8), 100, 0};
 }
 
-const char kXorgConf[] = R"(Section "Device"
-  Identifier "dummy"
-  Driver "dummy"
-  VideoRam 256000
-EndSection
-Section "Screen"
-  Identifier "screen"
-  Device "dummy"
-  DefaultDepth 24
-  SubSection "Display"
-    Depth 24
-    Virtual 3600 1400
-  EndSubSection
-EndSection
-Section "ServerFlags"
+// No input devices of the server's own: the test's pointer is XTest's.
+const char kInputSections[] = R"(Section "ServerFlags"
   Option "AutoAddDevices" "false"
   Option "AutoEnableDevices" "false"
 EndSection
@@ -94,7 +81,7 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
     {
         QFile conf(dir + "/xorg.conf");
         ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
-        conf.write(kXorgConf);
+        conf.write(xorgdummy::config("3600 1400", kInputSections));
     }
     const QByteArray display = xorgdummy::freeDisplay(160);
     Compositor x;
@@ -106,7 +93,7 @@ TEST(RealXorg, TheXTestPointerLandsOnTheBoardMonitorOfAScreenLargerThanItsMonito
     // A 1920x1080 monitor and the board's 1280x800 to its right, on an X
     // screen of 3600x1400: the right and bottom of the screen are on no monitor.
     QString out;
-    ASSERT_TRUE(xorgdummy::setTwoOutputs(xrandr, display, "3600x1400", true, &out))
+    ASSERT_TRUE(xorgdummy::setTwoOutputs(xrandr, display, "3600x1400", "1920x1080", "1280x800", true, &out))
         << out.toStdString();
     XSync(dpy, False);
     const QList<tl::MonitorInfo> monitors = serverMonitors(dpy);

@@ -50,21 +50,7 @@ QByteArray tapAt(double at, int x, int y)
     return e;
 }
 
-const char kXorgConf[] = R"(Section "Device"
-  Identifier "dummy"
-  Driver "dummy"
-  VideoRam 256000
-EndSection
-Section "Screen"
-  Identifier "screen"
-  Device "dummy"
-  DefaultDepth 24
-  SubSection "Display"
-    Depth 24
-    Virtual 3200 1080
-  EndSubSection
-EndSection
-Section "ServerFlags"
+const char kInputSections[] = R"(Section "ServerFlags"
   Option "AutoAddDevices" "true"
 EndSection
 Section "InputClass"
@@ -108,7 +94,7 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
     ASSERT_TRUE(writeFile(dir + "/touch.ioctl", device.ioctl));
     ASSERT_TRUE(writeFile(dir + "/touch.events",
                           evemuLine(0.0, EV_SYN, SYN_REPORT, 0) + tapAt(10.0, 640, 400) + tapAt(12.0, 640, 400)));
-    ASSERT_TRUE(writeFile(dir + "/xorg.conf", kXorgConf));
+    ASSERT_TRUE(writeFile(dir + "/xorg.conf", xorgdummy::config("3200 1080", kInputSections)));
     // Only this configuration: the system's directory would give touchscreens
     // to the libinput driver where it is installed, which takes only devices
     // udev has processed (the consumers tests play those).
@@ -124,7 +110,7 @@ TEST(RealXorg, TheMatrixIsSetOnTheDescribedTouchscreenAndATapLandsOnTheBoardMoni
     ASSERT_NE(dpy, nullptr) << x.log().toStdString();
     // Two outputs: 1920x1080 and the board's 1280x800 to its right.
     QString out;
-    ASSERT_TRUE(xorgdummy::setTwoOutputs(xrandr, display, "3200x1080", false, &out))
+    ASSERT_TRUE(xorgdummy::setTwoOutputs(xrandr, display, "3200x1080", "1920x1080", "1280x800", false, &out))
         << out.toStdString();
 
     auto pinnerOwner = std::make_unique<tl::X11MatrixPinner>(display.constData());

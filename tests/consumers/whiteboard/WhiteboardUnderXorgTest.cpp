@@ -8,6 +8,7 @@
 // The screenshots go to $TL_WHITEBOARD_SHOTS when it is set.
 #include "../FeedRecorder.h"
 #include "../../compositors/Compositor.h"
+#include "../../compositors/XorgDummy.h"
 
 #include "platform/Clock.h"
 
@@ -23,6 +24,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -186,40 +189,28 @@ TEST(Whiteboard, XournalDrawsThePensStrokeWhereThePenWentAndZoomsOnATwoFingerSpr
     {
         QFile f(conf);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("Section \"Device\"\n  Identifier \"dummy\"\n  Driver \"dummy\"\n  VideoRam 256000\nEndSection\n"
-                "Section \"Screen\"\n  Identifier \"screen\"\n  Device \"dummy\"\n  DefaultDepth 24\n"
-                "  SubSection \"Display\"\n    Depth 24\n    Virtual 3200 1080\n  EndSubSection\nEndSection\n"
-                "Section \"ServerFlags\"\n  Option \"AutoAddDevices\" \"true\"\nEndSection\n"
-                "Section \"InputClass\"\n  Identifier \"touchscreens through libinput\"\n"
-                "  MatchIsTouchscreen \"on\"\n  Driver \"libinput\"\nEndSection\n");
+        f.write(xorgdummy::config("3200 1080", R"(Section "ServerFlags"
+  Option "AutoAddDevices" "true"
+EndSection
+Section "InputClass"
+  Identifier "touchscreens through libinput"
+  MatchIsTouchscreen "on"
+  Driver "libinput"
+EndSection
+)"));
     }
-    int number = 150;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)) ||
-           QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
-        ++number;
-    const QByteArray display = ":" + QByteArray::number(number);
+    const QByteArray display = xorgdummy::freeDisplay(150);
     Compositor x;
     ASSERT_TRUE(x.start({server, QString::fromLatin1(display), "-noreset", "-nolisten", "tcp", "-config", conf,
                          "-logfile", dir.path() + "/Xorg.log"},
                         node.environment(QStringLiteral(TL_UDEV_SHIM))));
-    bool up = false;
-    for (int i = 0; i < 100 && !up && x.running(); ++i) {
-        tl::Clock::sleepMs(100);
-        up = run({QStringLiteral("xrandr"), "--current"}, display);
-    }
-    ASSERT_TRUE(up) << x.log().toStdString();
+    Display *dpy = xorgdummy::waitForDisplay(x, display);
+    ASSERT_NE(dpy, nullptr) << x.log().toStdString();
+    XCloseDisplay(dpy);
+    // The board's 1280x800 at the origin, a 1920x1080 monitor to its right.
     QString out;
-    run({QStringLiteral("xrandr"), "--newmode", "1920x1080", "173.00", "1920", "2048", "2248", "2576", "1080", "1083",
-         "1088", "1120", "-hsync", "+vsync"},
-        display);
-    run({QStringLiteral("xrandr"), "--newmode", "1280x800", "83.50", "1280", "1352", "1480", "1680", "800", "803", "809",
-         "831", "-hsync", "+vsync"},
-        display);
-    run({QStringLiteral("xrandr"), "--addmode", "DUMMY0", "1280x800"}, display);
-    run({QStringLiteral("xrandr"), "--addmode", "DUMMY1", "1920x1080"}, display);
-    ASSERT_TRUE(run({QStringLiteral("xrandr"), "--fb", "3200x1080", "--output", "DUMMY0", "--mode", "1280x800",
-                     "--pos", "0x0", "--output", "DUMMY1", "--mode", "1920x1080", "--pos", "1280x0"},
-                    display, &out))
+    ASSERT_TRUE(xorgdummy::setTwoOutputs(Compositor::find(QStringLiteral("xrandr")), display, "3200x1080", "1280x800",
+                                         "1920x1080", false, &out))
         << out.toStdString();
     QFile xlog(dir.path() + "/Xorg.log");
     ASSERT_TRUE(xlog.open(QIODevice::ReadOnly));
