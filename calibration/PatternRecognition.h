@@ -96,6 +96,10 @@ struct MarkerDetectorSettings
     double sharpening = 0.25;
 };
 
+// The image a marker search runs on at threshold level `t`: binarised at t,
+// or the image itself for t = -1. False when nothing is lit at that level.
+bool markerLevelImage(const cv::Mat &image, int t, cv::Mat &work);
+
 // The markers the search keeps of what the detector reported (ID and corners
 // as MarkerDetection has them) on `work`, the image it was run on (`binary`:
 // binarised to 0 and 255): a report with a corner that is not a finite point

@@ -149,6 +149,16 @@ std::vector<MarkerDetection> keptMarkers(const cv::Mat &work, bool binary, std::
     return out;
 }
 
+bool markerLevelImage(const cv::Mat &image, int t, cv::Mat &work)
+{
+    if (t == -1) {
+        work = image;
+        return true;
+    }
+    cv::threshold(image, work, t, 255, cv::THRESH_BINARY);
+    return cv::countNonZero(work) != 0;
+}
+
 std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, int t,
                                                           const MarkerDetectorSettings &settings)
 {
@@ -156,13 +166,8 @@ std::vector<MarkerDetection> PatternFinder::detectMarkers(const cv::Mat &image, 
         return {};
     // A binarised copy: the caller's image is shared by every level.
     cv::Mat work;
-    if (t == -1) {
-        work = image;
-    } else {
-        cv::threshold(image, work, t, 255, cv::THRESH_BINARY);
-        if (cv::countNonZero(work) == 0)
-            return {};
-    }
+    if (!markerLevelImage(image, t, work))
+        return {};
     TagDetector detector(settings);
     // The detector blurs the image it fits quads on in place, and without
     // reduction that is the image it is given: then it gets a copy, and the

@@ -72,8 +72,9 @@ Recognition recognise(const CalibDlg &dlg, int lens, const cv::Mat &black, const
         EXPECT_EQ(ws.ac_pattern_center_twk[k], search.foundTweaked[k]) << k;
     }
     run.projected = search.projected;
-    if (search.projected)
+    if (search.projected) {
         EXPECT_TRUE(std::equal(search.homography, search.homography + 9, ws.homography));
+    }
     return run;
 }
 

@@ -53,13 +53,8 @@ std::vector<tl::MarkerDetection> searchDetector(const cv::Mat &image, int t)
 std::vector<tl::MarkerDetection> arucoDetector(const cv::Mat &image, int t)
 {
     cv::Mat work;
-    if (t == -1) {
-        work = image;
-    } else {
-        cv::threshold(image, work, t, 255, cv::THRESH_BINARY);
-        if (cv::countNonZero(work) == 0)
-            return {};
-    }
+    if (!tl::markerLevelImage(image, t, work))
+        return {};
     cv::Ptr<cv::aruco::DetectorParameters> params = cv::aruco::DetectorParameters::create();
     params->errorCorrectionRate = 0;
     const cv::Ptr<cv::aruco::Dictionary> dictionary = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_APRILTAG_16h5);
@@ -260,17 +255,8 @@ int main(int argc, char **argv)
             std::string base = file;
             std::replace(base.begin(), base.end(), '/', '_');
             const std::string out = saveDir + "/" + base + "-level" + std::to_string(levels[i]) + ".png";
-            QImage rgb(shown.cols, shown.rows, QImage::Format_RGB888);
-            for (int y = 0; y < shown.rows; ++y) {
-                const uchar *src = shown.ptr(y);
-                uchar *dst = rgb.scanLine(y);
-                for (int x = 0; x < shown.cols; ++x) {
-                    dst[3 * x] = src[3 * x + 2];
-                    dst[3 * x + 1] = src[3 * x + 1];
-                    dst[3 * x + 2] = src[3 * x];
-                }
-            }
-            rgb.save(QString::fromStdString(out));
+            QImage(shown.data, shown.cols, shown.rows, int(shown.step), QImage::Format_BGR888)
+                .save(QString::fromStdString(out));
         }
 #else
         report("apriltag", ours, medians({ &ours }));

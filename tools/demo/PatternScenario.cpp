@@ -531,17 +531,8 @@ QString runPattern(const DemoOptions &opt, Corvane &driver, tl::sim::EmulatedBus
             cv::putText(overlay, std::to_string(k), cv::Point(cvRound(t.x) + 12, cvRound(t.y) - 12),
                         cv::FONT_HERSHEY_SIMPLEX, 0.6, cv::Scalar(255, 80, 0), 2);
         }
-        QImage rgb(overlay.cols, overlay.rows, QImage::Format_RGB888);
-        for (int y = 0; y < overlay.rows; ++y) {
-            const uchar *src = overlay.ptr(y);
-            uchar *dst = rgb.scanLine(y);
-            for (int x = 0; x < overlay.cols; ++x) {
-                dst[3 * x] = src[3 * x + 2];
-                dst[3 * x + 1] = src[3 * x + 1];
-                dst[3 * x + 2] = src[3 * x];
-            }
-        }
-        rgb.save(dir + "/overlay.png");
+        QImage(overlay.data, overlay.cols, overlay.rows, int(overlay.step), QImage::Format_BGR888)
+            .save(dir + "/overlay.png");
         out << "pattern.images_saved: " << dir << "\n";
     }
     dlg.hide();
