@@ -2,6 +2,7 @@
 #include <umockdev.h>
 
 #include "FeedRecorder.h"
+#include "tests/input/umockdev/UinputNode.h"
 
 #include "input/InputInjection.h"
 #include "platform/Clock.h"
@@ -32,147 +33,11 @@ namespace {
 // The report cycle of a module (seconds).
 constexpr double kCycle = 0.010;
 
-// What the emulated uinput node was told, and when each event came.
-struct Uinput
-{
-    std::mutex lock;
-    std::set<int> evbits, keybits, absbits, propbits;
-    std::map<int, input_absinfo> abs;
-    uinput_setup setup{};
-    int created = 0;
-    std::vector<unsigned long> unknown;
-    double now = 0;  // the time of the report being injected
-    struct Event
-    {
-        double at;
-        input_event ev;
-    };
-    std::vector<Event> events;
-};
-
-bool resolve(UMockdevIoctlClient *client, UMockdevIoctlData *arg, size_t size, UMockdevIoctlData **out)
-{
-    GError *error = nullptr;
-    *out = umockdev_ioctl_data_resolve(arg, 0, size, &error);
-    if (*out)
-        return true;
-    g_clear_error(&error);
-    umockdev_ioctl_client_complete(client, -1, EFAULT);
-    return false;
-}
-
-gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
-{
-    auto *u = static_cast<Uinput *>(data);
-    const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    long value = 0;
-    if (arg && arg->data_len >= int(sizeof(long)))
-        std::memcpy(&value, arg->data, sizeof(long));
-    std::lock_guard<std::mutex> guard(u->lock);
-    UMockdevIoctlData *d = nullptr;
-    if (request == UI_SET_EVBIT) {
-        u->evbits.insert(int(value));
-    } else if (request == UI_SET_KEYBIT) {
-        u->keybits.insert(int(value));
-    } else if (request == UI_SET_ABSBIT) {
-        u->absbits.insert(int(value));
-    } else if (request == UI_SET_PROPBIT) {
-        u->propbits.insert(int(value));
-    } else if (request == UI_ABS_SETUP) {
-        if (!resolve(client, arg, sizeof(uinput_abs_setup), &d))
-            return TRUE;
-        uinput_abs_setup s;
-        std::memcpy(&s, d->data, sizeof s);
-        u->abs[s.code] = s.absinfo;
-    } else if (request == UI_DEV_SETUP) {
-        if (!resolve(client, arg, sizeof(uinput_setup), &d))
-            return TRUE;
-        std::memcpy(&u->setup, d->data, sizeof u->setup);
-    } else if (request == UI_GET_VERSION) {
-        if (!resolve(client, arg, sizeof(unsigned int), &d))
-            return TRUE;
-        const unsigned int version = 5;
-        std::memcpy(d->data, &version, sizeof version);
-    } else if (request == UI_DEV_CREATE) {
-        ++u->created;
-    } else if (request == UI_DEV_DESTROY) {
-    } else if (_IOC_TYPE(request) == UINPUT_IOCTL_BASE && _IOC_NR(request) == _IOC_NR(UI_GET_SYSNAME(0)) &&
-               _IOC_SIZE(request) >= 8) {
-        if (!resolve(client, arg, _IOC_SIZE(request), &d))
-            return TRUE;
-        static const char name[] = "input77";
-        std::memcpy(d->data, name, sizeof name);
-    } else {
-        u->unknown.push_back(request);
-        umockdev_ioctl_client_complete(client, -1, ENOTTY);
-        return TRUE;
-    }
-    umockdev_ioctl_client_complete(client, 0, 0);
-    return TRUE;
-}
-
-gboolean onWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
-{
-    auto *u = static_cast<Uinput *>(data);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard<std::mutex> guard(u->lock);
-    const int n = arg ? arg->data_len : 0;
-    for (int off = 0; off + int(sizeof(input_event)) <= n; off += int(sizeof(input_event))) {
-        input_event ev;
-        std::memcpy(&ev, arg->data + off, sizeof ev);
-        u->events.push_back({u->now, ev});
-    }
-    umockdev_ioctl_client_complete(client, n, 0);
-    return TRUE;
-}
-
-// A /dev/uinput node in a umockdev testbed for as long as it lives.
-class EmulatedUinput
-{
-public:
-    explicit EmulatedUinput(Uinput *state)
-    {
-        m_testbed = umockdev_testbed_new();
-        GError *error = nullptr;
-        if (!umockdev_testbed_add_from_string(m_testbed,
-                                              "P: /devices/virtual/misc/uinput\nN: uinput\n"
-                                              "E: DEVNAME=/dev/uinput\nE: SUBSYSTEM=misc\nA: dev=10:223\n\n"
-                                              "P: /devices/virtual/input/input77\nE: SUBSYSTEM=input\n",
-                                              &error)) {
-            m_error = QString::fromUtf8(error ? error->message : "testbed");
-            g_clear_error(&error);
-            return;
-        }
-        m_handler = umockdev_ioctl_base_new();
-        g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(onIoctl), state);
-        g_signal_connect(m_handler, "handle-write", G_CALLBACK(onWrite), state);
-        if (!umockdev_testbed_attach_ioctl(m_testbed, "/dev/uinput", m_handler, &error)) {
-            m_error = QString::fromUtf8(error ? error->message : "attach");
-            g_clear_error(&error);
-        }
-    }
-    ~EmulatedUinput()
-    {
-        if (m_handler)
-            umockdev_testbed_detach_ioctl(m_testbed, "/dev/uinput", nullptr);
-        if (m_handler)
-            g_object_unref(m_handler);
-        g_object_unref(m_testbed);
-    }
-    QString error() const { return m_error; }
-
-private:
-    UMockdevTestbed *m_testbed = nullptr;
-    UMockdevIoctlBase *m_handler = nullptr;
-    QString m_error;
-};
-
 // Keeps what the injector asks for, then passes it on to the real backend.
 class Witness : public tl::InjectionBackend
 {
 public:
-    Witness(std::unique_ptr<tl::InjectionBackend> real, Uinput *u, std::vector<Meant> *meant)
+    Witness(std::unique_ptr<tl::InjectionBackend> real, UinputState *u, std::vector<Meant> *meant)
         : m_real(std::move(real)), m_u(u), m_meant(meant)
     {
     }
@@ -204,7 +69,7 @@ private:
         return m_u->now;
     }
     std::unique_ptr<tl::InjectionBackend> m_real;
-    Uinput *m_u;
+    UinputState *m_u;
     std::vector<Meant> *m_meant;
 };
 
@@ -213,7 +78,7 @@ private:
 class WitnessedChooser : public tl::LinuxInjectionChooser
 {
 public:
-    WitnessedChooser(bool mouse, Uinput *u, std::vector<Meant> *meant) : m_mouse(mouse), m_u(u), m_meant(meant) {}
+    WitnessedChooser(bool mouse, UinputState *u, std::vector<Meant> *meant) : m_mouse(mouse), m_u(u), m_meant(meant) {}
     tl::InjectionChoice choose(const tl::InjectionSetup &setup) const override
     {
         tl::InjectionChoice choice;
@@ -230,7 +95,7 @@ public:
 
 private:
     bool m_mouse;
-    Uinput *m_u;
+    UinputState *m_u;
     std::vector<Meant> *m_meant;
 };
 
@@ -326,8 +191,8 @@ QString classify(const libevdev *d)
 Feed record(const Script &script)
 {
     Feed out;
-    Uinput u;
-    EmulatedUinput node(&u);
+    UinputState u;
+    const UinputNode node(&u, false);
     if (!node.error().isEmpty()) {
         out.error = QStringLiteral("no emulated /dev/uinput: ") + node.error();
         return out;
@@ -427,7 +292,7 @@ Feed record(const Script &script)
     // The event script: the first line when the consumer opens the node, every
     // event at the time of the report that wrote it.
     out.events = evemuLine(0.0, EV_SYN, SYN_REPORT, 0);
-    for (const Uinput::Event &e : u.events) {
+    for (const UinputState::Event &e : u.events) {
         out.events += evemuLine(e.at, e.ev.type, e.ev.code, e.ev.value);
         out.stream.push_back({e.at, e.ev.type, e.ev.code, e.ev.value});
         out.endSeconds = e.at;

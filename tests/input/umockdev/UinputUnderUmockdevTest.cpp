@@ -10,9 +10,7 @@
 #include "platform/linux/UinputTouchBackend.h"
 #include "platform/linux/TouchMapping.h"
 
-#include <linux/input.h>
-#include <linux/uinput.h>
-#include <umockdev.h>
+#include "UinputNode.h"
 
 #include <gtest/gtest.h>
 
@@ -21,113 +19,11 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <vector>
 
 namespace {
-
-// What the emulated uinput node has been told.
-struct UinputState
-{
-    std::mutex lock;
-    std::set<int> evbits, keybits, absbits, propbits;
-    std::map<int, input_absinfo> abs;
-    uinput_setup setup{};
-    int created = 0;
-    int destroyed = 0;
-    std::vector<input_event> events;
-    std::vector<unsigned long> unknown;
-};
-
-gboolean onIoctl(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
-{
-    auto *st = static_cast<UinputState *>(data);
-    const unsigned long request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    // Integer arguments travel in the pointer-sized buffer itself.
-    long value = 0;
-    if (arg && arg->data_len >= int(sizeof(long)))
-        std::memcpy(&value, arg->data, sizeof(long));
-    std::lock_guard<std::mutex> guard(st->lock);
-    GError *error = nullptr;
-
-    if (request == UI_SET_EVBIT) {
-        st->evbits.insert(int(value));
-    } else if (request == UI_SET_KEYBIT) {
-        st->keybits.insert(int(value));
-    } else if (request == UI_SET_ABSBIT) {
-        st->absbits.insert(int(value));
-    } else if (request == UI_SET_PROPBIT) {
-        st->propbits.insert(int(value));
-    } else if (request == UI_ABS_SETUP) {
-        UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(uinput_abs_setup), &error);
-        if (!d) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            g_clear_error(&error);
-            return TRUE;
-        }
-        uinput_abs_setup s;
-        std::memcpy(&s, d->data, sizeof s);
-        st->abs[s.code] = s.absinfo;
-    } else if (request == UI_DEV_SETUP) {
-        UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(uinput_setup), &error);
-        if (!d) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            g_clear_error(&error);
-            return TRUE;
-        }
-        std::memcpy(&st->setup, d->data, sizeof st->setup);
-    } else if (request == UI_GET_VERSION) {
-        // Version 5 and later take UI_DEV_SETUP / UI_ABS_SETUP instead of the
-        // old uinput_user_dev write.
-        UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, sizeof(unsigned int), &error);
-        if (!d) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            g_clear_error(&error);
-            return TRUE;
-        }
-        const unsigned int version = 5;
-        std::memcpy(d->data, &version, sizeof version);
-    } else if (request == UI_DEV_CREATE) {
-        ++st->created;
-    } else if (request == UI_DEV_DESTROY) {
-        ++st->destroyed;
-    } else if (_IOC_TYPE(request) == UINPUT_IOCTL_BASE && _IOC_NR(request) == _IOC_NR(UI_GET_SYSNAME(0)) &&
-               _IOC_SIZE(request) >= 8) {
-        // The name under /sys/devices/virtual/input/ of the new device.
-        UMockdevIoctlData *d = umockdev_ioctl_data_resolve(arg, 0, _IOC_SIZE(request), &error);
-        if (!d) {
-            umockdev_ioctl_client_complete(client, -1, EFAULT);
-            g_clear_error(&error);
-            return TRUE;
-        }
-        static const char name[] = "input77";
-        std::memcpy(d->data, name, sizeof name);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    } else {
-        st->unknown.push_back(request);
-        umockdev_ioctl_client_complete(client, -1, ENOTTY);
-        return TRUE;
-    }
-    umockdev_ioctl_client_complete(client, 0, 0);
-    return TRUE;
-}
-
-gboolean onWrite(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer data)
-{
-    auto *st = static_cast<UinputState *>(data);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
-    std::lock_guard<std::mutex> guard(st->lock);
-    const int n = arg ? arg->data_len : 0;
-    for (int off = 0; off + int(sizeof(input_event)) <= n; off += int(sizeof(input_event))) {
-        input_event ev;
-        std::memcpy(&ev, arg->data + off, sizeof ev);
-        st->events.push_back(ev);
-    }
-    umockdev_ioctl_client_complete(client, n, 0);
-    return TRUE;
-}
 
 class EmulatedUinput : public ::testing::Test
 {
@@ -137,53 +33,22 @@ protected:
         const char *preload = std::getenv("LD_PRELOAD");
         if (!preload || !std::strstr(preload, "libumockdev-preload"))
             GTEST_SKIP() << "needs umockdev-wrapper";
-        testbed = umockdev_testbed_new();
-        GError *error = nullptr;
-        ASSERT_TRUE(umockdev_testbed_add_from_string(testbed,
-                                                     "P: /devices/virtual/misc/uinput\n"
-                                                     "N: uinput\n"
-                                                     "E: DEVNAME=/dev/uinput\n"
-                                                     "E: SUBSYSTEM=misc\n"
-                                                     "A: dev=10:223\n"
-                                                     "\n"
-                                                     // Where the kernel would put the created device.
-                                                     "P: /devices/virtual/input/input77\n"
-                                                     "E: SUBSYSTEM=input\n"
-                                                     "\n"
-                                                     "P: /devices/virtual/input/input77/event77\n"
-                                                     "N: input/event77\n"
-                                                     "E: DEVNAME=/dev/input/event77\n"
-                                                     "E: SUBSYSTEM=input\n"
-                                                     "A: dev=13:77\n",
-                                                     &error))
-            << (error ? error->message : "");
-        handler = umockdev_ioctl_base_new();
-        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(onIoctl), &state);
-        g_signal_connect(handler, "handle-write", G_CALLBACK(onWrite), &state);
-        ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed, "/dev/uinput", handler, &error))
-            << (error ? error->message : "");
-    }
-
-    void TearDown() override
-    {
-        if (testbed) {
-            umockdev_testbed_detach_ioctl(testbed, "/dev/uinput", nullptr);
-            g_object_unref(handler);
-            g_object_unref(testbed);
-        }
+        node.emplace(&state, true);
+        ASSERT_TRUE(node->error().isEmpty()) << node->error().toStdString();
     }
 
     std::vector<input_event> takeEvents()
     {
         std::lock_guard<std::mutex> guard(state.lock);
         std::vector<input_event> out;
-        out.swap(state.events);
+        for (const UinputState::Event &e : state.events)
+            out.push_back(e.ev);
+        state.events.clear();
         return out;
     }
 
-    UMockdevTestbed *testbed = nullptr;
-    UMockdevIoctlBase *handler = nullptr;
     UinputState state;
+    std::optional<UinputNode> node;
 };
 
 struct Ev
