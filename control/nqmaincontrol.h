@@ -227,10 +227,13 @@ private:
     void onPatternCaptured(const CalibrationStep &step, int nDevNum);
     void onManualTargetEnd(const CalibrationStep &step, const int *buf, int len, int nDevNum);
     void onParametersStored(bool bAuto, int nDevNum);
-    void evaluateAutoCalibration(int nDevNum);
+    // The fit of a module's run: true when its parameters went to the module
+    // (the step's next state waits for them to be stored), false when the run
+    // of the module ended without.
+    bool evaluateAutoCalibration(int nDevNum);
     // Blanks the black, white and pattern images before a module's auto run.
     void clearCalibrationImages();
-    void evaluateManualCalibration(const int *buf, int nDevNum);
+    bool evaluateManualCalibration(const int *buf, int nDevNum);
     // Sets the calibration state, stops the receive loops and asks the thread
     // state machine for its next state.
     void enterCalibrationState(int eCalState, int nDevNum, int eNextThreadState);

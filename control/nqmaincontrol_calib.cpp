@@ -287,17 +287,15 @@ void nqmaincontrol::calibrationStep(CalibrationEvent event, int nDevNum, const i
     case CalibrationAction::EvaluateAuto:
         if (m_run.capture != step->kind)
             break;
-        evaluateAutoCalibration(nDevNum);
-        if (m_calState == step->to)
-            logCalibrationChange(step->from, step->to, tl::machines::eventName(event), nDevNum);
+        if (evaluateAutoCalibration(nDevNum))
+            setCalibrationState(step->to, tl::machines::eventName(event), nDevNum);
         break;
     case CalibrationAction::NextTarget:
         onManualTargetEnd(*step, buf, len, nDevNum);
         break;
     case CalibrationAction::EvaluateManual:
-        evaluateManualCalibration(buf, nDevNum);
-        if (m_calState == step->to)
-            logCalibrationChange(step->from, step->to, tl::machines::eventName(event), nDevNum);
+        if (evaluateManualCalibration(buf, nDevNum))
+            setCalibrationState(step->to, tl::machines::eventName(event), nDevNum);
         break;
     case CalibrationAction::ModuleEnd:
         logCalibrationChange(step->from, step->to, tl::machines::eventName(event), nDevNum);
@@ -367,7 +365,7 @@ void nqmaincontrol::clearCalibrationImages()
     m_run.storedImages = 0;
 }
 
-void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
+bool nqmaincontrol::evaluateAutoCalibration(int nDevNum)
 {
     // The fit uses this run's black, white and pattern images of this module,
     // never what an earlier run (or the other module) left.
@@ -375,7 +373,7 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
         qDebug() << "nqmaincontrol::evaluateAutoCalibration(): images stored in this run:" << m_run.storedImages
                  << "of" << CalibrationRun::kAllImages << ", no fit, module" << nDevNum;
         StopOrNextCalibration(true, 0, nDevNum);
-        return;
+        return false;
     }
     const qint64 threadCpuStart = tl::threadCpuNs();
     cv::Mat working = matOf(m_calibImages[3]);
@@ -411,10 +409,10 @@ void nqmaincontrol::evaluateAutoCalibration(int nDevNum)
         m_device->send_set_calib_parameter(fit.parameters, m_calibDlg->ceiling(), m_calibDlg->rear(), width, height,
                                            lensCode, reverse, false, 0, nullptr, true, yThreshold, yThreshold,
                                            nDevNum, m_nFwParam);
-        m_calState = ecsAUTO_CAL_WAIT_STORED;
-    } else {
-        StopOrNextCalibration(true, 0, nDevNum);
+        return true;
     }
+    StopOrNextCalibration(true, 0, nDevNum);
+    return false;
 }
 
 // ---- manual calibration -----------------------------------------------------
@@ -501,7 +499,7 @@ void nqmaincontrol::onManualTargetEnd(const CalibrationStep &step, const int *bu
     m_device->SendCommand(&index, CMD_MC_PATTERN_START, 4, nDevNum, false);
 }
 
-void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
+bool nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
 {
     const int count = std::clamp(tl::calibWorkspace().mc_point_count, 0, 25);
     const int side = count == 25 ? 5 : 4;
@@ -544,11 +542,11 @@ void nqmaincontrol::evaluateManualCalibration(const int *buf, int nDevNum)
         const int yThreshold = tl::calcYThreshold(fit.parameters, width, height);
         m_device->send_set_calib_parameter(fit.parameters, ceiling, rear, width, height, lensCode, reverse, false, 0,
                                            nullptr, true, yThreshold, yThreshold, nDevNum, m_nFwParam);
-        m_calState = ecsMANUAL_CAL_WAIT_STORED;
-    } else {
-        m_device->SendCommand(nullptr, CMD_MC_CANCEL, 0, nDevNum, false);
-        StopOrNextCalibration(false, 0, nDevNum);
+        return true;
     }
+    m_device->SendCommand(nullptr, CMD_MC_CANCEL, 0, nDevNum, false);
+    StopOrNextCalibration(false, 0, nDevNum);
+    return false;
 }
 
 // ---- end of one module --------------------------------------------------------

@@ -139,8 +139,10 @@ TEST_F(CalibrationFlowTest, BlankModuleIsCalibratedAutomaticallyAndTracks)
     ASSERT_GE(at, 0) << log.lines().join("\n").toStdString();
     for (const char *line : {"-- tp --", "m_tp[ 0] =", "m_tp[12] =", "ac_loop =", "ac_sse  =",
                              "-- ac_pattern_center_org --", " 0: ", "19: ", "-- ac_pattern_center_twk --", " 0: ",
-                             "19: ", "slotCalibReadyEnd: 0", "StopOrNextCalibration: 0 bAuto = true result = 1",
-                             "etaTRACKING"}) {
+                             "19: ", "calibration ecsAUTO_CAL_GET_PATTERN_IMAGE -> ecsAUTO_CAL_WAIT_STORED on image",
+                             "slotCalibReadyEnd: 0",
+                             "calibration ecsAUTO_CAL_WAIT_STORED -> StopOrNextCalibration on parameters stored",
+                             "StopOrNextCalibration: 0 bAuto = true result = 1", "etaTRACKING"}) {
         const int next = log.find(line, at + 1);
         EXPECT_GT(next, at) << line;
         if (next > at)
